@@ -1,0 +1,38 @@
+#pragma once
+// The data archive: a member count, the first member's start, one 17-byte entry per member
+// (a 13-byte NUL-ended name and the member's end offset), then the members back to back.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kiv {
+
+constexpr int ArchiveEntrySize = 17;
+constexpr int ArchiveNameSize = 13;
+
+struct TArchiveEntry {
+    std::string Name;
+    std::uint32_t Start = 0;  // member 0: the first-start word; member i: end of member i-1
+    std::uint32_t Finish = 0; // the member's own end word
+    bool operator==(const TArchiveEntry&) const = default;
+};
+
+struct ArchiveListing {
+    bool Opened = false;
+    std::int32_t StoredCount = 0;       // the count word as stored (0 when it could not be read)
+    std::vector<TArchiveEntry> Entries; // every complete entry present, in directory order
+    bool Truncated = false;             // the file ended before the directory the count promises
+};
+
+// Reads the directory in one block; allocates nothing in proportion to a count the file
+// cannot hold.
+ArchiveListing ListArchive(const std::string& path);
+
+// Offsets as the listing shows them: uppercase hex, at least six digits.
+std::string OffsetText(std::uint32_t offset);
+
+// Offset of the end word of listing row r (1-based): 17 * r + 4.
+inline std::int64_t EndWordOffset(std::int64_t row) { return 17 * row + 4; }
+
+} // namespace kiv

@@ -1,0 +1,63 @@
+#pragma once
+// Extract, Replace and Test on the current archive. Each takes the member's name and its
+// offsets as the listing shows them (offset texts, parsed as hex with "$" put in front, so a
+// title row gives the conversion error exactly where the browser's handler meets it).
+// Nothing here shows anything: failures come back as the message texts the windows show,
+// and conversion errors as EConvertError.
+
+#include "archive/ArchiveDirectory.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kiv {
+
+// One listing row, as its cells read.
+struct ArchiveRow {
+    std::string Name;
+    std::string StartText;
+    std::string FinishText;
+    static ArchiveRow FromEntry(const TArchiveEntry& entry) {
+        return {entry.Name, OffsetText(entry.Start), OffsetText(entry.Finish)};
+    }
+};
+
+struct OpResult {
+    bool Ok = true;
+    std::string Message; // the text for the message box when !Ok
+};
+
+// Why a member name may not be used as a file name in the current folder, or "" when it
+// may: empty, ".", "..", absolute, with a path separator, a drive prefix or a control
+// character.
+std::string UnsafeNameReason(const std::string& name);
+
+// The modified twin's name: the name with its last character replaced by '7'.
+std::string TwinName(const std::string& name);
+
+// Copies the member's bytes [Start, Finish) into `outPath` (default: the member's name).
+OpResult ExtractMember(const std::string& archivePath, const ArchiveRow& row,
+                       const std::string& outPath = std::string());
+
+struct ReplaceRequest {
+    std::string ArchivePath;
+    ArchiveRow Row;
+    std::int32_t RowIndex = 0;    // listing row of the member (1-based; 0 is the title row)
+    std::int32_t MemberCount = 0; // rows RowIndex..MemberCount get their end words shifted
+    std::string TwinPath;         // empty: TwinName(Row.Name) in the current folder
+    std::string OutPath = "Newgen.dat";
+};
+
+// Writes OutPath: the archive with the member's bytes replaced by the whole twin and the
+// end words of rows RowIndex..MemberCount (read from the archive itself) moved by the
+// change in size. The archive is only ever read.
+OpResult ReplaceMember(const ReplaceRequest& request);
+
+// rows[r - 1] is listing row r. One message per bad member, in listing order ("%s at %06X is bad!"); none when the
+// archive cannot be opened.
+std::vector<std::string> TestArchive(const std::string& archivePath,
+                                     const std::vector<ArchiveRow>& rows,
+                                     std::int32_t memberCount);
+
+} // namespace kiv

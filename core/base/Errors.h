@@ -1,0 +1,70 @@
+#pragma once
+// The typed errors that core raises. Their messages are the texts the windows show,
+// so every constructor builds the exact text the user reads.
+
+#include <stdexcept>
+#include <string>
+
+namespace kiv {
+
+class Exception : public std::runtime_error {
+public:
+    explicit Exception(const std::string& message) : std::runtime_error(message) {}
+};
+
+// Text that is not an integer was converted.
+class EConvertError : public Exception {
+public:
+    using Exception::Exception;
+    static EConvertError NotAnInteger(const std::string& text) {
+        return EConvertError("'" + text + "' is not a valid integer value");
+    }
+};
+
+// A file loaded as a Windows bitmap is not one, or holds data that cannot be decoded.
+class EInvalidGraphic : public Exception {
+public:
+    EInvalidGraphic() : Exception("Bitmap image is not valid") {}
+};
+
+// A file to be read cannot be opened.
+class EFOpenError : public Exception {
+public:
+    explicit EFOpenError(const std::string& fileName) : Exception("Cannot open file " + fileName) {}
+};
+
+// A file to be written cannot be created.
+class EFCreateError : public Exception {
+public:
+    explicit EFCreateError(const std::string& fileName)
+        : Exception("Cannot create file " + fileName) {}
+};
+
+// A read ended before the bytes a header promised.
+class EReadError : public Exception {
+public:
+    EReadError() : Exception("Stream read error") {}
+};
+
+// A write failed half-way (disk full, file size limit, I/O error).
+class EWriteError : public Exception {
+public:
+    EWriteError() : Exception("Stream write error") {}
+    explicit EWriteError(const std::string& message) : Exception(message) {}
+};
+
+// A frame whose size could never be shown; refused before anything is allocated.
+class EFrameTooLarge : public Exception {
+public:
+    EFrameTooLarge(long long width, long long height)
+        : Exception("Icon frame of " + std::to_string(width) + " x " + std::to_string(height) +
+                    " pixels is too large") {}
+};
+
+// Silent abort: the error box drops it.
+class EAbort : public Exception {
+public:
+    EAbort() : Exception("Operation aborted") {}
+};
+
+} // namespace kiv

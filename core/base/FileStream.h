@@ -1,0 +1,67 @@
+#pragma once
+// Buffered binary input over one file. Every read reports how much it really got, so no
+// caller ever uses a byte that was not read.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kiv {
+
+class InFile {
+public:
+    // Opens `path` for reading; returns nullptr when it cannot be opened (or is a folder).
+    static std::unique_ptr<InFile> Open(const std::string& path);
+    ~InFile();
+    InFile(const InFile&) = delete;
+    InFile& operator=(const InFile&) = delete;
+
+    // Length in bytes, measured at open.
+    std::int64_t Length() const { return length_; }
+    std::int64_t Position() const { return position_; }
+    // Moves to an absolute offset. Offsets past the end are allowed; reads there get nothing.
+    void Seek(std::int64_t offset);
+    // Reads up to `count` bytes; returns how many were read (fewer only at the end).
+    std::size_t Read(void* data, std::size_t count);
+    // One byte 0..255, or -1 at the end of the file.
+    int ReadByte();
+    // A 32-bit little-endian word; false (and `value` untouched) when 4 bytes were not there.
+    bool ReadInt32(std::int32_t& value);
+
+    int Descriptor() const { return fd_; }
+    const std::string& Path() const { return path_; }
+
+private:
+    InFile(int fd, std::string path, std::int64_t length);
+    bool Fill();
+
+    int fd_;
+    std::string path_;
+    std::int64_t length_;
+    std::int64_t position_ = 0;
+    std::vector<unsigned char> buffer_;
+    std::int64_t bufferStart_ = 0; // file offset of buffer_[0]
+    std::size_t bufferSize_ = 0;   // valid bytes in buffer_
+};
+
+// Little-endian helpers for byte buffers.
+inline std::int32_t GetInt32LE(const unsigned char* p) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) |
+                                     (static_cast<std::uint32_t>(p[1]) << 8) |
+                                     (static_cast<std::uint32_t>(p[2]) << 16) |
+                                     (static_cast<std::uint32_t>(p[3]) << 24));
+}
+inline void PutInt32LE(unsigned char* p, std::int32_t value) {
+    const auto v = static_cast<std::uint32_t>(value);
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+    p[2] = static_cast<unsigned char>(v >> 16);
+    p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+// True when both paths name one existing file (same device and inode).
+bool SameFile(const std::string& a, const std::string& b);
+
+} // namespace kiv

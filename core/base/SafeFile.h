@@ -1,0 +1,52 @@
+#pragma once
+// The one way this tool writes a file: into a temporary file beside the target, renamed
+// over the target only once everything was written. A failure at any point leaves the
+// earlier file as it was and no temporary file behind.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kiv {
+
+class InFile;
+
+class SafeFile {
+public:
+    // Creates the temporary file in the target's folder. Throws EFCreateError (with
+    // `target` as given) when the folder is not writable or the target is a folder.
+    explicit SafeFile(std::string target);
+    // Discards the temporary file unless Commit() succeeded.
+    ~SafeFile();
+    SafeFile(const SafeFile&) = delete;
+    SafeFile& operator=(const SafeFile&) = delete;
+
+    // Appends bytes. Throws EWriteError on a failed or short write.
+    void Write(const void* data, std::size_t count);
+    // Overwrites bytes already written, at an absolute offset. Throws EWriteError.
+    void WriteAt(std::int64_t offset, const void* data, std::size_t count);
+    // Appends `count` bytes of `source` from `offset`, in large blocks (the kernel's copy where
+    // it can). Returns how many bytes the source really had; fewer when it ends early.
+    std::int64_t CopyFrom(InFile& source, std::int64_t offset, std::int64_t count);
+    // Bytes written so far.
+    std::int64_t Size() const { return size_; }
+
+    // Flushes, closes and renames into place. Throws EWriteError and discards on failure.
+    void Commit();
+    void Discard();
+
+    const std::string& Target() const { return target_; }
+    const std::string& TempPath() const { return tempPath_; }
+
+private:
+    std::string target_;
+    std::string tempPath_;
+    int fd_ = -1;
+    std::int64_t size_ = 0;
+    bool committed_ = false;
+};
+
+// Writes a whole block as `target` through a SafeFile.
+void WriteWholeFile(const std::string& target, const void* data, std::size_t count);
+
+} // namespace kiv

@@ -1,0 +1,87 @@
+#include "base/TextConv.h"
+
+#include "base/Errors.h"
+
+namespace kiv {
+
+std::string IntToStr(std::int64_t value) { return std::to_string(value); }
+
+std::string IntToHex(std::uint32_t value, int digits) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    char buffer[8];
+    int n = 0;
+    do {
+        buffer[n++] = kDigits[value & 0xF];
+        value >>= 4;
+    } while (value != 0);
+    std::string text;
+    if (digits > n)
+        text.assign(static_cast<std::size_t>(digits - n), '0');
+    while (n > 0)
+        text.push_back(buffer[--n]);
+    return text;
+}
+
+namespace {
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::int32_t StrToInt(const std::string& text) {
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    while (i < n && text[i] == ' ')
+        ++i;
+
+    std::size_t hexStart = std::string::npos;
+    if (i < n && (text[i] == '$' || text[i] == 'x' || text[i] == 'X'))
+        hexStart = i + 1;
+    else if (i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X'))
+        hexStart = i + 2;
+
+    if (hexStart != std::string::npos) {
+        const std::size_t digits = n - hexStart;
+        if (digits < 1 || digits > 8)
+            throw EConvertError::NotAnInteger(text);
+        std::uint32_t value = 0;
+        for (std::size_t k = hexStart; k < n; ++k) {
+            const int d = HexDigit(text[k]);
+            if (d < 0)
+                throw EConvertError::NotAnInteger(text);
+            value = (value << 4) | static_cast<std::uint32_t>(d);
+        }
+        return static_cast<std::int32_t>(value);
+    }
+
+    bool negative = false;
+    if (i < n && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i >= n)
+        throw EConvertError::NotAnInteger(text);
+    std::int64_t value = 0;
+    for (; i < n; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            throw EConvertError::NotAnInteger(text);
+        value = value * 10 + (text[i] - '0');
+        if (value > 2147483648LL)
+            throw EConvertError::NotAnInteger(text);
+    }
+    if (negative)
+        value = -value;
+    if (value > 2147483647LL)
+        throw EConvertError::NotAnInteger(text);
+    return static_cast<std::int32_t>(value);
+}
+
+} // namespace kiv

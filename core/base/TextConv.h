@@ -1,0 +1,21 @@
+#pragma once
+// Integer <-> text conversions used by the grids, the messages and kivtool.
+
+#include <cstdint>
+#include <string>
+
+namespace kiv {
+
+// Signed decimal: -12, 0, 614400.
+std::string IntToStr(std::int64_t value);
+
+// Uppercase hexadecimal without prefix, zero-padded on the left to at least `digits`
+// digits. Negative 32-bit values show as their two's-complement word (8 digits).
+std::string IntToHex(std::uint32_t value, int digits);
+
+// Leading blanks are skipped; then either an optional sign and decimal digits within the
+// signed 32-bit range, or one to eight hex digits after "$", "x", "X", "0x" or "0X", read as
+// a 32-bit word; nothing may follow. Anything else throws EConvertError with `text` quoted.
+std::int32_t StrToInt(const std::string& text);
+
+} // namespace kiv

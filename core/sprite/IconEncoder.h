@@ -1,0 +1,25 @@
+#pragma once
+// Re-encodes a picture into one icon slot of a loaded sprite file and writes the whole
+// file again as its twin: the loaded path with its last character replaced by '7'.
+
+#include "image/Image.h"
+#include "sprite/S16Format.h"
+
+#include <string>
+
+namespace kiv {
+
+struct ReencodeResult {
+    bool Ok = false;
+    std::string Message;    // empty on success; otherwise the text the window shows
+    std::string OutputPath; // the twin's path (also set on failure once known)
+};
+
+// The twin's path: `path` with its last character replaced by '7' (empty stays empty).
+std::string TwinPath(const std::string& path);
+
+// Neither the picture nor the table is changed. The output is written through a
+// temporary file, so a failure leaves any earlier twin (or the loaded .s17 itself) intact.
+ReencodeResult ReencodeIcon(const Image& picture, int i, const TIconTable& table);
+
+} // namespace kiv

@@ -1,0 +1,87 @@
+#include "sprite/S16Format.h"
+
+#include "base/FileStream.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace kiv {
+
+std::int32_t TIconHeader::Word(int j) const {
+    switch (j) {
+    case 1: return Width;
+    case 2: return Height;
+    case 3: return StartX;
+    case 4: return StartY;
+    case 5: return FWidth;
+    case 6: return FHeight;
+    case 7: return Starts;
+    case 8: return Bytes;
+    case 9: return Compress;
+    case 10: return Aux;
+    default: return 0;
+    }
+}
+
+void TIconHeader::SetWord(int j, std::int32_t value) {
+    switch (j) {
+    case 1: Width = value; break;
+    case 2: Height = value; break;
+    case 3: StartX = value; break;
+    case 4: StartY = value; break;
+    case 5: FWidth = value; break;
+    case 6: FHeight = value; break;
+    case 7: Starts = value; break;
+    case 8: Bytes = value; break;
+    case 9: Compress = value; break;
+    case 10: Aux = value; break;
+    default: break;
+    }
+}
+
+TIconHeader TIconHeader::FromBytes(const unsigned char* bytes) {
+    TIconHeader h;
+    for (int j = 1; j <= 10; ++j)
+        h.SetWord(j, GetInt32LE(bytes + 4 * (j - 1)));
+    return h;
+}
+
+void TIconHeader::ToBytes(unsigned char* bytes) const {
+    for (int j = 1; j <= 10; ++j)
+        PutInt32LE(bytes + 4 * (j - 1), Word(j));
+}
+
+ReadTableResult ReadIconTable(const std::string& path, TIconTable& table) {
+    auto file = InFile::Open(path);
+    if (!file)
+        return ReadTableResult::CannotOpen;
+
+    TIconTable loaded;
+    loaded.Path = path;
+    loaded.FileLength = file->Length();
+    std::int32_t stored = 0;
+    file->ReadInt32(stored); // a file under 4 bytes holds no icons
+    loaded.StoredCount = stored;
+    loaded.Count = std::clamp(stored, 0, MaxIcons);
+    if (stored < 0)
+        loaded.Count = stored; // shown as stored; no header is read
+
+    // Words the file does not hold read as 0.
+    const int used = std::max(loaded.Count, 0);
+    std::vector<unsigned char> block(static_cast<std::size_t>(used) * IconHeaderSize, 0);
+    file->Read(block.data(), block.size());
+    for (int i = 0; i < used; ++i)
+        loaded.Headers[i] = TIconHeader::FromBytes(block.data() + i * IconHeaderSize);
+
+    table = std::move(loaded);
+    return stored > MaxIcons ? ReadTableResult::CountExceeded : ReadTableResult::Loaded;
+}
+
+const char* HeaderRowLabel(int row) {
+    static const char* const kLabels[] = {"",       "Width",  "Height",   "Start X",
+                                          "Start Y", "FWidth", "FHeight",  "Starts",
+                                          "Bytes",  "Compress", "???????", "Pix Count"};
+    return row >= 1 && row <= 11 ? kLabels[row] : "";
+}
+
+} // namespace kiv

@@ -1,0 +1,83 @@
+#pragma once
+// The S16 sprite file: a count, one ten-word header per icon, then the pixel data area.
+// S17 files have the same layout.
+
+#include "image/Image.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace kiv {
+
+// Fills every icon frame before decoding; the re-encoder treats exactly this colour as
+// background.
+constexpr TColor BackColor = 0x00DCDCF8;
+
+constexpr int MaxIcons = 1000;
+constexpr int IconHeaderSize = 40;
+
+struct TIconHeader {
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    std::int32_t StartX = 0;
+    std::int32_t StartY = 0;
+    std::int32_t FWidth = 0;
+    std::int32_t FHeight = 0;
+    std::int32_t Starts = 0;
+    std::int32_t Bytes = 0;
+    std::int32_t Compress = 0; // 1: run-length; anything else: raw
+    std::int32_t Aux = 0;
+
+    // Word j (1..10) in file order.
+    std::int32_t Word(int j) const;
+    void SetWord(int j, std::int32_t value);
+    static TIconHeader FromBytes(const unsigned char* bytes); // 40 bytes, little-endian
+    void ToBytes(unsigned char* bytes) const;
+    bool operator==(const TIconHeader&) const = default;
+};
+
+// The editor's copy of a loaded sprite file's icon table.
+struct TIconTable {
+    std::int32_t Count = 0; // icons in use: the stored count, at most MaxIcons
+    std::array<TIconHeader, MaxIcons> Headers{};
+    std::string Path;
+    std::int64_t FileLength = 0; // measured when the file was loaded
+    // The count word as stored. The pixel data area starts after this many headers, so the
+    // first 1000 icons of a file with more still decode from the right place.
+    std::int32_t StoredCount = 0;
+
+    bool CountClamped() const { return StoredCount > MaxIcons; }
+};
+
+enum class ReadTableResult {
+    Loaded,         // the table now describes the file
+    CountExceeded,  // loaded, but the count was above 1000 and 1000 headers were kept:
+                    // the window warns "Maximum icons exceeded! Do NOT edit"
+    CannotOpen,     // the file did not open; the table is unchanged
+};
+
+// Fills `table` from the file at `path`. Header words beyond the end of a short file
+// read as 0.
+ReadTableResult ReadIconTable(const std::string& path, TIconTable& table);
+
+// Offset of an icon's pixel data from the start of the sprite file: 4 + 40 * count + Starts.
+inline std::int64_t IconDataOffset(std::int32_t count, const TIconHeader& header) {
+    const std::int64_t headers = count > 0 ? static_cast<std::int64_t>(count) : 0;
+    return 4 + IconHeaderSize * headers + header.Starts;
+}
+
+// RGB565 pixel, stored low byte first. Unpacking leaves the low bits of each byte zero.
+inline TColor UnpackPixel(std::uint8_t low, std::uint8_t high) {
+    const unsigned p = low | (static_cast<unsigned>(high) << 8);
+    return RGB(((p >> 11) & 0x1F) * 8, ((p >> 5) & 0x3F) * 4, (p & 0x1F) * 8);
+}
+inline std::uint16_t PackPixel(TColor color) {
+    return static_cast<std::uint16_t>(((RedOf(color) >> 3) << 11) | ((GreenOf(color) >> 2) << 5) |
+                                      (BlueOf(color) >> 3));
+}
+
+// The label under which each header word is shown (words 1..10), and "Pix Count" as 11.
+const char* HeaderRowLabel(int row);
+
+} // namespace kiv
