@@ -1,0 +1,54 @@
+#pragma once
+// The sprite editor window.
+
+#include "vcl/Controls.h"
+#include "vcl/Dialogs.h"
+#include "vcl/Forms.h"
+
+#include "sprite/S16Format.h"
+
+class TEditForm : public TForm {
+    Q_OBJECT
+public:
+    explicit TEditForm(QWidget* owner = nullptr);
+    ~TEditForm() override;
+
+    TScrollBox* ImageSB = nullptr;
+    TImage* Image1 = nullptr; // its picture is the editor's working picture
+    TOpenDialog* OpenDialog1 = nullptr;
+    TButton* Loads16Btn = nullptr;
+    TEdit* IconNumEdit = nullptr;
+    TUpDown* IconUpDown = nullptr;
+    TLabel* IconLbl = nullptr;
+    TLabel* NameLbl = nullptr;
+    TLabel* IconsLbl = nullptr;
+    TButton* CollageBtn = nullptr;
+    TButton* ShowBtn = nullptr;
+    TButton* BmpSaveBtn = nullptr;
+    TSaveDialog* SaveDialog1 = nullptr;
+    TButton* BmpLoadBtn = nullptr;
+    TButton* ReplaceBtn = nullptr;
+
+    void Loads16BtnClick(QObject* Sender);
+    void FormResize(QObject* Sender);
+    void CollageBtnClick(QObject* Sender);
+    void ShowBtnClick(QObject* Sender);
+    void BmpSaveBtnClick(QObject* Sender);
+    void BmpLoadBtnClick(QObject* Sender);
+    void ReplaceBtnClick(QObject* Sender);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildLayout(); // S16EdLayout.cpp
+};
+
+extern TEditForm* EditForm;
+
+// The editor's module state.
+namespace S16Ed {
+extern kiv::TIconTable IconTable; // the one table: the loaded sprite file's headers
+void ResetModuleState();
+} // namespace S16Ed

@@ -1,0 +1,93 @@
+#pragma once
+// The plain controls of the windows, with the behaviour the handlers rely on.
+
+#include "image/Image.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QWidget>
+
+// A label that sizes itself to its caption.
+class TLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit TLabel(QWidget* parent = nullptr);
+    QString Caption() const { return text(); }
+    void SetCaption(const QString& caption);
+};
+
+class TButton : public QPushButton {
+    Q_OBJECT
+public:
+    explicit TButton(QWidget* parent = nullptr);
+    QString Caption() const { return text(); }
+    void SetCaption(const QString& caption) { setText(caption); }
+};
+
+class TEdit : public QLineEdit {
+    Q_OBJECT
+public:
+    explicit TEdit(QWidget* parent = nullptr);
+    QString Text() const { return text(); }
+    void SetText(const QString& value) { setText(value); }
+};
+
+// An up-down with its buddy edit. Position, Min and Max are 16-bit signed; the buddy's text
+// follows every change of position, and the position is taken from a number typed in the
+// buddy whenever it is asked for (clamped to Min..Max).
+class TUpDown : public QWidget {
+    Q_OBJECT
+public:
+    explicit TUpDown(QWidget* parent = nullptr);
+    void SetAssociate(TEdit* buddy);
+    TEdit* Associate() const { return buddy_; }
+    int Position() const;
+    void SetPosition(int position);
+    int Min() const { return min_; }
+    int Max() const { return max_; }
+    void SetMin(int value);
+    void SetMax(int value);
+    // One step up or down, as the arrows and the arrow keys do.
+    void StepBy(int steps);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    TEdit* buddy_ = nullptr;
+    int min_ = 0;
+    int max_ = 100;
+    mutable int position_ = 0;
+};
+
+// Shows a picture at natural size from its top-left corner, clipped, without copying the
+// pixels for painting. The control holds its own copy of the picture.
+class TImage : public QWidget {
+    Q_OBJECT
+public:
+    explicit TImage(QWidget* parent = nullptr);
+    const kiv::Image& Picture() const { return picture_; }
+    // Changes to the held picture show at the next Repaint().
+    kiv::Image& Picture() { return picture_; }
+    void SetPicture(const kiv::Image& picture);
+    void SetPicture(kiv::Image&& picture);
+    // Paints now, synchronously.
+    void Repaint();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    kiv::Image picture_;
+};
+
+// Scrolls over a larger child control.
+class TScrollBox : public QScrollArea {
+    Q_OBJECT
+public:
+    explicit TScrollBox(QWidget* parent = nullptr);
+};

@@ -1,0 +1,68 @@
+#pragma once
+// Every dialog and box of the tool goes through one DialogService. The program installs the
+// Qt one; tests install a scripted one, so no test ever opens a real modal window.
+
+#include <QString>
+
+class QWidget;
+
+// What a file dialog is asked to show, and what the user chose.
+struct FileDialogRequest {
+    bool Save = false;
+    QString Filter;     // "Data (*.dat)|*.dat|All files (*.*)|*.*" form
+    int FilterIndex = 1;
+    QString DefaultExt; // without the dot; added to a chosen name that has no extension
+    QString FileName;   // in: the name the dialog opens with; out: the chosen path
+};
+
+class DialogService {
+public:
+    virtual ~DialogService() = default;
+    // Runs a file dialog; true when the user confirmed (request.FileName then holds the path).
+    virtual bool RunFileDialog(FileDialogRequest& request) = 0;
+    // The message box: text, caption, one OK button, no icon.
+    virtual void ShowMessage(const QString& text, const QString& caption) = 0;
+    // The error box: text, caption, one OK button, the stop icon.
+    virtual void ShowError(const QString& text, const QString& caption) = 0;
+
+    // The service in force (the Qt one unless a test installed another).
+    static DialogService& Instance();
+    // Installs `service` (not owned); nullptr restores the Qt one.
+    static void Install(DialogService* service);
+};
+
+// The real boxes and dialogs, modal, owned by the active window.
+class QtDialogService : public DialogService {
+public:
+    bool RunFileDialog(FileDialogRequest& request) override;
+    void ShowMessage(const QString& text, const QString& caption) override;
+    void ShowError(const QString& text, const QString& caption) override;
+};
+
+// "Filter|pattern|Filter|pattern" to Qt's ";;"-separated name filters.
+QString QtNameFilters(const QString& filter);
+
+// The open and save dialogs of the windows: each remembers the file name last chosen in it.
+class TOpenDialog {
+public:
+    QString Filter;
+    QString DefaultExt;
+    QString FileName;
+    int FilterIndex = 1;
+    // Shows the dialog through the service; true when the user confirmed.
+    bool Execute();
+
+protected:
+    virtual bool IsSave() const { return false; }
+
+public:
+    virtual ~TOpenDialog() = default;
+};
+
+class TSaveDialog : public TOpenDialog {
+protected:
+    bool IsSave() const override { return true; }
+};
+
+// A handler's own failure report: text, caption "Error" unless given, OK, no icon.
+void ShowMessageBox(const QString& text, const QString& caption = QStringLiteral("Error"));

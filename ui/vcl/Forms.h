@@ -1,0 +1,32 @@
+#pragma once
+// The window class both windows derive from: absolute layout in the window's client area,
+// scaled by the measured font height, scroll bars when the window is smaller than its
+// controls.
+
+#include <QFont>
+#include <QMainWindow>
+
+class TForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TForm(QWidget* parent = nullptr);
+
+    // The client area below the menu bar, where controls are placed.
+    QWidget* Client() const { return client_; }
+    // Layout values are given for a 120-ppi display with a 20-pixel text height; this scales
+    // one of them for the font in use.
+    int Scaled(int value) const;
+    // Places a control at layout coordinates (scaled).
+    void SetBounds(QWidget* control, int left, int top, int width, int height) const;
+    // The window's own position and outer size (frame included), not scaled.
+    void SetWindowBounds(int left, int top, int width, int height);
+    int OuterWidth() const;
+    int OuterHeight() const;
+
+    // The stand-in for the layout font at the given character height (-17, -13...).
+    static QFont WindowFont(int characterHeight);
+
+protected:
+    QWidget* client_ = nullptr;
+    double scale_ = 1.0;
+};
