@@ -1,0 +1,85 @@
+#include "archive/ArchiveDirectory.h"
+
+#include "base/FileStream.h"
+#include "base/TextConv.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kiv {
+
+namespace {
+
+constexpr std::int64_t kHeaderSize = 8;
+// A directory of up to this many entries comes in with one read; a larger one in blocks of
+// this size, so the read buffer stays bounded whatever the archive holds.
+constexpr std::int64_t kEntriesPerBlock = 1 << 20;
+
+// The name is the field's text up to its first NUL; a field with no NUL is shown whole
+// (all 13 bytes), since nothing beyond the field may be read.
+std::string NameFromField(const unsigned char* field) {
+    const void* nul = std::memchr(field, 0, ArchiveNameSize);
+    const std::size_t length =
+        nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - field)
+            : static_cast<std::size_t>(ArchiveNameSize);
+    return std::string(reinterpret_cast<const char*>(field), length);
+}
+
+} // namespace
+
+ArchiveListing ListArchive(const std::string& path) {
+    ArchiveListing listing;
+    auto file = InFile::Open(path);
+    if (!file)
+        return listing;
+    listing.Opened = true;
+
+    unsigned char header[kHeaderSize];
+    const std::size_t got = file->Read(header, sizeof header);
+    if (got < 4) {
+        listing.Truncated = true;
+        return listing;
+    }
+    listing.StoredCount = GetInt32LE(header);
+    const std::int64_t count = std::max<std::int32_t>(listing.StoredCount, 0);
+    if (got < sizeof header) {
+        // Without the first start no entry has a start of its own.
+        listing.Truncated = true;
+        return listing;
+    }
+    std::uint32_t start = static_cast<std::uint32_t>(GetInt32LE(header + 4));
+
+    // Only entries the file can hold are read: a count far beyond the file's length
+    // allocates nothing.
+    const std::int64_t present =
+        std::max<std::int64_t>(file->Length() - kHeaderSize, 0) / ArchiveEntrySize;
+    const std::int64_t wanted = std::min(count, present);
+    listing.Truncated = wanted < count;
+    listing.Entries.reserve(static_cast<std::size_t>(wanted));
+
+    std::vector<unsigned char> block;
+    for (std::int64_t first = 0; first < wanted; first += kEntriesPerBlock) {
+        const std::int64_t entries = std::min(kEntriesPerBlock, wanted - first);
+        block.resize(static_cast<std::size_t>(entries * ArchiveEntrySize));
+        const std::size_t read = file->Read(block.data(), block.size());
+        // The file may have shrunk since it was measured: only complete entries count.
+        const std::int64_t complete = static_cast<std::int64_t>(read) / ArchiveEntrySize;
+        for (std::int64_t i = 0; i < complete; ++i) {
+            const unsigned char* entry = block.data() + i * ArchiveEntrySize;
+            const auto finish = static_cast<std::uint32_t>(GetInt32LE(entry + ArchiveNameSize));
+            listing.Entries.push_back({NameFromField(entry), start, finish});
+            start = finish;
+        }
+        if (complete < entries) {
+            listing.Truncated = true;
+            break;
+        }
+    }
+    return listing;
+}
+
+std::string OffsetText(std::uint32_t offset) {
+    return IntToHex(offset, 6);
+}
+
+} // namespace kiv
