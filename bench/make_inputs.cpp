@@ -1,0 +1,202 @@
+// Writes the benchmark inputs into a folder, deterministically:
+//   big.dat        a 1 GiB archive of nine members, the fourth of them 512 MiB
+//   m4.s17         the modified twin of member m4.s16 (64 MiB + 12345 bytes)
+//   plain512.bin   a plain 512 MiB file, the baseline for extracting big.s16
+//   many.dat       an archive of 100,000 small members
+//   icons.dat      an archive whose member icons.s16 holds 1,000 icons
+//   raw.s16, rle.s16   one 640 x 480 icon each, raw and run-length
+//   thousand.s16   1,000 small icons, for re-encoding
+//   pic4096.bmp    a 4096 x 4096 bitmap
+
+#include "base/FileStream.h"
+#include "base/SafeFile.h"
+#include "image/Bitmap.h"
+#include "sprite/S16Format.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void Put32(Bytes& out, std::int32_t v) {
+    unsigned char b[4];
+    kiv::PutInt32LE(b, v);
+    out.insert(out.end(), b, b + 4);
+}
+
+struct Rng {
+    std::uint64_t s = 0x9E3779B97F4A7C15ull;
+    std::uint64_t Next() {
+        s ^= s << 13;
+        s ^= s >> 7;
+        s ^= s << 17;
+        return s;
+    }
+};
+
+void FillRandom(Rng& rng, std::uint8_t* p, std::size_t n) {
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const std::uint64_t v = rng.Next();
+        for (int k = 0; k < 8; ++k)
+            p[i + k] = static_cast<std::uint8_t>(v >> (8 * k));
+    }
+    for (; i < n; ++i)
+        p[i] = static_cast<std::uint8_t>(rng.Next());
+}
+
+void WriteStream(const std::string& path, std::int64_t size, Rng& rng) {
+    kiv::SafeFile out(path);
+    std::vector<std::uint8_t> block(1 << 20);
+    for (std::int64_t done = 0; done < size;) {
+        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(size - done, block.size()));
+        FillRandom(rng, block.data(), n);
+        out.Write(block.data(), n);
+        done += static_cast<std::int64_t>(n);
+    }
+    out.Commit();
+}
+
+Bytes Directory(const std::vector<std::pair<std::string, std::int64_t>>& members) {
+    Bytes out;
+    Put32(out, static_cast<std::int32_t>(members.size()));
+    std::int64_t offset = 8 + 17 * static_cast<std::int64_t>(members.size());
+    Put32(out, static_cast<std::int32_t>(offset));
+    for (const auto& [name, size] : members) {
+        Bytes field(13, 0);
+        std::copy(name.begin(), name.end(), field.begin());
+        out.insert(out.end(), field.begin(), field.end());
+        offset += size;
+        Put32(out, static_cast<std::int32_t>(static_cast<std::uint32_t>(offset)));
+    }
+    return out;
+}
+
+void WriteBigArchive(const std::string& dir) {
+    const std::int64_t MiB = 1 << 20;
+    std::vector<std::pair<std::string, std::int64_t>> members;
+    for (int i = 0; i < 9; ++i)
+        members.push_back({i == 3 ? "big.s16" : "m" + std::to_string(i) + ".s16",
+                           i == 3 ? 512 * MiB : 64 * MiB});
+    const Bytes dirBytes = Directory(members);
+    kiv::SafeFile out(dir + "/big.dat");
+    out.Write(dirBytes.data(), dirBytes.size());
+    Rng rng;
+    std::vector<std::uint8_t> block(1 << 20);
+    for (const auto& m : members)
+        for (std::int64_t done = 0; done < m.second; done += MiB) {
+            FillRandom(rng, block.data(), block.size());
+            out.Write(block.data(), block.size());
+        }
+    out.Commit();
+    Rng twin{12345};
+    WriteStream(dir + "/m4.s17", 64 * MiB + 12345, twin);
+    Rng plain{777};
+    WriteStream(dir + "/plain512.bin", 512 * MiB, plain);
+}
+
+void WriteManyArchive(const std::string& dir) {
+    std::vector<std::pair<std::string, std::int64_t>> members;
+    for (int i = 0; i < 100000; ++i)
+        members.push_back({"f" + std::to_string(i) + ".s16", 64});
+    Bytes all = Directory(members);
+    all.resize(all.size() + 64 * members.size(), 0);
+    kiv::WriteWholeFile(dir + "/many.dat", all.data(), all.size());
+}
+
+// A sprite file of `count` icons of w x h raw pixels each.
+Bytes SpriteOf(int count, int w, int h, bool rle) {
+    Bytes out;
+    Put32(out, count);
+    Bytes data;
+    std::int32_t starts = 0;
+    Bytes headers;
+    for (int i = 0; i < count; ++i) {
+        Bytes icon;
+        const int n = w * h;
+        if (rle) {
+            // Runs of mixed lengths: 1, 2, 3 ... 60, then again.
+            int k = 0, len = 1;
+            while (k < n) {
+                const int c = std::min(len, n - k);
+                icon.push_back(static_cast<std::uint8_t>(c));
+                icon.push_back(static_cast<std::uint8_t>(k * 7));
+                icon.push_back(static_cast<std::uint8_t>(k >> 3));
+                k += c;
+                len = len % 60 + 1;
+            }
+        } else {
+            for (int k = 0; k < n; ++k) {
+                icon.push_back(static_cast<std::uint8_t>(k * 13 + i));
+                icon.push_back(static_cast<std::uint8_t>((k >> 4) + i));
+            }
+        }
+        kiv::TIconHeader hdr;
+        hdr.Width = w;
+        hdr.Height = h;
+        hdr.FWidth = w;
+        hdr.FHeight = h;
+        hdr.Starts = starts;
+        hdr.Bytes = static_cast<std::int32_t>(icon.size());
+        hdr.Compress = rle ? 1 : 0;
+        unsigned char hb[40];
+        hdr.ToBytes(hb);
+        headers.insert(headers.end(), hb, hb + 40);
+        data.insert(data.end(), icon.begin(), icon.end());
+        starts += hdr.Bytes;
+    }
+    out.insert(out.end(), headers.begin(), headers.end());
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+void WriteSprites(const std::string& dir) {
+    const Bytes raw = SpriteOf(1, 640, 480, false);
+    kiv::WriteWholeFile(dir + "/raw.s16", raw.data(), raw.size());
+    const Bytes rle = SpriteOf(1, 640, 480, true);
+    kiv::WriteWholeFile(dir + "/rle.s16", rle.data(), rle.size());
+    const Bytes thousand = SpriteOf(1000, 24, 16, true);
+    kiv::WriteWholeFile(dir + "/thousand.s16", thousand.data(), thousand.size());
+
+    const std::vector<std::pair<std::string, std::int64_t>> members = {
+        {"icons.s16", static_cast<std::int64_t>(thousand.size())}};
+    Bytes archive = Directory(members);
+    archive.insert(archive.end(), thousand.begin(), thousand.end());
+    kiv::WriteWholeFile(dir + "/icons.dat", archive.data(), archive.size());
+}
+
+void WriteBitmap(const std::string& dir) {
+    kiv::Image picture(4096, 4096);
+    for (int y = 0; y < 4096; ++y) {
+        kiv::TColor* row = picture.Row(y);
+        for (int x = 0; x < 4096; ++x)
+            row[x] = kiv::RGB(x & 0xFF, y & 0xFF, (x ^ y) & 0xFF);
+    }
+    kiv::SaveBitmapFile(picture, dir + "/pic4096.bmp");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: make_inputs DIR [small]\n");
+        return 2;
+    }
+    const std::string dir = argv[1];
+    const bool small = argc > 2 && std::string(argv[2]) == "small";
+    try {
+        WriteSprites(dir);
+        WriteBitmap(dir);
+        WriteManyArchive(dir);
+        if (!small)
+            WriteBigArchive(dir);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "make_inputs: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
