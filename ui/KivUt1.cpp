@@ -2,6 +2,18 @@
 
 #include "S16Ed.h"
 
+#include "archive/ArchiveDirectory.h"
+#include "archive/ArchiveOps.h"
+#include "base/FileStream.h"
+#include "base/TextConv.h"
+#include "sprite/IconDecoder.h"
+#include "sprite/S16Format.h"
+#include "vcl/Application.h"
+
+#include <QFile>
+#include <algorithm>
+#include <vector>
+
 TMainForm* MainForm = nullptr;
 
 namespace KivUt1 {
@@ -12,25 +24,276 @@ std::int32_t MemberIconCount = 0;
 std::int32_t PixelBase = 0;
 bool FirstActivation = true;
 
+namespace {
+// PixelBase as a true file offset: start + 4 + 40 * count can pass the 32-bit range when
+// the count word is damaged, and the preview must then read nothing rather than wrap
+// around into real data.
+std::int64_t PixelBaseOffset = 0;
+
+// Set while a handler changes a grid's size. A shrinking grid moves its current cell and
+// reports the move as a selection; what the cells then hold belongs to the member or the
+// archive shown before, so that selection only records the row and reads nothing.
+bool QuietSelection = false;
+
+struct QuietScope {
+    bool saved = QuietSelection;
+    QuietScope() { QuietSelection = true; }
+    ~QuietScope() { QuietSelection = saved; }
+    QuietScope(const QuietScope&) = delete;
+    QuietScope& operator=(const QuietScope&) = delete;
+};
+} // namespace
+
 void ResetModuleState() {
     DataFileName = "Modgen.dat";
     MemberCount = 0;
     SelectedRow = 0;
     MemberIconCount = 0;
     PixelBase = 0;
+    PixelBaseOffset = 0;
     FirstActivation = true;
+    QuietSelection = false;
 }
 } // namespace KivUt1
 
 using namespace KivUt1;
 
-void TMainForm::LoadDataFile1Click(QObject*) {}
-void TMainForm::InfoGridSelectCell(QObject*, int, int, bool&) {}
-void TMainForm::HeaderGridSelectCell(QObject*, int, int, bool&) {}
-void TMainForm::ExtractBtnClick(QObject*) {}
-void TMainForm::TestBtnClick(QObject*) {}
-void TMainForm::FormActivate(QObject*) {}
-void TMainForm::ReplaceBtnClick(QObject*) {}
+namespace {
+
+constexpr std::int32_t MaxIconBytes = 614400; // 640 x 480 pixels of 2 bytes
+
+// Member names are bytes of the game's 8-bit character set. Latin-1 maps every byte to one
+// character and back, so the name read from a cell names the same file again.
+QString NameText(const std::string& bytes) {
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+std::string NameBytes(const QString& text) {
+    return text.toLatin1().toStdString();
+}
+
+// Messages from core mix member names (8-bit) with paths (UTF-8 here).
+QString MessageText(const std::string& text) {
+    const QString utf8 = QString::fromStdString(text);
+    return utf8.contains(QChar::ReplacementCharacter) ? NameText(text) : utf8;
+}
+
+std::string CellBytes(const TStringGrid& grid, int col, int row) {
+    return grid.Cells(col, row).toStdString();
+}
+
+// A cell parsed as the framework's integer: a text that is no number raises the
+// conversion error with the text quoted.
+std::int32_t CellInt(const TStringGrid& grid, int col, int row) {
+    return kiv::StrToInt(CellBytes(grid, col, row));
+}
+
+// The listing row as its cells read. A row the grid no longer has reads as empty cells
+// (a later listing may be shorter than the row selected before it).
+kiv::ArchiveRow ListingRow(const TStringGrid& grid, int row) {
+    if (row < 0 || row >= grid.RowCount())
+        return {};
+    return {NameBytes(grid.Cells(0, row)), CellBytes(grid, 1, row), CellBytes(grid, 2, row)};
+}
+
+// Reads the directory of DataFileName into InfoGrid and GridLbl. False when the archive
+// does not open; nothing changes then.
+bool ListDirectory(TMainForm& form) {
+    const kiv::ArchiveListing listing = kiv::ListArchive(DataFileName);
+    if (!listing.Opened)
+        return false;
+
+    // MemberCount is what was listed, so Test and Replace never walk rows that do not
+    // exist. The label shows the stored count, except for a directory cut short by the
+    // end of the file, where it shows the rows that could be listed.
+    const auto listed = static_cast<std::int32_t>(listing.Entries.size());
+    MemberCount = listed;
+    const std::int32_t shown = listing.Truncated ? listed : listing.StoredCount;
+    form.GridLbl->SetCaption(QString::number(shown) + QStringLiteral(" Files"));
+
+    TStringGrid& grid = *form.InfoGrid;
+    {
+        QuietScope quiet;
+        grid.SetRowCount(listed + 1);
+    }
+    grid.SetCells(0, 0, QStringLiteral("File Name"));
+    grid.SetCells(1, 0, QStringLiteral("Start"));
+    grid.SetCells(2, 0, QStringLiteral("Finish"));
+    int row = 1;
+    for (const kiv::TArchiveEntry& entry : listing.Entries) {
+        grid.SetCells(0, row, NameText(entry.Name));
+        grid.SetCells(1, row, QString::fromLatin1(kiv::OffsetText(entry.Start)));
+        grid.SetCells(2, row, QString::fromLatin1(kiv::OffsetText(entry.Finish)));
+        ++row;
+    }
+    return true;
+}
+
+void ShowCoreMessage(const kiv::OpResult& result) {
+    if (!result.Ok)
+        ShowMessageBox(MessageText(result.Message));
+}
+
+} // namespace
+
+void TMainForm::FormActivate(QObject*) {
+    if (!FirstActivation)
+        return;
+    // Cleared before the open: a first listing that fails is not tried again.
+    FirstActivation = false;
+    ListDirectory(*this);
+}
+
+void TMainForm::LoadDataFile1Click(QObject*) {
+    OpenDialog1->Filter = QStringLiteral("Data (*.dat)|*.dat|All files (*.*)|*.*");
+    if (!OpenDialog1->Execute())
+        return;
+    // The chosen path is kept whole: a cut path would name another file.
+    DataFileName = QFile::encodeName(OpenDialog1->FileName).toStdString();
+    if (!ListDirectory(*this))
+        ShowMessageBox(QStringLiteral("Main data file not found."));
+}
+
+void TMainForm::InfoGridSelectCell(QObject*, int, int ARow, bool&) {
+    SelectedRow = ARow;
+    if (QuietSelection)
+        return;
+
+    FileLbl->SetCaption(QStringLiteral("File: ") + InfoGrid->Cells(0, ARow));
+    // Offsets are unsigned 32-bit positions; "$FFFFFFFF" parses as -1.
+    const auto start =
+        static_cast<std::uint32_t>(kiv::StrToInt("$" + CellBytes(*InfoGrid, 1, ARow)));
+
+    auto archive = kiv::InFile::Open(DataFileName);
+    if (!archive) {
+        ShowMessageBox(QStringLiteral("Main data file not found."));
+        return;
+    }
+    archive->Seek(start);
+    std::int32_t count = 0;
+    if (!archive->ReadInt32(count))
+        count = 0; // a count word beyond the end of the archive: the member shows no icons
+    MemberIconCount = count;
+    IconsNumberLbl->SetCaption(QStringLiteral("Icons: ") + QString::number(count));
+
+    // All headers in one read, but only as many as the archive holds after the count word:
+    // a damaged count allocates nothing beyond the file, and a header cut off by the end
+    // of the file gets no column.
+    const std::int64_t headerArea = static_cast<std::int64_t>(start) + 4;
+    const std::int64_t present =
+        std::max<std::int64_t>(archive->Length() - headerArea, 0) / kiv::IconHeaderSize;
+    const std::int64_t wanted = std::min<std::int64_t>(std::max(count, 0), present);
+    std::vector<unsigned char> headers(static_cast<std::size_t>(wanted * kiv::IconHeaderSize));
+    const std::size_t got = archive->Read(headers.data(), headers.size());
+    const int columns = static_cast<int>(got / kiv::IconHeaderSize);
+
+    {
+        QuietScope quiet;
+        HeaderGrid->SetColCount(columns + 1);
+    }
+    HeaderGrid->SetColWidths(0, 80);
+    for (int k = 1; k < HeaderGrid->ColCount(); ++k) {
+        HeaderGrid->SetColWidths(k, 60);
+        HeaderGrid->SetCells(k, 0, QStringLiteral(" ") + QString::number(k));
+    }
+    for (int row = 1; row <= 11; ++row)
+        HeaderGrid->SetCells(0, row, QString::fromLatin1(kiv::HeaderRowLabel(row)));
+
+    // Header pass.
+    for (int k = 1; k <= columns; ++k) {
+        const kiv::TIconHeader header =
+            kiv::TIconHeader::FromBytes(headers.data() + (k - 1) * kiv::IconHeaderSize);
+        for (int j = 1; j <= 9; ++j)
+            HeaderGrid->SetCells(k, j, QString::number(header.Word(j)));
+        if (header.Bytes > MaxIconBytes)
+            HeaderGrid->SetCells(k, 8, QStringLiteral("Error"));
+        HeaderGrid->SetCells(
+            k, 10, QString::fromLatin1(kiv::IntToHex(static_cast<std::uint32_t>(header.Aux), 6)));
+    }
+
+    if (count > 0) {
+        PixelBaseOffset = headerArea + static_cast<std::int64_t>(kiv::IconHeaderSize) * count;
+        PixelBase = static_cast<std::int32_t>(static_cast<std::uint32_t>(PixelBaseOffset));
+    }
+
+    // Pixel-count pass, from the grid's texts: an "Error" Bytes cell ends the handler here
+    // with the conversion error. Only bytes actually read are summed.
+    std::vector<unsigned char> data;
+    for (int k = 1; k <= columns; ++k) {
+        const std::int64_t offset = PixelBaseOffset + CellInt(*HeaderGrid, k, 7);
+        const std::int32_t n = CellInt(*HeaderGrid, k, 8);
+        std::int64_t sum = 0;
+        if (n > 0 && offset >= 0) {
+            // Groups of three bytes; a last group is read whole.
+            data.resize(static_cast<std::size_t>((static_cast<std::int64_t>(n) + 2) / 3 * 3));
+            archive->Seek(offset);
+            const std::size_t read = archive->Read(data.data(), data.size());
+            for (std::size_t i = 0; i < read; i += 3)
+                sum += data[i];
+        }
+        HeaderGrid->SetCells(k, 11, QString::number(sum));
+    }
+}
+
+void TMainForm::HeaderGridSelectCell(QObject*, int ACol, int, bool&) {
+    if (QuietSelection || ACol < 0 || ACol >= HeaderGrid->ColCount())
+        return;
+
+    // Every parameter comes from the column's texts; Bytes, Aux and the pixel count are
+    // not needed.
+    kiv::TIconHeader header;
+    header.FHeight = CellInt(*HeaderGrid, ACol, 6);
+    header.FWidth = CellInt(*HeaderGrid, ACol, 5);
+    header.StartX = CellInt(*HeaderGrid, ACol, 3);
+    header.StartY = CellInt(*HeaderGrid, ACol, 4);
+    header.Width = CellInt(*HeaderGrid, ACol, 1);
+    header.Height = CellInt(*HeaderGrid, ACol, 2);
+    header.Starts = CellInt(*HeaderGrid, ACol, 7);
+
+    auto archive = kiv::InFile::Open(DataFileName);
+    if (!archive) {
+        ShowMessageBox(QStringLiteral("Main data file not found."));
+        return;
+    }
+    header.Compress = CellInt(*HeaderGrid, ACol, 9);
+    std::int64_t offset = PixelBaseOffset + header.Starts;
+    if (offset < 0)
+        offset = archive->Length(); // nothing lies before the start of the file
+    kiv::Image frame = kiv::DecodeIcon(*archive, offset, header);
+    archive.reset();
+
+    IconImage->SetPicture(std::move(frame));
+    IconImage->Repaint();
+}
+
+void TMainForm::ExtractBtnClick(QObject*) {
+    ShowCoreMessage(kiv::ExtractMember(DataFileName, ListingRow(*InfoGrid, SelectedRow)));
+}
+
+void TMainForm::TestBtnClick(QObject*) {
+    const int rows = std::clamp(MemberCount, 0, InfoGrid->RowCount() - 1);
+    std::vector<kiv::ArchiveRow> listing;
+    listing.reserve(static_cast<std::size_t>(rows));
+    for (int row = 1; row <= rows; ++row)
+        listing.push_back(ListingRow(*InfoGrid, row));
+    // Each bad member gets its box as soon as it is found, so the boxes already shown stand
+    // when a later row fails to parse.
+    kiv::TestArchive(DataFileName, listing, MemberCount,
+                     [](const std::string& message) { ShowMessageBox(MessageText(message)); });
+}
+
+void TMainForm::ReplaceBtnClick(QObject*) {
+    kiv::ReplaceRequest request;
+    request.ArchivePath = DataFileName;
+    request.Row = ListingRow(*InfoGrid, SelectedRow);
+    request.RowIndex = SelectedRow;
+    request.MemberCount = MemberCount;
+    kiv::OpResult result;
+    {
+        HourGlassCursor hourglass;
+        result = kiv::ReplaceMember(request);
+    }
+    ShowCoreMessage(result);
+}
 
 void TMainForm::S16Editor1Click(QObject*) {
     // Modeless: both windows stay usable.
