@@ -1,21 +1,236 @@
 #include "S16Ed.h"
 
+#include "vcl/Application.h"
+
+#include "base/Errors.h"
+#include "base/FileStream.h"
+#include "sprite/IconDecoder.h"
+#include "sprite/IconEncoder.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+
 TEditForm* EditForm = nullptr;
 
 namespace S16Ed {
 kiv::TIconTable IconTable;
 
-void ResetModuleState() { IconTable = kiv::TIconTable(); }
+void ResetModuleState() {
+    IconTable = kiv::TIconTable();
+}
 } // namespace S16Ed
 
 using namespace S16Ed;
 
-void TEditForm::Loads16BtnClick(QObject*) {}
-void TEditForm::CollageBtnClick(QObject*) {}
-void TEditForm::ShowBtnClick(QObject*) {}
-void TEditForm::BmpSaveBtnClick(QObject*) {}
-void TEditForm::BmpLoadBtnClick(QObject*) {}
-void TEditForm::ReplaceBtnClick(QObject*) {}
+namespace {
+
+// Show and Collage lay their pictures out on a display of this size.
+constexpr int DisplayWidth = 642;
+constexpr int DisplayHeight = 482;
+
+const QString S16Filter = QStringLiteral("S16 files (*.s16)|*.s16|S17 files (*.s17)|*.s17|"
+                                         "All files (*.*)|*.*");
+const QString BmpSaveFilter = QStringLiteral("Windows bitmap (*.bmp)|*.bmp|All files (*.*)|*.*");
+const QString BmpLoadFilter = QStringLiteral("Windows bitmap (*.bmp)|*.bmp|All filese (*.*)|*.*");
+
+std::string LocalPath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+// A long path shows as ".." and its last 14 characters, so the file name stays readable.
+QString DisplayName(const QString& path) {
+    return path.size() > 13 ? QStringLiteral("..") + path.right(14) : path;
+}
+
+bool FileLoaded() {
+    return !IconTable.Path.empty();
+}
+
+// The 0-based index of the icon `number` selects, or nothing when it selects no header.
+// Before any file is loaded the zeroed headers of the empty table may be shown (they give
+// empty frames); once a file is loaded only its own icons 1..Count are.
+std::optional<int> IconIndex(int number) {
+    const int i = number - 1;
+    if (i < 0 || i >= kiv::MaxIcons)
+        return std::nullopt;
+    if (FileLoaded() && i >= IconTable.Count)
+        return std::nullopt;
+    return i;
+}
+
+void ReportNoSuchIcon(int number) {
+    if (FileLoaded() && IconTable.Count <= 0)
+        ShowMessageBox(QStringLiteral("The loaded sprite file holds no icons."));
+    else
+        ShowMessageBox(QStringLiteral("Icon %1 is not in the loaded sprite file.").arg(number));
+}
+
+// The pixel data of the first 1000 icons of a file with more start after all its stored
+// headers, not after the 1000 that were kept.
+std::int64_t DataOffset(const kiv::TIconHeader& header) {
+    return kiv::IconDataOffset(std::max(IconTable.Count, IconTable.StoredCount), header);
+}
+
+// A frame that could never be decoded is refused before the picture is resized for it.
+void CheckFrameSize(const kiv::TIconHeader& header) {
+    if (header.FWidth > kiv::MaxFrameSide || header.FHeight > kiv::MaxFrameSide)
+        throw kiv::EFrameTooLarge(header.FWidth, header.FHeight);
+}
+
+} // namespace
+
+void TEditForm::Loads16BtnClick(QObject*) {
+    OpenDialog1->Filter = S16Filter;
+    OpenDialog1->DefaultExt.clear();
+    if (!OpenDialog1->Execute())
+        return;
+    const QString path = OpenDialog1->FileName;
+
+    NameLbl->SetCaption(DisplayName(path));
+    IconUpDown->SetPosition(1);
+
+    switch (kiv::ReadIconTable(LocalPath(path), IconTable)) {
+    case kiv::ReadTableResult::CannotOpen:
+        ShowMessageBox(QStringLiteral("Could not open ") + path);
+        return;
+    case kiv::ReadTableResult::CountExceeded:
+        ShowMessageBox(QStringLiteral("Maximum icons exceeded! Do NOT edit"));
+        break;
+    case kiv::ReadTableResult::Loaded:
+        break;
+    }
+
+    IconsLbl->SetCaption(QStringLiteral("Icons ") + QString::number(IconTable.Count));
+    // A file without icons still leaves the up-down a valid range; Show, Collage and
+    // Replace then refuse icon 1 with a message.
+    IconUpDown->SetMax(std::max(IconTable.Count, 1));
+}
+
+void TEditForm::ShowBtnClick(QObject*) {
+    HourGlassCursor hourGlass;
+    const int number = IconUpDown->Position();
+    const auto i = IconIndex(number);
+    if (!i) {
+        ReportNoSuchIcon(number);
+        return;
+    }
+    const kiv::TIconHeader header = IconTable.Headers[*i];
+    CheckFrameSize(header);
+
+    kiv::Image& picture = Image1->Picture();
+    picture.SetSize(header.FWidth, header.FHeight);
+    Image1->resize(DisplayWidth, DisplayHeight);
+    picture.Fill(kiv::clAqua);
+
+    auto file = kiv::InFile::Open(IconTable.Path);
+    if (!file) {
+        Image1->Repaint();
+        ShowMessageBox(QStringLiteral("S16 file not found."));
+        return;
+    }
+    const kiv::Image frame = kiv::DecodeIcon(*file, DataOffset(header), header);
+    picture.Draw(0, 0, frame);
+    Image1->Repaint();
+}
+
+void TEditForm::CollageBtnClick(QObject*) {
+    HourGlassCursor hourGlass;
+    const int number = IconUpDown->Position();
+    const auto first = IconIndex(number);
+    if (!first) {
+        ReportNoSuchIcon(number);
+        return;
+    }
+
+    kiv::Image& picture = Image1->Picture();
+    picture.SetSize(DisplayWidth, DisplayHeight);
+    Image1->resize(DisplayWidth, DisplayHeight);
+    picture.Fill(kiv::clAqua);
+
+    auto file = kiv::InFile::Open(IconTable.Path);
+    if (!file) {
+        Image1->Repaint();
+        ShowMessageBox(QStringLiteral("S16 file not found."));
+        return;
+    }
+
+    // 64-bit positions: header words are whatever the file says, and sums of them must
+    // not overflow.
+    const std::int64_t pageWidth = DisplayWidth;
+    const std::int64_t pageHeight = DisplayHeight;
+    std::int64_t nextX = 1;
+    std::int64_t rowTop = 1;
+    std::int64_t rowBottom = 1;
+    int i = *first;
+    while (i < IconTable.Count) {
+        const kiv::TIconHeader& header = IconTable.Headers[i];
+        std::int64_t tileX = nextX;
+        nextX = tileX + header.FWidth + 1;
+        // The row's bottom moves down before the wrap test, so an icon that moves on to a
+        // new row still deepens the row it leaves.
+        if (rowTop + header.FHeight > rowBottom)
+            rowBottom = rowTop + header.FHeight;
+        if (nextX > pageWidth) {
+            tileX = 1;
+            nextX = std::int64_t{header.FWidth} + 2;
+            rowTop = rowBottom + 1;
+            rowBottom = rowTop + header.FHeight;
+        }
+        if (rowBottom > pageHeight)
+            break; // the page is full; icon i starts the next one
+
+        // The tile lies on the page, so its frame is no larger than the page in height; a
+        // frame far wider than the page is refused by the decoder.
+        const kiv::Image frame = kiv::DecodeIcon(*file, DataOffset(header), header);
+        picture.Draw(static_cast<int>(tileX), static_cast<int>(rowTop), frame);
+        Image1->Repaint();
+        ++i;
+    }
+    file.reset();
+
+    IconUpDown->SetPosition(i < IconTable.Count ? i + 1 : i);
+}
+
+void TEditForm::BmpSaveBtnClick(QObject*) {
+    SaveDialog1->Filter = BmpSaveFilter;
+    SaveDialog1->DefaultExt = QStringLiteral("bmp");
+    if (!SaveDialog1->Execute())
+        return;
+    Image1->Picture().SaveToFile(LocalPath(SaveDialog1->FileName));
+}
+
+void TEditForm::BmpLoadBtnClick(QObject*) {
+    OpenDialog1->Filter = BmpLoadFilter;
+    OpenDialog1->DefaultExt.clear();
+    if (!OpenDialog1->Execute())
+        return;
+    Image1->Picture().LoadFromFile(LocalPath(OpenDialog1->FileName));
+    Image1->Repaint();
+}
+
+void TEditForm::ReplaceBtnClick(QObject*) {
+    const int number = IconUpDown->Position();
+    // The re-encoder is only ever given an icon of the loaded file.
+    const auto i = FileLoaded() ? IconIndex(number) : std::nullopt;
+    if (!i) {
+        if (FileLoaded())
+            ReportNoSuchIcon(number);
+        else
+            ShowMessageBox(QStringLiteral("Couldn't open S16 file."));
+        return;
+    }
+    const kiv::ReencodeResult result = kiv::ReencodeIcon(Image1->Picture(), *i, IconTable);
+    if (!result.Ok) {
+        ShowMessageBox(QString::fromStdString(result.Message));
+        return;
+    }
+    // A loaded .s17 was rewritten in place: its headers moved, so the table is read again
+    // to keep Show, Collage and a further Replace in step with the file on disk.
+    if (kiv::SameFile(result.OutputPath, IconTable.Path))
+        kiv::ReadIconTable(IconTable.Path, IconTable);
+}
 
 void TEditForm::FormResize(QObject*) {
     // The scroll box follows the window's outer size.
