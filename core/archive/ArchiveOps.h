@@ -8,6 +8,7 @@
 #include "archive/ArchiveDirectory.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ std::string UnsafeNameReason(const std::string& name);
 std::string TwinName(const std::string& name);
 
 // Copies the member's bytes [Start, Finish) into `outPath` (default: the member's name).
+// Start and Finish are parsed before anything is opened. Refused, with nothing written: a
+// defaulted name that UnsafeNameReason rejects, an output that is the archive itself, and a
+// member whose bytes run past the end of the archive. Finish <= Start gives an empty file.
 OpResult ExtractMember(const std::string& archivePath, const ArchiveRow& row,
                        const std::string& outPath = std::string());
 
@@ -51,13 +55,23 @@ struct ReplaceRequest {
 
 // Writes OutPath: the archive with the member's bytes replaced by the whole twin and the
 // end words of rows RowIndex..MemberCount (read from the archive itself) moved by the
-// change in size. The archive is only ever read.
+// change in size. The archive is only ever read. Opens the twin, the archive and the
+// output in that order, then parses Start and Finish (a conversion error leaves no
+// output). Refused: an output that is the archive itself, a twin formed from an unsafe
+// name, a member that starts past the end of the archive. End words that lie beyond the
+// archive's end, or beyond the archive's own member count, are left as copied. Nothing replaces
+// OutPath unless all went well.
 OpResult ReplaceMember(const ReplaceRequest& request);
 
-// rows[r - 1] is listing row r. One message per bad member, in listing order ("%s at %06X is bad!"); none when the
-// archive cannot be opened.
+// rows[r - 1] is listing row r; rows 1..min(memberCount, rows.size()) are tested. One
+// message per bad member, in listing order ("%s at %06X is bad!"); none when the archive
+// cannot be opened. A member whose icon count or tested byte lies beyond the end of the
+// archive counts as sound.
 std::vector<std::string> TestArchive(const std::string& archivePath,
-                                     const std::vector<ArchiveRow>& rows,
-                                     std::int32_t memberCount);
+                                     const std::vector<ArchiveRow>& rows, std::int32_t memberCount);
+// The same, handing each message over as soon as it is found, so messages already reported
+// stand when a later row's offset fails to parse (EConvertError).
+void TestArchive(const std::string& archivePath, const std::vector<ArchiveRow>& rows,
+                 std::int32_t memberCount, const std::function<void(const std::string&)>& report);
 
 } // namespace kiv

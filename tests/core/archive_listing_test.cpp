@@ -6,26 +6,23 @@
 using namespace kivtest;
 using kiv::ListArchive;
 using kiv::TArchiveEntry;
+using Entries = std::vector<TArchiveEntry>;
 
 namespace {
 
-// A directory of raw name fields and end words, with nothing after it.
+// A bare directory: count, first start, then 13-byte name fields and end words.
 Bytes Directory(std::int32_t count, std::uint32_t firstStart,
-                const std::vector<std::pair<Bytes, std::uint32_t>>& entries) {
+                const std::vector<std::pair<std::string, std::uint32_t>>& entries) {
     Bytes out;
     PutLE32(out, count);
     PutLE32(out, static_cast<std::int32_t>(firstStart));
-    for (const auto& [field, end] : entries) {
-        Bytes name = field;
-        name.resize(13, 0);
-        out.insert(out.end(), name.begin(), name.end());
+    for (const auto& [name, end] : entries) {
+        Bytes field(name.begin(), name.end());
+        field.resize(13, 0);
+        out.insert(out.end(), field.begin(), field.end());
         PutLE32(out, static_cast<std::int32_t>(end));
     }
     return out;
-}
-
-Bytes Text(const std::string& s) {
-    return Bytes(s.begin(), s.end());
 }
 
 } // namespace
@@ -33,48 +30,34 @@ Bytes Text(const std::string& s) {
 TEST(ArchiveListing, EachMemberStartsWhereThePreviousEnded) {
     ScratchDir dir;
     WriteFile("empty.dat", ArchiveBuilder().Build());
-    auto empty = ListArchive("empty.dat");
-    EXPECT_TRUE(empty.Opened);
-    EXPECT_EQ(empty.StoredCount, 0);
-    EXPECT_TRUE(empty.Entries.empty());
-    EXPECT_FALSE(empty.Truncated);
+    auto listing = ListArchive("empty.dat");
+    EXPECT_TRUE(listing.Opened && listing.Entries.empty() && !listing.Truncated);
 
-    ArchiveBuilder one;
-    one.Member("A.s16", Bytes(5, 1));
-    WriteFile("one.dat", one.Build());
-    EXPECT_EQ(ListArchive("one.dat").Entries,
-              (std::vector<TArchiveEntry>{{"A.s16", one.StartOf(0), one.FinishOf(0)}}));
-
-    ArchiveBuilder three;
-    three.Member("twelve__.s16", Bytes(3, 1))
-        .MemberRawName(Text(std::string("ab\0junk!", 8)), Bytes(7, 2))
-        .MemberRawName(Text("thirteenchars"), Bytes(2, 3));
-    WriteFile("three.dat", three.Build());
-    auto listing = ListArchive("three.dat");
+    ArchiveBuilder archive;
+    archive.Member("twelve__.s16", Bytes(3, 1))
+        .MemberRawName({'a', 'b', 0, 'j', 'u', 'n', 'k'}, Bytes(7, 2))
+        .MemberRawName(Bytes(13, 'x'), Bytes(2, 3));
+    WriteFile("three.dat", archive.Build());
+    listing = ListArchive("three.dat");
     EXPECT_EQ(listing.StoredCount, 3);
     EXPECT_FALSE(listing.Truncated);
     // A 12-character name is shown whole; bytes after the NUL are ignored; a field with
-    // no NUL shows all 13 bytes and nothing beyond.
+    // no NUL shows its 13 bytes and nothing beyond.
     EXPECT_EQ(listing.Entries,
-              (std::vector<TArchiveEntry>{
-                  {"twelve__.s16", 59, 62}, {"ab", 62, 69}, {"thirteenchars", 69, 71}}));
+              (Entries{{"twelve__.s16", 59, 62}, {"ab", 62, 69}, {std::string(13, 'x'), 69, 71}}));
 }
 
 TEST(ArchiveListing, OffsetsShowSixHexDigitsOrMoreWhenNeeded) {
     EXPECT_EQ(kiv::OffsetText(0), "000000");
     EXPECT_EQ(kiv::OffsetText(5000), "001388");
-    EXPECT_EQ(kiv::OffsetText(0xFFFFFF), "FFFFFF");
     EXPECT_EQ(kiv::OffsetText(0x1000000), "1000000");
     EXPECT_EQ(kiv::OffsetText(0xFEDCBA98), "FEDCBA98");
 
-    // The listing does not check offsets against the file: they are shown as stored.
+    // Offsets are shown as stored, unchecked against the file.
     ScratchDir dir;
-    WriteFile("big.dat",
-              Directory(2, 0x1000000, {{Text("a"), 0x1234567}, {Text("b"), 0xFEDCBA98}}));
-    auto listing = ListArchive("big.dat");
-    ASSERT_EQ(listing.Entries.size(), 2u);
-    EXPECT_EQ(listing.Entries[0], (TArchiveEntry{"a", 0x1000000, 0x1234567}));
-    EXPECT_EQ(listing.Entries[1], (TArchiveEntry{"b", 0x1234567, 0xFEDCBA98}));
+    WriteFile("big.dat", Directory(2, 0x1000000, {{"a", 0x1234567}, {"b", 0xFEDCBA98}}));
+    EXPECT_EQ(ListArchive("big.dat").Entries,
+              (Entries{{"a", 0x1000000, 0x1234567}, {"b", 0x1234567, 0xFEDCBA98}}));
 }
 
 TEST(ArchiveListing, ListsOnlyTheCompleteEntriesTheFileHolds) {
@@ -82,25 +65,24 @@ TEST(ArchiveListing, ListsOnlyTheCompleteEntriesTheFileHolds) {
     EXPECT_FALSE(ListArchive("missing.dat").Opened);
 
     // Three entries promised, one and a half present.
-    Bytes cut = Directory(3, 59, {{Text("a"), 60}, {Text("b"), 61}});
+    Bytes cut = Directory(3, 59, {{"a", 60}, {"b", 61}});
     cut.resize(8 + 17 + 9);
     WriteFile("cut.dat", cut);
     auto listing = ListArchive("cut.dat");
     EXPECT_EQ(listing.StoredCount, 3);
     EXPECT_TRUE(listing.Truncated);
-    EXPECT_EQ(listing.Entries, (std::vector<TArchiveEntry>{{"a", 59, 60}}));
+    EXPECT_EQ(listing.Entries, (Entries{{"a", 59, 60}}));
 
-    // A count the file could never hold lists what is there and allocates nothing for it.
+    // A count the file could never hold allocates nothing for it.
     Bytes huge = Directory(0x7FFFFFFF, 8, {});
     huge.resize(20, 0);
     WriteFile("huge.dat", huge);
     listing = ListArchive("huge.dat");
     EXPECT_EQ(listing.StoredCount, 0x7FFFFFFF);
     EXPECT_TRUE(listing.Truncated);
-    EXPECT_TRUE(listing.Entries.empty());
-    EXPECT_LE(listing.Entries.capacity(), 1u);
+    EXPECT_EQ(listing.Entries.capacity(), 0u);
 
-    WriteFile("negative.dat", Directory(-5, 8, {{Text("a"), 9}}));
+    WriteFile("negative.dat", Directory(-5, 8, {{"a", 9}}));
     EXPECT_TRUE(ListArchive("negative.dat").Entries.empty());
 
     // Too short for the count or the first start.
@@ -109,28 +91,6 @@ TEST(ArchiveListing, ListsOnlyTheCompleteEntriesTheFileHolds) {
         header.resize(length);
         WriteFile("short.dat", header);
         listing = ListArchive("short.dat");
-        EXPECT_TRUE(listing.Opened);
-        EXPECT_TRUE(listing.Truncated);
-        EXPECT_TRUE(listing.Entries.empty());
+        EXPECT_TRUE(listing.Opened && listing.Truncated && listing.Entries.empty());
     }
-}
-
-TEST(ArchiveListing, ListsALargeDirectoryUnderALongPath) {
-    ScratchDir dir;
-    std::string folder = std::string(70, 'd') + "/" + std::string(70, 'e');
-    std::filesystem::create_directories(folder);
-    const std::string path = dir.File(folder + "/archive.dat");
-    ASSERT_GT(path.size(), 127u);
-
-    constexpr std::uint32_t kMembers = 100000;
-    std::vector<std::pair<Bytes, std::uint32_t>> entries;
-    const std::uint32_t first = 8 + 17 * kMembers;
-    for (std::uint32_t i = 0; i < kMembers; ++i)
-        entries.push_back({Text("m" + std::to_string(i)), first + i + 1});
-    WriteFile(path, Directory(kMembers, first, entries));
-
-    auto listing = ListArchive(path);
-    ASSERT_EQ(listing.Entries.size(), kMembers);
-    EXPECT_EQ(listing.Entries.back(),
-              (TArchiveEntry{"m99999", first + kMembers - 1, first + kMembers}));
 }

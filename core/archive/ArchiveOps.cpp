@@ -1,0 +1,262 @@
+#include "archive/ArchiveOps.h"
+
+#include "base/Errors.h"
+#include "base/FileStream.h"
+#include "base/SafeFile.h"
+#include "base/TextConv.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <unistd.h>
+
+namespace kiv {
+
+namespace {
+
+// Offsets in the listing are 32-bit words shown in hexadecimal.
+std::int64_t ParseOffset(const std::string& text) {
+    return static_cast<std::uint32_t>(StrToInt("$" + text));
+}
+
+OpResult Fail(std::string message) {
+    return {false, std::move(message)};
+}
+
+// A name as a message may show it: control characters become '?'.
+std::string Shown(const std::string& name) {
+    std::string text = name;
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return text;
+}
+
+// Reads exactly `count` bytes at `offset`, straight from the file (the small reads of Test
+// and the directory blocks of Replace would each refill a stream buffer for nothing).
+bool ReadAt(const InFile& file, std::int64_t offset, void* data, std::size_t count) {
+    if (offset < 0)
+        return false;
+    auto* bytes = static_cast<unsigned char*>(data);
+    while (count > 0) {
+        const ssize_t got = ::pread(file.Descriptor(), bytes, count, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        bytes += got;
+        offset += got;
+        count -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+// Rows of end words handled per directory block during Replace's fix-up.
+constexpr std::int64_t kRowsPerBlock = 1 << 16;
+
+// Moves the end words of rows firstRow..lastRow by delta, reading each from the archive
+// (not the listing, so a stale listing cannot corrupt later members) and writing it at the
+// same offset of the output. Rows beyond the archive's count word, the end of the archive or
+// the end of the output are left as they are. The first `sharedPrefix` bytes of the output are the
+// archive's own, so the part of a block below it goes back in one write; words past it are written
+// one by one. Returns false when the archive could not be read where its length said it could.
+bool ShiftEndWords(const InFile& archive, SafeFile& out, std::int64_t firstRow,
+                   std::int64_t lastRow, std::int64_t delta, std::int64_t sharedPrefix) {
+    const std::int64_t limit = std::min(archive.Length(), out.Size());
+    // Rows past the archive's own directory hold member bytes, not end words: a listing
+    // that no longer fits the archive must not rewrite them.
+    unsigned char countWord[4];
+    if (limit < 8 || !ReadAt(archive, 0, countWord, sizeof countWord))
+        return true;
+    lastRow = std::min<std::int64_t>(lastRow, GetInt32LE(countWord));
+    // Row r's word occupies [17r + 4, 17r + 8).
+    lastRow = std::min(lastRow, (limit - 8) / ArchiveEntrySize);
+    const auto shift = static_cast<std::uint32_t>(delta);
+    std::vector<unsigned char> block;
+    for (std::int64_t r0 = firstRow; r0 <= lastRow; r0 += kRowsPerBlock) {
+        const std::int64_t r1 = std::min(lastRow, r0 + kRowsPerBlock - 1);
+        const std::int64_t from = EndWordOffset(r0);
+        const std::int64_t to = EndWordOffset(r1) + 4;
+        block.resize(static_cast<std::size_t>(to - from));
+        if (!ReadAt(archive, from, block.data(), block.size()))
+            return false;
+        for (std::int64_t r = r0; r <= r1; ++r) {
+            unsigned char* word = block.data() + (r - r0) * ArchiveEntrySize;
+            PutInt32LE(word, static_cast<std::int32_t>(
+                                 static_cast<std::uint32_t>(GetInt32LE(word)) + shift));
+        }
+        const std::int64_t whole = std::min(to, sharedPrefix) - from;
+        if (whole > 0)
+            out.WriteAt(from, block.data(), static_cast<std::size_t>(whole));
+        for (std::int64_t r = r0; r <= r1; ++r) {
+            const std::int64_t at = EndWordOffset(r);
+            if (at + 4 > from + std::max<std::int64_t>(whole, 0))
+                out.WriteAt(at, block.data() + (at - from), 4);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::string UnsafeNameReason(const std::string& name) {
+    if (name.empty())
+        return "the name is empty";
+    if (name == "." || name == "..")
+        return "the name stands for a folder";
+    if (name[0] == '/' || name[0] == '\\')
+        return "the name is an absolute path";
+    if (name.find_first_of("/\\") != std::string::npos)
+        return "the name contains a path separator";
+    const auto first = static_cast<unsigned char>(name[0]);
+    if (name.size() >= 2 && name[1] == ':' &&
+        ((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z')))
+        return "the name begins with a drive prefix";
+    for (char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return "the name contains a control character";
+    return std::string();
+}
+
+std::string TwinName(const std::string& name) {
+    if (name.empty())
+        return name;
+    std::string twin = name;
+    twin.back() = '7';
+    return twin;
+}
+
+OpResult ExtractMember(const std::string& archivePath, const ArchiveRow& row,
+                       const std::string& outPath) {
+    const std::int64_t start = ParseOffset(row.StartText);
+    const std::int64_t finish = ParseOffset(row.FinishText);
+
+    auto archive = InFile::Open(archivePath);
+    if (!archive)
+        return Fail("Main data file not found.");
+
+    // A name taken from the archive must not lead outside the current folder; a path the
+    // user chose is theirs.
+    const std::string target = outPath.empty() ? row.Name : outPath;
+    if (outPath.empty()) {
+        const std::string reason = UnsafeNameReason(row.Name);
+        if (!reason.empty())
+            return Fail("Cannot extract member \"" + Shown(row.Name) + "\": " + reason + ".");
+    }
+    if (SameFile(archivePath, target))
+        return Fail("Cannot extract member \"" + Shown(row.Name) + "\" to " + Shown(target) +
+                    ": that is the archive it is read from.");
+
+    const std::int64_t size = finish > start ? finish - start : 0;
+    if (size > 0 && finish > archive->Length())
+        return Fail("Member \"" + Shown(row.Name) +
+                    "\" runs past the end of the archive: it ends at " +
+                    OffsetText(static_cast<std::uint32_t>(finish)) + ", the archive at " +
+                    IntToHex(static_cast<std::uint32_t>(archive->Length()), 6) +
+                    ". Nothing was extracted.");
+
+    try {
+        SafeFile out(target);
+        if (size > 0 && out.CopyFrom(*archive, start, size) != size)
+            return Fail("Could not read member \"" + Shown(row.Name) + "\" from the archive.");
+        out.Commit();
+    } catch (const EFCreateError&) {
+        return Fail("Cannot create file " + Shown(target));
+    } catch (const EWriteError&) {
+        return Fail("Cannot write file " + Shown(target));
+    }
+    return {};
+}
+
+OpResult ReplaceMember(const ReplaceRequest& request) {
+    std::string twinPath = request.TwinPath;
+    if (twinPath.empty()) {
+        const std::string reason = UnsafeNameReason(request.Row.Name);
+        if (!reason.empty())
+            return Fail("Cannot form the modified file's name from member \"" +
+                        Shown(request.Row.Name) + "\": " + reason + ".");
+        twinPath = TwinName(request.Row.Name);
+    }
+
+    auto twin = InFile::Open(twinPath);
+    if (!twin)
+        return Fail("Could not open modified s16 file (" + twinPath + ")");
+    auto archive = InFile::Open(request.ArchivePath);
+    if (!archive)
+        return Fail("Could not open Main Data (" + request.ArchivePath + ")");
+    if (SameFile(request.ArchivePath, request.OutPath))
+        return Fail("Cannot write the new archive " + request.OutPath +
+                    " over the archive it is made from (" + request.ArchivePath + ").");
+
+    std::optional<SafeFile> out;
+    try {
+        out.emplace(request.OutPath);
+    } catch (const EFCreateError&) {
+        return Fail("Could not open New Data file (" + request.OutPath + ")");
+    }
+
+    // Parsed only now, with every file open; a conversion error discards the output.
+    const std::int64_t start = ParseOffset(request.Row.StartText);
+    const std::int64_t finish = ParseOffset(request.Row.FinishText);
+
+    if (request.RowIndex < 1)
+        return Fail("No member is selected.");
+    const std::int64_t length = archive->Length();
+    if (start > length)
+        return Fail("Member \"" + Shown(request.Row.Name) +
+                    "\" starts past the end of the archive: it starts at " +
+                    OffsetText(static_cast<std::uint32_t>(start)) + ", the archive ends at " +
+                    IntToHex(static_cast<std::uint32_t>(length), 6) + ".");
+    // Bytes from Finish on follow the twin; a member running past the end has none.
+    const std::int64_t tail = finish < length ? length - finish : 0;
+    if (start + twin->Length() + tail > 0xFFFFFFFFLL)
+        return Fail("The new archive would be larger than its 32-bit offsets can address.");
+
+    const std::string readFailure = "Could not read Main Data (" + request.ArchivePath + ")";
+    try {
+        if (out->CopyFrom(*archive, 0, start) != start)
+            return Fail(readFailure);
+        const std::int64_t newSize = out->CopyFrom(*twin, 0, twin->Length());
+        const std::int64_t delta = newSize - (finish - start);
+        if (tail > 0 && out->CopyFrom(*archive, finish, tail) != tail)
+            return Fail(readFailure);
+        if (!ShiftEndWords(*archive, *out, request.RowIndex, request.MemberCount, delta, start))
+            return Fail(readFailure);
+        out->Commit();
+    } catch (const EWriteError&) {
+        return Fail("Could not write New Data file (" + request.OutPath + ")");
+    }
+    return {};
+}
+
+void TestArchive(const std::string& archivePath, const std::vector<ArchiveRow>& rows,
+                 std::int32_t memberCount, const std::function<void(const std::string&)>& report) {
+    auto archive = InFile::Open(archivePath);
+    if (!archive)
+        return;
+    const std::int64_t last = std::min<std::int64_t>(memberCount, std::ssize(rows));
+    for (std::int64_t r = 1; r <= last; ++r) {
+        const ArchiveRow& row = rows[static_cast<std::size_t>(r - 1)];
+        const std::int64_t start = ParseOffset(row.StartText);
+        // A count or a byte that is not there to be read counts as sound.
+        unsigned char word[4];
+        if (!ReadAt(*archive, start, word, sizeof word))
+            continue;
+        const std::int64_t count = GetInt32LE(word);
+        unsigned char tested;
+        if (!ReadAt(*archive, start + 40 * count + 3, &tested, 1) || tested == 0)
+            continue;
+        report(row.Name + " at " + IntToHex(static_cast<std::uint32_t>(start), 6) + " is bad!");
+    }
+}
+
+std::vector<std::string> TestArchive(const std::string& archivePath,
+                                     const std::vector<ArchiveRow>& rows,
+                                     std::int32_t memberCount) {
+    std::vector<std::string> messages;
+    TestArchive(archivePath, rows, memberCount,
+                [&messages](const std::string& message) { messages.push_back(message); });
+    return messages;
+}
+
+} // namespace kiv

@@ -1,0 +1,256 @@
+#include "archive/ArchiveOps.h"
+#include "base/Errors.h"
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace kivtest;
+using kiv::ArchiveRow;
+using kiv::ExtractMember;
+using kiv::OffsetText;
+using kiv::ReplaceMember;
+using kiv::ReplaceRequest;
+
+namespace {
+
+Bytes Fill(std::size_t size, int seed) {
+    Bytes out(size);
+    for (std::size_t i = 0; i < size; ++i)
+        out[i] = static_cast<std::uint8_t>(seed + i * 7);
+    return out;
+}
+
+Bytes Text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+
+const ArchiveRow kTitleRow{"File Name", "Start", "Finish"};
+const std::string kNames[] = {"first.s16", "middle.s16", "last.s16"};
+
+// Three members and bytes after the last one; `data` takes the place of member `replaced`.
+ArchiveBuilder Sample(int replaced = -1, const Bytes& data = {}) {
+    const std::size_t sizes[] = {30, 40, 20};
+    ArchiveBuilder archive;
+    for (int i = 0; i < 3; ++i)
+        archive.Member(kNames[i], i == replaced ? data : Fill(sizes[i], i + 1));
+    archive.Trailer(Text("tail"));
+    return archive;
+}
+
+ArchiveRow RowOf(const ArchiveBuilder& archive, int i, const std::string& name) {
+    return {name, OffsetText(archive.StartOf(i)), OffsetText(archive.FinishOf(i))};
+}
+
+ReplaceRequest RequestFor(const ArchiveBuilder& archive, int member) {
+    ReplaceRequest request;
+    request.ArchivePath = "Modgen.dat";
+    request.Row = RowOf(archive, member, kNames[member]);
+    request.RowIndex = member + 1;
+    request.MemberCount = 3;
+    return request;
+}
+
+bool Mentions(const std::string& message, const std::string& part) {
+    return message.find(part) != std::string::npos;
+}
+
+} // namespace
+
+TEST(ArchiveExtract, WritesExactlyTheMemberBytes) {
+    ScratchDir dir;
+    const ArchiveBuilder archive = Sample();
+    WriteFile("Modgen.dat", archive.Build());
+
+    // A second extraction replaces the first; an explicit path is used as given.
+    WriteFile("middle.s16", Bytes(500, 9));
+    EXPECT_TRUE(ExtractMember("Modgen.dat", RowOf(archive, 1, "middle.s16")).Ok);
+    EXPECT_EQ(ReadFile("middle.s16"), Fill(40, 2));
+    std::filesystem::create_directory("out");
+    EXPECT_TRUE(ExtractMember("Modgen.dat", RowOf(archive, 2, "x"), "out/last").Ok);
+    EXPECT_EQ(ReadFile("out/last"), Fill(20, 3));
+
+    // Finish at or below Start gives an empty file, wherever Start lies.
+    EXPECT_TRUE(ExtractMember("Modgen.dat", {"empty", "000050", "000040"}).Ok);
+    EXPECT_TRUE(ExtractMember("Modgen.dat", {"empty2", "FFFFFF00", "FFFFFF00"}).Ok);
+    EXPECT_TRUE(ReadFile("empty").empty() && ReadFile("empty2").empty());
+
+    // Offsets of 2^24 and more, in a sparse archive.
+    std::filesystem::resize_file("Modgen.dat", 0x1000010);
+    const int fd = ::open("Modgen.dat", O_WRONLY);
+    ASSERT_EQ(::pwrite(fd, "deep", 4, 0x1000004), 4);
+    ::close(fd);
+    EXPECT_TRUE(ExtractMember("Modgen.dat", {"deep", "1000004", "1000008"}).Ok);
+    EXPECT_EQ(ReadFile("deep"), Text("deep"));
+}
+
+TEST(ArchiveExtract, RefusesWithAMessageAndWritesNothing) {
+    ScratchDir dir;
+    const ArchiveBuilder archive = Sample();
+    const Bytes bytes = archive.Build();
+    WriteFile("Modgen.dat", bytes);
+
+    // The title row fails while parsing, before the archive is looked for.
+    try {
+        ExtractMember("missing.dat", kTitleRow);
+        ADD_FAILURE() << "no conversion error";
+    } catch (const kiv::EConvertError& e) {
+        EXPECT_STREQ(e.what(), "'$Start' is not a valid integer value");
+    }
+    EXPECT_EQ(ExtractMember("missing.dat", RowOf(archive, 0, "a")).Message,
+              "Main data file not found.");
+
+    const auto before = ListFolder(".");
+    for (const std::string name : {"", ".", "..", "/tmp/evil", "\\evil", "sub/evil", "sub\\evil",
+                                   "C:evil", "bell\a", "tab\tname"}) {
+        const std::string reason = kiv::UnsafeNameReason(name);
+        EXPECT_FALSE(reason.empty()) << name;
+        EXPECT_TRUE(Mentions(ExtractMember("Modgen.dat", RowOf(archive, 0, name)).Message, reason));
+    }
+    EXPECT_EQ(kiv::UnsafeNameReason("ok name.s16"), "");
+    // A member named like the archive, and one running past the end.
+    EXPECT_TRUE(Mentions(ExtractMember("Modgen.dat", RowOf(archive, 0, "Modgen.dat")).Message,
+                         "archive it is read from"));
+    const ArchiveRow over{"over", OffsetText(archive.StartOf(2)),
+                          OffsetText(static_cast<std::uint32_t>(bytes.size() + 1))};
+    EXPECT_TRUE(Mentions(ExtractMember("Modgen.dat", over).Message, "past the end"));
+    EXPECT_EQ(ListFolder("."), before);
+    EXPECT_EQ(ReadFile("Modgen.dat"), bytes);
+
+    std::filesystem::create_directory("folder");
+    EXPECT_EQ(ExtractMember("Modgen.dat", RowOf(archive, 0, "folder")).Message,
+              "Cannot create file folder");
+}
+
+TEST(ArchiveReplace, TwinTakesTheMembersPlaceAndLaterEndWordsShift) {
+    // Shorter, equal and longer twins of the first, middle and last member: the result is
+    // the archive one would build with the twin in the member's place, trailer included.
+    for (int member = 0; member < 3; ++member) {
+        for (std::size_t twinSize : {0u, 5u, 20u, 30u, 40u, 300u}) {
+            ScratchDir dir;
+            const ArchiveBuilder archive = Sample();
+            WriteFile("Modgen.dat", archive.Build());
+            WriteFile(kiv::TwinName(kNames[member]), Fill(twinSize, 50));
+            ASSERT_TRUE(ReplaceMember(RequestFor(archive, member)).Ok);
+            EXPECT_EQ(ReadFile("Newgen.dat"), Sample(member, Fill(twinSize, 50)).Build());
+            EXPECT_EQ(ReadFile("Modgen.dat"), archive.Build());
+        }
+    }
+}
+
+TEST(ArchiveReplace, LeavesBytesBeyondTheDirectoryAndKeepsLongPathsWhole) {
+    ScratchDir dir;
+    const ArchiveBuilder archive = Sample();
+    const std::string folder = std::string(80, 'p') + "/" + std::string(60, 'q');
+    std::filesystem::create_directories(folder);
+    ReplaceRequest request = RequestFor(archive, 1);
+    request.ArchivePath = dir.File(folder + "/Modgen.dat");
+    request.TwinPath = "new.s17";
+    request.MemberCount = 0x7FFFFFFF;
+    WriteFile(request.ArchivePath, archive.Build());
+    WriteFile("new.s17", Fill(50, 9));
+    ASSERT_TRUE(ReplaceMember(request).Ok);
+    EXPECT_EQ(ReadFile("Newgen.dat"), Sample(1, Fill(50, 9)).Build());
+}
+
+TEST(ArchiveReplace, FailuresLeaveTheEarlierOutputAndNoTemporaryFile) {
+    ScratchDir dir;
+    const ArchiveBuilder archive = Sample();
+    const Bytes bytes = archive.Build();
+    WriteFile("Modgen.dat", bytes);
+    WriteFile("Newgen.dat", Text("earlier output"));
+
+    // The title row looks for a twin named after "File Name"; with that file present, the
+    // conversion error comes once every file is open.
+    ReplaceRequest request = RequestFor(archive, 1);
+    request.Row = kTitleRow;
+    EXPECT_EQ(ReplaceMember(request).Message, "Could not open modified s16 file (File Nam7)");
+    WriteFile("File Nam7", Text("x"));
+    EXPECT_THROW(ReplaceMember(request), kiv::EConvertError);
+    std::filesystem::remove("File Nam7");
+
+    WriteFile("middle.s17", Fill(10, 4));
+    request = RequestFor(archive, 1);
+    request.ArchivePath = "missing.dat";
+    EXPECT_EQ(ReplaceMember(request).Message, "Could not open Main Data (missing.dat)");
+    request = RequestFor(archive, 1);
+    request.OutPath = "folder";
+    std::filesystem::create_directory("folder");
+    EXPECT_EQ(ReplaceMember(request).Message, "Could not open New Data file (folder)");
+    request = RequestFor(archive, 1);
+    request.Row.StartText = OffsetText(static_cast<std::uint32_t>(bytes.size() + 1));
+    EXPECT_TRUE(Mentions(ReplaceMember(request).Message, "past the end"));
+    for (const std::string name : {"", "..", "/abs.s16", "a/b.s16", "C:x.s16", "nl\n.s16"}) {
+        request = RequestFor(archive, 1);
+        request.Row.Name = name;
+        EXPECT_TRUE(Mentions(ReplaceMember(request).Message, kiv::UnsafeNameReason(name)));
+    }
+
+    // A file size limit makes the copy fail half-way, in a child process.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{100, 100};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const auto message = ReplaceMember(RequestFor(archive, 1)).Message;
+        ::_exit(message == "Could not write New Data file (Newgen.dat)" ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    EXPECT_EQ(ReadFile("Newgen.dat"), Text("earlier output"));
+    EXPECT_EQ(ListFolder("."),
+              (std::vector<std::string>{"Modgen.dat", "Newgen.dat", "folder", "middle.s17"}));
+
+    // An archive named "Newgen.dat" is never written over.
+    request = RequestFor(archive, 1);
+    request.ArchivePath = dir.File("Newgen.dat");
+    WriteFile("Newgen.dat", bytes);
+    EXPECT_TRUE(Mentions(ReplaceMember(request).Message, "over the archive"));
+    EXPECT_EQ(ReadFile("Newgen.dat"), bytes);
+}
+
+TEST(ArchiveTest, ReportsEachBadMemberInListingOrder) {
+    ScratchDir dir;
+    auto sprite = [](std::int32_t aux) {
+        return SpriteBuilder().Raw(1, 1, 0, 0, 1, 1, {1}).Raw(1, 1, 0, 0, 1, 1, {7}, aux).Build();
+    };
+    Bytes negativeCount;
+    PutLE32(negativeCount, -1000);
+    // Sound; bad; no icons; a count pointing before the archive; bad; a count cut short.
+    const std::vector<std::pair<std::string, Bytes>> members{{"sound.s16", sprite(0x00FFFFFF)},
+                                                             {"bad1.s16", sprite(0x01000000)},
+                                                             {"empty.s16", SpriteBuilder().Build()},
+                                                             {"odd.s16", negativeCount},
+                                                             {"bad2.s16", sprite(-1)},
+                                                             {"short.s16", Bytes{0x10, 0, 0}}};
+    ArchiveBuilder archive;
+    for (const auto& [name, data] : members)
+        archive.Member(name, data);
+    WriteFile("Modgen.dat", archive.Build());
+    std::vector<ArchiveRow> rows;
+    for (int i = 0; i < 6; ++i)
+        rows.push_back(RowOf(archive, i, members[i].first));
+
+    const std::vector<std::string> expected{
+        "bad1.s16 at 0000C6 is bad!", "bad2.s16 at " + OffsetText(archive.StartOf(4)) + " is bad!"};
+    EXPECT_EQ(kiv::TestArchive("Modgen.dat", rows, 6), expected);
+    EXPECT_EQ(kiv::TestArchive("Modgen.dat", rows, 100), expected);
+    EXPECT_EQ(kiv::TestArchive("Modgen.dat", rows, 2).size(), 1u);
+    EXPECT_TRUE(kiv::TestArchive("missing.dat", rows, 6).empty());
+
+    // Messages found before a row that fails to parse have been handed over.
+    rows[2] = kTitleRow;
+    std::vector<std::string> seen;
+    EXPECT_THROW(kiv::TestArchive("Modgen.dat", rows, 6,
+                                  [&seen](const std::string& m) { seen.push_back(m); }),
+                 kiv::EConvertError);
+    EXPECT_EQ(seen, std::vector<std::string>{expected[0]});
+}
