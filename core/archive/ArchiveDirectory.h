@@ -33,6 +33,8 @@ ArchiveListing ListArchive(const std::string& path);
 std::string OffsetText(std::uint32_t offset);
 
 // Offset of the end word of listing row r (1-based): 17 * r + 4.
-inline std::int64_t EndWordOffset(std::int64_t row) { return 17 * row + 4; }
+inline std::int64_t EndWordOffset(std::int64_t row) {
+    return 17 * row + 4;
+}
 
 } // namespace kiv
