@@ -28,6 +28,13 @@ constexpr std::int64_t kMaxPixels = std::int64_t{1} << 28;
 // The largest allowed picture needs well under this many bytes in any form.
 constexpr std::int64_t kMaxFileSize = std::int64_t{1} << 31;
 
+// The headers, masks and the part of a colour table that can ever be used all lie within
+// this many bytes from the start of a file.
+constexpr std::size_t kHeadBytes = kFileHeaderSize + 124 + 16 + 256 * 4;
+
+// Rows move between file and picture in blocks of about this size.
+constexpr std::int64_t kBlockBytes = 1 << 20;
+
 std::uint16_t Get16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
@@ -47,8 +54,17 @@ std::int64_t RowStride(std::int64_t width, int bitsPerPixel) {
     return (width * bitsPerPixel + 31) / 32 * 4;
 }
 
-// One colour field of a 16- or 32-bit pixel, scaled to 0..255 with rounding, so a 5-bit
-// 31 gives 255 and a 6-bit 32 gives 130.
+// True when the set bits of `mask` form one unbroken field (or there are none).
+bool Contiguous(std::uint32_t mask) {
+    if (mask == 0)
+        return true;
+    while ((mask & 1) == 0)
+        mask >>= 1;
+    return (mask & (mask + 1)) == 0;
+}
+
+// One colour field of a 16- or 32-bit pixel, scaled to 0..255 with rounding, so a 5-bit 31
+// gives 255 and a 6-bit 32 gives 130. The mask is contiguous (checked with the headers).
 class Channel {
 public:
     explicit Channel(std::uint32_t mask) : mask_(mask) {
@@ -56,13 +72,10 @@ public:
             return;
         while (((mask >> shift_) & 1) == 0)
             ++shift_;
-        const std::uint32_t field = mask >> shift_;
-        if ((field & (field + 1)) != 0)
-            throw EInvalidGraphic(); // the field's bits are not contiguous
-        max_ = field;
+        max_ = mask >> shift_;
         if (max_ <= 255)
             for (std::uint32_t v = 0; v <= max_; ++v)
-                table_[v] = Scale(v);
+                table_[v] = static_cast<std::uint8_t>(Scale(v));
     }
     std::uint32_t operator()(std::uint32_t pixel) const {
         const std::uint32_t v = (pixel & mask_) >> shift_;
@@ -92,68 +105,186 @@ struct Palette {
     }
 };
 
-// Uncompressed rows. `src` points at the first row in the file; `rowOf` maps a file row to
-// a picture row.
-void DecodeIndexedRows(Image& image, const std::uint8_t* src, std::int64_t stride, int bpp,
-                       const Palette& palette, bool topDown) {
-    const int w = image.Width();
-    const int h = image.Height();
-    for (int r = 0; r < h; ++r) {
-        const std::uint8_t* in = src + stride * r;
-        TColor* out = image.Row(topDown ? r : h - 1 - r);
-        switch (bpp) {
-        case 8:
+// What the headers say about the pixels.
+struct Layout {
+    std::int64_t Width = 0;
+    std::int64_t Height = 0;
+    bool TopDown = false;
+    int Bpp = 0;
+    std::uint32_t Compression = kRGB;
+    std::uint32_t Masks[3] = {0xFF0000, 0xFF00, 0xFF};
+    std::uint32_t PixelOffset = 0;
+    Palette Colors;
+
+    bool Empty() const { return Width == 0 || Height == 0; }
+    bool RunLength() const { return Compression == kRLE8 || Compression == kRLE4; }
+    std::int64_t Stride() const { return RowStride(Width, Bpp); }
+    // The picture row that file row `r` fills.
+    int PictureRow(std::int64_t r) const { return static_cast<int>(TopDown ? r : Height - 1 - r); }
+};
+
+// Reads the headers of a file of `fileSize` bytes (at least 1) whose first `headSize` bytes,
+// min(fileSize, kHeadBytes), are in `head`.
+Layout ReadLayout(const std::uint8_t* head, std::size_t headSize, std::uint64_t fileSize) {
+    if (fileSize < kFileHeaderSize)
+        throw EReadError();
+    if (head[0] != 'B' || head[1] != 'M')
+        throw EInvalidGraphic();
+    Layout layout;
+    layout.PixelOffset = Get32(head + 10);
+
+    if (fileSize < kFileHeaderSize + 4)
+        throw EReadError();
+    const std::uint8_t* info = head + kFileHeaderSize;
+    const std::uint32_t headerSize = Get32(info);
+    switch (headerSize) {
+    case 12:
+    case 40:
+    case 52:
+    case 56:
+    case 108:
+    case 124:
+        break;
+    default:
+        throw EInvalidGraphic();
+    }
+    if (fileSize < kFileHeaderSize + headerSize)
+        throw EReadError();
+
+    const bool core = headerSize == kCoreHeaderSize;
+    std::uint32_t colorsUsed = 0;
+    if (core) {
+        layout.Width = Get16(info + 4);
+        layout.Height = Get16(info + 6);
+        layout.Bpp = Get16(info + 10);
+    } else {
+        layout.Width = static_cast<std::int32_t>(Get32(info + 4));
+        layout.Height = static_cast<std::int32_t>(Get32(info + 8));
+        layout.Bpp = Get16(info + 14);
+        layout.Compression = Get32(info + 16);
+        colorsUsed = Get32(info + 32);
+    }
+    layout.TopDown = layout.Height < 0;
+    if (layout.TopDown)
+        layout.Height = -layout.Height;
+
+    const int bpp = layout.Bpp;
+    switch (layout.Compression) {
+    case kRGB:
+        if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
+            throw EInvalidGraphic();
+        break;
+    case kRLE8:
+    case kRLE4:
+        // Run-length rows always run bottom-up.
+        if (bpp != (layout.Compression == kRLE8 ? 8 : 4) || layout.TopDown)
+            throw EInvalidGraphic();
+        break;
+    case kBitFields:
+    case kAlphaBitFields:
+        if (bpp != 16 && bpp != 32)
+            throw EInvalidGraphic();
+        break;
+    default:
+        throw EInvalidGraphic();
+    }
+    if (layout.Width < 0 || layout.Width > kMaxSide || layout.Height > kMaxSide ||
+        layout.Width * layout.Height > kMaxPixels)
+        throw EInvalidGraphic();
+
+    // Colour masks: inside the longer headers, or right after a 40-byte one. The alpha mask
+    // is not used: the picture has no alpha.
+    std::size_t headersEnd = kFileHeaderSize + headerSize;
+    if (bpp == 16) {
+        layout.Masks[0] = 0x7C00;
+        layout.Masks[1] = 0x03E0;
+        layout.Masks[2] = 0x001F;
+    }
+    if (layout.Compression == kBitFields || layout.Compression == kAlphaBitFields) {
+        if (headerSize == kInfoHeaderSize) {
+            headersEnd += layout.Compression == kBitFields ? 12 : 16;
+            if (fileSize < headersEnd)
+                throw EReadError();
+        }
+        for (int k = 0; k < 3; ++k) {
+            layout.Masks[k] = Get32(info + 40 + 4 * k);
+            if (!Contiguous(layout.Masks[k]))
+                throw EInvalidGraphic();
+        }
+    }
+    if (layout.PixelOffset < headersEnd)
+        throw EInvalidGraphic();
+
+    // The colour table lies between the headers and the pixels; entries the file promises
+    // beyond the pixel offset, or beyond what the bit depth can index, are not read.
+    if (bpp <= 8) {
+        const std::size_t entrySize = core ? 3 : 4;
+        const std::size_t tableEnd = std::min<std::size_t>(layout.PixelOffset, headSize);
+        const std::size_t room = tableEnd > headersEnd ? (tableEnd - headersEnd) / entrySize : 0;
+        std::uint64_t entries = colorsUsed == 0 ? (1u << bpp) : colorsUsed;
+        entries = std::min<std::uint64_t>({entries, std::uint64_t{1} << bpp, room});
+        const std::uint8_t* t = head + headersEnd;
+        for (std::size_t k = 0; k < entries; ++k, t += entrySize)
+            layout.Colors.Colors[k] = RGB(t[2], t[1], t[0]);
+        layout.Colors.Count = static_cast<unsigned>(entries);
+    }
+    return layout;
+}
+
+// Turns one uncompressed file row into picture pixels.
+class RowDecoder {
+public:
+    explicit RowDecoder(const Layout& layout)
+        : layout_(layout), red_(layout.Masks[0]), green_(layout.Masks[1]), blue_(layout.Masks[2]) {
+        // The common blue, green, red, unused layout goes the short way.
+        plain32_ = layout.Bpp == 32 && layout.Masks[0] == 0xFF0000 && layout.Masks[1] == 0xFF00 &&
+                   layout.Masks[2] == 0xFF;
+    }
+
+    void operator()(const std::uint8_t* in, TColor* out, int w) const {
+        const Palette& palette = layout_.Colors;
+        switch (layout_.Bpp) {
+        case 1:
             for (int x = 0; x < w; ++x)
-                out[x] = palette[in[x]];
+                out[x] = palette[(in[x >> 3] >> (7 - (x & 7))) & 1];
             break;
         case 4:
             for (int x = 0; x < w; ++x)
                 out[x] = palette[(x & 1) ? (in[x >> 1] & 0x0F) : (in[x >> 1] >> 4)];
             break;
-        default: // 1
+        case 8:
             for (int x = 0; x < w; ++x)
-                out[x] = palette[(in[x >> 3] >> (7 - (x & 7))) & 1];
+                out[x] = palette[in[x]];
+            break;
+        case 24:
+            for (int x = 0; x < w; ++x, in += 3)
+                out[x] =
+                    in[2] | (static_cast<TColor>(in[1]) << 8) | (static_cast<TColor>(in[0]) << 16);
+            break;
+        case 32:
+            if (plain32_) {
+                for (int x = 0; x < w; ++x, in += 4)
+                    out[x] = in[2] | (static_cast<TColor>(in[1]) << 8) |
+                             (static_cast<TColor>(in[0]) << 16);
+                break;
+            }
+            for (int x = 0; x < w; ++x)
+                out[x] = Masked(Get32(in + 4 * x));
+            break;
+        default: // 16
+            for (int x = 0; x < w; ++x)
+                out[x] = Masked(Get16(in + 2 * x));
             break;
         }
     }
-}
 
-void Decode24Rows(Image& image, const std::uint8_t* src, std::int64_t stride, bool topDown) {
-    const int w = image.Width();
-    const int h = image.Height();
-    for (int r = 0; r < h; ++r) {
-        const std::uint8_t* in = src + stride * r;
-        TColor* out = image.Row(topDown ? r : h - 1 - r);
-        for (int x = 0; x < w; ++x, in += 3)
-            out[x] = in[2] | (static_cast<TColor>(in[1]) << 8) | (static_cast<TColor>(in[0]) << 16);
-    }
-}
+private:
+    TColor Masked(std::uint32_t p) const { return red_(p) | (green_(p) << 8) | (blue_(p) << 16); }
 
-void DecodeMaskedRows(Image& image, const std::uint8_t* src, std::int64_t stride, int bpp,
-                      const std::uint32_t masks[3], bool topDown) {
-    const int w = image.Width();
-    const int h = image.Height();
-    if (bpp == 32 && masks[0] == 0xFF0000 && masks[1] == 0xFF00 && masks[2] == 0xFF) {
-        // The common B, G, R, x layout.
-        for (int r = 0; r < h; ++r) {
-            const std::uint8_t* in = src + stride * r;
-            TColor* out = image.Row(topDown ? r : h - 1 - r);
-            for (int x = 0; x < w; ++x, in += 4)
-                out[x] =
-                    in[2] | (static_cast<TColor>(in[1]) << 8) | (static_cast<TColor>(in[0]) << 16);
-        }
-        return;
-    }
-    const Channel red(masks[0]), green(masks[1]), blue(masks[2]);
-    for (int r = 0; r < h; ++r) {
-        const std::uint8_t* in = src + stride * r;
-        TColor* out = image.Row(topDown ? r : h - 1 - r);
-        for (int x = 0; x < w; ++x) {
-            const std::uint32_t p = bpp == 32 ? Get32(in + 4 * x) : Get16(in + 2 * x);
-            out[x] = red(p) | (green(p) << 8) | (blue(p) << 16);
-        }
-    }
-}
+    const Layout& layout_;
+    Channel red_, green_, blue_;
+    bool plain32_;
+};
 
 // Run-length rows (always bottom-up). Pixels the stream skips stay black. A run, an
 // absolute block or a delta that leaves the picture is invalid data; a stream that ends
@@ -220,177 +351,109 @@ void DecodeRunLength(Image& image, const std::uint8_t* p, const std::uint8_t* en
     }
 }
 
-} // namespace
+Image DecodeRunLength(const Layout& layout, const std::uint8_t* p, const std::uint8_t* end) {
+    Image image(static_cast<int>(layout.Width), static_cast<int>(layout.Height));
+    DecodeRunLength(image, p, end, layout.Compression == kRLE4, layout.Colors);
+    return image;
+}
 
-std::vector<std::uint8_t> EncodeBitmap(const Image& image) {
-    const int w = image.Width();
-    const int h = image.Height();
-    const std::int64_t stride = RowStride(w, 24);
-    const std::int64_t imageSize = stride * h;
-    const std::int64_t fileSize =
-        static_cast<std::int64_t>(kFileHeaderSize + kInfoHeaderSize) + imageSize;
-    // The header's size words are 32 bits wide.
-    if (fileSize > 0xFFFFFFFFLL)
+// The size of the file the tool writes for a w x h picture, and its row stride.
+std::int64_t SavedFileSize(const Image& image, std::int64_t& stride) {
+    stride = RowStride(image.Width(), 24);
+    const std::int64_t size =
+        static_cast<std::int64_t>(kFileHeaderSize + kInfoHeaderSize) + stride * image.Height();
+    // The headers' size words are 32 bits wide.
+    if (size > 0xFFFFFFFFLL)
         throw EInvalidGraphic();
+    return size;
+}
 
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(fileSize), 0);
-    std::uint8_t* p = out.data();
+void PutHeaders(std::uint8_t* p, const Image& image, std::int64_t stride, std::int64_t fileSize) {
+    std::memset(p, 0, kFileHeaderSize + kInfoHeaderSize);
     p[0] = 'B';
     p[1] = 'M';
     Put32(p + 2, static_cast<std::uint32_t>(fileSize));
     Put32(p + 10, kFileHeaderSize + kInfoHeaderSize);
     p += kFileHeaderSize;
     Put32(p + 0, kInfoHeaderSize);
-    Put32(p + 4, static_cast<std::uint32_t>(w));
-    Put32(p + 8, static_cast<std::uint32_t>(h));
+    Put32(p + 4, static_cast<std::uint32_t>(image.Width()));
+    Put32(p + 8, static_cast<std::uint32_t>(image.Height()));
     Put16(p + 12, 1);
     Put16(p + 14, 24);
-    Put32(p + 20, static_cast<std::uint32_t>(imageSize));
-    p += kInfoHeaderSize;
+    Put32(p + 20, static_cast<std::uint32_t>(stride * image.Height()));
+}
 
-    for (int r = 0; r < h; ++r) {
-        std::uint8_t* row = p + stride * r;
-        const TColor* in = image.Row(h - 1 - r);
-        for (int x = 0; x < w; ++x, row += 3) {
-            const TColor c = in[x];
-            row[0] = static_cast<std::uint8_t>(c >> 16);
-            row[1] = static_cast<std::uint8_t>(c >> 8);
-            row[2] = static_cast<std::uint8_t>(c);
-        }
+// Picture row `y` as blue, green, red bytes, padded with zeros to `stride`.
+void EncodeRow(const TColor* in, int w, std::uint8_t* out, std::int64_t stride) {
+    std::uint8_t* p = out;
+    for (int x = 0; x < w; ++x, p += 3) {
+        const TColor c = in[x];
+        p[0] = static_cast<std::uint8_t>(c >> 16);
+        p[1] = static_cast<std::uint8_t>(c >> 8);
+        p[2] = static_cast<std::uint8_t>(c);
     }
+    std::fill(p, out + stride, std::uint8_t{0});
+}
+
+} // namespace
+
+std::vector<std::uint8_t> EncodeBitmap(const Image& image) {
+    std::int64_t stride;
+    const std::int64_t fileSize = SavedFileSize(image, stride);
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(fileSize));
+    PutHeaders(out.data(), image, stride, fileSize);
+    std::uint8_t* rows = out.data() + kFileHeaderSize + kInfoHeaderSize;
+    const int h = image.Height();
+    for (int r = 0; r < h; ++r)
+        EncodeRow(image.Row(h - 1 - r), image.Width(), rows + stride * r, stride);
     return out;
 }
 
 Image DecodeBitmap(const std::uint8_t* data, std::size_t size) {
     if (size == 0)
         return Image();
-    if (size < kFileHeaderSize)
-        throw EReadError();
-    if (data[0] != 'B' || data[1] != 'M')
-        throw EInvalidGraphic();
-    const std::uint32_t pixelOffset = Get32(data + 10);
-
-    if (size < kFileHeaderSize + 4)
-        throw EReadError();
-    const std::uint8_t* info = data + kFileHeaderSize;
-    const std::uint32_t headerSize = Get32(info);
-    switch (headerSize) {
-    case 12:
-    case 40:
-    case 52:
-    case 56:
-    case 108:
-    case 124:
-        break;
-    default:
-        throw EInvalidGraphic();
-    }
-    if (size < kFileHeaderSize + headerSize)
-        throw EReadError();
-
-    const bool core = headerSize == kCoreHeaderSize;
-    std::int64_t width, height;
-    int bpp;
-    std::uint32_t compression = kRGB;
-    std::uint32_t colorsUsed = 0;
-    if (core) {
-        width = Get16(info + 4);
-        height = Get16(info + 6);
-        bpp = Get16(info + 10);
-    } else {
-        width = static_cast<std::int32_t>(Get32(info + 4));
-        height = static_cast<std::int32_t>(Get32(info + 8));
-        bpp = Get16(info + 14);
-        compression = Get32(info + 16);
-        colorsUsed = Get32(info + 32);
-    }
-    const bool topDown = height < 0;
-    height = topDown ? -height : height;
-
-    switch (compression) {
-    case kRGB:
-        if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
-            throw EInvalidGraphic();
-        break;
-    case kRLE8:
-    case kRLE4:
-        if (bpp != (compression == kRLE8 ? 8 : 4) || topDown)
-            throw EInvalidGraphic();
-        break;
-    case kBitFields:
-    case kAlphaBitFields:
-        if (bpp != 16 && bpp != 32)
-            throw EInvalidGraphic();
-        break;
-    default:
-        throw EInvalidGraphic();
-    }
-    if (width < 0 || width > kMaxSide || height > kMaxSide || width * height > kMaxPixels)
-        throw EInvalidGraphic();
-
-    // Colour masks: inside the longer headers, or right after a 40-byte one.
-    std::size_t headersEnd = kFileHeaderSize + headerSize;
-    std::uint32_t masks[3] = {0xFF0000, 0xFF00, 0xFF};
-    if (bpp == 16) {
-        masks[0] = 0x7C00;
-        masks[1] = 0x03E0;
-        masks[2] = 0x001F;
-    }
-    if (compression == kBitFields || compression == kAlphaBitFields) {
-        const std::uint8_t* m = info + 40;
-        if (headerSize == kInfoHeaderSize) {
-            headersEnd += compression == kBitFields ? 12 : 16;
-            if (size < headersEnd)
-                throw EReadError();
-        }
-        for (int k = 0; k < 3; ++k)
-            masks[k] = Get32(m + 4 * k);
-    }
-    if (pixelOffset < headersEnd)
-        throw EInvalidGraphic();
-
-    // The colour table lies between the headers and the pixels; entries the file promises
-    // beyond the pixel offset, or beyond what the bit depth can index, are not read.
-    Palette palette;
-    if (bpp <= 8) {
-        const std::size_t entrySize = core ? 3 : 4;
-        const std::uint64_t room = (std::min<std::uint64_t>(pixelOffset, size) -
-                                    std::min<std::uint64_t>(headersEnd, size)) /
-                                   entrySize;
-        std::uint64_t entries = colorsUsed == 0 ? (1u << bpp) : colorsUsed;
-        entries = std::min<std::uint64_t>({entries, std::uint64_t{1} << bpp, room});
-        const std::uint8_t* t = data + headersEnd;
-        for (std::size_t k = 0; k < entries; ++k, t += entrySize)
-            palette.Colors[k] = RGB(t[2], t[1], t[0]);
-        palette.Count = static_cast<unsigned>(entries);
-    }
-
-    if (width == 0 || height == 0)
+    const Layout layout = ReadLayout(data, std::min(size, kHeadBytes), size);
+    if (layout.Empty())
         return Image();
-    if (pixelOffset > size)
+    if (layout.PixelOffset > size)
         throw EReadError();
+    const std::uint8_t* pixels = data + layout.PixelOffset;
+    if (layout.RunLength())
+        return DecodeRunLength(layout, pixels, data + size);
 
-    Image image(static_cast<int>(width), static_cast<int>(height));
-    const std::uint8_t* pixels = data + pixelOffset;
-    if (compression == kRLE8 || compression == kRLE4) {
-        DecodeRunLength(image, pixels, data + size, compression == kRLE4, palette);
-        return image;
-    }
-    const std::int64_t stride = RowStride(width, bpp);
-    if (static_cast<std::int64_t>(size - pixelOffset) < stride * height)
+    const std::int64_t stride = layout.Stride();
+    if (static_cast<std::int64_t>(size - layout.PixelOffset) < stride * layout.Height)
         throw EReadError();
-    if (bpp <= 8)
-        DecodeIndexedRows(image, pixels, stride, bpp, palette, topDown);
-    else if (bpp == 24)
-        Decode24Rows(image, pixels, stride, topDown);
-    else
-        DecodeMaskedRows(image, pixels, stride, bpp, masks, topDown);
+    Image image(static_cast<int>(layout.Width), static_cast<int>(layout.Height));
+    const RowDecoder decode(layout);
+    for (std::int64_t r = 0; r < layout.Height; ++r)
+        decode(pixels + stride * r, image.Row(layout.PictureRow(r)), image.Width());
     return image;
 }
 
 void SaveBitmapFile(const Image& image, const std::string& path) {
-    const std::vector<std::uint8_t> bytes = EncodeBitmap(image);
-    WriteWholeFile(path, bytes.data(), bytes.size());
+    std::int64_t stride;
+    const std::int64_t fileSize = SavedFileSize(image, stride);
+    SafeFile out(path);
+
+    std::uint8_t headers[kFileHeaderSize + kInfoHeaderSize];
+    PutHeaders(headers, image, stride, fileSize);
+    out.Write(headers, sizeof headers);
+
+    // Rows are encoded a block at a time: large writes, without a second copy of the picture.
+    const int h = image.Height();
+    const int rowsPerBlock = static_cast<int>(
+        std::max<std::int64_t>(1, kBlockBytes / std::max<std::int64_t>(stride, 1)));
+    std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[static_cast<std::size_t>(
+        stride * std::min(rowsPerBlock, std::max(h, 1)))]);
+    for (int r = 0; r < h;) {
+        const int n = std::min(rowsPerBlock, h - r);
+        for (int k = 0; k < n; ++k)
+            EncodeRow(image.Row(h - 1 - (r + k)), image.Width(), block.get() + stride * k, stride);
+        out.Write(block.get(), static_cast<std::size_t>(stride * n));
+        r += n;
+    }
+    out.Commit();
 }
 
 Image LoadBitmapFile(const std::string& path) {
@@ -398,13 +461,48 @@ Image LoadBitmapFile(const std::string& path) {
     if (!file)
         throw EFOpenError(path);
     const std::int64_t length = file->Length();
+    if (length == 0)
+        return Image();
     if (length > kMaxFileSize)
         throw EInvalidGraphic();
-    // Not zero-filled: every byte used is one that was read.
-    const std::unique_ptr<std::uint8_t[]> data(
-        new std::uint8_t[static_cast<std::size_t>(length) + 1]);
-    const std::size_t got = file->Read(data.get(), static_cast<std::size_t>(length));
-    return DecodeBitmap(data.get(), got);
+
+    std::uint8_t head[kHeadBytes];
+    const auto headSize = static_cast<std::size_t>(std::min<std::int64_t>(length, kHeadBytes));
+    if (file->Read(head, headSize) != headSize)
+        throw EReadError(); // the file shrank since it was opened
+    const Layout layout = ReadLayout(head, headSize, static_cast<std::uint64_t>(length));
+    if (layout.Empty())
+        return Image();
+    if (layout.PixelOffset > length)
+        throw EReadError();
+    file->Seek(layout.PixelOffset);
+
+    if (layout.RunLength()) {
+        const auto size = static_cast<std::size_t>(length - layout.PixelOffset);
+        const std::unique_ptr<std::uint8_t[]> data(new std::uint8_t[size + 1]);
+        const std::size_t got = file->Read(data.get(), size);
+        return DecodeRunLength(layout, data.get(), data.get() + got);
+    }
+
+    // Uncompressed rows are read a block at a time straight into the picture.
+    const std::int64_t stride = layout.Stride();
+    if (length - layout.PixelOffset < stride * layout.Height)
+        throw EReadError();
+    Image image(static_cast<int>(layout.Width), static_cast<int>(layout.Height));
+    const RowDecoder decode(layout);
+    const std::int64_t rowsPerBlock = std::max<std::int64_t>(1, kBlockBytes / stride);
+    const std::unique_ptr<std::uint8_t[]> block(
+        new std::uint8_t[static_cast<std::size_t>(stride * std::min(rowsPerBlock, layout.Height))]);
+    for (std::int64_t r = 0; r < layout.Height;) {
+        const std::int64_t n = std::min(rowsPerBlock, layout.Height - r);
+        const auto bytes = static_cast<std::size_t>(stride * n);
+        if (file->Read(block.get(), bytes) != bytes)
+            throw EReadError();
+        for (std::int64_t k = 0; k < n; ++k)
+            decode(block.get() + stride * k, image.Row(layout.PictureRow(r + k)), image.Width());
+        r += n;
+    }
+    return image;
 }
 
 void Image::SaveToFile(const std::string& path) const {

@@ -1,0 +1,209 @@
+#include "base/Errors.h"
+#include "base/FileStream.h"
+#include "base/SafeFile.h"
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace kiv;
+using namespace kivtest;
+
+namespace {
+
+Bytes Counting(std::size_t n, int start = 0) {
+    Bytes bytes(n);
+    for (std::size_t k = 0; k < n; ++k)
+        bytes[k] = static_cast<std::uint8_t>((start + k) * 7 + k / 251);
+    return bytes;
+}
+
+std::vector<std::string> Names(std::initializer_list<const char*> names) {
+    return std::vector<std::string>(names.begin(), names.end());
+}
+
+std::string CreateErrorOf(const std::string& target) {
+    try {
+        SafeFile file(target);
+        return "created";
+    } catch (const EFCreateError& e) {
+        return e.what();
+    }
+}
+
+} // namespace
+
+TEST(SafeFile, CommitReplacesTheTargetOnlyAtTheEnd) {
+    ScratchDir dir;
+    const std::string folder = dir.Path().string();
+    WriteFile("out.bin", Bytes(10, 1));
+    {
+        SafeFile file("out.bin");
+        file.Write(Counting(300).data(), 300);
+        const std::uint8_t patch[] = {0xEE, 0xFF};
+        file.WriteAt(5, patch, 2);
+        EXPECT_EQ(file.Size(), 300);
+        // Until the commit, the old file is what readers see.
+        EXPECT_EQ(ReadFile("out.bin"), Bytes(10, 1));
+        EXPECT_EQ(ListFolder(folder).size(), 2u);
+        file.Commit();
+    }
+    Bytes expected = Counting(300);
+    expected[5] = 0xEE;
+    expected[6] = 0xFF;
+    EXPECT_EQ(ReadFile("out.bin"), expected);
+    EXPECT_EQ(ListFolder(folder), Names({"out.bin"}));
+
+    WriteWholeFile(dir.File("new.bin"), "abc", 3);
+    EXPECT_EQ(ReadFile("new.bin"), (Bytes{'a', 'b', 'c'}));
+}
+
+TEST(SafeFile, ReplacedFileKeepsItsMode) {
+    ScratchDir dir;
+    WriteFile("mode.bin", Bytes(4, 0));
+    ::chmod("mode.bin", 0640);
+    WriteWholeFile("mode.bin", "x", 1);
+    struct stat st {};
+    ASSERT_EQ(::stat("mode.bin", &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST(SafeFile, DiscardAndDestructionLeaveTheOldFileAndNoTemporary) {
+    ScratchDir dir;
+    const std::string folder = dir.Path().string();
+    WriteFile("keep.bin", Bytes(20, 9));
+    {
+        SafeFile file("keep.bin");
+        file.Write(Counting(50).data(), 50);
+    }
+    {
+        SafeFile file("keep.bin");
+        file.Write(Counting(50).data(), 50);
+        file.Discard();
+        EXPECT_THROW(file.Write("x", 1), EWriteError);
+        EXPECT_THROW(file.Commit(), EWriteError);
+    }
+    { SafeFile file("fresh.bin"); }
+    EXPECT_EQ(ReadFile("keep.bin"), Bytes(20, 9));
+    EXPECT_EQ(ListFolder(folder), Names({"keep.bin"}));
+}
+
+TEST(SafeFile, RefusesTargetsThatCannotBeCreated) {
+    ScratchDir dir;
+    std::filesystem::create_directory("sub");
+    for (const std::string target : {"sub", "sub/", "missing/out.bin", ""})
+        EXPECT_EQ(CreateErrorOf(target), "Cannot create file " + target);
+    EXPECT_EQ(ListFolder(dir.Path().string()), Names({"sub"}));
+    EXPECT_TRUE(ListFolder("sub").empty());
+}
+
+TEST(SafeFile, RefusesAFolderWithoutWritePermission) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind root";
+    ScratchDir dir;
+    std::filesystem::create_directory("locked");
+    WriteFile("locked/old.bin", Bytes(3, 3));
+    ::chmod("locked", 0555);
+    EXPECT_EQ(CreateErrorOf("locked/old.bin"), "Cannot create file locked/old.bin");
+    ::chmod("locked", 0755);
+    EXPECT_EQ(ReadFile("locked/old.bin"), Bytes(3, 3));
+    EXPECT_EQ(ListFolder("locked"), Names({"old.bin"}));
+}
+
+TEST(SafeFile, FailedWriteKeepsTheEarlierFileByteForByte) {
+    ScratchDir dir;
+    const Bytes old = Counting(100);
+    WriteFile("target.bin", old);
+    // A child with a 1000-byte file size limit: the second half of the write fails.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{1000, 1000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        int code = 1;
+        try {
+            SafeFile file("target.bin");
+            const Bytes big = Counting(5000);
+            file.Write(big.data(), big.size());
+            file.Commit();
+        } catch (const EWriteError& e) {
+            code = std::string(e.what()) == "Stream write error" ? 0 : 2;
+        } catch (...) {
+            code = 3;
+        }
+        ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFile("target.bin"), old);
+    EXPECT_EQ(ListFolder(dir.Path().string()), Names({"target.bin"}));
+}
+
+TEST(SafeFile, CopyFromCopiesExactRangesAndReportsShortSources) {
+    ScratchDir dir;
+    const Bytes source = Counting(200000, 3);
+    WriteFile("source.bin", source);
+    auto in = InFile::Open("source.bin");
+    ASSERT_TRUE(in);
+    SafeFile out("copy.bin");
+    EXPECT_EQ(out.CopyFrom(*in, 10, 20), 20);
+    EXPECT_EQ(out.CopyFrom(*in, 1000, 150000), 150000);
+    EXPECT_EQ(out.CopyFrom(*in, 199990, 50), 10);
+    EXPECT_EQ(out.CopyFrom(*in, 250000, 5), 0);
+    EXPECT_EQ(out.CopyFrom(*in, -1, 5), 0);
+    EXPECT_EQ(out.CopyFrom(*in, 0, 0), 0);
+    EXPECT_EQ(out.Size(), 150030);
+    out.Commit();
+
+    Bytes expected(source.begin() + 10, source.begin() + 30);
+    expected.insert(expected.end(), source.begin() + 1000, source.begin() + 151000);
+    expected.insert(expected.end(), source.end() - 10, source.end());
+    EXPECT_EQ(ReadFile("copy.bin"), expected);
+}
+
+TEST(InFile, ReadsReportWhatWasReallyThere) {
+    ScratchDir dir;
+    EXPECT_FALSE(InFile::Open("missing.bin"));
+    EXPECT_FALSE(InFile::Open(dir.Path().string()));
+    EXPECT_FALSE(InFile::Open(""));
+
+    const Bytes data = Counting(100000);
+    WriteFile("data.bin", data);
+    auto in = InFile::Open("data.bin");
+    ASSERT_TRUE(in);
+    EXPECT_EQ(in->Length(), 100000);
+
+    // A read across the buffer's end, then a large one that bypasses the buffer.
+    Bytes got(70000);
+    in->Seek(60000);
+    ASSERT_EQ(in->Read(got.data(), 10000), 10000u);
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + 10000, data.begin() + 60000));
+    in->Seek(100);
+    ASSERT_EQ(in->Read(got.data(), 70000), 70000u);
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), data.begin() + 100));
+    EXPECT_EQ(in->Position(), 70100);
+
+    // Short reads at the end.
+    in->Seek(99998);
+    EXPECT_EQ(in->Read(got.data(), 10), 2u);
+    EXPECT_EQ(in->ReadByte(), -1);
+    in->Seek(99997);
+    std::int32_t word = 12345;
+    EXPECT_FALSE(in->ReadInt32(word));
+    EXPECT_EQ(word, 12345);
+    in->Seek(500000);
+    EXPECT_EQ(in->Read(got.data(), 4), 0u);
+
+    in->Seek(4);
+    ASSERT_TRUE(in->ReadInt32(word));
+    EXPECT_EQ(word, GetLE32(data, 4));
+    EXPECT_EQ(in->ReadByte(), data[8]);
+}

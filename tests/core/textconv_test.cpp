@@ -1,0 +1,79 @@
+#include "base/Errors.h"
+#include "base/TextConv.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+using namespace kiv;
+
+namespace {
+
+std::string ConvertError(const std::string& text) {
+    try {
+        const std::int32_t value = StrToInt(text);
+        return "converted to " + std::to_string(value);
+    } catch (const EConvertError& e) {
+        return e.what();
+    }
+}
+
+} // namespace
+
+TEST(IntToStr, WritesSignedDecimal) {
+    EXPECT_EQ(IntToStr(0), "0");
+    EXPECT_EQ(IntToStr(-12), "-12");
+    EXPECT_EQ(IntToStr(614400), "614400");
+    EXPECT_EQ(IntToStr(INT_MIN), "-2147483648");
+    EXPECT_EQ(IntToStr(4294967296LL), "4294967296");
+}
+
+TEST(IntToHex, PadsToTheMinimumAndGrowsWhenTheValueNeedsIt) {
+    EXPECT_EQ(IntToHex(0, 6), "000000");
+    EXPECT_EQ(IntToHex(5000, 6), "001388");
+    EXPECT_EQ(IntToHex(0xABCDEF, 6), "ABCDEF");
+    EXPECT_EQ(IntToHex(1u << 24, 6), "1000000");
+    EXPECT_EQ(IntToHex(static_cast<std::uint32_t>(-1), 6), "FFFFFFFF");
+    EXPECT_EQ(IntToHex(static_cast<std::uint32_t>(-16), 6), "FFFFFFF0");
+    EXPECT_EQ(IntToHex(0x1F, 1), "1F");
+    EXPECT_EQ(IntToHex(0x1F, 0), "1F");
+    EXPECT_EQ(IntToHex(7, 10), "0000000007");
+}
+
+TEST(StrToInt, ReadsDecimalWithinTheSignedRange) {
+    EXPECT_EQ(StrToInt("0"), 0);
+    EXPECT_EQ(StrToInt("42"), 42);
+    EXPECT_EQ(StrToInt("+42"), 42);
+    EXPECT_EQ(StrToInt("-42"), -42);
+    EXPECT_EQ(StrToInt("-0"), 0);
+    EXPECT_EQ(StrToInt("   17"), 17);
+    EXPECT_EQ(StrToInt("007"), 7);
+    EXPECT_EQ(StrToInt("00000000000000000000000012"), 12);
+    EXPECT_EQ(StrToInt("2147483647"), INT_MAX);
+    EXPECT_EQ(StrToInt("-2147483648"), INT_MIN);
+}
+
+TEST(StrToInt, ReadsOneToEightHexDigitsAfterEveryPrefix) {
+    for (const std::string prefix : {"$", "x", "X", "0x", "0X"}) {
+        SCOPED_TRACE(prefix);
+        EXPECT_EQ(StrToInt(prefix + "1"), 1);
+        EXPECT_EQ(StrToInt(prefix + "1388"), 5000);
+        EXPECT_EQ(StrToInt(prefix + "abCDef"), 0xABCDEF);
+        EXPECT_EQ(StrToInt(prefix + "7FFFFFFF"), INT_MAX);
+        EXPECT_EQ(StrToInt(prefix + "80000000"), INT_MIN);
+        EXPECT_EQ(StrToInt(prefix + "FFFFFFFF"), -1);
+        EXPECT_EQ(StrToInt("  " + prefix + "00000010"), 16);
+    }
+}
+
+TEST(StrToInt, RefusesEverythingElseQuotingTheTextUnchanged) {
+    const std::string refused[] = {
+        "",      " ",   "-",   "+",          "--1",         "+-1",
+        "1 ",    "12a", "1.5", "2147483648", "-2147483649", "99999999999999999999",
+        "$",     "0x",  "x",   "$123456789", "$00000000F",  "$G",
+        "$-1",   "$ 1", "-$1", "0x1 ",       "1e3",         "Start",
+        "$Start"};
+    for (const auto& text : refused)
+        EXPECT_EQ(ConvertError(text), "'" + text + "' is not a valid integer value") << text;
+    EXPECT_EQ(ConvertError("Error"), "'Error' is not a valid integer value");
+}
