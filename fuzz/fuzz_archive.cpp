@@ -1,0 +1,122 @@
+// The archive browser's reading of a stranger's archive: the directory listing, Test over
+// every listed row, and for each member the icon headers and pixel counts that selecting
+// its row shows. The first members are also extracted and replaced (into the scratch
+// folder), which must leave the archive as it was.
+
+#include "FuzzSupport.h"
+
+#include "archive/ArchiveDirectory.h"
+#include "archive/ArchiveOps.h"
+#include "base/Errors.h"
+#include "base/FileStream.h"
+#include "sprite/S16Format.h"
+#ifdef KIV_FUZZ_HAVE_SELECTION
+#include "MemberSelection.h"
+#endif
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Selecting a row reads at most this many members per input; the rest are alike.
+constexpr std::size_t kSelectedMembers = 64;
+constexpr std::size_t kWrittenMembers = 2;
+
+#ifdef KIV_FUZZ_HAVE_SELECTION
+void SelectRow(const std::string& archive, const kiv::TArchiveEntry& entry) {
+    const kivtool::MemberSelection selection = kivtool::SelectMember(archive, entry.Start);
+    if (selection.Headers.size() > static_cast<std::size_t>(std::max(0, selection.MemberIconCount)))
+        kivfuzz::Fail("more header columns than the member's icon count");
+    std::size_t cells = 0;
+    for (const kiv::TIconHeader& header : selection.Headers)
+        for (int row = 1; row <= 10; ++row)
+            cells += kivtool::HeaderCellText(header, row).size();
+    if (selection.PixCount.size() > selection.Headers.size())
+        kivfuzz::Fail("more pixel counts than header columns");
+    (void)cells;
+}
+#else
+// Until the browser's own reading is available: the headers of the member, read whole
+// from the archive, and the sum of their Bytes words.
+void SelectRow(const std::string& archive, const kiv::TArchiveEntry& entry) {
+    auto in = kiv::InFile::Open(archive);
+    if (!in)
+        return;
+    in->Seek(entry.Start);
+    std::int32_t count = 0;
+    if (!in->ReadInt32(count) || count <= 0)
+        return;
+    std::int64_t sum = 0;
+    unsigned char bytes[kiv::IconHeaderSize];
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (in->Read(bytes, sizeof bytes) != sizeof bytes)
+            break;
+        sum += kiv::TIconHeader::FromBytes(bytes).Bytes;
+    }
+    (void)sum;
+}
+#endif
+
+void ExtractAndReplace(const std::string& archive, const std::vector<kiv::ArchiveRow>& rows,
+                       std::int32_t memberCount) {
+    const std::vector<std::uint8_t> before = kivfuzz::ReadBytes(archive);
+    const std::size_t written = std::min(rows.size(), kWrittenMembers);
+    for (std::size_t r = 0; r < written; ++r) {
+        try {
+            kiv::ExtractMember(archive, rows[r], kivfuzz::ScratchFile("member.out"));
+            kiv::ReplaceRequest request;
+            request.ArchivePath = archive;
+            request.Row = rows[r];
+            request.RowIndex = static_cast<std::int32_t>(r + 1);
+            request.MemberCount = memberCount;
+            request.TwinPath = kivfuzz::ScratchFile("member.out");
+            request.OutPath = kivfuzz::ScratchFile("Newgen.dat");
+            kiv::ReplaceMember(request);
+        } catch (const kiv::Exception&) {
+        }
+    }
+    if (kivfuzz::ReadBytes(archive) != before)
+        kivfuzz::Fail("extract or replace changed the archive");
+    for (const std::string& name : kivfuzz::ScratchEntries())
+        if (name != "archive.dat" && name != "member.out" && name != "Newgen.dat")
+            kivfuzz::Fail("a file was left behind: " + name);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    kivfuzz::ClearScratch();
+    const std::string archive = kivfuzz::ScratchFile("archive.dat");
+    kivfuzz::WriteBytes(archive, data, size);
+
+    const kiv::ArchiveListing listing = kiv::ListArchive(archive);
+    if (!listing.Opened)
+        kivfuzz::Fail("the archive did not open");
+    // Every entry was read from the file, 17 bytes each, after the 8-byte header.
+    if (listing.Entries.size() * kiv::ArchiveEntrySize + 8 > std::max<std::size_t>(size, 8))
+        kivfuzz::Fail("more entries than the file holds");
+
+    std::vector<kiv::ArchiveRow> rows;
+    rows.reserve(listing.Entries.size());
+    for (const kiv::TArchiveEntry& entry : listing.Entries)
+        rows.push_back(kiv::ArchiveRow::FromEntry(entry));
+
+    try {
+        const std::vector<std::string> messages =
+            kiv::TestArchive(archive, rows, listing.StoredCount);
+        if (messages.size() > rows.size())
+            kivfuzz::Fail("more Test messages than rows");
+    } catch (const kiv::Exception&) {
+    }
+
+    const std::size_t selected = std::min(listing.Entries.size(), kSelectedMembers);
+    for (std::size_t i = 0; i < selected; ++i)
+        SelectRow(archive, listing.Entries[i]);
+
+    ExtractAndReplace(archive, rows, listing.StoredCount);
+    return 0;
+}

@@ -1,0 +1,307 @@
+// Writes the seed corpus of every fuzz target: small, valid files of each form the targets
+// read, plus a few damaged ones. Usage: make_corpus <folder>; seeds go to
+// <folder>/<target>/<name>.
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+void Put16(Bytes& out, std::uint32_t v) {
+    out.push_back(static_cast<std::uint8_t>(v));
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void Put32(Bytes& out, std::uint32_t v) {
+    Put16(out, v & 0xFFFF);
+    Put16(out, v >> 16);
+}
+void Append(Bytes& out, const Bytes& more) {
+    out.insert(out.end(), more.begin(), more.end());
+}
+
+// ---- Bitmaps
+
+struct BitmapForm {
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    int Bpp = 24;
+    std::uint32_t Compression = 0;
+    Bytes Palette; // colour table entries, as stored
+    Bytes Masks;   // bit-field masks after a 40-byte header
+    bool Core = false;
+};
+
+BitmapForm Form(std::int32_t width, std::int32_t height, int bpp, std::uint32_t compression = 0,
+                Bytes palette = {}, Bytes masks = {}, bool core = false) {
+    BitmapForm f;
+    f.Width = width;
+    f.Height = height;
+    f.Bpp = bpp;
+    f.Compression = compression;
+    f.Palette = std::move(palette);
+    f.Masks = std::move(masks);
+    f.Core = core;
+    return f;
+}
+
+Bytes Bitmap(const BitmapForm& f, const Bytes& pixels) {
+    const std::uint32_t headerSize = f.Core ? 12 : 40;
+    const std::uint32_t offset =
+        14 + headerSize + static_cast<std::uint32_t>(f.Masks.size() + f.Palette.size());
+    Bytes out = {'B', 'M'};
+    Put32(out, offset + static_cast<std::uint32_t>(pixels.size()));
+    Put32(out, 0);
+    Put32(out, offset);
+    Put32(out, headerSize);
+    if (f.Core) {
+        Put16(out, static_cast<std::uint32_t>(f.Width));
+        Put16(out, static_cast<std::uint32_t>(f.Height));
+        Put16(out, 1);
+        Put16(out, static_cast<std::uint32_t>(f.Bpp));
+    } else {
+        Put32(out, static_cast<std::uint32_t>(f.Width));
+        Put32(out, static_cast<std::uint32_t>(f.Height));
+        Put16(out, 1);
+        Put16(out, static_cast<std::uint32_t>(f.Bpp));
+        Put32(out, f.Compression);
+        Put32(out, static_cast<std::uint32_t>(pixels.size()));
+        Put32(out, 2835);
+        Put32(out, 2835);
+        Put32(out, 0);
+        Put32(out, 0);
+    }
+    Append(out, f.Masks);
+    Append(out, f.Palette);
+    Append(out, pixels);
+    return out;
+}
+
+Bytes Rows(int width, int height, int bpp, std::uint8_t seed) {
+    const int stride = ((width * bpp + 31) / 32) * 4;
+    Bytes out;
+    for (int i = 0; i < stride * height; ++i)
+        out.push_back(static_cast<std::uint8_t>(seed + i * 29));
+    return out;
+}
+
+Bytes Palette(int entries, int entrySize) {
+    Bytes out;
+    for (int i = 0; i < entries; ++i) {
+        out.push_back(static_cast<std::uint8_t>(i * 40));
+        out.push_back(static_cast<std::uint8_t>(255 - i * 16));
+        out.push_back(static_cast<std::uint8_t>(i * 7));
+        if (entrySize == 4)
+            out.push_back(0);
+    }
+    return out;
+}
+
+std::vector<std::pair<std::string, Bytes>> BitmapSeeds() {
+    std::vector<std::pair<std::string, Bytes>> seeds;
+    seeds.push_back({"rgb24", Bitmap(Form(3, 2, 24), Rows(3, 2, 24, 1))});
+    seeds.push_back({"rgb24_topdown", Bitmap(Form(5, -3, 24), Rows(5, 3, 24, 2))});
+    seeds.push_back({"mono", Bitmap(Form(9, 3, 1, 0, Palette(2, 4)), Rows(9, 3, 1, 3))});
+    seeds.push_back({"pal4", Bitmap(Form(5, 2, 4, 0, Palette(16, 4)), Rows(5, 2, 4, 4))});
+    seeds.push_back({"pal8", Bitmap(Form(4, 4, 8, 0, Palette(256, 4)), Rows(4, 4, 8, 5))});
+    seeds.push_back({"rgb16", Bitmap(Form(3, 3, 16), Rows(3, 3, 16, 6))});
+    seeds.push_back({"rgb32", Bitmap(Form(2, 2, 32), Rows(2, 2, 32, 7))});
+    Bytes masks565;
+    Put32(masks565, 0xF800);
+    Put32(masks565, 0x07E0);
+    Put32(masks565, 0x001F);
+    seeds.push_back({"fields565", Bitmap(Form(3, 2, 16, 3, {}, masks565), Rows(3, 2, 16, 8))});
+    Bytes masks32;
+    Put32(masks32, 0x00FF0000);
+    Put32(masks32, 0x0000FF00);
+    Put32(masks32, 0x000000FF);
+    seeds.push_back({"fields32", Bitmap(Form(2, 3, 32, 3, {}, masks32), Rows(2, 3, 32, 9))});
+    seeds.push_back({"core24", Bitmap(Form(4, 2, 24, 0, {}, {}, true), Rows(4, 2, 24, 10))});
+    seeds.push_back(
+        {"core8", Bitmap(Form(3, 3, 8, 0, Palette(256, 3), {}, true), Rows(3, 3, 8, 11))});
+    // Run-length: a run, an absolute block, a delta, end of line, end of bitmap.
+    const Bytes rle8 = {3, 1, 0, 3, 4, 5, 6, 0, 0, 0, 0, 2, 1, 0, 2, 2, 9, 0, 0, 0, 1};
+    seeds.push_back({"rle8", Bitmap(Form(6, 3, 8, 1, Palette(16, 4)), rle8)});
+    const Bytes rle4 = {4, 0x12, 0, 4, 0x34, 0x56, 0, 0, 8, 0x9A, 0, 1};
+    seeds.push_back({"rle4", Bitmap(Form(8, 2, 4, 2, Palette(16, 4)), rle4)});
+    Bytes cut = Bitmap(Form(16, 16, 24), Rows(16, 16, 24, 12));
+    cut.resize(cut.size() / 2);
+    seeds.push_back({"short_rows", cut});
+    seeds.push_back({"empty", {}});
+    return seeds;
+}
+
+// ---- Sprite files
+
+struct Icon {
+    std::int32_t Width, Height, StartX, StartY, FWidth, FHeight;
+    bool Runs;
+    Bytes Data;
+    std::int32_t Aux = 0;
+};
+
+Bytes RawData(int pixels, std::uint16_t seed) {
+    Bytes out;
+    for (int k = 0; k < pixels; ++k)
+        Put16(out, static_cast<std::uint16_t>(seed + k * 2311));
+    return out;
+}
+
+Bytes RunData(const std::vector<std::pair<int, std::uint16_t>>& runs) {
+    Bytes out;
+    for (const auto& [length, value] : runs) {
+        out.push_back(static_cast<std::uint8_t>(length));
+        Put16(out, value);
+    }
+    return out;
+}
+
+// Icons back to back, every layout rule kept; `count` overrides the stored count.
+Bytes Sprite(const std::vector<Icon>& icons, std::int64_t count = -1) {
+    Bytes out;
+    Put32(out, static_cast<std::uint32_t>(count < 0 ? icons.size() : count));
+    std::uint32_t starts = 0;
+    for (const Icon& icon : icons) {
+        for (std::int32_t w :
+             {icon.Width, icon.Height, icon.StartX, icon.StartY, icon.FWidth, icon.FHeight})
+            Put32(out, static_cast<std::uint32_t>(w));
+        Put32(out, starts);
+        Put32(out, static_cast<std::uint32_t>(icon.Data.size()));
+        Put32(out, icon.Runs ? 1 : 0);
+        Put32(out, static_cast<std::uint32_t>(icon.Aux));
+        starts += static_cast<std::uint32_t>(icon.Data.size());
+    }
+    for (const Icon& icon : icons)
+        Append(out, icon.Data);
+    return out;
+}
+
+std::vector<std::pair<std::string, Bytes>> SpriteSeeds() {
+    const Icon raw{4, 2, 2, 3, 10, 8, false, RawData(8, 0x1234)};
+    const Icon runs{3, 2, 0, 0, 5, 4, true, RunData({{5, 0xF800}, {1, 0x07E0}})};
+    const Icon zeroRuns{2, 2, 1, 1, 4, 4, true, RunData({{0, 1}, {0, 2}, {4, 0x001F}})};
+    const Icon overshoot{2, 2, 0, 0, 3, 6, true, RunData({{3, 0xFFFF}, {5, 0x1111}})};
+    const Icon clipped{6, 3, -2, 1, 5, 3, false, RawData(18, 0x4321)};
+    std::vector<std::pair<std::string, Bytes>> seeds;
+    seeds.push_back({"three_icons", Sprite({raw, runs, zeroRuns})});
+    seeds.push_back({"overshoot", Sprite({overshoot, clipped})});
+    seeds.push_back({"one_raw", Sprite({raw})});
+    seeds.push_back({"no_icons", Sprite({})});
+    Bytes cut = Sprite({raw, runs});
+    cut.resize(cut.size() - 5);
+    seeds.push_back({"cut_short", cut});
+    seeds.push_back({"count_over_limit", Sprite({runs, raw}, 1001)});
+    seeds.push_back({"negative_count", Sprite({raw}, -3)});
+    return seeds;
+}
+
+// ---- Archives
+
+Bytes Archive(const std::vector<std::pair<std::string, Bytes>>& members,
+              const Bytes& trailer = {}) {
+    Bytes out;
+    Put32(out, static_cast<std::uint32_t>(members.size()));
+    std::uint32_t at = 8 + 17 * static_cast<std::uint32_t>(members.size());
+    Put32(out, at);
+    for (const auto& [name, data] : members) {
+        Bytes field(13, 0);
+        for (std::size_t k = 0; k < name.size() && k < 12; ++k)
+            field[k] = static_cast<std::uint8_t>(name[k]);
+        Append(out, field);
+        at += static_cast<std::uint32_t>(data.size());
+        Put32(out, at);
+    }
+    for (const auto& member : members)
+        Append(out, member.second);
+    Append(out, trailer);
+    return out;
+}
+
+std::vector<std::pair<std::string, Bytes>> ArchiveSeeds() {
+    const auto sprites = SpriteSeeds();
+    std::vector<std::pair<std::string, Bytes>> seeds;
+    seeds.push_back({"three_members", Archive({{"hero.s16", sprites[0].second},
+                                               {"door.s16", sprites[1].second},
+                                               {"blank.s16", sprites[3].second}})});
+    seeds.push_back(
+        {"one_member_trailer", Archive({{"abcdefghijkl", sprites[2].second}}, {0xEE, 0xEE, 0xEE})});
+    Icon bad{1, 1, 0, 0, 1, 1, false, RawData(1, 7), 0x7F000000};
+    seeds.push_back(
+        {"bad_member", Archive({{"ok.s16", sprites[2].second}, {"bad.s16", Sprite({bad})}})});
+    seeds.push_back({"empty_archive", Archive({})});
+    Bytes cut = Archive({{"a.s16", sprites[0].second}, {"b.s16", sprites[2].second}});
+    cut.resize(30);
+    seeds.push_back({"cut_directory", cut});
+    return seeds;
+}
+
+// ---- Re-encode: width, height, slot, one palette byte a pixel, then a sprite file
+
+std::vector<std::pair<std::string, Bytes>> ReencodeSeeds() {
+    std::vector<std::pair<std::string, Bytes>> seeds;
+    const auto sprites = SpriteSeeds();
+    const auto picture = [](int w, int h, int slot, std::uint8_t ink) {
+        Bytes out = {static_cast<std::uint8_t>(w - 1), static_cast<std::uint8_t>(h - 1),
+                     static_cast<std::uint8_t>(slot)};
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                out.push_back(x > 0 && y > 0 && (x + y) % 3 != 0
+                                  ? static_cast<std::uint8_t>(ink + (x * y) % 5)
+                                  : 0);
+        return out;
+    };
+    Bytes a = picture(6, 5, 1, 200);
+    Append(a, sprites[0].second);
+    seeds.push_back({"middle_icon", a});
+    Bytes b = picture(12, 3, 0, 100);
+    Append(b, sprites[2].second);
+    seeds.push_back({"only_icon", b});
+    Bytes c = picture(40, 30, 2, 130);
+    Append(c, sprites[0].second);
+    seeds.push_back({"last_icon_wide", c});
+    Bytes d = picture(4, 4, 0, 0); // every pixel background
+    Append(d, sprites[0].second);
+    seeds.push_back({"blank_picture", d});
+    Bytes e = picture(8, 8, 0, 250);
+    Append(e, sprites[5].second);
+    seeds.push_back({"count_over_limit", e});
+    return seeds;
+}
+
+void WriteSeeds(const fs::path& folder, const std::vector<std::pair<std::string, Bytes>>& seeds) {
+    fs::create_directories(folder);
+    for (const auto& [name, bytes] : seeds) {
+        std::ofstream out(folder / name, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+        if (!out)
+            throw std::runtime_error("cannot write " + (folder / name).string());
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_corpus <folder>\n");
+        return 2;
+    }
+    try {
+        const fs::path root = argv[1];
+        WriteSeeds(root / "fuzz_bitmap", BitmapSeeds());
+        WriteSeeds(root / "fuzz_sprite", SpriteSeeds());
+        WriteSeeds(root / "fuzz_archive", ArchiveSeeds());
+        WriteSeeds(root / "fuzz_reencode", ReencodeSeeds());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "make_corpus: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
