@@ -38,13 +38,15 @@ SafeFile::SafeFile(std::string target) : target_(std::move(target)) {
         throw EFCreateError(target_);
 
     const auto slash = target_.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? std::string() : target_.substr(0, slash + 1);
+    const std::string folder =
+        slash == std::string::npos ? std::string() : target_.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
     if (base.empty())
         throw EFCreateError(target_);
 
     // A new file gets the usual mode; a replaced one keeps its own.
-    const mode_t mode = ::stat(target_.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0666;
+    const bool replacing = ::stat(target_.c_str(), &st) == 0;
+    const mode_t mode = replacing ? (st.st_mode & 07777) : 0666;
     for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
         tempPath_ = folder + "." + base + ".kiv-" + std::to_string(::getpid()) + "-" +
                     std::to_string(tempCounter++);
@@ -56,8 +58,8 @@ SafeFile::SafeFile(std::string target) : target_(std::move(target)) {
         tempPath_.clear();
         throw EFCreateError(target_);
     }
-    // open() applied the umask; a replaced file keeps exactly its mode.
-    if (mode != 0666)
+    // open() applied the umask; a replaced file keeps exactly its mode (0666 included).
+    if (replacing)
         ::fchmod(fd_, mode);
 }
 

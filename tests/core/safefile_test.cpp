@@ -63,14 +63,22 @@ TEST(SafeFile, CommitReplacesTheTargetOnlyAtTheEnd) {
     EXPECT_EQ(ReadFile("new.bin"), (Bytes{'a', 'b', 'c'}));
 }
 
-TEST(SafeFile, ReplacedFileKeepsItsMode) {
+TEST(SafeFile, ReplacedFileKeepsItsModeAndANewOneGetsTheUsualMode) {
     ScratchDir dir;
-    WriteFile("mode.bin", Bytes(4, 0));
-    ::chmod("mode.bin", 0640);
-    WriteWholeFile("mode.bin", "x", 1);
-    struct stat st {};
-    ASSERT_EQ(::stat("mode.bin", &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    const mode_t mask = ::umask(022);
+    const auto modeOf = [](const char* path) {
+        struct stat st {};
+        return ::stat(path, &st) == 0 ? st.st_mode & 07777 : 0u;
+    };
+    for (mode_t mode : {0640u, 0666u, 0400u}) {
+        WriteFile("mode.bin", Bytes(4, 0));
+        ::chmod("mode.bin", mode);
+        WriteWholeFile("mode.bin", "x", 1);
+        EXPECT_EQ(modeOf("mode.bin"), mode);
+    }
+    WriteWholeFile("new.bin", "x", 1);
+    EXPECT_EQ(modeOf("new.bin"), 0644u);
+    ::umask(mask);
 }
 
 TEST(SafeFile, DiscardAndDestructionLeaveTheOldFileAndNoTemporary) {
