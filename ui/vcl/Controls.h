@@ -53,6 +53,8 @@ public:
     void StepBy(int steps);
 
 protected:
+    // The buddy's arrow keys step the position.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;

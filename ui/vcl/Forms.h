@@ -5,6 +5,7 @@
 
 #include <QFont>
 #include <QMainWindow>
+#include <functional>
 
 class TForm : public QMainWindow {
     Q_OBJECT
@@ -26,7 +27,16 @@ public:
     // The stand-in for the layout font at the given character height (-17, -13...).
     static QFont WindowFont(int characterHeight);
 
+    // Raised when this window becomes the tool's active window: when first activated, and
+    // each time the user comes to it from the tool's other window; not when the user comes
+    // back from another program, nor when one of the tool's boxes or dialogs closes.
+    std::function<void(QObject* sender)> OnActivate;
+
+    ~TForm() override;
+
 protected:
+    bool event(QEvent* event) override;
+
     QWidget* client_ = nullptr;
     double scale_ = 1.0;
 };

@@ -7,6 +7,7 @@
 #include <QTableView>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class TStringGridModel;
 
@@ -44,6 +45,9 @@ public:
     // Moves the current cell as a click would: OnSelectCell first; the move happens when the
     // handler leaves CanSelect true. Fixed cells are never selected. Returns whether it moved.
     bool SelectCell(int col, int row);
+    // Puts the current cell on the first cell below and right of the fixed ones, without
+    // OnSelectCell (the layout's starting state).
+    void ResetCurrentCell();
 
     // Raised before the current cell moves, by mouse, keyboard or a shrinking count.
     std::function<void(QObject* sender, int col, int row, bool& canSelect)> OnSelectCell;
@@ -52,7 +56,18 @@ protected:
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // Dragging does not move the current cell.
+    void mouseMoveEvent(QMouseEvent* event) override;
 
 private:
+    bool RaiseSelectCell(int col, int row);
+    // Makes (col, row), a non-fixed cell, current without raising OnSelectCell.
+    void MoveCurrent(int col, int row);
+    // Header visibility and every section size from the stored widths and heights.
+    void ApplySizes();
+
     std::unique_ptr<TStringGridModel> model_;
+    std::vector<int> colWidths_;
+    int defaultColWidth_ = 64;
+    int defaultRowHeight_ = 24;
 };

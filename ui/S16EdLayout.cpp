@@ -1,0 +1,131 @@
+// The editor window's layout: every control with its place, caption and handler.
+
+#include "S16Ed.h"
+
+#include "vcl/Application.h"
+
+#include <QCloseEvent>
+#include <QResizeEvent>
+
+TEditForm::TEditForm(QWidget* owner) : TForm(owner) {
+    BuildLayout();
+}
+
+TEditForm::~TEditForm() {
+    delete OpenDialog1;
+    OpenDialog1 = nullptr;
+    delete SaveDialog1;
+    SaveDialog1 = nullptr;
+}
+
+void TEditForm::resizeEvent(QResizeEvent* event) {
+    TForm::resizeEvent(event);
+    if (ImageSB)
+        TApplication::Guard([&] { FormResize(this); });
+}
+
+void TEditForm::closeEvent(QCloseEvent* event) {
+    // Closing only hides: controls, picture and module state stay for the next showing.
+    event->ignore();
+    hide();
+}
+
+void TEditForm::BuildLayout() {
+    setObjectName(QStringLiteral("EditForm"));
+    setWindowTitle(QStringLiteral("S16 Editor"));
+    SetWindowBounds(164, 150, 644, 480);
+    QWidget* client = Client();
+
+    ImageSB = new TScrollBox(client);
+    ImageSB->setObjectName(QStringLiteral("ImageSB"));
+    SetBounds(ImageSB, 125, 0, 505, 449);
+
+    Image1 = new TImage;
+    Image1->setObjectName(QStringLiteral("Image1"));
+    ImageSB->setWidget(Image1);
+    Image1->setGeometry(Scaled(0), Scaled(0), Scaled(640), Scaled(480));
+
+    OpenDialog1 = new TOpenDialog;
+
+    Loads16Btn = new TButton(client);
+    Loads16Btn->setObjectName(QStringLiteral("Loads16Btn"));
+    SetBounds(Loads16Btn, 8, 72, 105, 25);
+    Loads16Btn->SetCaption(QStringLiteral("Load S16"));
+
+    IconNumEdit = new TEdit(client);
+    IconNumEdit->setObjectName(QStringLiteral("IconNumEdit"));
+    SetBounds(IconNumEdit, 56, 168, 41, 28);
+    IconNumEdit->SetText(QStringLiteral("1"));
+
+    IconUpDown = new TUpDown(client);
+    IconUpDown->setObjectName(QStringLiteral("IconUpDown"));
+    SetBounds(IconUpDown, 97, 168, 15, 28);
+    IconUpDown->SetMin(1);
+    IconUpDown->SetMax(100);
+    IconUpDown->SetAssociate(IconNumEdit);
+    IconUpDown->SetPosition(1);
+
+    IconLbl = new TLabel(client);
+    IconLbl->setObjectName(QStringLiteral("IconLbl"));
+    SetBounds(IconLbl, 8, 176, 44, 20);
+    IconLbl->SetCaption(QStringLiteral("Icon #"));
+
+    NameLbl = new TLabel(client);
+    NameLbl->setObjectName(QStringLiteral("NameLbl"));
+    NameLbl->setFont(WindowFont(-13));
+    SetBounds(NameLbl, 8, 8, 33, 16);
+    NameLbl->SetCaption(QStringLiteral("None"));
+
+    IconsLbl = new TLabel(client);
+    IconsLbl->setObjectName(QStringLiteral("IconsLbl"));
+    SetBounds(IconsLbl, 8, 32, 53, 20);
+    IconsLbl->SetCaption(QStringLiteral("Icons ?"));
+
+    CollageBtn = new TButton(client);
+    CollageBtn->setObjectName(QStringLiteral("CollageBtn"));
+    SetBounds(CollageBtn, 8, 136, 105, 25);
+    CollageBtn->SetCaption(QStringLiteral("Collage"));
+
+    ShowBtn = new TButton(client);
+    ShowBtn->setObjectName(QStringLiteral("ShowBtn"));
+    SetBounds(ShowBtn, 8, 104, 105, 25);
+    ShowBtn->SetCaption(QStringLiteral("Show"));
+
+    BmpSaveBtn = new TButton(client);
+    BmpSaveBtn->setObjectName(QStringLiteral("BmpSaveBtn"));
+    SetBounds(BmpSaveBtn, 8, 208, 105, 25);
+    BmpSaveBtn->SetCaption(QStringLiteral("Bmp Save"));
+
+    SaveDialog1 = new TSaveDialog;
+
+    BmpLoadBtn = new TButton(client);
+    BmpLoadBtn->setObjectName(QStringLiteral("BmpLoadBtn"));
+    SetBounds(BmpLoadBtn, 8, 240, 105, 25);
+    BmpLoadBtn->SetCaption(QStringLiteral("Bmp Load"));
+
+    ReplaceBtn = new TButton(client);
+    ReplaceBtn->setObjectName(QStringLiteral("ReplaceBtn"));
+    SetBounds(ReplaceBtn, 8, 272, 105, 25);
+    ReplaceBtn->SetCaption(QStringLiteral("Replace"));
+
+    QWidget::setTabOrder(Loads16Btn, IconNumEdit);
+    QWidget::setTabOrder(IconNumEdit, CollageBtn);
+    QWidget::setTabOrder(CollageBtn, ShowBtn);
+    QWidget::setTabOrder(ShowBtn, BmpSaveBtn);
+    QWidget::setTabOrder(BmpSaveBtn, BmpLoadBtn);
+    QWidget::setTabOrder(BmpLoadBtn, ReplaceBtn);
+
+    // Each event runs its one handler inside the guard (FormResize: resizeEvent above).
+    connect(Loads16Btn, &QPushButton::clicked, this,
+            [this] { TApplication::Guard([&] { Loads16BtnClick(Loads16Btn); }); });
+    connect(ShowBtn, &QPushButton::clicked, this,
+            [this] { TApplication::Guard([&] { ShowBtnClick(ShowBtn); }); });
+    connect(CollageBtn, &QPushButton::clicked, this,
+            [this] { TApplication::Guard([&] { CollageBtnClick(CollageBtn); }); });
+    connect(BmpSaveBtn, &QPushButton::clicked, this,
+            [this] { TApplication::Guard([&] { BmpSaveBtnClick(BmpSaveBtn); }); });
+    connect(BmpLoadBtn, &QPushButton::clicked, this,
+            [this] { TApplication::Guard([&] { BmpLoadBtnClick(BmpLoadBtn); }); });
+    connect(ReplaceBtn, &QPushButton::clicked, this,
+            [this] { TApplication::Guard([&] { ReplaceBtnClick(ReplaceBtn); }); });
+}

@@ -1,0 +1,125 @@
+#include "vcl/Dialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+
+namespace {
+
+DialogService*& Installed() {
+    static DialogService* service = nullptr;
+    return service;
+}
+
+// "*.*" means every file here, as the filter strings are written for; on this system it
+// would only match names with a dot.
+QString QtPatterns(const QString& patterns) {
+    QStringList parts = patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (QString& part : parts) {
+        part = part.trimmed();
+        if (part == QLatin1String("*.*"))
+            part = QStringLiteral("*");
+    }
+    return parts.join(QLatin1Char(' '));
+}
+
+// The box's owner: the window the user is working in, so the box shows over it.
+QWidget* BoxOwner() {
+    return QApplication::activeWindow();
+}
+
+void RunBox(QMessageBox::Icon icon, const QString& text, const QString& caption) {
+    QMessageBox box(icon, caption, text, QMessageBox::Ok, BoxOwner());
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+}
+
+} // namespace
+
+DialogService& DialogService::Instance() {
+    static QtDialogService qtService;
+    DialogService* service = Installed();
+    return service ? *service : qtService;
+}
+
+void DialogService::Install(DialogService* service) {
+    Installed() = service;
+}
+
+QString QtNameFilters(const QString& filter) {
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString label = parts[i].trimmed();
+        // The label usually shows its patterns already, "Data (*.dat)"; Qt reads the
+        // patterns from a parenthesised tail, so the tail is replaced by the real ones.
+        if (label.endsWith(QLatin1Char(')'))) {
+            qsizetype open = label.lastIndexOf(QLatin1Char('('));
+            if (open >= 0)
+                label = label.left(open).trimmed();
+        }
+        filters << QStringLiteral("%1 (%2)").arg(label, QtPatterns(parts[i + 1]));
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+bool QtDialogService::RunFileDialog(FileDialogRequest& request) {
+    QFileDialog dialog(BoxOwner());
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setAcceptMode(request.Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    // No options: any name may be typed, and saving over a file is not questioned twice.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (request.Save)
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    const QString filters = QtNameFilters(request.Filter);
+    if (!filters.isEmpty()) {
+        const QStringList list = filters.split(QStringLiteral(";;"));
+        dialog.setNameFilters(list);
+        int index = request.FilterIndex - 1;
+        if (index >= 0 && index < list.size())
+            dialog.selectNameFilter(list[index]);
+    }
+    dialog.setDefaultSuffix(request.DefaultExt);
+    if (!request.FileName.isEmpty())
+        dialog.selectFile(request.FileName);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty())
+        return false;
+    request.FileName = chosen.first();
+    const qsizetype chosenFilter =
+        filters.split(QStringLiteral(";;")).indexOf(dialog.selectedNameFilter());
+    if (chosenFilter >= 0)
+        request.FilterIndex = static_cast<int>(chosenFilter) + 1;
+    return true;
+}
+
+void QtDialogService::ShowMessage(const QString& text, const QString& caption) {
+    RunBox(QMessageBox::NoIcon, text, caption);
+}
+
+void QtDialogService::ShowError(const QString& text, const QString& caption) {
+    RunBox(QMessageBox::Critical, text, caption);
+}
+
+bool TOpenDialog::Execute() {
+    FileDialogRequest request;
+    request.Save = IsSave();
+    request.Filter = Filter;
+    request.FilterIndex = FilterIndex;
+    request.DefaultExt = DefaultExt;
+    request.FileName = FileName;
+    if (!DialogService::Instance().RunFileDialog(request))
+        return false;
+    FileName = request.FileName;
+    FilterIndex = request.FilterIndex;
+    return true;
+}
+
+void ShowMessageBox(const QString& text, const QString& caption) {
+    DialogService::Instance().ShowMessage(text, caption);
+}
