@@ -1,0 +1,160 @@
+// The browser's operations: listing, member selection, preview, Extract, Replace, Test.
+
+#include "CommandSupport.h"
+#include "MemberSelection.h"
+
+#include "archive/ArchiveOps.h"
+#include "base/FileStream.h"
+#include "base/TextConv.h"
+#include "image/Bitmap.h"
+#include "sprite/IconDecoder.h"
+
+namespace kivtool {
+
+namespace {
+
+// Archives above this size show a progress line while Replace copies them.
+constexpr std::int64_t LargeArchive = 8 * 1024 * 1024;
+
+} // namespace
+
+int ListCommand(const Context& ctx, const std::string& archive) {
+    return Guarded(ctx, [&] {
+        kiv::ArchiveListing listing;
+        if (!ListOrFail(ctx, archive, listing))
+            return ExitFailure;
+        ctx.out << listing.StoredCount << " Files\n";
+        for (const kiv::TArchiveEntry& entry : listing.Entries)
+            ctx.out << PrintableName(entry.Name) << '\t' << kiv::OffsetText(entry.Start) << '\t'
+                    << kiv::OffsetText(entry.Finish) << '\n';
+        return ExitOk;
+    });
+}
+
+int HeadersCommand(const Context& ctx, const std::string& archive, const std::string& member) {
+    return Guarded(ctx, [&] {
+        kiv::ArchiveListing listing;
+        MemberRef ref;
+        if (!ListOrFail(ctx, archive, listing) || !FindMember(ctx, listing, member, ref))
+            return ExitFailure;
+        const MemberSelection selection = SelectMember(archive, ref.Entry.Start);
+        if (!selection.Opened)
+            return Fail(ctx, "Main data file not found.");
+        if (!selection.CountRead)
+            return Fail(ctx, "The member's icon count lies beyond the end of the archive.");
+
+        ctx.out << "Icons: " << selection.MemberIconCount << '\n';
+        for (int row = 1; row <= 11; ++row) {
+            ctx.out << kiv::HeaderRowLabel(row);
+            for (std::size_t k = 0; k < selection.Headers.size(); ++k) {
+                ctx.out << '\t';
+                if (row <= 10)
+                    ctx.out << HeaderCellText(selection.Headers[k], row);
+                else if (k < selection.PixCount.size())
+                    ctx.out << selection.PixCount[k];
+            }
+            ctx.out << '\n';
+        }
+        ctx.out.flush();
+
+        if (std::ssize(selection.Headers) < selection.MemberIconCount)
+            ctx.err << "Warning: only " << selection.Headers.size() << " of "
+                    << selection.MemberIconCount << " icon headers lie inside the archive.\n";
+        if (!selection.ConversionError.empty())
+            return Fail(ctx, selection.ConversionError + ".");
+        return ExitOk;
+    });
+}
+
+int ExtractCommand(const Context& ctx, const std::string& archive, const std::string& member,
+                   const std::string& outPath) {
+    return Guarded(ctx, [&] {
+        kiv::ArchiveListing listing;
+        MemberRef ref;
+        if (!ListOrFail(ctx, archive, listing) || !FindMember(ctx, listing, member, ref))
+            return ExitFailure;
+        const kiv::OpResult result =
+            kiv::ExtractMember(archive, kiv::ArchiveRow::FromEntry(ref.Entry), outPath);
+        return result.Ok ? ExitOk : Fail(ctx, result.Message);
+    });
+}
+
+int ReplaceCommand(const Context& ctx, const std::string& archive, const std::string& member,
+                   const std::string& twin, const std::string& outPath) {
+    return Guarded(ctx, [&] {
+        kiv::ArchiveListing listing;
+        MemberRef ref;
+        if (!ListOrFail(ctx, archive, listing) || !FindMember(ctx, listing, member, ref))
+            return ExitFailure;
+        kiv::ReplaceRequest request;
+        request.ArchivePath = archive;
+        request.Row = kiv::ArchiveRow::FromEntry(ref.Entry);
+        request.RowIndex = ref.Row;
+        // Rows the listing could not read lie beyond the end of the file: no end word to move.
+        request.MemberCount = static_cast<std::int32_t>(listing.Entries.size());
+        request.TwinPath = twin;
+        request.OutPath = outPath.empty() ? std::string("Newgen.dat") : outPath;
+
+        ProgressLine progress(ctx, "Writing " + request.OutPath, 0);
+        if (auto file = kiv::InFile::Open(archive); file && file->Length() > LargeArchive)
+            progress.ShowNow();
+        const kiv::OpResult result = kiv::ReplaceMember(request);
+        return result.Ok ? ExitOk : Fail(ctx, result.Message);
+    });
+}
+
+int TestCommand(const Context& ctx, const std::string& archive) {
+    return Guarded(ctx, [&] {
+        kiv::ArchiveListing listing;
+        if (!ListOrFail(ctx, archive, listing))
+            return ExitFailure;
+        std::vector<kiv::ArchiveRow> rows;
+        rows.reserve(listing.Entries.size());
+        for (const kiv::TArchiveEntry& entry : listing.Entries)
+            rows.push_back(kiv::ArchiveRow::FromEntry(entry));
+        const std::vector<std::string> bad =
+            kiv::TestArchive(archive, rows, static_cast<std::int32_t>(rows.size()));
+        for (const std::string& line : bad)
+            ctx.out << PrintableName(line) << '\n';
+        return bad.empty() ? ExitOk : ExitFailure;
+    });
+}
+
+int PreviewCommand(const Context& ctx, const std::string& archive, const std::string& member,
+                   std::int64_t icon, const std::string& outPath) {
+    return Guarded(ctx, [&] {
+        kiv::ArchiveListing listing;
+        MemberRef ref;
+        if (!ListOrFail(ctx, archive, listing) || !FindMember(ctx, listing, member, ref))
+            return ExitFailure;
+        auto file = kiv::InFile::Open(archive);
+        if (!file)
+            return Fail(ctx, "Main data file not found.");
+
+        const std::int64_t start = ref.Entry.Start;
+        std::int32_t count = 0;
+        file->Seek(start);
+        if (!file->ReadInt32(count))
+            return Fail(ctx, "The member's icon count lies beyond the end of the archive.");
+        if (icon < 1 || icon > count)
+            return Fail(ctx, IconRangeMessage(icon, count));
+        unsigned char bytes[kiv::IconHeaderSize];
+        file->Seek(start + 4 + kiv::IconHeaderSize * (icon - 1));
+        if (file->Read(bytes, sizeof bytes) != sizeof bytes)
+            return Fail(ctx, "The header of icon " + std::to_string(icon) +
+                                 " lies beyond the end of the archive.");
+        const kiv::TIconHeader header = kiv::TIconHeader::FromBytes(bytes);
+
+        kiv::DecodeStats stats;
+        const kiv::Image frame =
+            kiv::DecodeIcon(*file, start + kiv::IconDataOffset(count, header), header, &stats);
+        file.reset();
+        if (stats.EndedEarly)
+            ctx.err << "Warning: the icon's data ends early; the rest of the frame is "
+                       "background.\n";
+        kiv::SaveBitmapFile(frame, outPath);
+        return ExitOk;
+    });
+}
+
+} // namespace kivtool

@@ -1,0 +1,110 @@
+#include "CommandSupport.h"
+
+#include "base/TextConv.h"
+
+#include <charconv>
+
+namespace kivtool {
+
+int Fail(const Context& ctx, const std::string& message) {
+    ctx.err << message << '\n';
+    return ExitFailure;
+}
+
+int FailErrorBox(const Context& ctx, const std::exception& error) {
+    ctx.err << error.what() << ".\n";
+    return ExitFailure;
+}
+
+bool ListOrFail(const Context& ctx, const std::string& archive, kiv::ArchiveListing& listing) {
+    listing = kiv::ListArchive(archive);
+    if (!listing.Opened) {
+        Fail(ctx, "Main data file not found.");
+        return false;
+    }
+    if (listing.Truncated)
+        ctx.err << "Warning: the archive ends inside its directory; " << listing.Entries.size()
+                << " of " << listing.StoredCount << " entries listed.\n";
+    return true;
+}
+
+bool FindMember(const Context& ctx, const kiv::ArchiveListing& listing, const std::string& member,
+                MemberRef& ref) {
+    const auto& entries = listing.Entries;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].Name == member) {
+            ref.Row = static_cast<int>(i) + 1;
+            ref.Entry = entries[i];
+            return true;
+        }
+    }
+    if (member.size() > 1 && member[0] == '#') {
+        long long row = 0;
+        const char* first = member.data() + 1;
+        const char* last = member.data() + member.size();
+        const auto [end, ec] = std::from_chars(first, last, row);
+        if (ec == std::errc() && end == last) {
+            if (row >= 1 && row <= std::ssize(entries)) {
+                ref.Row = static_cast<int>(row);
+                ref.Entry = entries[static_cast<std::size_t>(row - 1)];
+                return true;
+            }
+            Fail(ctx, "No member " + member + ": the archive lists " +
+                          std::to_string(entries.size()) + " members.");
+            return false;
+        }
+    }
+    Fail(ctx, "No member named " + PrintableName(member) + " in the archive.");
+    return false;
+}
+
+std::string PrintableName(const std::string& name) {
+    std::string text = name;
+    for (char& c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F)
+            c = '?';
+    }
+    return text;
+}
+
+std::string IconRangeMessage(std::int64_t icon, std::int64_t count) {
+    if (count < 1)
+        return "Icon " + std::to_string(icon) + " is out of range: the file holds no icons.";
+    return "Icon " + std::to_string(icon) + " is out of range: the file holds icons 1 to " +
+           std::to_string(count) + ".";
+}
+
+ProgressLine::ProgressLine(const Context& ctx, std::string label, std::int64_t total)
+    : ctx_(ctx), label_(std::move(label)), total_(total), start_(std::chrono::steady_clock::now()),
+      last_(start_) {}
+
+ProgressLine::~ProgressLine() {
+    if (shown_)
+        ctx_.err << "\r\033[K" << std::flush;
+}
+
+void ProgressLine::ShowNow() {
+    if (!ctx_.progress)
+        return;
+    ctx_.err << '\r' << label_ << "..." << std::flush;
+    shown_ = true;
+}
+
+void ProgressLine::Update(std::int64_t done) {
+    if (!ctx_.progress)
+        return;
+    using namespace std::chrono_literals;
+    const auto now = std::chrono::steady_clock::now();
+    // Short work shows nothing; long work updates a few times a second.
+    if (now - start_ < 300ms || (shown_ && now - last_ < 100ms))
+        return;
+    last_ = now;
+    ctx_.err << '\r' << label_ << ' ' << done << '/' << total_;
+    if (total_ > 0)
+        ctx_.err << " (" << done * 100 / total_ << "%)";
+    ctx_.err << "\033[K" << std::flush;
+    shown_ = true;
+}
+
+} // namespace kivtool

@@ -1,0 +1,76 @@
+#pragma once
+// What the commands share: failure lines, member look-up, the progress line.
+
+#include "Commands.h"
+
+#include "archive/ArchiveDirectory.h"
+#include "base/Errors.h"
+
+#include <chrono>
+#include <exception>
+#include <new>
+#include <string>
+
+namespace kivtool {
+
+// Runs a command body; an error that escapes it becomes its failure line.
+template <typename Body> int Guarded(const Context& ctx, Body&& body);
+
+// A failure the window reports in its message box: the text as it stands.
+int Fail(const Context& ctx, const std::string& message);
+// An error the window's error box shows: its message followed by ".".
+int FailErrorBox(const Context& ctx, const std::exception& error);
+
+// The archive's listing, or a failure line when it cannot be opened. Warns on `err` when
+// the file ends inside the directory.
+bool ListOrFail(const Context& ctx, const std::string& archive, kiv::ArchiveListing& listing);
+
+// A member by its listed name (the first row with that name) or by "#N", the 1-based row.
+struct MemberRef {
+    int Row = 0; // 1-based listing row
+    kiv::TArchiveEntry Entry;
+};
+bool FindMember(const Context& ctx, const kiv::ArchiveListing& listing, const std::string& member,
+                MemberRef& ref);
+
+// A name as printed in a line of output: control characters (which could break the line
+// apart) show as '?'.
+std::string PrintableName(const std::string& name);
+
+// "Icon 7 is out of range: the file holds icons 1 to 5." (or "holds no icons").
+std::string IconRangeMessage(std::int64_t icon, std::int64_t count);
+
+// A line on stderr that counts work done, shown only when the context asks for progress
+// and the work has run for a moment; cleared when done.
+class ProgressLine {
+public:
+    ProgressLine(const Context& ctx, std::string label, std::int64_t total);
+    ~ProgressLine();
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+    void Update(std::int64_t done);
+    // Shows the label alone at once (for work that cannot count its steps).
+    void ShowNow();
+
+private:
+    const Context& ctx_;
+    std::string label_;
+    std::int64_t total_;
+    std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point last_;
+    bool shown_ = false;
+};
+
+template <typename Body> int Guarded(const Context& ctx, Body&& body) {
+    try {
+        return body();
+    } catch (const kiv::Exception& e) {
+        return FailErrorBox(ctx, e);
+    } catch (const std::bad_alloc&) {
+        return Fail(ctx, "Out of memory.");
+    } catch (const std::exception& e) {
+        return Fail(ctx, e.what());
+    }
+}
+
+} // namespace kivtool

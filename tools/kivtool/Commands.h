@@ -1,0 +1,71 @@
+#pragma once
+// kivtool's commands: plain functions over core. Each writes its results to `out`, its
+// messages to `err`, and returns the process exit status.
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+namespace kivtool {
+
+constexpr int ExitOk = 0;
+constexpr int ExitFailure = 1; // a failure the windows would report
+constexpr int ExitUsage = 2;   // the command line itself is wrong
+
+struct Context {
+    std::ostream& out;
+    std::ostream& err;
+    // Show a progress line on `err` during long work (set when stderr is a terminal).
+    bool progress = false;
+};
+
+int ListCommand(const Context& ctx, const std::string& archive);
+int HeadersCommand(const Context& ctx, const std::string& archive, const std::string& member);
+// `outPath` empty: the member's name in the current folder.
+int ExtractCommand(const Context& ctx, const std::string& archive, const std::string& member,
+                   const std::string& outPath);
+// `twin` empty: the member's name with its last character changed to '7'.
+int ReplaceCommand(const Context& ctx, const std::string& archive, const std::string& member,
+                   const std::string& twin, const std::string& outPath);
+int TestCommand(const Context& ctx, const std::string& archive);
+int PreviewCommand(const Context& ctx, const std::string& archive, const std::string& member,
+                   std::int64_t icon, const std::string& outPath);
+
+int ShowCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
+                const std::string& outPath);
+int CollageCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
+                   const std::string& outPath);
+// `outPath` empty: the sprite's path with its last character changed to '7'.
+int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
+                    const std::string& picture, const std::string& outPath);
+int ExportCommand(const Context& ctx, const std::string& sprite, const std::string& dir);
+
+int DemoCommand(const Context& ctx, const std::string& dir);
+
+// Batch work.
+struct ExtractAllOptions {
+    std::string Match; // shell-style pattern; empty: every member
+    bool DryRun = false;
+};
+int ExtractAllCommand(const Context& ctx, const std::string& archive, const std::string& dir,
+                      const ExtractAllOptions& options);
+
+struct ReimportOptions {
+    std::string OutPath = "Newgen.dat";
+    bool DryRun = false;
+};
+int ReimportCommand(const Context& ctx, const std::string& archive, const std::string& dir,
+                    const ReimportOptions& options);
+
+struct ImportOptions {
+    std::string OutPath; // empty: the sprite's path with its last character changed to '7'
+    bool SkipBad = false;
+    bool DryRun = false;
+};
+int ImportCommand(const Context& ctx, const std::string& sprite, const std::string& dir,
+                  const ImportOptions& options);
+
+// The name `export` gives icon `number` of a sprite with this stem: stem_0007.bmp.
+std::string ExportFileName(const std::string& stem, std::int64_t number);
+
+} // namespace kivtool

@@ -1,0 +1,252 @@
+// kivtool: every operation of the archive browser and the sprite editor from the shell.
+// This file only parses the command line; the commands live in Commands.h.
+
+#include "Commands.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdint>
+#include <functional>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct Arguments {
+    std::string archive;
+    std::string member;
+    std::string sprite;
+    std::string picture;
+    std::string dir;
+    std::string out;
+    std::string twin;
+    std::string match;
+    std::int64_t icon = 0;
+    bool dryRun = false;
+    bool skipBad = false;
+};
+
+CLI::App* AddCommand(CLI::App& app, const std::string& name, const std::string& description,
+                     const std::string& example) {
+    CLI::App* sub = app.add_subcommand(name, description);
+    sub->footer("Example:\n  " + example);
+    return sub;
+}
+
+void AddArchive(CLI::App* sub, Arguments& a) {
+    sub->add_option("ARCHIVE", a.archive, "The data archive, such as Modgen.dat")->required();
+}
+
+void AddMember(CLI::App* sub, Arguments& a) {
+    sub->add_option("MEMBER", a.member, "A member's name as listed, or #N for listing row N")
+        ->required();
+}
+
+void AddSprite(CLI::App* sub, Arguments& a) {
+    sub->add_option("SPRITE", a.sprite, "An S16 or S17 sprite file")->required();
+}
+
+void AddIcon(CLI::App* sub, Arguments& a) {
+    sub->add_option("ICON", a.icon, "Icon number, from 1")->required();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"kivtool: list, inspect, extract, test and rebuild a sprite data archive, and "
+                 "show, export and re-encode the icons of S16 sprite files.",
+                 "kivtool"};
+    app.require_subcommand(1);
+    app.footer("Run 'kivtool COMMAND --help' for a command's arguments and an example.\n"
+               "Exit status: 0 success, 1 failure (the reason on stderr), 2 usage error.\n"
+               "Example:\n  kivtool demo demo && kivtool list demo/Modgen.dat");
+
+    Arguments a;
+    std::vector<std::pair<CLI::App*, std::function<int(const kivtool::Context&)>>> commands;
+    const auto add = [&](CLI::App* sub, std::function<int(const kivtool::Context&)> run) {
+        commands.emplace_back(sub, std::move(run));
+        return sub;
+    };
+
+    CLI::App* sub =
+        add(AddCommand(app, "list",
+                       "List the archive's members: '<N> Files', then "
+                       "NAME<TAB>START<TAB>FINISH per member, offsets "
+                       "in hexadecimal.",
+                       "kivtool list Modgen.dat"),
+            [&](const kivtool::Context& c) { return kivtool::ListCommand(c, a.archive); });
+    AddArchive(sub, a);
+
+    sub = add(
+        AddCommand(app, "headers",
+                   "Show a member's icon headers as the browser's header grid: "
+                   "'Icons: <count>', then one line per row (Width ... Pix Count) with "
+                   "one cell per icon.",
+                   "kivtool headers Modgen.dat hero.s16"),
+        [&](const kivtool::Context& c) { return kivtool::HeadersCommand(c, a.archive, a.member); });
+    AddArchive(sub, a);
+    AddMember(sub, a);
+
+    sub = add(AddCommand(app, "extract",
+                         "Copy a member's bytes to a file (default: its own name in the "
+                         "current folder).",
+                         "kivtool extract Modgen.dat hero.s16 -o hero.s16"),
+              [&](const kivtool::Context& c) {
+                  return kivtool::ExtractCommand(c, a.archive, a.member, a.out);
+              });
+    AddArchive(sub, a);
+    AddMember(sub, a);
+    sub->add_option("-o,--output", a.out, "Output file");
+
+    sub = add(AddCommand(app, "replace",
+                         "Write a new archive with one member replaced by its modified twin; "
+                         "the end offsets of that member and every later one move by the "
+                         "change in size. The archive itself is only read.",
+                         "kivtool replace Modgen.dat hero.s16 --twin hero.s17 -o Newgen.dat"),
+              [&](const kivtool::Context& c) {
+                  return kivtool::ReplaceCommand(c, a.archive, a.member, a.twin, a.out);
+              });
+    AddArchive(sub, a);
+    AddMember(sub, a);
+    sub->add_option("--twin", a.twin,
+                    "The member's new bytes (default: the member's name with its last "
+                    "character changed to '7')");
+    sub->add_option("-o,--output", a.out, "The new archive (default: Newgen.dat)");
+
+    sub = add(AddCommand(app, "test",
+                         "Check every member: prints '<name> at <start> is bad!' for each "
+                         "member whose header area does not end in a zero byte; exit status 1 "
+                         "when any is bad.",
+                         "kivtool test Modgen.dat"),
+              [&](const kivtool::Context& c) { return kivtool::TestCommand(c, a.archive); });
+    AddArchive(sub, a);
+
+    sub = add(AddCommand(app, "preview",
+                         "Decode one icon of a member, as the browser previews it, into a "
+                         "Windows bitmap.",
+                         "kivtool preview Modgen.dat hero.s16 3 -o hero3.bmp"),
+              [&](const kivtool::Context& c) {
+                  return kivtool::PreviewCommand(c, a.archive, a.member, a.icon, a.out);
+              });
+    AddArchive(sub, a);
+    AddMember(sub, a);
+    AddIcon(sub, a);
+    sub->add_option("-o,--output", a.out, "Bitmap file to write")->required();
+
+    sub = add(AddCommand(app, "show",
+                         "Show one icon of a sprite file as the editor does and save the "
+                         "picture as a Windows bitmap.",
+                         "kivtool show hero.s16 3 -o hero3.bmp"),
+              [&](const kivtool::Context& c) {
+                  return kivtool::ShowCommand(c, a.sprite, a.icon, a.out);
+              });
+    AddSprite(sub, a);
+    AddIcon(sub, a);
+    sub->add_option("-o,--output", a.out, "Bitmap file to write")->required();
+
+    sub = add(AddCommand(app, "collage",
+                         "Lay out a 642 x 482 page of icons from ICON on, as the editor's "
+                         "Collage, save it as a Windows bitmap, and print the icon number the "
+                         "editor holds afterwards (where the next page starts).",
+                         "kivtool collage hero.s16 1 -o page1.bmp"),
+              [&](const kivtool::Context& c) {
+                  return kivtool::CollageCommand(c, a.sprite, a.icon, a.out);
+              });
+    AddSprite(sub, a);
+    AddIcon(sub, a);
+    sub->add_option("-o,--output", a.out, "Bitmap file to write")->required();
+
+    sub = add(AddCommand(app, "reencode",
+                         "Re-encode a Windows bitmap into icon ICON and write the whole sprite "
+                         "file again (default: SPRITE with its last character changed to '7').",
+                         "kivtool reencode hero.s16 3 hero3.bmp -o hero.s17"),
+              [&](const kivtool::Context& c) {
+                  return kivtool::ReencodeCommand(c, a.sprite, a.icon, a.picture, a.out);
+              });
+    AddSprite(sub, a);
+    AddIcon(sub, a);
+    sub->add_option("PICTURE", a.picture, "The Windows bitmap to encode")->required();
+    sub->add_option("-o,--output", a.out, "Sprite file to write");
+
+    sub =
+        add(AddCommand(app, "export",
+                       "Show every icon and save each as DIR/<stem>_<NNNN>.bmp (NNNN the icon "
+                       "number); prints each file written.",
+                       "kivtool export hero.s16 hero-icons"),
+            [&](const kivtool::Context& c) { return kivtool::ExportCommand(c, a.sprite, a.dir); });
+    AddSprite(sub, a);
+    sub->add_option("DIR", a.dir, "Folder for the bitmaps (made when missing)")->required();
+
+    sub = add(AddCommand(app, "demo",
+                         "Write a demo archive DIR/Modgen.dat of procedurally drawn sprites "
+                         "and print its path.",
+                         "kivtool demo demo"),
+              [&](const kivtool::Context& c) { return kivtool::DemoCommand(c, a.dir); });
+    sub->add_option("DIR", a.dir, "Folder to write into (made when missing)")->required();
+
+    sub = add(AddCommand(app, "extract-all",
+                         "Extract every member (or those matching PATTERN) into DIR under its "
+                         "own name; unsafe names are refused and reported, the rest go on.",
+                         "kivtool extract-all Modgen.dat members --match '*.s16'"),
+              [&](const kivtool::Context& c) {
+                  return kivtool::ExtractAllCommand(c, a.archive, a.dir, {a.match, a.dryRun});
+              });
+    AddArchive(sub, a);
+    sub->add_option("DIR", a.dir, "Folder for the members (made when missing)")->required();
+    sub->add_option("--match", a.match, "Shell-style pattern the names must match");
+    sub->add_flag("--dry-run", a.dryRun, "Print what would be written, write nothing");
+
+    sub = add(AddCommand(app, "reimport",
+                         "Rebuild the archive once, taking every member whose name exists in "
+                         "DIR from that file and every other member unchanged.",
+                         "kivtool reimport Modgen.dat members -o Newgen.dat"),
+              [&](const kivtool::Context& c) {
+                  kivtool::ReimportOptions options;
+                  if (!a.out.empty())
+                      options.OutPath = a.out;
+                  options.DryRun = a.dryRun;
+                  return kivtool::ReimportCommand(c, a.archive, a.dir, options);
+              });
+    AddArchive(sub, a);
+    sub->add_option("DIR", a.dir, "Folder holding the edited members")->required();
+    sub->add_option("-o,--output", a.out, "The new archive (default: Newgen.dat)");
+    sub->add_flag("--dry-run", a.dryRun, "Print what would be written, write nothing");
+
+    sub = add(AddCommand(app, "import",
+                         "Re-encode every DIR/<stem>_<NNNN>.bmp (as export names them) into "
+                         "icon NNNN, in one rewrite of the sprite file (default output: SPRITE "
+                         "with its last character changed to '7').",
+                         "kivtool import hero.s16 hero-icons -o hero.s17"),
+              [&](const kivtool::Context& c) {
+                  return kivtool::ImportCommand(c, a.sprite, a.dir, {a.out, a.skipBad, a.dryRun});
+              });
+    AddSprite(sub, a);
+    sub->add_option("DIR", a.dir, "Folder holding the edited pictures")->required();
+    sub->add_option("-o,--output", a.out, "Sprite file to write");
+    sub->add_flag("--skip-bad", a.skipBad, "Leave refused pictures out instead of writing nothing");
+    sub->add_flag("--dry-run", a.dryRun, "Print what would be written, write nothing");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e, std::cout, std::cerr);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e, std::cout, std::cerr);
+    } catch (const CLI::ParseError& e) {
+        app.failure_message(CLI::FailureMessage::help);
+        app.exit(e, std::cerr, std::cerr);
+        return kivtool::ExitUsage;
+    }
+
+    const kivtool::Context context{std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1};
+    for (const auto& [command, run] : commands) {
+        if (command->parsed()) {
+            const int status = run(context);
+            std::cout.flush();
+            return status;
+        }
+    }
+    return kivtool::ExitUsage;
+}
