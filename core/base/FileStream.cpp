@@ -38,7 +38,9 @@ InFile::~InFile() {
         ::close(fd_);
 }
 
-void InFile::Seek(std::int64_t offset) { position_ = offset < 0 ? 0 : offset; }
+void InFile::Seek(std::int64_t offset) {
+    position_ = offset < 0 ? 0 : offset;
+}
 
 bool InFile::Fill() {
     if (buffer_.empty())
@@ -102,7 +104,8 @@ bool InFile::ReadInt32(std::int32_t& value) {
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0)
         return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;

@@ -4,7 +4,9 @@
 
 namespace kiv {
 
-std::string IntToStr(std::int64_t value) { return std::to_string(value); }
+std::string IntToStr(std::int64_t value) {
+    return std::to_string(value);
+}
 
 std::string IntToHex(std::uint32_t value, int digits) {
     static const char kDigits[] = "0123456789ABCDEF";

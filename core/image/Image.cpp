@@ -6,7 +6,9 @@ namespace kiv {
 
 static_assert(sizeof(TColor) == 4, "TColor is a 32-bit word");
 
-Image::Image(int width, int height) { SetSize(width, height); }
+Image::Image(int width, int height) {
+    SetSize(width, height);
+}
 
 void Image::SetSize(int width, int height) {
     width = std::max(width, 0);

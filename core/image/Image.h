@@ -17,9 +17,15 @@ constexpr TColor clBlack = 0x00000000;
 inline constexpr TColor RGB(unsigned r, unsigned g, unsigned b) {
     return (r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16);
 }
-inline constexpr unsigned RedOf(TColor c) { return c & 0xFF; }
-inline constexpr unsigned GreenOf(TColor c) { return (c >> 8) & 0xFF; }
-inline constexpr unsigned BlueOf(TColor c) { return (c >> 16) & 0xFF; }
+inline constexpr unsigned RedOf(TColor c) {
+    return c & 0xFF;
+}
+inline constexpr unsigned GreenOf(TColor c) {
+    return (c >> 8) & 0xFF;
+}
+inline constexpr unsigned BlueOf(TColor c) {
+    return (c >> 16) & 0xFF;
+}
 
 class Image {
 public:
@@ -52,9 +58,7 @@ public:
 
     // Row access for fast loops; y must be inside the picture.
     TColor* Row(int y) { return pixels_.data() + static_cast<std::size_t>(y) * width_; }
-    const TColor* Row(int y) const {
-        return pixels_.data() + static_cast<std::size_t>(y) * width_;
-    }
+    const TColor* Row(int y) const { return pixels_.data() + static_cast<std::size_t>(y) * width_; }
     // The R, G, B, 0 bytes, width * 4 bytes a row, no padding.
     const std::uint8_t* Bits() const {
         return reinterpret_cast<const std::uint8_t*>(pixels_.data());
