@@ -39,6 +39,7 @@ test)
     build "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
     cd "$root/build"
     QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)"
+    bash "$root/scripts/hardening.sh"
     ;;
 run)
     install_missing
