@@ -6,6 +6,8 @@
 #include "sprite/S16Format.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kiv {
 
@@ -21,5 +23,12 @@ std::string TwinPath(const std::string& path);
 // Neither the picture nor the table is changed. The output is written through a
 // temporary file, so a failure leaves any earlier twin (or the loaded .s17 itself) intact.
 ReencodeResult ReencodeIcon(const Image& picture, int i, const TIconTable& table);
+
+// Re-encodes several icons in one rewrite of the loaded file and writes the result to
+// `outPath`. The file written equals re-encoding each (index, picture) in turn, each into
+// the file the one before wrote; an index may come more than once. The same checks as
+// ReencodeIcon apply, and nothing is written unless every picture encodes.
+ReencodeResult ReencodeIcons(const std::vector<std::pair<int, const Image*>>& edits,
+                             const TIconTable& table, const std::string& outPath);
 
 } // namespace kiv

@@ -9,33 +9,65 @@ namespace kiv {
 
 std::int32_t TIconHeader::Word(int j) const {
     switch (j) {
-    case 1: return Width;
-    case 2: return Height;
-    case 3: return StartX;
-    case 4: return StartY;
-    case 5: return FWidth;
-    case 6: return FHeight;
-    case 7: return Starts;
-    case 8: return Bytes;
-    case 9: return Compress;
-    case 10: return Aux;
-    default: return 0;
+    case 1:
+        return Width;
+    case 2:
+        return Height;
+    case 3:
+        return StartX;
+    case 4:
+        return StartY;
+    case 5:
+        return FWidth;
+    case 6:
+        return FHeight;
+    case 7:
+        return Starts;
+    case 8:
+        return Bytes;
+    case 9:
+        return Compress;
+    case 10:
+        return Aux;
+    default:
+        return 0;
     }
 }
 
 void TIconHeader::SetWord(int j, std::int32_t value) {
     switch (j) {
-    case 1: Width = value; break;
-    case 2: Height = value; break;
-    case 3: StartX = value; break;
-    case 4: StartY = value; break;
-    case 5: FWidth = value; break;
-    case 6: FHeight = value; break;
-    case 7: Starts = value; break;
-    case 8: Bytes = value; break;
-    case 9: Compress = value; break;
-    case 10: Aux = value; break;
-    default: break;
+    case 1:
+        Width = value;
+        break;
+    case 2:
+        Height = value;
+        break;
+    case 3:
+        StartX = value;
+        break;
+    case 4:
+        StartY = value;
+        break;
+    case 5:
+        FWidth = value;
+        break;
+    case 6:
+        FHeight = value;
+        break;
+    case 7:
+        Starts = value;
+        break;
+    case 8:
+        Bytes = value;
+        break;
+    case 9:
+        Compress = value;
+        break;
+    case 10:
+        Aux = value;
+        break;
+    default:
+        break;
     }
 }
 
@@ -78,9 +110,9 @@ ReadTableResult ReadIconTable(const std::string& path, TIconTable& table) {
 }
 
 const char* HeaderRowLabel(int row) {
-    static const char* const kLabels[] = {"",       "Width",  "Height",   "Start X",
-                                          "Start Y", "FWidth", "FHeight",  "Starts",
-                                          "Bytes",  "Compress", "???????", "Pix Count"};
+    static const char* const kLabels[] = {"",        "Width",    "Height",  "Start X",
+                                          "Start Y", "FWidth",   "FHeight", "Starts",
+                                          "Bytes",   "Compress", "???????", "Pix Count"};
     return row >= 1 && row <= 11 ? kLabels[row] : "";
 }
 

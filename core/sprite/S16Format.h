@@ -51,10 +51,10 @@ struct TIconTable {
 };
 
 enum class ReadTableResult {
-    Loaded,         // the table now describes the file
-    CountExceeded,  // loaded, but the count was above 1000 and 1000 headers were kept:
-                    // the window warns "Maximum icons exceeded! Do NOT edit"
-    CannotOpen,     // the file did not open; the table is unchanged
+    Loaded,        // the table now describes the file
+    CountExceeded, // loaded, but the count was above 1000 and 1000 headers were kept:
+                   // the window warns "Maximum icons exceeded! Do NOT edit"
+    CannotOpen,    // the file did not open; the table is unchanged
 };
 
 // Fills `table` from the file at `path`. Header words beyond the end of a short file
