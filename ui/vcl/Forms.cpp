@@ -84,9 +84,20 @@ void TForm::SetBounds(QWidget* control, int left, int top, int width, int height
 void TForm::SetWindowBounds(int left, int top, int width, int height) {
     // The frame's size is known only once the window is on screen; before that the frame
     // is taken as nothing, which is what it is on frameless platforms.
-    const QSize frame = isVisible() ? frameGeometry().size() - geometry().size() : QSize(0, 0);
     move(left, top);
+    requestedOuter_ = QSize(width, height);
+    outerPending_ = !isVisible();
+    const QSize frame = isVisible() ? frameGeometry().size() - geometry().size() : QSize(0, 0);
     resize(std::max(width - frame.width(), 1), std::max(height - frame.height(), 1));
+}
+
+void TForm::FitOuterSize() {
+    const QSize frame = frameGeometry().size() - geometry().size();
+    if (frame.isEmpty())
+        return; // not known yet, or no frame at all
+    outerPending_ = false;
+    resize(std::max(requestedOuter_.width() - frame.width(), 1),
+           std::max(requestedOuter_.height() - frame.height(), 1));
 }
 
 int TForm::OuterWidth() const {
@@ -118,5 +129,10 @@ bool TForm::event(QEvent* event) {
             OnActivate(this);
         return handled;
     }
-    return QMainWindow::event(event);
+    const bool handled = QMainWindow::event(event);
+    if (outerPending_ && isVisible() &&
+        (event->type() == QEvent::Show || event->type() == QEvent::Move ||
+         event->type() == QEvent::Resize))
+        FitOuterSize();
+    return handled;
 }

@@ -39,4 +39,11 @@ protected:
 
     QWidget* client_ = nullptr;
     double scale_ = 1.0;
+
+private:
+    // The outer size asked for before the window's frame was known; it is applied again once
+    // the frame is there.
+    void FitOuterSize();
+    QSize requestedOuter_;
+    bool outerPending_ = false;
 };
