@@ -5,7 +5,6 @@
 #include "base/SafeFile.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
