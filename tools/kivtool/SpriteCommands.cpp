@@ -94,10 +94,10 @@ int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t 
         if (!LoadTableOrFail(ctx, sprite, table) || !IconInRange(ctx, table, icon))
             return ExitFailure;
         const kiv::Image picture = kiv::LoadBitmapFile(picturePath);
-        if (!outPath.empty())
-            return Fail(ctx, "PENDING");
+        const int index = static_cast<int>(icon - 1);
         const kiv::ReencodeResult result =
-            kiv::ReencodeIcon(picture, static_cast<int>(icon - 1), table);
+            outPath.empty() ? kiv::ReencodeIcon(picture, index, table)
+                            : kiv::ReencodeIcons({{index, &picture}}, table, outPath);
         return result.Ok ? ExitOk : Fail(ctx, result.Message);
     });
 }

@@ -235,8 +235,7 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e, std::cout, std::cerr);
     } catch (const CLI::ParseError& e) {
-        app.failure_message(CLI::FailureMessage::help);
-        app.exit(e, std::cerr, std::cerr);
+        std::cerr << "kivtool: " << e.what() << "\n\n" << app.help();
         return kivtool::ExitUsage;
     }
 

@@ -1,0 +1,340 @@
+// The browser's operations as commands: listing, header grid, preview, Extract, Replace,
+// Test; outputs compared with what core computes.
+
+#include "Commands.h"
+#include "ToolRunner.h"
+
+#include "archive/ArchiveOps.h"
+#include "base/FileStream.h"
+#include "base/TextConv.h"
+#include "image/Bitmap.h"
+#include "sprite/IconDecoder.h"
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+namespace kivtest {
+namespace {
+
+using kivtool::Context;
+
+// The pixel count the browser computes, byte by byte from the archive bytes.
+std::int64_t ReferencePixCount(const Bytes& archive, std::int64_t offset, std::int32_t n) {
+    std::int64_t sum = 0;
+    if (offset < 0)
+        return 0;
+    for (std::int64_t consumed = 0; consumed < n; consumed += 3) {
+        const std::int64_t at = offset + consumed;
+        if (at >= std::ssize(archive))
+            break;
+        sum += archive[static_cast<std::size_t>(at)];
+    }
+    return sum;
+}
+
+Bytes TwoIconSprite() {
+    return SpriteBuilder()
+        .Raw(2, 2, 1, 1, 4, 4, {0xF800, 0x07E0, 0x001F, 0xFFFF}, 255)
+        .Runs(3, 2, 0, 0, 3, 3, {{4, 0x1234}, {2, 0xFFFF}}, 0x00ABCDEF)
+        .Build();
+}
+
+TEST(ListCommand, PrintsTheCountAndOneLinePerMemberWithTheGridsOffsets) {
+    ScratchDir dir;
+    ArchiveBuilder archive;
+    archive.Member("hero.s16", Bytes(5000, 1)).Member("b.s16", Bytes(3, 2));
+    WriteFile("a.dat", archive.Build());
+
+    ToolRun run = RunCommand([](const Context& c) { return kivtool::ListCommand(c, "a.dat"); });
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Out, "2 Files\nhero.s16\t00002A\t0013B2\nb.s16\t0013B2\t0013B5\n");
+    EXPECT_EQ(run.Err, "");
+
+    // An archive cut inside its directory lists the complete entries and warns.
+    Bytes cut = archive.Build();
+    cut.resize(8 + 17 + 5);
+    WriteFile("cut.dat", cut);
+    run = RunCommand([](const Context& c) { return kivtool::ListCommand(c, "cut.dat"); });
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Out, "2 Files\nhero.s16\t00002A\t0013B2\n");
+    EXPECT_NE(run.Err.find("1 of 2 entries"), std::string::npos);
+
+    run = RunCommand([](const Context& c) { return kivtool::ListCommand(c, "missing.dat"); });
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Out, "");
+    EXPECT_EQ(run.Err, "Main data file not found.\n");
+}
+
+TEST(MemberLookup, TakesListedNamesFirstThenRowNumbers) {
+    ScratchDir dir;
+    WriteFile("a.dat", ArchiveBuilder()
+                           .Member("#2", SpriteBuilder().Build())
+                           .Member("x.s16", TwoIconSprite())
+                           .Member("x.s16", SpriteBuilder().Build())
+                           .Build());
+    const auto icons = [](const std::string& member) {
+        return RunCommand(
+            [&](const Context& c) { return kivtool::HeadersCommand(c, "a.dat", member); });
+    };
+    EXPECT_EQ(Lines(icons("#2").Out).at(0), "Icons: 0");    // the name "#2", row 1
+    EXPECT_EQ(Lines(icons("x.s16").Out).at(0), "Icons: 2"); // the first row of that name
+    EXPECT_EQ(Lines(icons("#3").Out).at(0), "Icons: 0");    // row 3
+    EXPECT_EQ(icons("#4").Err, "No member #4: the archive lists 3 members.\n");
+    EXPECT_EQ(icons("#0").Status, 1);
+    EXPECT_EQ(icons("y.s16").Err, "No member named y.s16 in the archive.\n");
+}
+
+TEST(HeadersCommand, PrintsTheHeaderGridTextsAndPixelCounts) {
+    ScratchDir dir;
+    SpriteIcon huge;
+    huge.Header.Width = 1;
+    huge.Header.Height = 1;
+    huge.Header.Bytes = 614400; // the largest number shown
+    huge.Header.Compress = 2;
+    huge.Header.Aux = 0x12345678;
+    huge.Data = Bytes(7, 9);
+    huge.KeepHeader = true;
+    SpriteIcon negative = huge;
+    negative.Header.Bytes = -5;
+    negative.Header.Aux = -1;
+    SpriteBuilder sprite;
+    sprite.Raw(2, 2, 1, 1, 4, 4, {0xF800, 0x07E0, 0x001F, 0xFFFF}, 255)
+        .Runs(3, 2, 0, 0, 3, 3, {{4, 0x1234}, {2, 0xFFFF}})
+        .Icon(huge)
+        .Icon(negative);
+    ArchiveBuilder archive;
+    archive.Member("pad", Bytes(10, 0)).Member("s.s16", sprite.Build());
+    const Bytes bytes = archive.Build();
+    WriteFile("a.dat", bytes);
+
+    const ToolRun run =
+        RunCommand([](const Context& c) { return kivtool::HeadersCommand(c, "a.dat", "s.s16"); });
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const std::vector<std::string> lines = Lines(run.Out);
+    ASSERT_EQ(lines.size(), 12u);
+    EXPECT_EQ(lines[0], "Icons: 4");
+    EXPECT_EQ(lines[1], "Width\t2\t3\t1\t1");
+    EXPECT_EQ(lines[3], "Start X\t1\t0\t0\t0");
+    EXPECT_EQ(lines[7], "Starts\t0\t8\t0\t0");
+    EXPECT_EQ(lines[8], "Bytes\t8\t6\t614400\t-5");
+    EXPECT_EQ(lines[9], "Compress\t0\t1\t2\t2");
+    EXPECT_EQ(lines[10], "???????\t0000FF\t000000\t12345678\tFFFFFFFF");
+
+    const std::int64_t pixelBase = archive.StartOf(1) + 4 + 40 * 4;
+    const std::vector<std::string> pix = Cells(lines[11]);
+    ASSERT_EQ(pix.size(), 5u);
+    EXPECT_EQ(pix[0], "Pix Count");
+    EXPECT_EQ(pix[1], std::to_string(ReferencePixCount(bytes, pixelBase, 8)));
+    EXPECT_EQ(pix[2], "6"); // the run counts of a run-length icon: its pixels
+    // 614400 bytes claimed, the file ends first: only the groups present count.
+    EXPECT_EQ(pix[3], std::to_string(ReferencePixCount(bytes, pixelBase, 614400)));
+    EXPECT_EQ(pix[4], "0"); // a negative Bytes counts nothing
+}
+
+TEST(HeadersCommand, StopsThePixelCountAtAnErrorCellAsTheConversionErrorDoes) {
+    ScratchDir dir;
+    SpriteIcon tooLong;
+    tooLong.Header.Bytes = 614401;
+    tooLong.Header.Starts = 0;
+    tooLong.KeepHeader = true;
+    WriteFile("a.dat", ArchiveBuilder()
+                           .Member("s.s16", SpriteBuilder()
+                                                .Runs(2, 1, 0, 0, 2, 1, {{2, 1}})
+                                                .Icon(tooLong)
+                                                .Runs(1, 1, 0, 0, 1, 1, {{1, 1}})
+                                                .Build())
+                           .Build());
+    const ToolRun run =
+        RunCommand([](const Context& c) { return kivtool::HeadersCommand(c, "a.dat", "#1"); });
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, "'Error' is not a valid integer value.\n");
+    const std::vector<std::string> lines = Lines(run.Out);
+    ASSERT_EQ(lines.size(), 12u);
+    EXPECT_EQ(lines[8], "Bytes\t3\tError\t3");
+    EXPECT_EQ(lines[11], "Pix Count\t2\t\t"); // filled up to the Error icon, then empty
+}
+
+TEST(HeadersCommand, ShowsOnlyHeadersTheArchiveHoldsWhateverTheCountSays) {
+    ScratchDir dir;
+    Bytes member;
+    PutLE32(member, 0x7FFFFFFF);
+    Bytes h(40, 0);
+    h[28] = 30; // Bytes 30, Starts 0
+    member.insert(member.end(), h.begin(), h.end());
+    member.insert(member.end(), h.begin(), h.end());
+    member.insert(member.end(), 17, 5); // part of a third header
+    const Bytes bytes = ArchiveBuilder().Member("big.s16", member).Build();
+    WriteFile("a.dat", bytes);
+
+    const ToolRun run =
+        RunCommand([](const Context& c) { return kivtool::HeadersCommand(c, "a.dat", "big.s16"); });
+    EXPECT_EQ(run.Status, 0);
+    const std::vector<std::string> lines = Lines(run.Out);
+    ASSERT_EQ(lines.size(), 12u);
+    EXPECT_EQ(lines[0], "Icons: 2147483647");
+    EXPECT_EQ(lines[8], "Bytes\t30\t30");
+    // The pixel data area lies far beyond the file: nothing is read, nothing counted.
+    EXPECT_EQ(lines[11], "Pix Count\t0\t0");
+    EXPECT_NE(run.Err.find("only 2 of 2147483647 icon headers"), std::string::npos);
+
+    // A member whose count lies beyond the end of the archive.
+    Bytes cut = bytes;
+    cut.resize(cut.size() - member.size() + 2);
+    WriteFile("cut.dat", cut);
+    EXPECT_EQ(RunCommand([](const Context& c) {
+                  return kivtool::HeadersCommand(c, "cut.dat", "big.s16");
+              }).Status,
+              1);
+}
+
+TEST(HeadersCommand, CountsPixelsOfManyOverlappingIconsAsTheByteByByteLoopDoes) {
+    ScratchDir dir;
+    // Icons pointing anywhere: overlapping, before the data area, past the end, odd sizes.
+    SpriteBuilder sprite;
+    std::uint32_t seed = 7;
+    const auto next = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<int>((seed >> 8) % 1000);
+    };
+    const int count = 60;
+    for (int k = 0; k < count; ++k) {
+        SpriteIcon icon;
+        icon.KeepHeader = true;
+        icon.Header.Starts = next() - 300;
+        icon.Header.Bytes = next() - 100;
+        icon.Data = k == 0 ? Bytes() : Bytes(1, static_cast<std::uint8_t>(k));
+        sprite.Icon(icon);
+    }
+    Bytes data;
+    for (int k = 0; k < 700; ++k)
+        data.push_back(static_cast<std::uint8_t>(next()));
+    Bytes member = sprite.Build();
+    member.insert(member.end(), data.begin(), data.end());
+    ArchiveBuilder archive;
+    archive.Member("m.s16", member);
+    const Bytes bytes = archive.Build();
+    WriteFile("a.dat", bytes);
+
+    const ToolRun run =
+        RunCommand([](const Context& c) { return kivtool::HeadersCommand(c, "a.dat", "#1"); });
+    ASSERT_EQ(run.Status, 0);
+    const std::vector<std::string> lines = Lines(run.Out);
+    const std::vector<std::string> starts = Cells(lines.at(7));
+    const std::vector<std::string> sizes = Cells(lines.at(8));
+    const std::vector<std::string> pix = Cells(lines.at(11));
+    ASSERT_EQ(pix.size(), static_cast<std::size_t>(count + 1));
+    const std::int64_t pixelBase = archive.StartOf(0) + 4 + 40 * count;
+    for (int k = 1; k <= count; ++k)
+        EXPECT_EQ(pix[k], std::to_string(ReferencePixCount(bytes, pixelBase + std::stoi(starts[k]),
+                                                           std::stoi(sizes[k]))))
+            << "icon " << k;
+}
+
+TEST(PreviewCommand, WritesTheFrameTheDecoderMakesFromTheArchive) {
+    ScratchDir dir;
+    const Bytes sprite = TwoIconSprite();
+    ArchiveBuilder archive;
+    archive.Member("pad.s16", Bytes(3, 0)).Member("s.s16", sprite);
+    WriteFile("a.dat", archive.Build());
+
+    for (int icon = 1; icon <= 2; ++icon) {
+        const ToolRun run = RunCommand([&](const Context& c) {
+            return kivtool::PreviewCommand(c, "a.dat", "s.s16", icon, "p.bmp");
+        });
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        EXPECT_EQ(run.Out, "");
+        auto file = kiv::InFile::Open("a.dat");
+        unsigned char h[40];
+        file->Seek(archive.StartOf(1) + 4 + 40 * (icon - 1));
+        file->Read(h, 40);
+        const kiv::TIconHeader header = kiv::TIconHeader::FromBytes(h);
+        const kiv::Image frame =
+            kiv::DecodeIcon(*file, archive.StartOf(1) + kiv::IconDataOffset(2, header), header);
+        EXPECT_EQ(ReadFile("p.bmp"), kiv::EncodeBitmap(frame)) << "icon " << icon;
+    }
+
+    WriteFile("keep.bmp", Bytes{1, 2, 3});
+    const ToolRun out = RunCommand([](const Context& c) {
+        return kivtool::PreviewCommand(c, "a.dat", "s.s16", 3, "keep.bmp");
+    });
+    EXPECT_EQ(out.Status, 1);
+    EXPECT_EQ(out.Err, "Icon 3 is out of range: the file holds icons 1 to 2.\n");
+    EXPECT_EQ(ReadFile("keep.bmp"), (Bytes{1, 2, 3}));
+}
+
+TEST(ExtractAndReplaceCommands, WriteWhatCoreWritesForTheNamedRow) {
+    ScratchDir dir;
+    ArchiveBuilder archive;
+    archive.Member("a.s16", Bytes(10, 1))
+        .Member("b.s16", Bytes(20, 2))
+        .Member("c.s16", Bytes(5, 3));
+    const Bytes bytes = archive.Build();
+    WriteFile("Modgen.dat", bytes);
+
+    ToolRun run = RunCommand(
+        [](const Context& c) { return kivtool::ExtractCommand(c, "Modgen.dat", "b.s16", ""); });
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(ReadFile("b.s16"), Bytes(20, 2));
+    run = RunCommand(
+        [](const Context& c) { return kivtool::ExtractCommand(c, "Modgen.dat", "#3", "out.bin"); });
+    EXPECT_EQ(ReadFile("out.bin"), Bytes(5, 3));
+
+    // Replace with the default twin name and output.
+    run = RunCommand(
+        [](const Context& c) { return kivtool::ReplaceCommand(c, "Modgen.dat", "b.s16", "", ""); });
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, "Could not open modified s16 file (b.s17)\n");
+    EXPECT_FALSE(FileExists("Newgen.dat"));
+
+    WriteFile("b.s17", Bytes(32, 7));
+    run = RunCommand(
+        [](const Context& c) { return kivtool::ReplaceCommand(c, "Modgen.dat", "b.s16", "", ""); });
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const Bytes produced = ReadFile("Newgen.dat");
+
+    kiv::ReplaceRequest request;
+    request.ArchivePath = "Modgen.dat";
+    request.Row = {"b.s16", kiv::OffsetText(archive.StartOf(1)),
+                   kiv::OffsetText(archive.FinishOf(1))};
+    request.RowIndex = 2;
+    request.MemberCount = 3;
+    request.OutPath = "expected.dat";
+    ASSERT_TRUE(kiv::ReplaceMember(request).Ok);
+    EXPECT_EQ(produced, ReadFile("expected.dat"));
+    EXPECT_EQ(GetLE32(produced, kiv::EndWordOffset(2)), GetLE32(bytes, kiv::EndWordOffset(2)) + 12);
+
+    // An explicit twin and output.
+    WriteFile("other.bin", Bytes(3, 9));
+    run = RunCommand([](const Context& c) {
+        return kivtool::ReplaceCommand(c, "Modgen.dat", "#1", "other.bin", "x.dat");
+    });
+    ASSERT_EQ(run.Status, 0);
+    EXPECT_EQ(ReadFile("x.dat").size(), bytes.size() - 7);
+    EXPECT_EQ(ReadFile("Modgen.dat"), bytes); // the archive is only read
+}
+
+TEST(TestCommand, PrintsOneLinePerBadMemberAndFailsWhenAnyIsBad) {
+    ScratchDir dir;
+    const Bytes sound = TwoIconSprite();
+    Bytes bad = sound;
+    bad[4 + 40 * 2 - 1] = 1; // top byte of the last Aux
+    ArchiveBuilder archive;
+    archive.Member("ok.s16", sound)
+        .Member("bad1.s16", bad)
+        .Member("ok2.s16", sound)
+        .Member("bad2.s16", bad);
+    WriteFile("a.dat", archive.Build());
+    ToolRun run = RunCommand([](const Context& c) { return kivtool::TestCommand(c, "a.dat"); });
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Out, "bad1.s16 at " + kiv::IntToHex(archive.StartOf(1), 6) +
+                           " is bad!\nbad2.s16 at " + kiv::IntToHex(archive.StartOf(3), 6) +
+                           " is bad!\n");
+
+    WriteFile("b.dat", ArchiveBuilder().Member("ok.s16", sound).Build());
+    run = RunCommand([](const Context& c) { return kivtool::TestCommand(c, "b.dat"); });
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Out, "");
+}
+
+} // namespace
+} // namespace kivtest

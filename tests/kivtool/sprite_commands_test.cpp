@@ -1,0 +1,212 @@
+// The editor's operations as commands: Show, Collage, Replace (re-encode) and export.
+
+#include "Commands.h"
+#include "ToolRunner.h"
+
+#include "base/FileStream.h"
+#include "image/Bitmap.h"
+#include "sprite/IconDecoder.h"
+#include "sprite/IconEncoder.h"
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+namespace kivtest {
+namespace {
+
+using kivtool::Context;
+
+// An icon whose box fills its whole frame with one colour.
+SpriteBuilder& FullIcon(SpriteBuilder& sprite, int width, int height, std::uint16_t value) {
+    std::vector<std::pair<int, std::uint16_t>> runs;
+    for (int left = width * height; left > 0; left -= 255)
+        runs.push_back({std::min(left, 255), value});
+    return sprite.Runs(width, height, 0, 0, width, height, runs);
+}
+
+kiv::Image Decoded(const std::string& path, std::int32_t storedCount, const kiv::TIconHeader& h) {
+    auto file = kiv::InFile::Open(path);
+    return kiv::DecodeIcon(*file, kiv::IconDataOffset(storedCount, h), h);
+}
+
+TEST(ShowCommand, SavesTheDecodedFrameOfTheNumberedIcon) {
+    ScratchDir dir;
+    SpriteBuilder sprite;
+    sprite.Raw(2, 2, 1, 1, 5, 4, {0xF800, 0x07E0, 0x001F, 0xFFFF})
+        .Runs(3, 2, 0, 1, 3, 3, {{5, 0x1234}, {1, 0xFFFF}});
+    WriteFile("s.s16", sprite.Build());
+
+    for (int icon = 1; icon <= 2; ++icon) {
+        const ToolRun run = RunCommand(
+            [&](const Context& c) { return kivtool::ShowCommand(c, "s.s16", icon, "p.bmp"); });
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        kiv::TIconHeader h = sprite.Icons()[static_cast<std::size_t>(icon - 1)].Header;
+        h.Starts = icon == 1 ? 0 : 8;
+        EXPECT_EQ(ReadFile("p.bmp"), kiv::EncodeBitmap(Decoded("s.s16", 2, h)));
+    }
+
+    const auto fails = [](const std::string& path, int icon) {
+        return RunCommand(
+            [&](const Context& c) { return kivtool::ShowCommand(c, path, icon, "q.bmp"); });
+    };
+    EXPECT_EQ(fails("s.s16", 0).Err, "Icon 0 is out of range: the file holds icons 1 to 2.\n");
+    EXPECT_EQ(fails("s.s16", 3).Status, 1);
+    EXPECT_EQ(fails("none.s16", 1).Err, "Could not open none.s16\n");
+    WriteFile("empty.s16", SpriteBuilder().Build());
+    EXPECT_EQ(fails("empty.s16", 1).Err, "Icon 1 is out of range: the file holds no icons.\n");
+    EXPECT_FALSE(FileExists("q.bmp"));
+}
+
+TEST(ShowCommand, WarnsAboutMoreThanAThousandIconsAndStillFindsTheirData) {
+    ScratchDir dir;
+    SpriteBuilder sprite;
+    for (int k = 0; k < 1001; ++k)
+        sprite.Raw(1, 1, 0, 0, 1, 1, {static_cast<std::uint16_t>(k * 61)});
+    WriteFile("many.s16", sprite.Build());
+
+    ToolRun run = RunCommand(
+        [](const Context& c) { return kivtool::ShowCommand(c, "many.s16", 1000, "p.bmp"); });
+    ASSERT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Err, "Maximum icons exceeded! Do NOT edit\n");
+    kiv::TIconHeader h = sprite.Icons()[999].Header;
+    h.Starts = 999 * 2;
+    const kiv::Image picture = Decoded("many.s16", 1001, h);
+    EXPECT_EQ(picture.Pixel(0, 0), kiv::UnpackPixel((999 * 61) & 0xFF, ((999 * 61) >> 8) & 0xFF));
+    EXPECT_EQ(ReadFile("p.bmp"), kiv::EncodeBitmap(picture));
+
+    run = RunCommand(
+        [](const Context& c) { return kivtool::ShowCommand(c, "many.s16", 1001, "p.bmp"); });
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, "Maximum icons exceeded! Do NOT edit\n"
+                       "Icon 1001 is out of range: the file holds icons 1 to 1000.\n");
+}
+
+TEST(CollageCommand, LaysOutPagesAndPrintsWhereTheNextPageStarts) {
+    ScratchDir dir;
+    SpriteBuilder sprite;
+    for (int k = 0; k < 100; ++k)
+        FullIcon(sprite, 100, 50, 0xF800);
+    WriteFile("s.s16", sprite.Build());
+    const auto collage = [](int icon) {
+        return RunCommand(
+            [&](const Context& c) { return kivtool::CollageCommand(c, "s.s16", icon, "c.bmp"); });
+    };
+
+    ToolRun run = collage(1);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, "55\n");
+    const kiv::Image page = kiv::LoadBitmapFile("c.bmp");
+    ASSERT_EQ(page.Width(), 642);
+    ASSERT_EQ(page.Height(), 482);
+    const kiv::TColor red = kiv::UnpackPixel(0x00, 0xF8);
+    for (int col = 0; col < 6; ++col)
+        for (int row = 0; row < 9; ++row) {
+            const int x = 1 + 101 * col, y = 1 + 51 * row;
+            EXPECT_EQ(page.Pixel(x, y), red);
+            EXPECT_EQ(page.Pixel(x + 99, y + 49), red);
+            EXPECT_EQ(page.Pixel(x - 1, y), kiv::clAqua);
+            EXPECT_EQ(page.Pixel(x, y - 1), kiv::clAqua);
+        }
+    EXPECT_EQ(page.Pixel(607, 1), kiv::clAqua); // no seventh tile in a row
+    EXPECT_EQ(page.Pixel(1, 460), kiv::clAqua); // no tenth row
+
+    EXPECT_EQ(collage(55).Out, "100\n"); // the remaining 46 fit: the last icon's number
+    EXPECT_EQ(collage(100).Out, "100\n");
+    EXPECT_EQ(collage(101).Status, 1);
+}
+
+TEST(CollageCommand, MovesTheRowBottomBeforeTheWrapTest) {
+    ScratchDir dir;
+    SpriteBuilder sprite;
+    for (int k = 0; k < 6; ++k)
+        FullIcon(sprite, 100, 50, 0x001F);
+    FullIcon(sprite, 100, 200, 0x07E0); // wraps, yet deepens the first row to 201
+    FullIcon(sprite, 30, 482, 0xFFFF);  // too tall for any page
+    WriteFile("s.s16", sprite.Build());
+
+    ToolRun run = RunCommand(
+        [](const Context& c) { return kivtool::CollageCommand(c, "s.s16", 1, "c.bmp"); });
+    EXPECT_EQ(run.Out, "8\n");
+    const kiv::Image page = kiv::LoadBitmapFile("c.bmp");
+    const kiv::TColor green = kiv::UnpackPixel(0xE0, 0x07);
+    EXPECT_EQ(page.Pixel(1, 202), green);
+    EXPECT_EQ(page.Pixel(1, 201), kiv::clAqua);
+
+    // An icon that cannot be placed on an empty page: nothing drawn, the number stays.
+    run = RunCommand(
+        [](const Context& c) { return kivtool::CollageCommand(c, "s.s16", 8, "c.bmp"); });
+    EXPECT_EQ(run.Out, "8\n");
+    const kiv::Image empty = kiv::LoadBitmapFile("c.bmp");
+    EXPECT_EQ(empty.Pixel(1, 1), kiv::clAqua);
+}
+
+TEST(ReencodeCommand, WritesTheTwinCoreWritesAndRefusesBadPictures) {
+    ScratchDir dir;
+    SpriteBuilder sprite;
+    sprite.Raw(2, 1, 0, 0, 2, 1, {1, 2}, 7).Runs(1, 1, 0, 0, 1, 1, {{1, 3}}, 8);
+    WriteFile("s.s16", sprite.Build());
+    kiv::Image picture(5, 4);
+    picture.Fill(kiv::BackColor);
+    picture.SetPixel(3, 2, kiv::RGB(200, 16, 16));
+    picture.SetPixel(1, 1, kiv::RGB(16, 200, 16));
+    kiv::SaveBitmapFile(picture, "edit.bmp");
+
+    ToolRun run = RunCommand(
+        [](const Context& c) { return kivtool::ReencodeCommand(c, "s.s16", 1, "edit.bmp", ""); });
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const Bytes produced = ReadFile("s.s17");
+    std::remove("s.s17");
+    kiv::TIconTable table;
+    ASSERT_EQ(kiv::ReadIconTable("s.s16", table), kiv::ReadTableResult::Loaded);
+    ASSERT_TRUE(kiv::ReencodeIcon(kiv::LoadBitmapFile("edit.bmp"), 0, table).Ok);
+    EXPECT_EQ(produced, ReadFile("s.s17"));
+
+    run = RunCommand([](const Context& c) {
+        return kivtool::ReencodeCommand(c, "s.s16", 2, "edit.bmp", "out.s16");
+    });
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    ASSERT_TRUE(kiv::ReencodeIcon(kiv::LoadBitmapFile("edit.bmp"), 1, table).Ok);
+    EXPECT_EQ(ReadFile("out.s16"), ReadFile("s.s17"));
+
+    // Refusals: the files stay as they were.
+    const Bytes before = ReadFile("s.s17");
+    kiv::Image blank(3, 3);
+    blank.Fill(kiv::BackColor);
+    kiv::SaveBitmapFile(blank, "blank.bmp");
+    WriteFile("junk.bmp", Bytes{'X', 'Y', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    const auto refuse = [](const std::string& bmp) {
+        return RunCommand(
+            [&](const Context& c) { return kivtool::ReencodeCommand(c, "s.s16", 1, bmp, ""); });
+    };
+    run = refuse("blank.bmp");
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_NE(run.Err.find("no icon pixels"), std::string::npos);
+    EXPECT_EQ(refuse("junk.bmp").Err, "Bitmap image is not valid.\n");
+    EXPECT_EQ(refuse("none.bmp").Err, "Cannot open file none.bmp.\n");
+    EXPECT_EQ(ReadFile("s.s17"), before);
+}
+
+TEST(ExportCommand, SavesEveryIconAsItsShowPictureUnderNumberedNames) {
+    ScratchDir dir;
+    SpriteBuilder sprite;
+    sprite.Raw(2, 2, 1, 1, 5, 4, {0xF800, 0x07E0, 0x001F, 0xFFFF})
+        .Runs(3, 2, 0, 1, 3, 3, {{5, 0x1234}, {1, 0xFFFF}})
+        .Raw(0, 0, 0, 0, 2, 2, {});
+    WriteFile("walk.s16", sprite.Build());
+
+    const ToolRun run = RunCommand(
+        [](const Context& c) { return kivtool::ExportCommand(c, "walk.s16", "out/icons"); });
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out,
+              "out/icons/walk_0001.bmp\nout/icons/walk_0002.bmp\nout/icons/walk_0003.bmp\n");
+    for (int icon = 1; icon <= 3; ++icon) {
+        const ToolRun show = RunCommand(
+            [&](const Context& c) { return kivtool::ShowCommand(c, "walk.s16", icon, "s.bmp"); });
+        ASSERT_EQ(show.Status, 0);
+        EXPECT_EQ(ReadFile(kivtool::ExportFileName("out/icons/walk", icon)), ReadFile("s.bmp"));
+    }
+    EXPECT_EQ(kivtool::ExportFileName("a", 12345), "a_12345.bmp");
+}
+
+} // namespace
+} // namespace kivtest
