@@ -1,0 +1,436 @@
+// The sprite editor window driven through its buttons, with scripted file dialogs.
+
+#include "S16Ed.h"
+#include "support/ScriptedDialogs.h"
+#include "support/TestFiles.h"
+#include "vcl/Application.h"
+
+#include "base/FileStream.h"
+#include "image/Bitmap.h"
+#include "sprite/IconDecoder.h"
+
+#include <QGuiApplication>
+#include <QtTest>
+#include <map>
+#include <optional>
+
+using kivtest::Bytes;
+using kivtest::SpriteBuilder;
+
+namespace {
+
+// Records the override cursor in force when each box is shown.
+class CursorDialogs : public ScriptedDialogs {
+public:
+    void ShowMessage(const QString& text, const QString& caption) override {
+        cursors.push_back(CurrentCursor());
+        ScriptedDialogs::ShowMessage(text, caption);
+    }
+    static std::optional<Qt::CursorShape> CurrentCursor() {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        return cursor ? std::optional(cursor->shape()) : std::nullopt;
+    }
+    std::vector<std::optional<Qt::CursorShape>> cursors;
+};
+
+// One editor window on a fresh module state, inside its own scratch folder.
+struct Editor {
+    kivtest::ScratchDir dir;
+    CursorDialogs dialogs;
+    TEditForm form;
+
+    Editor() { S16Ed::ResetModuleState(); }
+    ~Editor() { S16Ed::ResetModuleState(); }
+
+    void Load(const QString& path) {
+        dialogs.Choose(path);
+        form.Loads16Btn->click();
+    }
+    void LoadFile(const std::string& name, const Bytes& bytes) {
+        kivtest::WriteFile(name, bytes);
+        Load(QString::fromStdString(name));
+    }
+    void SetIcon(int number) { form.IconUpDown->SetPosition(number); }
+    const kiv::Image& Picture() const { return form.Image1->Picture(); }
+};
+
+// A sprite file of `count` icons, each a frame of `frameOf(k)` with one pixel at (0, 0)
+// whose colour names the icon.
+std::uint16_t IconMark(int k) {
+    return static_cast<std::uint16_t>(0x1000 + k);
+}
+
+template <typename FrameOf> Bytes MarkedSprite(int count, FrameOf frameOf) {
+    SpriteBuilder sprite;
+    for (int k = 0; k < count; ++k) {
+        const auto [fw, fh] = frameOf(k);
+        sprite.Raw(1, 1, 0, 0, fw, fh, {IconMark(k)});
+    }
+    return sprite.Build();
+}
+
+// The icon whose mark sits at (x, y) of the picture, or -1.
+int MarkAt(const kiv::Image& picture, int x, int y) {
+    const kiv::TColor c = picture.Pixel(x, y);
+    for (int k = 0; k < 1000; ++k)
+        if (c == kiv::UnpackPixel(IconMark(k) & 0xFF, IconMark(k) >> 8))
+            return k;
+    return -1;
+}
+
+bool AllAqua(const kiv::Image& picture) {
+    for (int y = 0; y < picture.Height(); ++y)
+        for (int x = 0; x < picture.Width(); ++x)
+            if (picture.Pixel(x, y) != kiv::clAqua)
+                return false;
+    return true;
+}
+
+// The frame the decoder gives for icon `index` of the sprite file at `path`.
+kiv::Image DecodeFromFile(const std::string& path, int index) {
+    kiv::TIconTable table;
+    kiv::ReadIconTable(path, table);
+    auto file = kiv::InFile::Open(path);
+    const kiv::TIconHeader& header = table.Headers[index];
+    return kiv::DecodeIcon(*file, kiv::IconDataOffset(table.Count, header), header);
+}
+
+} // namespace
+
+class EditorTest : public QObject {
+    Q_OBJECT
+private slots:
+    void NameLabelShowsLongPathsByTheirLast14Characters();
+    void LoadingCountsIconsAndWarnsAbove1000();
+    void FailedLoadKeepsThePreviousFileButTakesTheNewName();
+    void ShowMakesThePictureTheWholeFrame();
+    void CollageFillsPagesAndMovesTheIconNumberOn();
+    void CollageRowDeepensBeforeAnIconWraps();
+    void CollagePlacesIconsTooLargeForThePageAsTheRowsAllow();
+    void ShowAndCollageBeforeAnyLoadReportTheMissingFile();
+    void IconNumbersOutsideTheLoadedFileAreRefused();
+    void BmpLoadTakesTheFilesPictureOrShowsTheError();
+    void ReplaceOfALoadedS17RewritesItInPlace();
+};
+
+void EditorTest::NameLabelShowsLongPathsByTheirLast14Characters() {
+    Editor ed;
+    ed.dialogs.Cancel();
+    ed.form.Loads16Btn->click();
+    QCOMPARE(ed.form.NameLbl->Caption(), QStringLiteral("None"));
+    QVERIFY(ed.dialogs.boxes.empty());
+    QCOMPARE(int(ed.dialogs.requests.size()), 1);
+    QCOMPARE(ed.dialogs.requests[0].Filter,
+             QStringLiteral("S16 files (*.s16)|*.s16|S17 files (*.s17)|*.s17|All files (*.*)|*.*"));
+    QCOMPARE(ed.dialogs.requests[0].DefaultExt, QString());
+
+    const struct {
+        QString path;
+        QString shown;
+    } cases[] = {
+        {QStringLiteral("abcdefghi.s16"), QStringLiteral("abcdefghi.s16")},
+        {QStringLiteral("abcdefghij.s16"), QStringLiteral("..abcdefghij.s16")},
+        {QStringLiteral("C:\\data\\sprites\\walk.s16"), QStringLiteral("..rites\\walk.s16")},
+    };
+    for (const auto& c : cases) {
+        ed.SetIcon(5);
+        ed.dialogs.Clear();
+        ed.Load(c.path);
+        QCOMPARE(ed.form.NameLbl->Caption(), c.shown);
+        QCOMPARE(ed.form.IconUpDown->Position(), 1);
+        QCOMPARE(ed.dialogs.Texts(), QStringList{QStringLiteral("Could not open ") + c.path});
+        QCOMPARE(ed.dialogs.boxes[0].Caption, QStringLiteral("Error"));
+        QVERIFY(!ed.dialogs.boxes[0].Error);
+    }
+    // No file opened: the label and range are still those from start.
+    QCOMPARE(ed.form.IconsLbl->Caption(), QStringLiteral("Icons ?"));
+    QCOMPARE(ed.form.IconUpDown->Max(), 100);
+}
+
+void EditorTest::LoadingCountsIconsAndWarnsAbove1000() {
+    Editor ed;
+    const auto frame = [](int) { return std::pair{2, 2}; };
+    ed.LoadFile("thousand.s16", MarkedSprite(1000, frame));
+    QVERIFY(ed.dialogs.boxes.empty());
+    QCOMPARE(ed.form.IconsLbl->Caption(), QStringLiteral("Icons 1000"));
+    QCOMPARE(ed.form.IconUpDown->Max(), 1000);
+
+    ed.LoadFile("toomany.s16", MarkedSprite(1001, frame));
+    QCOMPARE(ed.dialogs.Texts(),
+             QStringList{QStringLiteral("Maximum icons exceeded! Do NOT edit")});
+    QCOMPARE(ed.form.IconsLbl->Caption(), QStringLiteral("Icons 1000"));
+    QCOMPARE(ed.form.IconUpDown->Max(), 1000);
+    QCOMPARE(S16Ed::IconTable.Count, 1000);
+
+    // The kept icons still decode from their own data, which follows all 1001 headers.
+    ed.SetIcon(1000);
+    ed.form.ShowBtn->click();
+    QCOMPARE(MarkAt(ed.Picture(), 0, 0), 999);
+    QCOMPARE(ed.Picture().Pixel(1, 1), kiv::BackColor);
+
+    // The re-encoder refuses such a file rather than write a shifted copy.
+    ed.dialogs.Clear();
+    ed.form.ReplaceBtn->click();
+    QCOMPARE(int(ed.dialogs.boxes.size()), 1);
+    QVERIFY(!kivtest::FileExists("toomany.s17"));
+}
+
+void EditorTest::FailedLoadKeepsThePreviousFileButTakesTheNewName() {
+    Editor ed;
+    const auto frame = [](int) { return std::pair{3, 3}; };
+    ed.LoadFile("first.s16", MarkedSprite(3, frame));
+    ed.SetIcon(3);
+    ed.Load(QStringLiteral("missing.s16"));
+    QCOMPARE(ed.dialogs.Texts(), QStringList{QStringLiteral("Could not open missing.s16")});
+    QCOMPARE(ed.form.NameLbl->Caption(), QStringLiteral("missing.s16"));
+    QCOMPARE(ed.form.IconUpDown->Position(), 1);
+    QCOMPARE(ed.form.IconsLbl->Caption(), QStringLiteral("Icons 3"));
+    QCOMPARE(ed.form.IconUpDown->Max(), 3);
+
+    ed.SetIcon(2);
+    ed.form.ShowBtn->click();
+    QCOMPARE(ed.Picture().Width(), 3);
+    QCOMPARE(MarkAt(ed.Picture(), 0, 0), 1);
+}
+
+void EditorTest::ShowMakesThePictureTheWholeFrame() {
+    Editor ed;
+    SpriteBuilder sprite;
+    sprite.Raw(1, 1, 0, 0, 4, 3, {0x1234});
+    sprite.Runs(3, 2, 650, 590, 700, 600, {{6, 0xF800}});
+    ed.LoadFile("big.s16", sprite.Build());
+    ed.SetIcon(2);
+    ed.form.ShowBtn->click();
+    QVERIFY(ed.dialogs.boxes.empty());
+    QCOMPARE(ed.Picture(), DecodeFromFile("big.s16", 1));
+    QCOMPARE(ed.Picture().Width(), 700);
+    QCOMPARE(ed.Picture().Height(), 600);
+    QCOMPARE(ed.form.Image1->size(), QSize(642, 482));
+    QVERIFY(!CursorDialogs::CurrentCursor());
+
+    ed.dialogs.Choose(QStringLiteral("frame.bmp"));
+    ed.form.BmpSaveBtn->click();
+    const FileDialogRequest& save = ed.dialogs.requests.back();
+    QVERIFY(save.Save);
+    QCOMPARE(save.Filter, QStringLiteral("Windows bitmap (*.bmp)|*.bmp|All files (*.*)|*.*"));
+    QCOMPARE(save.DefaultExt, QStringLiteral("bmp"));
+    QCOMPARE(kiv::LoadBitmapFile("frame.bmp"), ed.Picture());
+}
+
+void EditorTest::CollageFillsPagesAndMovesTheIconNumberOn() {
+    Editor ed;
+    ed.LoadFile("hundred.s16", MarkedSprite(100, [](int) { return std::pair{100, 50}; }));
+    ed.form.CollageBtn->click();
+    QVERIFY(ed.dialogs.boxes.empty());
+    QCOMPARE(ed.Picture().Width(), 642);
+    QCOMPARE(ed.Picture().Height(), 482);
+    int k = 0;
+    for (int row = 0; row < 9; ++row)
+        for (int col = 0; col < 6; ++col, ++k) {
+            const int x = 1 + 101 * col;
+            const int y = 1 + 51 * row;
+            QCOMPARE(MarkAt(ed.Picture(), x, y), k);
+            QCOMPARE(ed.Picture().Pixel(x + 99, y + 49), kiv::BackColor);
+            QCOMPARE(ed.Picture().Pixel(x + 100, y), kiv::clAqua); // the gap
+            QCOMPARE(ed.Picture().Pixel(x, y + 50), kiv::clAqua);
+        }
+    QCOMPARE(ed.Picture().Pixel(0, 0), kiv::clAqua);
+    QCOMPARE(ed.Picture().Pixel(607, 1), kiv::clAqua); // no seventh tile in a row
+    QCOMPARE(ed.Picture().Pixel(1, 460), kiv::clAqua); // no tenth row
+    QCOMPARE(ed.form.IconUpDown->Position(), 55);
+    QVERIFY(!CursorDialogs::CurrentCursor());
+
+    // The second page starts at icon 55; the 46 left all fit, so the number stops at 100.
+    ed.form.CollageBtn->click();
+    QCOMPARE(MarkAt(ed.Picture(), 1, 1), 54);
+    QCOMPARE(MarkAt(ed.Picture(), 1 + 101 * 3, 1 + 51 * 7), 99);
+    QCOMPARE(ed.Picture().Pixel(1 + 101 * 4, 1 + 51 * 7), kiv::clAqua);
+    QCOMPARE(ed.form.IconUpDown->Position(), 100);
+
+    // Then the last icon alone.
+    ed.form.CollageBtn->click();
+    QCOMPARE(MarkAt(ed.Picture(), 1, 1), 99);
+    QCOMPARE(ed.Picture().Pixel(102, 1), kiv::clAqua);
+    QCOMPARE(ed.form.IconUpDown->Position(), 100);
+}
+
+void EditorTest::CollageRowDeepensBeforeAnIconWraps() {
+    Editor ed;
+    ed.LoadFile("tall.s16", MarkedSprite(12, [](int k) {
+                    return k == 6 ? std::pair{100, 200} : std::pair{100, 50};
+                }));
+    ed.form.CollageBtn->click();
+    QCOMPARE(MarkAt(ed.Picture(), 506, 1), 5);
+    QCOMPARE(ed.Picture().Pixel(1, 52), kiv::clAqua); // the first row still ends at y = 50
+    QCOMPARE(MarkAt(ed.Picture(), 1, 202), 6);
+    QCOMPARE(MarkAt(ed.Picture(), 102, 202), 7);
+    QCOMPARE(ed.form.IconUpDown->Position(), 12);
+}
+
+void EditorTest::CollagePlacesIconsTooLargeForThePageAsTheRowsAllow() {
+    Editor ed;
+    // Too tall for any page, and too wide and tall for a row below an empty one.
+    for (const auto& [fw, fh] : {std::pair{10, 482}, std::pair{641, 241}}) {
+        ed.LoadFile("huge.s16", MarkedSprite(2, [&](int) { return std::pair{fw, fh}; }));
+        ed.SetIcon(1);
+        ed.form.CollageBtn->click();
+        QVERIFY(AllAqua(ed.Picture()));
+        QCOMPARE(ed.form.IconUpDown->Position(), 1);
+    }
+
+    // A frame wider than the page starts a row of its own, cut off at the right edge.
+    ed.LoadFile("wide.s16", MarkedSprite(2, [](int k) {
+                    return k == 0 ? std::pair{700, 50} : std::pair{10, 10};
+                }));
+    ed.form.CollageBtn->click();
+    QCOMPARE(ed.Picture().Pixel(1, 1), kiv::clAqua);
+    QCOMPARE(MarkAt(ed.Picture(), 1, 52), 0);
+    QCOMPARE(ed.Picture().Pixel(641, 101), kiv::BackColor);
+    QCOMPARE(MarkAt(ed.Picture(), 1, 103), 1);
+    QCOMPARE(ed.form.IconUpDown->Position(), 2);
+    QVERIFY(ed.dialogs.boxes.empty());
+
+    // A frame no picture could hold is refused before anything is allocated for it.
+    ed.LoadFile("absurd.s16", MarkedSprite(1, [](int) {
+                    return std::pair{2000000000, 2000000000};
+                }));
+    ed.form.ShowBtn->click();
+    QCOMPARE(int(ed.dialogs.boxes.size()), 1);
+    QVERIFY(ed.dialogs.boxes[0].Error);
+    QVERIFY(!CursorDialogs::CurrentCursor());
+}
+
+void EditorTest::ShowAndCollageBeforeAnyLoadReportTheMissingFile() {
+    Editor ed;
+    const QString notFound = QStringLiteral("S16 file not found.");
+    ed.SetIcon(100);
+    ed.form.ShowBtn->click();
+    QCOMPARE(ed.dialogs.Texts(), QStringList{notFound});
+    QVERIFY(ed.Picture().Empty());
+    QCOMPARE(ed.form.Image1->size(), QSize(642, 482));
+    QCOMPARE(ed.form.IconUpDown->Position(), 100);
+
+    ed.form.CollageBtn->click();
+    QCOMPARE(ed.dialogs.Texts(), (QStringList{notFound, notFound}));
+    QCOMPARE(ed.Picture().Width(), 642);
+    QCOMPARE(ed.Picture().Height(), 482);
+    QVERIFY(AllAqua(ed.Picture()));
+    QCOMPARE(ed.form.IconUpDown->Position(), 100);
+
+    // The hourglass was up while each box was shown and is gone afterwards.
+    QCOMPARE(int(ed.dialogs.cursors.size()), 2);
+    QCOMPARE(ed.dialogs.cursors[0], std::optional(Qt::WaitCursor));
+    QCOMPARE(ed.dialogs.cursors[1], std::optional(Qt::WaitCursor));
+    QVERIFY(!CursorDialogs::CurrentCursor());
+
+    // Nothing to re-encode into: no file is read or written.
+    ed.form.ReplaceBtn->click();
+    QCOMPARE(ed.dialogs.Texts().last(), QStringLiteral("Couldn't open S16 file."));
+    QVERIFY(kivtest::ListFolder(ed.dir.Path().string()).empty());
+}
+
+void EditorTest::IconNumbersOutsideTheLoadedFileAreRefused() {
+    Editor ed;
+    ed.LoadFile("some.s16", MarkedSprite(2, [](int) { return std::pair{5, 5}; }));
+    ed.form.ShowBtn->click();
+    const kiv::Image shown = ed.Picture();
+
+    for (const std::int32_t count : {0, -7}) {
+        ed.LoadFile("empty.s16", SpriteBuilder().StoredCount(count).Build());
+        QCOMPARE(ed.form.IconsLbl->Caption(), QStringLiteral("Icons %1").arg(count));
+        QCOMPARE(ed.form.IconUpDown->Max(), 1);
+        ed.dialogs.Clear();
+        ed.form.ShowBtn->click();
+        ed.form.CollageBtn->click();
+        ed.form.ReplaceBtn->click();
+        const QString none = QStringLiteral("The loaded sprite file holds no icons.");
+        QCOMPARE(ed.dialogs.Texts(), (QStringList{none, none, none}));
+        QCOMPARE(ed.Picture(), shown);
+        QCOMPARE(ed.form.IconUpDown->Position(), 1);
+        QVERIFY(!kivtest::FileExists("empty.s17"));
+    }
+}
+
+void EditorTest::BmpLoadTakesTheFilesPictureOrShowsTheError() {
+    Editor ed;
+    const QSize layoutSize = ed.form.Image1->size();
+    kiv::Image drawn(30, 20);
+    drawn.Fill(0x00123456);
+    drawn.SetPixel(29, 19, 0x00010203);
+    kiv::SaveBitmapFile(drawn, "drawn.bmp");
+    kivtest::WriteFile("empty.bmp", {});
+    kivtest::WriteFile("short.bmp", {'B', 'M', 0, 0, 0});
+
+    ed.Load(QStringLiteral("gone.s16"));
+    ed.dialogs.Clear();
+    ed.dialogs.Choose(QStringLiteral("drawn.bmp"));
+    ed.form.BmpLoadBtn->click();
+    QVERIFY(ed.dialogs.boxes.empty());
+    QCOMPARE(ed.Picture(), drawn);
+    QCOMPARE(ed.form.Image1->size(), layoutSize);
+    const FileDialogRequest& open = ed.dialogs.requests.back();
+    QVERIFY(!open.Save);
+    QCOMPARE(open.Filter, QStringLiteral("Windows bitmap (*.bmp)|*.bmp|All filese (*.*)|*.*"));
+    QCOMPARE(open.DefaultExt, QString());
+    QCOMPARE(open.FileName, QStringLiteral("gone.s16")); // shared with Load S16
+
+    ed.dialogs.Choose(QStringLiteral("short.bmp"));
+    ed.form.BmpLoadBtn->click();
+    QCOMPARE(int(ed.dialogs.boxes.size()), 1);
+    QVERIFY(ed.dialogs.boxes[0].Error);
+    QCOMPARE(ed.dialogs.boxes[0].Text, QStringLiteral("Stream read error."));
+    QCOMPARE(ed.dialogs.boxes[0].Caption, TApplication::Title());
+    QCOMPARE(ed.Picture(), drawn);
+
+    ed.dialogs.Choose(QStringLiteral("nowhere.bmp"));
+    ed.form.BmpLoadBtn->click();
+    QCOMPARE(ed.dialogs.boxes.back().Text, QStringLiteral("Cannot open file nowhere.bmp."));
+    QCOMPARE(ed.Picture(), drawn);
+
+    ed.dialogs.Clear();
+    ed.dialogs.Choose(QStringLiteral("empty.bmp"));
+    ed.form.BmpLoadBtn->click();
+    QVERIFY(ed.dialogs.boxes.empty());
+    QVERIFY(ed.Picture().Empty());
+    QCOMPARE(ed.dialogs.requests[0].FileName, QStringLiteral("nowhere.bmp"));
+
+    // After a Show the display keeps its 642 x 482 whatever the bitmap's size.
+    ed.form.ShowBtn->click();
+    ed.dialogs.Choose(QStringLiteral("drawn.bmp"));
+    ed.form.BmpLoadBtn->click();
+    QCOMPARE(ed.Picture(), drawn);
+    QCOMPARE(ed.form.Image1->size(), QSize(642, 482));
+}
+
+void EditorTest::ReplaceOfALoadedS17RewritesItInPlace() {
+    Editor ed;
+    SpriteBuilder sprite;
+    sprite.Raw(2, 1, 1, 1, 4, 3, {0xF800, 0x07E0}, 0x42);
+    sprite.Runs(3, 1, 0, 0, 3, 1, {{3, 0x001F}});
+    ed.LoadFile("hero.s17", sprite.Build());
+
+    ed.form.ShowBtn->click();
+    // A colour that survives packing, and no background left inside the new box.
+    ed.form.Image1->Picture().SetPixel(0, 1, 0x00F8FCF8);
+    const kiv::Image edited = ed.Picture();
+    ed.form.ReplaceBtn->click();
+    QVERIFY(ed.dialogs.boxes.empty());
+    QCOMPARE(kivtest::ListFolder(ed.dir.Path().string()), std::vector<std::string>{"hero.s17"});
+
+    // The same file now holds the edited icon and the untouched second one.
+    QCOMPARE(DecodeFromFile("hero.s17", 0), edited);
+    ed.SetIcon(2);
+    ed.form.ShowBtn->click();
+    QCOMPARE(ed.Picture().Pixel(2, 0), kiv::UnpackPixel(0x1F, 0x00));
+
+    // The table follows the rewritten file, so a second Replace works on it too.
+    ed.form.Image1->Picture().SetPixel(1, 0, 0x00000000);
+    const kiv::Image second = ed.Picture();
+    ed.form.ReplaceBtn->click();
+    QVERIFY(ed.dialogs.boxes.empty());
+    QCOMPARE(DecodeFromFile("hero.s17", 0), edited);
+    QCOMPARE(DecodeFromFile("hero.s17", 1), second);
+}
+
+QTEST_MAIN(EditorTest)
+#include "editor_test.moc"
