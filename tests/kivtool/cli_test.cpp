@@ -105,6 +105,14 @@ TEST(KivtoolCli, MakesADemoArchiveThatListsTestsSoundAndExportsEveryIcon) {
         exported += count;
     }
     EXPECT_EQ(ListFolder("icons").size(), static_cast<std::size_t>(exported));
+
+    // Every member out and back in gives the archive byte for byte.
+    run = RunKivtool({"extract-all", "demo/Modgen.dat", "members"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(Lines(run.Out).size(), 12u);
+    run = RunKivtool({"reimport", "demo/Modgen.dat", "members", "-o", "again.dat"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(ReadFile("again.dat"), ReadFile("demo/Modgen.dat"));
 }
 
 } // namespace

@@ -1,20 +1,333 @@
 // Batch work: every member out, a folder of members back in, a folder of icons back in.
 
 #include "CommandSupport.h"
+#include "SpriteSupport.h"
+
+#include "archive/ArchiveOps.h"
+#include "base/FileStream.h"
+#include "base/SafeFile.h"
+#include "image/Bitmap.h"
+#include "sprite/IconEncoder.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fnmatch.h>
+#include <limits>
+#include <memory>
+#include <optional>
 
 namespace kivtool {
 
-int ExtractAllCommand(const Context& ctx, const std::string&, const std::string&,
-                      const ExtractAllOptions&) {
-    return Fail(ctx, "not yet");
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Join(const std::string& dir, const std::string& name) {
+    return (fs::path(dir) / name).string();
 }
-int ReimportCommand(const Context& ctx, const std::string&, const std::string&,
-                    const ReimportOptions&) {
-    return Fail(ctx, "not yet");
+
+bool MakeFolder(const Context& ctx, const std::string& dir) {
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (fs::is_directory(dir, ec))
+        return true;
+    Fail(ctx, "Cannot create folder " + dir);
+    return false;
 }
-int ImportCommand(const Context& ctx, const std::string&, const std::string&,
-                  const ImportOptions&) {
-    return Fail(ctx, "not yet");
+
+} // namespace
+
+int ExtractAllCommand(const Context& ctx, const std::string& archive, const std::string& dir,
+                      const ExtractAllOptions& options) {
+    return Guarded(ctx, [&] {
+        kiv::ArchiveListing listing;
+        if (!ListOrFail(ctx, archive, listing))
+            return ExitFailure;
+        if (!options.DryRun && !MakeFolder(ctx, dir))
+            return ExitFailure;
+
+        int extracted = 0, refused = 0;
+        ProgressLine progress(ctx, "Extracting", std::ssize(listing.Entries));
+        std::int64_t done = 0;
+        for (const kiv::TArchiveEntry& entry : listing.Entries) {
+            progress.Update(done++);
+            if (!options.Match.empty() &&
+                ::fnmatch(options.Match.c_str(), entry.Name.c_str(), 0) != 0)
+                continue;
+            // The name becomes a path inside DIR: it must stay there.
+            if (const std::string reason = kiv::UnsafeNameReason(entry.Name); !reason.empty()) {
+                ctx.err << "Cannot extract member \"" << PrintableName(entry.Name)
+                        << "\": " << reason << ".\n";
+                ++refused;
+                continue;
+            }
+            const std::string path = Join(dir, entry.Name);
+            if (!options.DryRun) {
+                const kiv::OpResult result =
+                    kiv::ExtractMember(archive, kiv::ArchiveRow::FromEntry(entry), path);
+                if (!result.Ok) {
+                    ctx.err << result.Message << '\n';
+                    ++refused;
+                    continue;
+                }
+            }
+            ctx.out << path << '\n';
+            ++extracted;
+        }
+        if (options.DryRun)
+            ctx.err << "Dry run: would extract " << extracted << " members; nothing written.\n";
+        else
+            ctx.err << "Extracted " << extracted << " members.\n";
+        if (refused > 0)
+            ctx.err << refused << (refused == 1 ? " member was" : " members were") << " refused.\n";
+        return refused > 0 ? ExitFailure : ExitOk;
+    });
+}
+
+namespace {
+
+// A member's new bytes: a file of the folder with the member's name.
+struct MemberSource {
+    std::string Path;
+    std::unique_ptr<kiv::InFile> File;
+};
+
+// Whether members lie one after another behind the directory, inside the file. On such an
+// archive a rebuild in one pass gives what replacing the members one by one gives.
+bool MembersInOrder(const kiv::ArchiveListing& listing, std::int64_t length) {
+    const auto& entries = listing.Entries;
+    if (listing.Truncated || entries.empty())
+        return !listing.Truncated;
+    if (entries.front().Start <
+        8 + kiv::ArchiveEntrySize * static_cast<std::int64_t>(entries.size()))
+        return false;
+    for (const kiv::TArchiveEntry& entry : entries)
+        if (entry.Finish < entry.Start)
+            return false;
+    return entries.back().Finish <= length;
+}
+
+// Appends `count` bytes of `source` from `offset`; false when the source no longer holds them.
+bool CopyExactly(kiv::SafeFile& out, kiv::InFile& source, std::int64_t offset, std::int64_t count) {
+    return count <= 0 || out.CopyFrom(source, offset, count) == count;
+}
+
+} // namespace
+
+int ReimportCommand(const Context& ctx, const std::string& archive, const std::string& dir,
+                    const ReimportOptions& options) {
+    return Guarded(ctx, [&] {
+        kiv::ArchiveListing listing;
+        if (!ListOrFail(ctx, archive, listing))
+            return ExitFailure;
+        auto in = kiv::InFile::Open(archive);
+        if (!in)
+            return Fail(ctx, "Could not open Main Data (" + archive + ")");
+        const std::int64_t length = in->Length();
+        if (!MembersInOrder(listing, length))
+            return Fail(ctx, "The archive's members do not lie in order behind its directory; "
+                             "replace them one at a time.");
+        const auto& entries = listing.Entries;
+
+        // Every member whose name is a file of the folder takes that file's bytes.
+        std::vector<MemberSource> sources(entries.size());
+        std::size_t taken = 0;
+        for (std::size_t k = 0; k < entries.size(); ++k) {
+            if (!kiv::UnsafeNameReason(entries[k].Name).empty())
+                continue;
+            const std::string path = Join(dir, entries[k].Name);
+            std::error_code ec;
+            if (!fs::is_regular_file(path, ec))
+                continue;
+            sources[k].Path = path;
+            sources[k].File = kiv::InFile::Open(path);
+            if (!sources[k].File)
+                return Fail(ctx, "Could not open modified s16 file (" + path + ")");
+            ++taken;
+        }
+        if (taken == 0)
+            return Fail(ctx, "None of the archive's members is in " + dir + "; nothing written.");
+        if (kiv::SameFile(archive, options.OutPath))
+            return Fail(ctx, "Cannot write the new archive " + options.OutPath +
+                                 " over the archive it is made from (" + archive + ").");
+
+        // Each replaced member moves its own end word and every later one by its change in
+        // size, exactly as one Replace after another would.
+        std::vector<std::int64_t> ends(entries.size());
+        std::int64_t shift = 0;
+        std::size_t firstTaken = entries.size();
+        for (std::size_t k = 0; k < entries.size(); ++k) {
+            const std::int64_t oldSize =
+                static_cast<std::int64_t>(entries[k].Finish) - entries[k].Start;
+            if (sources[k].File) {
+                const std::int64_t newSize = sources[k].File->Length();
+                shift += newSize - oldSize;
+                firstTaken = std::min(firstTaken, k);
+                ctx.out << PrintableName(entries[k].Name) << ": " << oldSize << " -> " << newSize
+                        << " bytes from " << sources[k].Path << '\n';
+            }
+            ends[k] = static_cast<std::int64_t>(entries[k].Finish) + shift;
+        }
+        const std::int64_t newLength = length + shift;
+        if (newLength > std::numeric_limits<std::int32_t>::max())
+            return Fail(ctx, "The new archive would be too large.");
+        if (options.DryRun) {
+            ctx.err << "Dry run: would write " << options.OutPath << " (" << newLength
+                    << " bytes) with " << taken << " of " << entries.size()
+                    << " members replaced; nothing written.\n";
+            return ExitOk;
+        }
+
+        std::optional<kiv::SafeFile> out;
+        try {
+            out.emplace(options.OutPath);
+        } catch (const kiv::EFCreateError&) {
+            return Fail(ctx, "Could not open New Data file (" + options.OutPath + ")");
+        }
+        const auto changed = [&] {
+            return Fail(ctx, "The archive or a member file changed while it was read; nothing "
+                             "written.");
+        };
+        ProgressLine progress(ctx, "Writing " + options.OutPath, newLength);
+        if (!CopyExactly(*out, *in, 0, entries.front().Start))
+            return changed();
+        for (std::size_t k = 0; k < entries.size(); ++k) {
+            const bool ok =
+                sources[k].File
+                    ? CopyExactly(*out, *sources[k].File, 0, sources[k].File->Length())
+                    : CopyExactly(*out, *in, entries[k].Start,
+                                  static_cast<std::int64_t>(entries[k].Finish) - entries[k].Start);
+            if (!ok)
+                return changed();
+            progress.Update(out->Size());
+        }
+        if (!CopyExactly(*out, *in, entries.back().Finish, length - entries.back().Finish))
+            return changed();
+        for (std::size_t k = firstTaken; k < entries.size(); ++k) {
+            unsigned char word[4];
+            kiv::PutInt32LE(word, static_cast<std::int32_t>(ends[k]));
+            out->WriteAt(kiv::EndWordOffset(static_cast<std::int64_t>(k) + 1), word, sizeof word);
+        }
+        out->Commit();
+        ctx.err << "Wrote " << options.OutPath << ": " << taken << " of " << entries.size()
+                << " members replaced.\n";
+        return ExitOk;
+    });
+}
+
+namespace {
+
+// The icon number of a file `export` names for this stem; nothing for any other name.
+std::optional<std::int64_t> ExportedIconNumber(const std::string& name, const std::string& stem) {
+    const std::string prefix = stem + "_";
+    const std::string suffix = ".bmp";
+    if (name.size() < prefix.size() + 4 + suffix.size() ||
+        name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return std::nullopt;
+    const std::string digits =
+        name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    if (digits.size() > 9 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    const std::int64_t number = std::stoll(digits);
+    if (ExportFileName(stem, number) != name)
+        return std::nullopt;
+    return number;
+}
+
+bool HasIconPixels(const kiv::Image& picture) {
+    for (int y = 0; y < picture.Height(); ++y) {
+        const kiv::TColor* row = picture.Row(y);
+        if (std::any_of(row, row + picture.Width(),
+                        [](kiv::TColor c) { return c != kiv::BackColor; }))
+            return true;
+    }
+    return false;
+}
+
+struct ImportPicture {
+    std::int64_t Icon = 0;
+    std::string Path;
+    kiv::Image Picture;
+};
+
+} // namespace
+
+int ImportCommand(const Context& ctx, const std::string& sprite, const std::string& dir,
+                  const ImportOptions& options) {
+    return Guarded(ctx, [&] {
+        kiv::TIconTable table;
+        if (!LoadTableOrFail(ctx, sprite, table))
+            return ExitFailure;
+        std::error_code ec;
+        if (!fs::is_directory(dir, ec))
+            return Fail(ctx, "Cannot open folder " + dir);
+
+        const std::string stem = fs::path(sprite).stem().string();
+        std::vector<ImportPicture> pictures;
+        for (const auto& item : fs::directory_iterator(dir)) {
+            const auto icon = ExportedIconNumber(item.path().filename().string(), stem);
+            if (icon && item.is_regular_file(ec))
+                pictures.push_back({*icon, item.path().string(), {}});
+        }
+        if (pictures.empty())
+            return Fail(ctx,
+                        "No pictures named " + stem + "_NNNN.bmp in " + dir + "; nothing written.");
+        std::sort(pictures.begin(), pictures.end(),
+                  [](const ImportPicture& a, const ImportPicture& b) { return a.Icon < b.Icon; });
+
+        // Each picture is checked before anything is written; a refusal names its file.
+        ProgressLine progress(ctx, "Reading pictures", std::ssize(pictures));
+        std::vector<std::pair<int, const kiv::Image*>> edits;
+        std::size_t refused = 0;
+        for (std::size_t k = 0; k < pictures.size(); ++k) {
+            ImportPicture& p = pictures[k];
+            std::string reason;
+            if (p.Icon < 1 || p.Icon > table.Count) {
+                reason = IconRangeMessage(p.Icon, table.Count);
+            } else {
+                try {
+                    p.Picture = kiv::LoadBitmapFile(p.Path);
+                    if (!HasIconPixels(p.Picture))
+                        reason = "The picture has no icon pixels: every pixel is the background "
+                                 "colour.";
+                } catch (const kiv::Exception& e) {
+                    reason = std::string(e.what()) + ".";
+                }
+            }
+            if (reason.empty()) {
+                edits.push_back({static_cast<int>(p.Icon - 1), &p.Picture});
+            } else {
+                ctx.err << p.Path << ": " << reason << '\n';
+                p.Picture = kiv::Image();
+                ++refused;
+            }
+            progress.Update(static_cast<std::int64_t>(k + 1));
+        }
+        if (refused > 0 && !options.SkipBad)
+            return Fail(ctx, "Nothing was written: " + std::to_string(refused) + " of " +
+                                 std::to_string(pictures.size()) +
+                                 " pictures were refused (--skip-bad imports the rest).");
+        if (edits.empty())
+            return Fail(ctx, "Nothing was written: every picture was refused.");
+
+        const std::string outPath =
+            options.OutPath.empty() ? kiv::TwinPath(table.Path) : options.OutPath;
+        for (const ImportPicture& p : pictures)
+            if (!p.Picture.Empty())
+                ctx.out << "icon " << p.Icon << ": " << p.Path << '\n';
+        if (options.DryRun) {
+            ctx.err << "Dry run: would write " << outPath << " with " << edits.size()
+                    << " icons re-encoded; nothing written.\n";
+            return refused > 0 ? ExitFailure : ExitOk;
+        }
+        const kiv::ReencodeResult result = kiv::ReencodeIcons(edits, table, outPath);
+        if (!result.Ok)
+            return Fail(ctx, result.Message);
+        ctx.err << "Wrote " << outPath << ": " << edits.size() << " icons re-encoded.\n";
+        return refused > 0 ? ExitFailure : ExitOk;
+    });
 }
 
 } // namespace kivtool

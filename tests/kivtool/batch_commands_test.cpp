@@ -1,0 +1,255 @@
+// Batch commands: their results equal the chains of single operations they stand for, and
+// a refusal leaves every file as it was.
+
+#include "Commands.h"
+#include "ToolRunner.h"
+
+#include "archive/ArchiveDirectory.h"
+#include "base/FileStream.h"
+#include "image/Bitmap.h"
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+namespace kivtest {
+namespace {
+
+using kivtool::Context;
+
+Bytes SmallSprite(std::uint16_t colour, int icons) {
+    SpriteBuilder sprite;
+    for (int k = 0; k < icons; ++k)
+        sprite.Raw(2, 1, k, 0, 4, 2, {colour, static_cast<std::uint16_t>(colour + k)});
+    return sprite.Build();
+}
+
+TEST(ExtractAll, WritesEverySafeMemberAndReimportGivesTheArchiveBack) {
+    ScratchDir dir;
+    const Bytes archive = ArchiveBuilder()
+                              .Member("a.s16", SmallSprite(1, 2))
+                              .Member("../evil", Bytes(4, 9))
+                              .Member("b.s16", SmallSprite(2, 3))
+                              .Member("c.txt", Bytes(6, 5))
+                              .Trailer(Bytes{1, 2, 3})
+                              .Build();
+    WriteFile("Modgen.dat", archive);
+
+    ToolRun run = RunCommand([](const Context& c) {
+        return kivtool::ExtractAllCommand(c, "Modgen.dat", "out", {"", true});
+    });
+    EXPECT_EQ(run.Out, "out/a.s16\nout/b.s16\nout/c.txt\n");
+    EXPECT_FALSE(FileExists("out")); // a dry run writes nothing
+
+    run = RunCommand([](const Context& c) {
+        return kivtool::ExtractAllCommand(c, "Modgen.dat", "out", {"*.s16", false});
+    });
+    EXPECT_EQ(run.Status, 0); // "../evil" does not match: not considered at all
+    EXPECT_EQ(ListFolder("out"), (std::vector<std::string>{"a.s16", "b.s16"}));
+
+    run = RunCommand([](const Context& c) {
+        return kivtool::ExtractAllCommand(c, "Modgen.dat", "out", {"", false});
+    });
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Out, "out/a.s16\nout/b.s16\nout/c.txt\n");
+    EXPECT_NE(run.Err.find("Cannot extract member \"../evil\""), std::string::npos);
+    EXPECT_FALSE(FileExists("evil"));
+    EXPECT_EQ(ReadFile("out/c.txt"), Bytes(6, 5));
+
+    run = RunCommand([](const Context& c) {
+        return kivtool::ReimportCommand(c, "Modgen.dat", "out", {"Newgen.dat", false});
+    });
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(ReadFile("Newgen.dat"), archive);
+}
+
+TEST(Reimport, EqualsTheChainOfSingleReplaces) {
+    ScratchDir dir;
+    ArchiveBuilder builder;
+    builder.Member("a.s16", SmallSprite(1, 2))
+        .Member("b.s16", SmallSprite(2, 3))
+        .Member("dup.s16", SmallSprite(3, 1))
+        .Member("c.s16", SmallSprite(4, 4))
+        .Member("dup.s16", SmallSprite(5, 2))
+        .Trailer(Bytes(5, 0xEE));
+    WriteFile("Modgen.dat", builder.Build());
+    std::filesystem::create_directory("edits");
+    WriteFile("edits/b.s16", SmallSprite(7, 9));   // longer
+    WriteFile("edits/c.s16", SmallSprite(8, 1));   // shorter
+    WriteFile("edits/dup.s16", SmallSprite(9, 2)); // both rows of that name
+    WriteFile("edits/unrelated.s16", Bytes(3, 3));
+
+    ToolRun run = RunCommand([](const Context& c) {
+        return kivtool::ReimportCommand(c, "Modgen.dat", "edits", {"Newgen.dat", false});
+    });
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(Lines(run.Out).size(), 4u);
+
+    std::string previous = "Modgen.dat";
+    int step = 0;
+    for (const auto& [row, name] : std::vector<std::pair<int, std::string>>{
+             {2, "b.s16"}, {3, "dup.s16"}, {4, "c.s16"}, {5, "dup.s16"}}) {
+        const std::string next = "chain" + std::to_string(++step) + ".dat";
+        ASSERT_EQ(RunCommand([&](const Context& c) {
+                      return kivtool::ReplaceCommand(c, previous, "#" + std::to_string(row),
+                                                     "edits/" + name, next);
+                  }).Status,
+                  0);
+        previous = next;
+    }
+    EXPECT_EQ(ReadFile("Newgen.dat"), ReadFile(previous));
+}
+
+TEST(Reimport, RefusesAndLeavesEveryFileUntouched) {
+    ScratchDir dir;
+    const Bytes archive = ArchiveBuilder().Member("a.s16", SmallSprite(1, 2)).Build();
+    WriteFile("Modgen.dat", archive);
+    WriteFile("Newgen.dat", Bytes{4, 4});
+    std::filesystem::create_directory("edits");
+    std::filesystem::create_directory("empty");
+    WriteFile("edits/a.s16", SmallSprite(2, 2));
+    const auto reimport = [](const std::string& folder, const std::string& out, bool dry) {
+        return RunCommand([&](const Context& c) {
+            return kivtool::ReimportCommand(c, "Modgen.dat", folder, {out, dry});
+        });
+    };
+
+    EXPECT_EQ(reimport("edits", "Modgen.dat", false).Status, 1);
+    EXPECT_EQ(reimport("empty", "Newgen.dat", false).Status, 1);
+    EXPECT_EQ(reimport("missing", "Newgen.dat", false).Status, 1);
+    const ToolRun dry = reimport("edits", "Newgen.dat", true);
+    EXPECT_EQ(dry.Status, 0);
+    EXPECT_NE(dry.Err.find("nothing written"), std::string::npos);
+
+    // End words that run backwards: a rebuild in one pass would differ from the chain.
+    Bytes backwards =
+        ArchiveBuilder().Member("a.s16", Bytes(4, 1)).Member("b.s16", Bytes(4, 2)).Build();
+    kiv::PutInt32LE(backwards.data() + kiv::EndWordOffset(1), 2);
+    WriteFile("Modgen.dat", backwards);
+    const ToolRun refused = reimport("edits", "Newgen.dat", false);
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_NE(refused.Err.find("do not lie in order"), std::string::npos);
+
+    EXPECT_EQ(ReadFile("Newgen.dat"), (Bytes{4, 4}));
+    EXPECT_EQ(ReadFile("edits/a.s16"), SmallSprite(2, 2));
+    EXPECT_EQ(ListFolder("."),
+              (std::vector<std::string>{"Modgen.dat", "Newgen.dat", "edits", "empty"}));
+}
+
+// Five icons of differing sizes; pictures for some of them under the names export writes.
+struct ImportFixture {
+    ScratchDir dir;
+    ImportFixture() {
+        SpriteBuilder sprite;
+        sprite.Raw(2, 2, 0, 0, 3, 3, {1, 2, 3, 4})
+            .Runs(3, 1, 1, 1, 5, 4, {{3, 0x07E0}})
+            .Raw(1, 1, 0, 0, 1, 1, {0xF800})
+            .Runs(2, 2, 0, 0, 2, 2, {{4, 0x001F}})
+            .Raw(1, 2, 1, 0, 2, 2, {7, 8});
+        WriteFile("walk.s16", sprite.Build());
+        std::filesystem::create_directory("pics");
+    }
+    static void Picture(const std::string& path, int width, int height, kiv::TColor colour) {
+        kiv::Image picture(width, height);
+        picture.Fill(kiv::BackColor);
+        for (int x = 1; x < width; x += 2)
+            picture.SetPixel(x, height / 2, colour + static_cast<kiv::TColor>(x));
+        kiv::SaveBitmapFile(picture, path);
+    }
+    static ToolRun Import(const kivtool::ImportOptions& options) {
+        return RunCommand([&](const Context& c) {
+            return kivtool::ImportCommand(c, "walk.s16", "pics", options);
+        });
+    }
+    // The single re-encodes one after another, each on the file the one before wrote.
+    static Bytes Chain(const std::vector<int>& icons) {
+        std::string previous = "walk.s16";
+        for (const int icon : icons) {
+            const std::string next = "chain" + std::to_string(icon) + ".s16";
+            EXPECT_EQ(RunCommand([&](const Context& c) {
+                          return kivtool::ReencodeCommand(
+                              c, previous, icon, kivtool::ExportFileName("pics/walk", icon), next);
+                      }).Status,
+                      0);
+            previous = next;
+        }
+        return ReadFile(previous);
+    }
+};
+
+TEST(Import, EqualsTheChainOfSingleReencodes) {
+    ImportFixture f;
+    ImportFixture::Picture("pics/walk_0002.bmp", 9, 7, kiv::RGB(200, 0, 0));
+    ImportFixture::Picture("pics/walk_0004.bmp", 40, 3, kiv::RGB(0, 200, 0));
+    ImportFixture::Picture("pics/walk_0005.bmp", 3, 30, kiv::RGB(0, 0, 200));
+    ImportFixture::Picture("pics/walk_3.bmp", 3, 3, kiv::RGB(1, 1, 1));     // not export's name
+    ImportFixture::Picture("pics/other_0001.bmp", 3, 3, kiv::RGB(1, 1, 1)); // another stem
+
+    const ToolRun run = ImportFixture::Import({"out.s16", false, false});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, "icon 2: pics/walk_0002.bmp\nicon 4: pics/walk_0004.bmp\n"
+                       "icon 5: pics/walk_0005.bmp\n");
+    EXPECT_EQ(ReadFile("out.s16"), ImportFixture::Chain({2, 4, 5}));
+
+    // Without -o the twin is written beside the sprite.
+    ASSERT_EQ(ImportFixture::Import({"", false, false}).Status, 0);
+    EXPECT_EQ(ReadFile("walk.s17"), ReadFile("out.s16"));
+}
+
+TEST(Import, OfUnchangedExportsDecodesToTheSamePictures) {
+    ImportFixture f;
+    ASSERT_EQ(RunCommand([](const Context& c) {
+                  return kivtool::ExportCommand(c, "walk.s16", "pics");
+              }).Status,
+              0);
+    ASSERT_EQ(ImportFixture::Import({"walk.s17", false, false}).Status, 0);
+    ASSERT_EQ(RunCommand([](const Context& c) {
+                  return kivtool::ExportCommand(c, "walk.s17", "again");
+              }).Status,
+              0);
+    for (int icon = 1; icon <= 5; ++icon)
+        EXPECT_EQ(ReadFile(kivtool::ExportFileName("again/walk", icon)),
+                  ReadFile(kivtool::ExportFileName("pics/walk", icon)))
+            << "icon " << icon;
+}
+
+TEST(Import, RefusesBadPicturesPerFileAndWritesNothingUnlessAskedToSkipThem) {
+    ImportFixture f;
+    ImportFixture::Picture("pics/walk_0001.bmp", 4, 4, kiv::RGB(90, 0, 0));
+    ImportFixture::Picture("pics/walk_0003.bmp", 4, 4, kiv::RGB(0, 90, 0));
+    kiv::Image blank(4, 4);
+    blank.Fill(kiv::BackColor);
+    kiv::SaveBitmapFile(blank, "pics/walk_0002.bmp");
+    ImportFixture::Picture("pics/walk_0009.bmp", 4, 4, kiv::RGB(0, 0, 90));
+    WriteFile("pics/walk_0004.bmp", Bytes{'B', 'M', 1});
+
+    ToolRun run = ImportFixture::Import({"out.s16", false, false});
+    EXPECT_EQ(run.Status, 1);
+    const std::vector<std::string> lines = Lines(run.Err);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0].rfind("pics/walk_0002.bmp: The picture has no icon pixels", 0), 0u);
+    EXPECT_EQ(lines[1], "pics/walk_0004.bmp: Stream read error.");
+    EXPECT_EQ(lines[2], "pics/walk_0009.bmp: Icon 9 is out of range: the file holds icons 1 to 5.");
+    EXPECT_EQ(lines[3], "Nothing was written: 3 of 5 pictures were refused (--skip-bad imports "
+                        "the rest).");
+    EXPECT_FALSE(FileExists("out.s16"));
+
+    EXPECT_EQ(ImportFixture::Import({"out.s16", true, true}).Status, 1);
+    EXPECT_FALSE(FileExists("out.s16")); // a dry run writes nothing
+
+    run = ImportFixture::Import({"out.s16", true, false});
+    EXPECT_EQ(run.Status, 1); // written, but the refusals are still reported
+    EXPECT_EQ(ReadFile("out.s16"), ImportFixture::Chain({1, 3}));
+
+    // A file whose count was cut to 1000 on loading is refused whole.
+    SpriteBuilder many;
+    for (int k = 0; k < 1001; ++k)
+        many.Raw(1, 1, 0, 0, 1, 1, {1});
+    WriteFile("walk.s16", many.Build());
+    run = ImportFixture::Import({"out2.s16", true, false});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_NE(run.Err.find("Maximum icons exceeded! Do NOT edit\n"), std::string::npos);
+    EXPECT_FALSE(FileExists("out2.s16"));
+}
+
+} // namespace
+} // namespace kivtest

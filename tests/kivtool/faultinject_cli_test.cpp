@@ -1,0 +1,219 @@
+// Every file kivtool writes, under the faults a real disk has: a write that fails half-way
+// (`ulimit -f` with SIGXFSZ ignored), an output path that is a folder, and a folder that is
+// not writable. Each run must fail with a message on stderr, leave every earlier file byte
+// for byte as it was, and leave no temporary file behind.
+
+#include "Commands.h"
+#include "image/Bitmap.h"
+#include "image/Image.h"
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <grp.h>
+#include <map>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace kivtest {
+namespace {
+
+namespace fs = std::filesystem;
+
+// One kivtool command that writes: its arguments, and the folder and first file it writes
+// (relative to the folder it runs in).
+struct CliCase {
+    std::vector<std::string> Args;
+    std::string OutputFolder; // "." or a folder the command writes its files into
+    std::string Output;       // the first file written, inside OutputFolder
+};
+
+std::vector<CliCase> Cases() {
+    return {
+        {{"extract", "Modgen.dat", "hero.s16"}, ".", "hero.s16"},
+        {{"replace", "Modgen.dat", "hero.s16"}, ".", "Newgen.dat"},
+        {{"preview", "Modgen.dat", "hero.s16", "1", "-o", "preview.bmp"}, ".", "preview.bmp"},
+        {{"show", "sprite.s16", "1", "-o", "show.bmp"}, ".", "show.bmp"},
+        {{"collage", "sprite.s16", "1", "-o", "collage.bmp"}, ".", "collage.bmp"},
+        {{"reencode", "sprite.s16", "1", "picture.bmp"}, ".", "sprite.s17"},
+        {{"import", "sprite.s16", "icons"}, ".", "sprite.s17"},
+        {{"reimport", "Modgen.dat", "members"}, ".", "Newgen.dat"},
+        {{"export", "sprite.s16", "exported"}, "exported", kivtool::ExportFileName("sprite", 1)},
+        {{"extract-all", "Modgen.dat", "all"}, "all", "hero.s16"},
+    };
+}
+
+Bytes Pattern(std::size_t size, unsigned seed) {
+    Bytes out(size);
+    for (std::size_t k = 0; k < size; ++k)
+        out[k] = static_cast<std::uint8_t>((k * 131 + seed) >> 3);
+    return out;
+}
+
+// Every file any case writes is larger than the 4096-byte limit of the half-way test.
+void LayOutInputs(const ScratchDir& dir) {
+    std::vector<std::uint16_t> pixels(64 * 64);
+    for (std::size_t k = 0; k < pixels.size(); ++k)
+        pixels[k] = static_cast<std::uint16_t>(k * 2654435761u >> 7);
+    const Bytes sprite = SpriteBuilder()
+                             .Raw(64, 64, 0, 0, 64, 64, pixels)
+                             .Runs(4, 4, 30, 30, 64, 64, {{16, 0xF800}})
+                             .Build();
+    WriteFile(dir.File("sprite.s16"), sprite);
+    WriteFile(
+        dir.File("Modgen.dat"),
+        ArchiveBuilder().Member("hero.s16", sprite).Member("door.s16", Pattern(6000, 2)).Build());
+    WriteFile(dir.File("hero.s17"), Pattern(9000, 3));
+
+    kiv::Image picture(100, 100);
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 100; ++x)
+            picture.SetPixel(x, y, kiv::RGB(x * 7, y * 5, x * y));
+    kiv::SaveBitmapFile(picture, dir.File("picture.bmp"));
+    fs::create_directories(dir.File("icons"));
+    kiv::SaveBitmapFile(picture, dir.File("icons/" + kivtool::ExportFileName("sprite", 1)));
+    fs::create_directories(dir.File("members"));
+    WriteFile(dir.File("members/hero.s16"), Pattern(9000, 4));
+}
+
+// Every file under the folder with its bytes, to show nothing changed.
+std::map<std::string, Bytes> Snapshot(const ScratchDir& dir) {
+    std::map<std::string, Bytes> files;
+    for (const auto& entry : fs::recursive_directory_iterator(dir.Path()))
+        files[fs::relative(entry.path(), dir.Path()).string()] =
+            entry.is_regular_file() ? ReadFile(entry.path().string()) : Bytes{};
+    return files;
+}
+
+struct CliRun {
+    bool Started = false; // false: the fault could not be set up here
+    int Status = -1;      // exit status, or -1 when killed by a signal
+    std::string Err;
+};
+
+// Runs kivtool in `dir` after `restrict`, with stdout discarded and stderr kept.
+template <typename Restrict>
+CliRun RunUnder(const ScratchDir& dir, const std::vector<std::string>& args, Restrict restrict) {
+    int err[2];
+    if (::pipe(err) != 0)
+        return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(err[0]);
+        ::dup2(err[1], 2);
+        ::close(1);
+        if (::chdir(dir.Path().c_str()) != 0 || !restrict())
+            ::_exit(77);
+        std::vector<std::string> copies = args;
+        std::string program = KIVTOOL_PATH;
+        std::vector<char*> argv{program.data()};
+        for (auto& a : copies)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(err[1]);
+    CliRun run;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(err[0], buffer, sizeof buffer)) > 0;)
+        run.Err.append(buffer, static_cast<std::size_t>(got));
+    ::close(err[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.Started = !(WIFEXITED(status) && WEXITSTATUS(status) == 77);
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+bool NoRestriction() {
+    return true;
+}
+
+bool LimitFileSize() {
+    std::signal(SIGXFSZ, SIG_IGN); // an ignored signal stays ignored across exec
+    const rlimit limit{4096, 4096};
+    return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+bool ActAsOrdinaryUser() {
+    if (::geteuid() != 0)
+        return true;
+    const uid_t nobody = 65534;
+    return ::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0;
+}
+
+void ExpectFailedWithAMessage(const CliRun& run) {
+    ASSERT_TRUE(run.Started);
+    EXPECT_EQ(run.Status, kivtool::ExitFailure) << run.Err;
+    EXPECT_NE(run.Err, "");
+}
+
+std::string Command(const CliCase& c) {
+    return c.Args[0];
+}
+
+TEST(KivtoolFaults, AWriteThatFailsHalfWayKeepsEveryEarlierFile) {
+    for (const CliCase& c : Cases()) {
+        SCOPED_TRACE(Command(c));
+        ScratchDir dir;
+        LayOutInputs(dir);
+        fs::create_directories(dir.File(c.OutputFolder));
+        WriteFile(dir.File(c.OutputFolder + "/" + c.Output), Pattern(100, 9));
+        const auto before = Snapshot(dir);
+
+        ExpectFailedWithAMessage(RunUnder(dir, c.Args, LimitFileSize));
+        EXPECT_EQ(Snapshot(dir), before);
+
+        // Without the limit the same command succeeds, so the fault is what failed it.
+        const CliRun free = RunUnder(dir, c.Args, NoRestriction);
+        EXPECT_EQ(free.Status, kivtool::ExitOk) << free.Err;
+        EXPECT_GT(ReadFile(dir.File(c.OutputFolder + "/" + c.Output)).size(), 4096u);
+    }
+}
+
+TEST(KivtoolFaults, AnOutputPathThatIsAFolderIsRefused) {
+    for (const CliCase& c : Cases()) {
+        SCOPED_TRACE(Command(c));
+        ScratchDir dir;
+        LayOutInputs(dir);
+        const std::string output = dir.File(c.OutputFolder + "/" + c.Output);
+        fs::create_directories(output);
+        WriteFile(output + "/keep", Pattern(10, 1));
+
+        ExpectFailedWithAMessage(RunUnder(dir, c.Args, NoRestriction));
+        EXPECT_EQ(ReadFile(output + "/keep"), Pattern(10, 1));
+        EXPECT_EQ(ListFolder(output), std::vector<std::string>{"keep"});
+        for (const auto& [name, bytes] : Snapshot(dir))
+            EXPECT_EQ(name.find(".kiv-"), std::string::npos) << name;
+    }
+}
+
+TEST(KivtoolFaults, AFolderThatIsNotWritableIsReported) {
+    for (const CliCase& c : Cases()) {
+        SCOPED_TRACE(Command(c));
+        ScratchDir dir;
+        LayOutInputs(dir);
+        const std::string folder = dir.File(c.OutputFolder);
+        fs::create_directories(folder);
+        WriteFile(folder + "/" + c.Output, Pattern(100, 9));
+        const auto before = Snapshot(dir);
+        ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+
+        const CliRun run = RunUnder(dir, c.Args, ActAsOrdinaryUser);
+        ::chmod(folder.c_str(), 0755);
+        if (!run.Started)
+            GTEST_SKIP() << "cannot run as an ordinary user here";
+        ExpectFailedWithAMessage(run);
+        EXPECT_EQ(Snapshot(dir), before);
+    }
+}
+
+} // namespace
+} // namespace kivtest
