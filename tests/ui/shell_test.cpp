@@ -11,6 +11,8 @@
 #include "base/TextConv.h"
 
 #include <QProcess>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QtTest>
 #include <csignal>
 #include <vector>
@@ -151,6 +153,15 @@ void ShellTest::BrowserStartsAsLaidOut() {
     QCOMPARE(NextTabStop(&headers), static_cast<QWidget*>(form.ExtractBtn));
     QCOMPARE(NextTabStop(form.ExtractBtn), static_cast<QWidget*>(form.TestBtn));
     QCOMPARE(NextTabStop(form.TestBtn), static_cast<QWidget*>(form.ReplaceBtn));
+
+    // A window made smaller than its controls scrolls over them.
+    form.SetWindowBounds(75, 115, 300, 300);
+    form.show();
+    auto* scroller = form.findChild<QScrollArea*>(QStringLiteral("ClientScroller"));
+    QVERIFY(scroller);
+    QVERIFY(scroller->horizontalScrollBar()->maximum() > 0);
+    QVERIFY(scroller->verticalScrollBar()->maximum() > 0);
+    QCOMPARE(info.geometry(), Laid(&form, 312, 48, 297, 489));
 
     // A label's width follows a longer caption.
     const int before = form.FileLbl->width();
