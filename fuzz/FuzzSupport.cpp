@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -35,6 +36,17 @@ std::string MakeScratch() {
 const std::string& ScratchFolder() {
     static const std::string folder = MakeScratch();
     return folder;
+}
+
+InScratch::InScratch() : previous_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (previous_ < 0 || ::chdir(ScratchFolder().c_str()) != 0)
+        Fail("cannot enter the scratch folder " + ScratchFolder());
+}
+
+InScratch::~InScratch() {
+    if (::fchdir(previous_) != 0)
+        Fail("cannot return from the scratch folder");
+    ::close(previous_);
 }
 
 void ClearScratch() {

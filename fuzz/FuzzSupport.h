@@ -10,6 +10,18 @@ namespace kivfuzz {
 
 // An absolute path to a fresh folder made for this process (removed at exit).
 const std::string& ScratchFolder();
+// Makes the scratch folder the current folder while it lives, for operations that write
+// relative names (libFuzzer's own paths are relative to the folder it started in).
+class InScratch {
+public:
+    InScratch();
+    ~InScratch();
+    InScratch(const InScratch&) = delete;
+    InScratch& operator=(const InScratch&) = delete;
+
+private:
+    int previous_;
+};
 // Empties the scratch folder, so every input starts from the same state.
 void ClearScratch();
 // ScratchFolder() + "/" + name.

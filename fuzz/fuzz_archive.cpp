@@ -61,12 +61,24 @@ void SelectRow(const std::string& archive, const kiv::TArchiveEntry& entry) {
 }
 #endif
 
+// Extracts under the member's own name (the current folder is the scratch folder) and to a
+// chosen path, then replaces the member by what was extracted.
 void ExtractAndReplace(const std::string& archive, const std::vector<kiv::ArchiveRow>& rows,
                        std::int32_t memberCount) {
     const std::vector<std::uint8_t> before = kivfuzz::ReadBytes(archive);
     const std::size_t written = std::min(rows.size(), kWrittenMembers);
+    std::vector<std::string> allowed = {"archive.dat", "member.out", "Newgen.dat"};
     for (std::size_t r = 0; r < written; ++r) {
         try {
+            kiv::OpResult own;
+            {
+                const kivfuzz::InScratch here;
+                own = kiv::ExtractMember(archive, rows[r]);
+            }
+            if (own.Ok && !kiv::UnsafeNameReason(rows[r].Name).empty())
+                kivfuzz::Fail("a member with an unsafe name was extracted: " + rows[r].Name);
+            if (own.Ok)
+                allowed.push_back(rows[r].Name);
             kiv::ExtractMember(archive, rows[r], kivfuzz::ScratchFile("member.out"));
             kiv::ReplaceRequest request;
             request.ArchivePath = archive;
@@ -82,7 +94,7 @@ void ExtractAndReplace(const std::string& archive, const std::vector<kiv::Archiv
     if (kivfuzz::ReadBytes(archive) != before)
         kivfuzz::Fail("extract or replace changed the archive");
     for (const std::string& name : kivfuzz::ScratchEntries())
-        if (name != "archive.dat" && name != "member.out" && name != "Newgen.dat")
+        if (std::find(allowed.begin(), allowed.end(), name) == allowed.end())
             kivfuzz::Fail("a file was left behind: " + name);
 }
 
