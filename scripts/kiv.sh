@@ -36,14 +36,14 @@ build() {
 case "$mode" in
 test)
     install_missing
-    build "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    build "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIV_BUILD_UI=ON -DKIV_BUILD_TOOLS=ON
     cd "$root/build"
     QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)"
     bash "$root/scripts/hardening.sh"
     ;;
 run)
     install_missing
-    build "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    build "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIV_BUILD_UI=ON -DKIV_BUILD_TOOLS=ON
     workdir="$root/demo"
     if [ ! -f "$PWD/Modgen.dat" ]; then
         mkdir -p "$workdir"
