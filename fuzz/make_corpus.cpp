@@ -2,10 +2,12 @@
 // read, plus a few damaged ones. Usage: make_corpus <folder>; seeds go to
 // <folder>/<target>/<name>.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,6 +27,15 @@ void Put32(Bytes& out, std::uint32_t v) {
 }
 void Append(Bytes& out, const Bytes& more) {
     out.insert(out.end(), more.begin(), more.end());
+}
+
+using Seeds = std::vector<std::pair<std::string, Bytes>>;
+
+const Bytes& Named(const Seeds& seeds, const std::string& name) {
+    for (const auto& seed : seeds)
+        if (seed.first == name)
+            return seed.second;
+    throw std::runtime_error("no seed named " + name);
 }
 
 // ---- Bitmaps
@@ -135,6 +146,9 @@ std::vector<std::pair<std::string, Bytes>> BitmapSeeds() {
     cut.resize(cut.size() / 2);
     seeds.push_back({"short_rows", cut});
     seeds.push_back({"empty", {}});
+    // Hostile: 2^31 pixels declared; a run-length stream that never ends its picture.
+    seeds.push_back({"huge_declared", Bitmap(Form(65536, 32768, 24), Rows(4, 1, 24, 13))});
+    seeds.push_back({"rle8_unended", Bitmap(Form(2048, 2048, 8, 1, Palette(4, 4)), {0, 0, 0, 0})});
     return seeds;
 }
 
@@ -199,6 +213,20 @@ std::vector<std::pair<std::string, Bytes>> SpriteSeeds() {
     seeds.push_back({"cut_short", cut});
     seeds.push_back({"count_over_limit", Sprite({runs, raw}, 1001)});
     seeds.push_back({"negative_count", Sprite({raw}, -3)});
+    // Hostile: a count of 0x7FFFFFFF, a box of 2^31 pixels, a frame far over any limit,
+    // a long stream of zero-length runs, data far past the end of the file.
+    seeds.push_back({"huge_count", Sprite({raw, runs}, 0x7FFFFFFF)});
+    const Icon hugeBox{65536, 32768, 0, 0, 16, 16, true, RunData({{255, 0x1234}})};
+    const Icon hugeFrame{2, 2, 0, 0, 65536, 32768, false, RawData(4, 1)};
+    seeds.push_back({"huge_box_and_frame", Sprite({hugeBox, hugeFrame})});
+    Bytes zeros(3 * 20000, 0);
+    Append(zeros, RunData({{4, 0xF800}}));
+    seeds.push_back({"zero_runs", Sprite({{2, 2, 0, 0, 2, 2, true, zeros}})});
+    Bytes far = Sprite({raw});
+    far[4 + 24] = 0xF0; // Starts of icon 1: 0x7FFFFFF0
+    far[4 + 25] = far[4 + 26] = 0xFF;
+    far[4 + 27] = 0x7F;
+    seeds.push_back({"data_far_past_end", far});
     return seeds;
 }
 
@@ -227,18 +255,31 @@ Bytes Archive(const std::vector<std::pair<std::string, Bytes>>& members,
 std::vector<std::pair<std::string, Bytes>> ArchiveSeeds() {
     const auto sprites = SpriteSeeds();
     std::vector<std::pair<std::string, Bytes>> seeds;
-    seeds.push_back({"three_members", Archive({{"hero.s16", sprites[0].second},
-                                               {"door.s16", sprites[1].second},
-                                               {"blank.s16", sprites[3].second}})});
-    seeds.push_back(
-        {"one_member_trailer", Archive({{"abcdefghijkl", sprites[2].second}}, {0xEE, 0xEE, 0xEE})});
+    seeds.push_back({"three_members", Archive({{"hero.s16", Named(sprites, "three_icons")},
+                                               {"door.s16", Named(sprites, "overshoot")},
+                                               {"blank.s16", Named(sprites, "no_icons")}})});
+    seeds.push_back({"one_member_trailer",
+                     Archive({{"abcdefghijkl", Named(sprites, "one_raw")}}, {0xEE, 0xEE, 0xEE})});
     Icon bad{1, 1, 0, 0, 1, 1, false, RawData(1, 7), 0x7F000000};
-    seeds.push_back(
-        {"bad_member", Archive({{"ok.s16", sprites[2].second}, {"bad.s16", Sprite({bad})}})});
+    seeds.push_back({"bad_member",
+                     Archive({{"ok.s16", Named(sprites, "one_raw")}, {"bad.s16", Sprite({bad})}})});
     seeds.push_back({"empty_archive", Archive({})});
-    Bytes cut = Archive({{"a.s16", sprites[0].second}, {"b.s16", sprites[2].second}});
+    Bytes cut =
+        Archive({{"a.s16", Named(sprites, "three_icons")}, {"b.s16", Named(sprites, "one_raw")}});
     cut.resize(30);
     seeds.push_back({"cut_directory", cut});
+    // Hostile: a member count of 0x7FFFFFFF; a member ending 4 GiB into a small file; a
+    // member claiming 0x7FFFFFFF icons.
+    Bytes huge = Archive({{"a.s16", Named(sprites, "one_raw")}});
+    huge[0] = huge[1] = huge[2] = 0xFF;
+    huge[3] = 0x7F;
+    seeds.push_back({"huge_count", huge});
+    Bytes far =
+        Archive({{"a.s16", Named(sprites, "one_raw")}, {"far.s16", Named(sprites, "one_raw")}});
+    std::fill(far.begin() + 38, far.begin() + 42, 0xFF);
+    seeds.push_back({"end_far_past_file", far});
+    seeds.push_back(
+        {"member_huge_icon_count", Archive({{"many.s16", Named(sprites, "huge_count")}})});
     return seeds;
 }
 
@@ -258,19 +299,19 @@ std::vector<std::pair<std::string, Bytes>> ReencodeSeeds() {
         return out;
     };
     Bytes a = picture(6, 5, 1, 200);
-    Append(a, sprites[0].second);
+    Append(a, Named(sprites, "three_icons"));
     seeds.push_back({"middle_icon", a});
     Bytes b = picture(12, 3, 0, 100);
-    Append(b, sprites[2].second);
+    Append(b, Named(sprites, "one_raw"));
     seeds.push_back({"only_icon", b});
     Bytes c = picture(40, 30, 2, 130);
-    Append(c, sprites[0].second);
+    Append(c, Named(sprites, "three_icons"));
     seeds.push_back({"last_icon_wide", c});
     Bytes d = picture(4, 4, 0, 0); // every pixel background
-    Append(d, sprites[0].second);
+    Append(d, Named(sprites, "three_icons"));
     seeds.push_back({"blank_picture", d});
     Bytes e = picture(8, 8, 0, 250);
-    Append(e, sprites[5].second);
+    Append(e, Named(sprites, "count_over_limit"));
     seeds.push_back({"count_over_limit", e});
     return seeds;
 }
