@@ -17,16 +17,20 @@ std::unique_ptr<InFile> InFile::Open(const std::string& path) {
         return nullptr;
     int fd;
     do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Non-blocking only so that opening a pipe with no writer does not wait forever;
+        // regular files ignore the flag.
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return nullptr;
+    // Only regular files are read: a pipe has no length to seek in, and a device such as
+    // /dev/zero would feed a reader without end.
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return nullptr;
     }
-    std::int64_t length = S_ISREG(st.st_mode) ? static_cast<std::int64_t>(st.st_size) : 0;
+    const std::int64_t length = static_cast<std::int64_t>(st.st_size);
     return std::unique_ptr<InFile>(new InFile(fd, path, length));
 }
 

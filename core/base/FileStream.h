@@ -12,7 +12,8 @@ namespace kiv {
 
 class InFile {
 public:
-    // Opens `path` for reading; returns nullptr when it cannot be opened (or is a folder).
+    // Opens `path` for reading; returns nullptr when it cannot be opened or is not a regular
+    // file (a folder, a pipe, a device).
     static std::unique_ptr<InFile> Open(const std::string& path);
     ~InFile();
     InFile(const InFile&) = delete;

@@ -34,7 +34,9 @@ bool WriteAll(int fd, const unsigned char* data, std::size_t count) {
 
 SafeFile::SafeFile(std::string target) : target_(std::move(target)) {
     struct stat st {};
-    if (target_.empty() || (::stat(target_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+    // Only a regular file is ever replaced: renaming over a device or a pipe would replace
+    // the node itself (as root, /dev/null), and over a folder it fails.
+    if (target_.empty() || (::stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)))
         throw EFCreateError(target_);
 
     const auto slash = target_.find_last_of('/');

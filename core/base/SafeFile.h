@@ -14,7 +14,8 @@ class InFile;
 class SafeFile {
 public:
     // Creates the temporary file in the target's folder. Throws EFCreateError (with
-    // `target` as given) when the folder is not writable or the target is a folder.
+    // `target` as given) when the folder is not writable or the target exists and is not a
+    // regular file (a folder, a pipe, a device, or a link to one).
     explicit SafeFile(std::string target);
     // Discards the temporary file unless Commit() succeeded.
     ~SafeFile();

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -252,6 +254,22 @@ TEST(BoundedWork, OffsetsFarPastTheEndAreRefusedOrReadAsNothing) {
     EXPECT_TRUE(stats.EndedEarly);
     EXPECT_EQ(stats.BytesRead, 0);
     EXPECT_EQ(frame.Pixel(0, 0), kiv::BackColor);
+}
+
+TEST(BoundedWork, APipeOrADeviceIsNotAFileToReadAndNothingWaitsForIt) {
+    kivtest::ScratchDir dir;
+    ASSERT_EQ(::mkfifo("pipe.dat", 0644), 0);
+    for (const std::string path : {"pipe.dat", "/dev/zero"}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(kiv::InFile::Open(path), nullptr);
+        EXPECT_FALSE(kiv::ListArchive(path).Opened);
+        kiv::TIconTable table;
+        EXPECT_EQ(kiv::ReadIconTable(path, table), kiv::ReadTableResult::CannotOpen);
+        EXPECT_THROW(kiv::LoadBitmapFile(path), kiv::EFOpenError);
+        const kiv::OpResult extracted = kiv::ExtractMember(path, {"a.s16", "000010", "000020"});
+        EXPECT_EQ(extracted.Message, "Main data file not found.");
+    }
+    EXPECT_FALSE(kivtest::FileExists("a.s16"));
 }
 
 } // namespace

@@ -258,4 +258,29 @@ TEST(FaultInjection, AFolderThatIsNotWritableIsReportedAndNothingChanges) {
     }
 }
 
+TEST(FaultInjection, AnOutputThatIsAPipeOrALinkToADeviceIsRefusedAndTheNodeKept) {
+    for (const WriteCase& c : WriteCases()) {
+        SCOPED_TRACE(c.What);
+        for (const bool pipe : {true, false}) {
+            kivtest::ScratchDir scratch;
+            const std::string dir = scratch.Path().string();
+            c.Prepare(dir);
+            const std::string output = scratch.File(c.Output);
+            if (pipe)
+                ASSERT_EQ(::mkfifo(output.c_str(), 0644), 0);
+            else
+                ASSERT_EQ(::symlink("/dev/null", output.c_str()), 0);
+            const std::vector<std::string> before = kivtest::ListFolder(dir);
+
+            ExpectRefused(c, RunInChild(
+                                 dir, [] { return true; }, c.Run));
+
+            struct stat st {};
+            ASSERT_EQ(::lstat(output.c_str(), &st), 0);
+            EXPECT_TRUE(pipe ? S_ISFIFO(st.st_mode) : S_ISLNK(st.st_mode));
+            EXPECT_EQ(kivtest::ListFolder(dir), before);
+        }
+    }
+}
+
 } // namespace
