@@ -40,6 +40,9 @@ public:
     const std::string& TempPath() const { return tempPath_; }
 
 private:
+    // Copies from a mapping of the source; false when a write failed.
+    bool CopyMapped(InFile& source, std::int64_t& in, std::int64_t& left, std::int64_t& copied);
+
     std::string target_;
     std::string tempPath_;
     int fd_ = -1;
