@@ -4,6 +4,7 @@
 
 #include "base/Errors.h"
 #include "base/FileStream.h"
+#include "sprite/CollageLayout.h"
 #include "sprite/IconDecoder.h"
 #include "sprite/IconEncoder.h"
 
@@ -27,8 +28,8 @@ using namespace S16Ed;
 namespace {
 
 // Show and Collage lay their pictures out on a display of this size.
-constexpr int DisplayWidth = 642;
-constexpr int DisplayHeight = 482;
+constexpr int DisplayWidth = kiv::CollagePageWidth;
+constexpr int DisplayHeight = kiv::CollagePageHeight;
 
 const QString S16Filter = QStringLiteral("S16 files (*.s16)|*.s16|S17 files (*.s17)|*.s17|"
                                          "All files (*.*)|*.*");
@@ -156,41 +157,24 @@ void TEditForm::CollageBtnClick(QObject*) {
         return;
     }
 
-    // 64-bit positions: header words are whatever the file says, and sums of them must
-    // not overflow.
-    const std::int64_t pageWidth = DisplayWidth;
-    const std::int64_t pageHeight = DisplayHeight;
-    std::int64_t nextX = 1;
-    std::int64_t rowTop = 1;
-    std::int64_t rowBottom = 1;
+    kiv::CollageLayout layout(DisplayWidth, DisplayHeight);
     int i = *first;
     while (i < IconTable.Count) {
         const kiv::TIconHeader& header = IconTable.Headers[i];
-        std::int64_t tileX = nextX;
-        nextX = tileX + header.FWidth + 1;
-        // The row's bottom moves down before the wrap test, so an icon that moves on to a
-        // new row still deepens the row it leaves.
-        if (rowTop + header.FHeight > rowBottom)
-            rowBottom = rowTop + header.FHeight;
-        if (nextX > pageWidth) {
-            tileX = 1;
-            nextX = std::int64_t{header.FWidth} + 2;
-            rowTop = rowBottom + 1;
-            rowBottom = rowTop + header.FHeight;
-        }
-        if (rowBottom > pageHeight)
+        const auto tile = layout.Place(header.FWidth, header.FHeight);
+        if (!tile)
             break; // the page is full; icon i starts the next one
 
         // The tile lies on the page, so its frame is no larger than the page in height; a
         // frame far wider than the page is refused by the decoder.
         const kiv::Image frame = kiv::DecodeIcon(*file, DataOffset(header), header);
-        picture.Draw(static_cast<int>(tileX), static_cast<int>(rowTop), frame);
+        picture.Draw(tile->X, tile->Y, frame);
         Image1->Repaint();
         ++i;
     }
     file.reset();
 
-    IconUpDown->SetPosition(i < IconTable.Count ? i + 1 : i);
+    IconUpDown->SetPosition(kiv::IconNumberAfterCollage(i, IconTable.Count));
 }
 
 void TEditForm::BmpSaveBtnClick(QObject*) {

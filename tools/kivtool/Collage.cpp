@@ -1,21 +1,11 @@
 #include "Collage.h"
 
+#include "sprite/CollageLayout.h"
 #include "sprite/IconDecoder.h"
 
 namespace kivtool {
 
 using kiv::Image;
-
-namespace {
-
-// Frames are at most MaxFrameSide wide, so a tile placed further out than this shows
-// nothing; clamping keeps the position within an int.
-int DrawPosition(std::int64_t position) {
-    constexpr std::int64_t far = std::int64_t{1} << 24;
-    return static_cast<int>(position < -far ? -far : position > far ? far : position);
-}
-
-} // namespace
 
 std::int64_t TableIconOffset(const kiv::TIconTable& table, int index) {
     return kiv::IconDataOffset(table.StoredCount, table.Headers[static_cast<std::size_t>(index)]);
@@ -37,35 +27,19 @@ CollageResult CollagePage(kiv::InFile& file, const kiv::TIconTable& table, int i
     result.Page = Image(PageWidth, PageHeight);
     result.Page.Fill(kiv::clAqua);
 
-    // 64-bit positions: frame sizes are whatever the file stores.
-    const std::int64_t w = PageWidth;
-    const std::int64_t h = PageHeight;
+    kiv::CollageLayout layout(PageWidth, PageHeight);
     int i = iconNumber - 1;
-    std::int64_t nextX = 1;
-    std::int64_t rowTop = 1;
-    std::int64_t rowBottom = 1;
     while (i < table.Count) {
         const kiv::TIconHeader& header = table.Headers[static_cast<std::size_t>(i)];
-        std::int64_t tileX = nextX;
-        nextX = tileX + header.FWidth + 1;
-        // The row's bottom moves before the wrap test, so a tile that wraps still deepens
-        // the row it leaves.
-        if (rowTop + header.FHeight > rowBottom)
-            rowBottom = rowTop + header.FHeight;
-        if (nextX > w) {
-            tileX = 1;
-            nextX = static_cast<std::int64_t>(header.FWidth) + 2;
-            rowTop = rowBottom + 1;
-            rowBottom = rowTop + header.FHeight;
-        }
-        if (rowBottom > h)
+        const auto tile = layout.Place(header.FWidth, header.FHeight);
+        if (!tile)
             break;
         const Image frame = kiv::DecodeIcon(file, TableIconOffset(table, i), header);
-        result.Page.Draw(DrawPosition(tileX), DrawPosition(rowTop), frame);
+        result.Page.Draw(tile->X, tile->Y, frame);
         ++result.Drawn;
         ++i;
     }
-    result.NextIconNumber = i < table.Count ? i + 1 : i;
+    result.NextIconNumber = kiv::IconNumberAfterCollage(i, table.Count);
     return result;
 }
 

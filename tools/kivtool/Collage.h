@@ -2,6 +2,7 @@
 // The editor's Show and Collage pictures, drawn from a loaded sprite file.
 
 #include "image/Image.h"
+#include "sprite/CollageLayout.h"
 #include "sprite/IconDecoder.h"
 #include "sprite/S16Format.h"
 
@@ -14,8 +15,8 @@ class InFile;
 namespace kivtool {
 
 // Size of a collage page, and of the editor's display.
-constexpr int PageWidth = 642;
-constexpr int PageHeight = 482;
+constexpr int PageWidth = kiv::CollagePageWidth;
+constexpr int PageHeight = kiv::CollagePageHeight;
 
 // The offset of icon `index`'s data. The data area starts after as many headers as the
 // file stores, even when only the first 1000 were loaded.
