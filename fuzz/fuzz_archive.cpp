@@ -5,14 +5,13 @@
 
 #include "FuzzSupport.h"
 
+#include "MemberSelection.h"
 #include "archive/ArchiveDirectory.h"
 #include "archive/ArchiveOps.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"
+#include "sprite/IconDecoder.h"
 #include "sprite/S16Format.h"
-#ifdef KIV_FUZZ_HAVE_SELECTION
-#include "MemberSelection.h"
-#endif
 
 #include <algorithm>
 #include <cstddef>
@@ -25,8 +24,12 @@ namespace {
 // Selecting a row reads at most this many members per input; the rest are alike.
 constexpr std::size_t kSelectedMembers = 64;
 constexpr std::size_t kWrittenMembers = 2;
+// Previews per member, and the largest frame previewed (larger ones only cost time).
+constexpr std::size_t kPreviewIcons = 2;
+constexpr std::int64_t kPreviewPixels = std::int64_t{1} << 20;
 
-#ifdef KIV_FUZZ_HAVE_SELECTION
+// What selecting the member's row shows: its header grid and pixel counts, then the
+// preview of its first icons, decoded from the archive as the browser does.
 void SelectRow(const std::string& archive, const kiv::TArchiveEntry& entry) {
     const kivtool::MemberSelection selection = kivtool::SelectMember(archive, entry.Start);
     if (selection.Headers.size() > static_cast<std::size_t>(std::max(0, selection.MemberIconCount)))
@@ -38,28 +41,19 @@ void SelectRow(const std::string& archive, const kiv::TArchiveEntry& entry) {
     if (selection.PixCount.size() > selection.Headers.size())
         kivfuzz::Fail("more pixel counts than header columns");
     (void)cells;
-}
-#else
-// Until the browser's own reading is available: the headers of the member, read whole
-// from the archive, and the sum of their Bytes words.
-void SelectRow(const std::string& archive, const kiv::TArchiveEntry& entry) {
+
     auto in = kiv::InFile::Open(archive);
-    if (!in)
-        return;
-    in->Seek(entry.Start);
-    std::int32_t count = 0;
-    if (!in->ReadInt32(count) || count <= 0)
-        return;
-    std::int64_t sum = 0;
-    unsigned char bytes[kiv::IconHeaderSize];
-    for (std::int32_t i = 0; i < count; ++i) {
-        if (in->Read(bytes, sizeof bytes) != sizeof bytes)
-            break;
-        sum += kiv::TIconHeader::FromBytes(bytes).Bytes;
+    const std::size_t previews = std::min(selection.Headers.size(), kPreviewIcons);
+    for (std::size_t i = 0; in && i < previews; ++i) {
+        const kiv::TIconHeader& header = selection.Headers[i];
+        if (std::int64_t{header.FWidth} * header.FHeight > kPreviewPixels)
+            continue;
+        try {
+            kiv::DecodeIcon(*in, selection.PixelBase + header.Starts, header);
+        } catch (const kiv::EFrameTooLarge&) {
+        }
     }
-    (void)sum;
 }
-#endif
 
 // Extracts under the member's own name (the current folder is the scratch folder) and to a
 // chosen path, then replaces the member by what was extracted.

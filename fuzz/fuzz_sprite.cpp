@@ -16,7 +16,7 @@ namespace {
 
 // Each frame is allocated whole; past this many frame pixels per input the remaining icons
 // are only checked for a clear refusal, so one input cannot take seconds.
-constexpr std::int64_t kFramePixelBudget = std::int64_t{1} << 22;
+constexpr std::int64_t kFramePixelBudget = std::int64_t{1} << 20;
 
 } // namespace
 

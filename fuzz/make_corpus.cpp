@@ -219,7 +219,7 @@ std::vector<std::pair<std::string, Bytes>> SpriteSeeds() {
     const Icon hugeBox{65536, 32768, 0, 0, 16, 16, true, RunData({{255, 0x1234}})};
     const Icon hugeFrame{2, 2, 0, 0, 65536, 32768, false, RawData(4, 1)};
     seeds.push_back({"huge_box_and_frame", Sprite({hugeBox, hugeFrame})});
-    Bytes zeros(3 * 20000, 0);
+    Bytes zeros(3 * 3000, 0);
     Append(zeros, RunData({{4, 0xF800}}));
     seeds.push_back({"zero_runs", Sprite({{2, 2, 0, 0, 2, 2, true, zeros}})});
     Bytes far = Sprite({raw});
