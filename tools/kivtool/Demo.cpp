@@ -1011,13 +1011,13 @@ std::vector<DemoFrame> PanelSheet(int sheet) {
     std::vector<DemoFrame> frames;
     int index = 0;
     const TColor stone = RGB(112, 104, 128), wood = RGB(152, 104, 64), night = RGB(48, 56, 104);
-    struct Spec {
+    struct PanelLook {
         int W, H;
         TColor Face;
         const char* Caption;
         std::vector<std::string> Lines;
     };
-    const std::array<Spec, 6> specs = {
+    const std::array<PanelLook, 6> looks = {
         {{200, 150, stone, "INVENTORY", {"GOLD: 120", "KEYS: 2", "POTIONS: 3"}},
          {320,
           200,
@@ -1028,7 +1028,7 @@ std::vector<DemoFrame> PanelSheet(int sheet) {
          {160, 64, stone, "SCORE: 0", {}},
          {300, 80, wood, "HELLO, TRAVELER!", {"THE CAVE LIES TO THE NORTH."}},
          {240, 48, night, "LEVEL 1", {}}}};
-    for (const Spec& s : specs) {
+    for (const PanelLook& s : looks) {
         Canvas c(s.W, s.H);
         Bevel(c, s.W, s.H, s.Face);
         const std::string caption = s.Caption;
