@@ -431,7 +431,9 @@ Image DecodeBitmap(const std::uint8_t* data, std::size_t size) {
     return image;
 }
 
-void SaveBitmapFile(const Image& image, const std::string& path) {
+namespace {
+
+void WriteBitmapFile(const Image& image, const std::string& path) {
     std::int64_t stride;
     const std::int64_t fileSize = SavedFileSize(image, stride);
     SafeFile out(path);
@@ -454,6 +456,17 @@ void SaveBitmapFile(const Image& image, const std::string& path) {
         r += n;
     }
     out.Commit();
+}
+
+} // namespace
+
+void SaveBitmapFile(const Image& image, const std::string& path) {
+    try {
+        WriteBitmapFile(image, path);
+    } catch (const EWriteError&) {
+        // A write that failed half-way names the file, as a failed create does.
+        throw EWriteError("Cannot write file " + path);
+    }
 }
 
 Image LoadBitmapFile(const std::string& path) {
