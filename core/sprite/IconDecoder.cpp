@@ -51,8 +51,9 @@ public:
             const std::int64_t left = std::max(col, window_.Left);
             const std::int64_t right = std::min(col + count, window_.Right);
             if (left < right) {
-                TColor* line = frame_.Row(static_cast<int>(startY_ + row)) + startX_;
-                std::fill(line + left, line + right, color);
+                // Frame columns: the box's own origin may lie far outside the frame.
+                TColor* line = frame_.Row(static_cast<int>(startY_ + row));
+                std::fill(line + (startX_ + left), line + (startX_ + right), color);
             }
             return;
         }
@@ -67,8 +68,8 @@ public:
             left = std::max(left, window_.Left);
             right = std::min(right, window_.Right);
             if (left < right) {
-                TColor* line = frame_.Row(static_cast<int>(startY_ + r)) + startX_;
-                std::fill(line + left, line + right, color);
+                TColor* line = frame_.Row(static_cast<int>(startY_ + r));
+                std::fill(line + (startX_ + left), line + (startX_ + right), color);
             }
         }
     }
@@ -131,9 +132,11 @@ void DecodeRaw(InFile& source, std::int64_t offset, const TIconHeader& h, std::i
         int unpainted = y0; // first frame row of the window not painted yet
         for (std::int64_t r = w.Top; r < w.Bottom;) {
             const std::int64_t rows = std::min(rowsPerRead, w.Bottom - r);
-            const std::int64_t at = offset + 2 * (r * h.Width + w.Left);
-            if (at - offset >= consumed)
+            // Relative to the data first: the box may be far larger than any file.
+            const std::int64_t skip = 2 * (r * h.Width + w.Left);
+            if (skip >= consumed)
                 break;
+            const std::int64_t at = offset + skip;
             const auto want = static_cast<std::size_t>(2 * rowPixels * rows);
             source.Seek(at);
             const std::size_t got = source.Read(bytes.data(), want);
@@ -147,7 +150,7 @@ void DecodeRaw(InFile& source, std::int64_t offset, const TIconHeader& h, std::i
             }
             if (got < want) {
                 // The file is shorter than measured at open: it changed under us.
-                consumed = std::min(consumed, at + static_cast<std::int64_t>(got) - offset);
+                consumed = std::min(consumed, skip + static_cast<std::int64_t>(got));
                 break;
             }
             r += rows;

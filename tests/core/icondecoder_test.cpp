@@ -245,4 +245,9 @@ TEST(IconDecoder, HostileHeadersEndQuicklyWithoutHugeFrames) {
          {Header(huge, huge, huge, huge, 8, 8, 1), Header(huge, 3, -huge - 1, 0, 8, 8, 0),
           Header(1, huge, 0, -huge, 8, 8, 1), Header(3, 3, huge - 1, huge - 1, 8, 8, 1)})
         EXPECT_EQ(CountOf(DecodeIcon(*in, 0, h), BackColor), 64);
+    // Raw rows that would lie near 2^63 bytes past a far offset are not even located.
+    const Image far =
+        DecodeIcon(*in, std::int64_t{1} << 36, Header(huge, huge, 0, 1 - huge, 8, 8, 0), &stats);
+    EXPECT_EQ(CountOf(far, BackColor), 64);
+    EXPECT_EQ(stats.BytesRead, 0);
 }
