@@ -98,10 +98,11 @@ ReadTableResult ReadIconTable(const std::string& path, TIconTable& table) {
     if (stored < 0)
         loaded.Count = stored; // shown as stored; no header is read
 
-    // Words the file does not hold read as 0.
+    // Words the file does not hold in full read as 0.
     const int used = std::max(loaded.Count, 0);
     std::vector<unsigned char> block(static_cast<std::size_t>(used) * IconHeaderSize, 0);
-    file->Read(block.data(), block.size());
+    const std::size_t got = file->Read(block.data(), block.size());
+    std::fill(block.begin() + static_cast<std::ptrdiff_t>(got / 4 * 4), block.end(), 0);
     for (int i = 0; i < used; ++i)
         loaded.Headers[i] = TIconHeader::FromBytes(block.data() + i * IconHeaderSize);
 

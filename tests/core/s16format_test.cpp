@@ -113,6 +113,12 @@ TEST(S16Format, ZeroNegativeAndShortTablesLoadWithoutReadingPastTheFile) {
     EXPECT_EQ(table.Headers[1].StartY, 0);
     EXPECT_EQ(table.Headers[1].FWidth, 0);
     EXPECT_EQ(table.Headers[1].Aux, 0);
+    // A word cut inside reads as 0 too, not as the bytes that are there.
+    cut.resize(4 + 40 + 9);
+    WriteFile("cut.s16", cut);
+    EXPECT_EQ(ReadIconTable("cut.s16", table), ReadTableResult::Loaded);
+    EXPECT_EQ(table.Headers[1].Height, 1);
+    EXPECT_EQ(table.Headers[1].StartX, 0);
 
     WriteFile("tiny.s16", {0x01, 0x00});
     EXPECT_EQ(ReadIconTable("tiny.s16", table), ReadTableResult::Loaded);
