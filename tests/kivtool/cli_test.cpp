@@ -37,6 +37,7 @@ TEST(KivtoolCli, RejectsBadCommandLinesWithStatusTwoAndTheUsage) {
         {"list"},
         {"list", "a.dat", "extra"},
         {"show", "s.s16", "abc", "-o", "x.bmp"},
+        {"show", "s.s16", "99999999999999999999", "-o", "x.bmp"}, // beyond any number
         {"show", "s.s16", "1"},
         {"headers", "--bogus", "a.dat", "m"},
     };

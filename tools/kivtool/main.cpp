@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <charconv>
 #include <cstdint>
 #include <functional>
 #include <iostream>
@@ -49,7 +50,19 @@ void AddSprite(CLI::App* sub, Arguments& a) {
 }
 
 void AddIcon(CLI::App* sub, Arguments& a) {
-    sub->add_option("ICON", a.icon, "Icon number, from 1")->required();
+    // A number too large for the option would otherwise be cut to the largest one and then
+    // reported as out of range under a number the user never typed.
+    const CLI::Validator wholeNumber(
+        [](std::string& text) {
+            std::int64_t value = 0;
+            const char* last = text.data() + text.size();
+            const auto [end, ec] = std::from_chars(text.data(), last, value);
+            if (ec == std::errc() && end == last)
+                return std::string();
+            return "an icon number such as 3 is needed, not " + text;
+        },
+        "", "icon number");
+    sub->add_option("ICON", a.icon, "Icon number, from 1")->required()->check(wholeNumber);
 }
 
 } // namespace
