@@ -1,10 +1,14 @@
 #include "vcl/StringGrid.h"
 
+#include <QAbstractButton>
 #include <QAbstractTableModel>
+#include <QEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPersistentModelIndex>
+#include <QStyleOptionHeader>
 #include <algorithm>
 #include <vector>
 
@@ -116,10 +120,39 @@ private:
 namespace {
 // A cell's section includes its 1-pixel grid line.
 constexpr int GridLineWidth = 1;
+
+// The fixed cells as a header draws them, each with its own edges: the style would leave
+// the divider off the last section, so the fixed row would run on into the empty area
+// beyond the last column. Past the last cell the grid shows its background, as below its
+// last row.
+class TGridHeader : public QHeaderView {
+public:
+    using QHeaderView::QHeaderView;
+
+protected:
+    void initStyleOptionForIndex(QStyleOptionHeader* option, int logicalIndex) const override {
+        QHeaderView::initStyleOptionForIndex(option, logicalIndex);
+        option->position = QStyleOptionHeader::Middle;
+    }
+
+    void paintEvent(QPaintEvent* event) override {
+        QHeaderView::paintEvent(event);
+        const int end = length() - offset();
+        QPainter painter(viewport());
+        if (orientation() == Qt::Horizontal && end < viewport()->width())
+            painter.fillRect(end, 0, viewport()->width() - end, viewport()->height(),
+                             palette().base());
+        else if (orientation() == Qt::Vertical && end < viewport()->height())
+            painter.fillRect(0, end, viewport()->width(), viewport()->height() - end,
+                             palette().base());
+    }
+};
 } // namespace
 
 TStringGrid::TStringGrid(QWidget* parent)
     : QTableView(parent), model_(std::make_unique<TStringGridModel>()), colWidths_(5, 64) {
+    setHorizontalHeader(new TGridHeader(Qt::Horizontal, this));
+    setVerticalHeader(new TGridHeader(Qt::Vertical, this));
     setModel(model_.get());
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -128,6 +161,10 @@ TStringGrid::TStringGrid(QWidget* parent)
     setWordWrap(false);
     setTextElideMode(Qt::ElideNone);
     setCornerButtonEnabled(false);
+    // The cell where the fixed row meets the fixed column is a fixed cell like the others.
+    corner_ = findChild<QAbstractButton*>(QString(), Qt::FindDirectChildrenOnly);
+    if (corner_)
+        corner_->installEventFilter(this);
     setShowGrid(true);
     setFocusPolicy(Qt::StrongFocus);
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
@@ -319,6 +356,20 @@ void TStringGrid::ApplySizes() {
         columnHeader->resizeSection(col - model_->fixedColCount,
                                     std::max(colWidths_[static_cast<std::size_t>(col)], 0) +
                                         GridLineWidth);
+}
+
+bool TStringGrid::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == corner_ && event->type() == QEvent::Paint) {
+        QStyleOptionHeader option;
+        option.initFrom(corner_);
+        option.rect = corner_->rect();
+        option.orientation = Qt::Horizontal;
+        option.position = QStyleOptionHeader::Beginning;
+        QPainter painter(corner_);
+        corner_->style()->drawControl(QStyle::CE_Header, &option, &painter, corner_);
+        return true;
+    }
+    return QTableView::eventFilter(watched, event);
 }
 
 QModelIndex TStringGrid::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) {

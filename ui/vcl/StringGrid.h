@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+class QAbstractButton;
 class TStringGridModel;
 
 class TStringGrid : public QTableView {
@@ -53,6 +54,7 @@ public:
     std::function<void(QObject* sender, int col, int row, bool& canSelect)> OnSelectCell;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -67,6 +69,7 @@ private:
     void ApplySizes();
 
     std::unique_ptr<TStringGridModel> model_;
+    QAbstractButton* corner_ = nullptr; // the view's top-left corner, drawn as a fixed cell
     std::vector<int> colWidths_;
     int defaultColWidth_ = 64;
     int defaultRowHeight_ = 24;
