@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 namespace kivtest {
 namespace {
 
@@ -97,6 +99,58 @@ TEST(Reimport, EqualsTheChainOfSingleReplaces) {
         previous = next;
     }
     EXPECT_EQ(ReadFile("Newgen.dat"), ReadFile(previous));
+}
+
+TEST(ExtractAll, RefusesASecondMemberOfTheSameNameSoReimportGetsNoWrongBytes) {
+    ScratchDir dir;
+    WriteFile("Modgen.dat", ArchiveBuilder()
+                                .Member("dup.s16", SmallSprite(1, 1))
+                                .Member("dup.s16", SmallSprite(2, 2))
+                                .Member("late.s16", SmallSprite(3, 1))
+                                .Build());
+    // Rewrite the last end word so the last member runs past the end of the file.
+    Bytes archive = ReadFile("Modgen.dat");
+    kiv::PutInt32LE(archive.data() + kiv::EndWordOffset(3),
+                    static_cast<std::int32_t>(archive.size() + 9));
+    WriteFile("Modgen.dat", archive);
+
+    for (const bool dry : {true, false}) {
+        const ToolRun run = RunCommand([&](const Context& c) {
+            return kivtool::ExtractAllCommand(c, "Modgen.dat", "out", {"", dry});
+        });
+        EXPECT_EQ(run.Status, 1);
+        EXPECT_EQ(run.Out, "out/dup.s16\n") << "dry run " << dry;
+        EXPECT_NE(run.Err.find("an earlier member has the same name"), std::string::npos);
+        EXPECT_NE(run.Err.find("runs past the end of the archive"), std::string::npos);
+    }
+    EXPECT_EQ(ReadFile("out/dup.s16"), SmallSprite(1, 1));
+}
+
+TEST(Reimport, HoldsOneMemberFileOpenAtATime) {
+    ScratchDir dir;
+    ArchiveBuilder builder;
+    for (int k = 0; k < 80; ++k)
+        builder.Member("m" + std::to_string(k) + ".s16",
+                       SmallSprite(static_cast<std::uint16_t>(k), 1));
+    const Bytes archive = builder.Build();
+    WriteFile("Modgen.dat", archive);
+    ASSERT_EQ(RunCommand([](const Context& c) {
+                  return kivtool::ExtractAllCommand(c, "Modgen.dat", "out", {"", false});
+              }).Status,
+              0);
+
+    // Fewer descriptors than members: only a rebuild that opens them in turn gets through.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 40;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    const ToolRun run = RunCommand([](const Context& c) {
+        return kivtool::ReimportCommand(c, "Modgen.dat", "out", {"Newgen.dat", false});
+    });
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(ReadFile("Newgen.dat"), archive);
 }
 
 TEST(Reimport, RefusesAndLeavesEveryFileUntouched) {
@@ -193,6 +247,42 @@ TEST(Import, EqualsTheChainOfSingleReencodes) {
     // Without -o the twin is written beside the sprite.
     ASSERT_EQ(ImportFixture::Import({"", false, false}).Status, 0);
     EXPECT_EQ(ReadFile("walk.s17"), ReadFile("out.s16"));
+
+    // Encoded in parts of one picture each, through temporary files that do not stay.
+    ASSERT_EQ(ImportFixture::Import({"parts.s16", false, false, 1}).Status, 0);
+    EXPECT_EQ(ReadFile("parts.s16"), ReadFile("out.s16"));
+    EXPECT_EQ(ListFolder("."),
+              (std::vector<std::string>{"chain2.s16", "chain4.s16", "chain5.s16", "out.s16",
+                                        "parts.s16", "pics", "walk.s16", "walk.s17"}));
+}
+
+TEST(Import, RefusesWhatTheReencoderRefusesEvenInADryRun) {
+    ImportFixture f;
+    ImportFixture::Picture("pics/walk_0001.bmp", 4, 4, kiv::RGB(90, 0, 0));
+    kiv::Image wide(10000, 1); // too wide for the re-encoder
+    wide.Fill(kiv::RGB(1, 2, 3));
+    kiv::SaveBitmapFile(wide, "pics/walk_0002.bmp");
+
+    ToolRun run = ImportFixture::Import({"out.s16", true, true});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Out, "icon 1: pics/walk_0001.bmp\n");
+    EXPECT_EQ(Lines(run.Err)[0], "pics/walk_0002.bmp: The picture is too large to encode: it "
+                                 "must be under 10000 pixels on each side.");
+    run = ImportFixture::Import({"out.s16", true, false});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(ReadFile("out.s16"), ImportFixture::Chain({1}));
+
+    // Bytes after the last icon's data: the whole file is refused, dry run or not.
+    Bytes trailing = ReadFile("walk.s16");
+    trailing.push_back(0);
+    WriteFile("walk.s16", trailing);
+    for (const bool dry : {true, false}) {
+        run = ImportFixture::Import({"out2.s16", true, dry});
+        EXPECT_EQ(run.Status, 1);
+        EXPECT_EQ(run.Err, "The sprite file cannot be re-encoded: the file does not end with the "
+                           "data of its last icon.\n");
+    }
+    EXPECT_FALSE(FileExists("out2.s16"));
 }
 
 TEST(Import, OfUnchangedExportsDecodesToTheSamePictures) {

@@ -15,6 +15,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <set>
 
 namespace kivtool {
 
@@ -45,8 +46,17 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
             return ExitFailure;
         if (!options.DryRun && !MakeFolder(ctx, dir))
             return ExitFailure;
+        // A dry run refuses what Extract would refuse: a member that runs past the end.
+        std::int64_t length = 0;
+        if (options.DryRun) {
+            const auto file = kiv::InFile::Open(archive);
+            if (!file)
+                return Fail(ctx, "Main data file not found.");
+            length = file->Length();
+        }
 
         int extracted = 0, refused = 0;
+        std::set<std::string> names;
         ProgressLine progress(ctx, "Extracting", std::ssize(listing.Entries));
         std::int64_t done = 0;
         for (const kiv::TArchiveEntry& entry : listing.Entries) {
@@ -61,8 +71,23 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
                 ++refused;
                 continue;
             }
+            // A second member of the same name would overwrite the first one's file, and a
+            // reimport would then give the first member the second one's bytes.
+            if (!names.insert(entry.Name).second) {
+                ctx.err << "Cannot extract member \"" << PrintableName(entry.Name)
+                        << "\": an earlier member has the same name.\n";
+                ++refused;
+                continue;
+            }
             const std::string path = Join(dir, entry.Name);
-            if (!options.DryRun) {
+            if (options.DryRun) {
+                if (entry.Finish > entry.Start && entry.Finish > length) {
+                    ctx.err << "Member \"" << PrintableName(entry.Name)
+                            << "\" runs past the end of the archive.\n";
+                    ++refused;
+                    continue;
+                }
+            } else {
                 const kiv::OpResult result =
                     kiv::ExtractMember(archive, kiv::ArchiveRow::FromEntry(entry), path);
                 if (!result.Ok) {
@@ -86,10 +111,13 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
 
 namespace {
 
-// A member's new bytes: a file of the folder with the member's name.
+// A member's new bytes: a file of the folder with the member's name. Only its length is
+// kept; the file is opened again when its turn to be copied comes, so an archive of many
+// members never holds more than one member file open.
 struct MemberSource {
     std::string Path;
-    std::unique_ptr<kiv::InFile> File;
+    std::int64_t Length = -1; // -1: the member keeps its bytes
+    bool Taken() const { return Length >= 0; }
 };
 
 // Whether members lie one after another behind the directory, inside the file. On such an
@@ -124,6 +152,8 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
         if (!in)
             return Fail(ctx, "Could not open Main Data (" + archive + ")");
         const std::int64_t length = in->Length();
+        if (listing.Truncated)
+            return Fail(ctx, "The archive ends inside its directory; nothing written.");
         if (!MembersInOrder(listing, length))
             return Fail(ctx, "The archive's members do not lie in order behind its directory; "
                              "replace them one at a time.");
@@ -139,10 +169,11 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
             std::error_code ec;
             if (!fs::is_regular_file(path, ec))
                 continue;
-            sources[k].Path = path;
-            sources[k].File = kiv::InFile::Open(path);
-            if (!sources[k].File)
+            const auto file = kiv::InFile::Open(path);
+            if (!file)
                 return Fail(ctx, "Could not open modified s16 file (" + path + ")");
+            sources[k].Path = path;
+            sources[k].Length = file->Length();
             ++taken;
         }
         if (taken == 0)
@@ -159,8 +190,8 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
         for (std::size_t k = 0; k < entries.size(); ++k) {
             const std::int64_t oldSize =
                 static_cast<std::int64_t>(entries[k].Finish) - entries[k].Start;
-            if (sources[k].File) {
-                const std::int64_t newSize = sources[k].File->Length();
+            if (sources[k].Taken()) {
+                const std::int64_t newSize = sources[k].Length;
                 shift += newSize - oldSize;
                 firstTaken = std::min(firstTaken, k);
                 ctx.out << PrintableName(entries[k].Name) << ": " << oldSize << " -> " << newSize
@@ -192,11 +223,15 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
         if (!CopyExactly(*out, *in, 0, entries.front().Start))
             return changed();
         for (std::size_t k = 0; k < entries.size(); ++k) {
-            const bool ok =
-                sources[k].File
-                    ? CopyExactly(*out, *sources[k].File, 0, sources[k].File->Length())
-                    : CopyExactly(*out, *in, entries[k].Start,
-                                  static_cast<std::int64_t>(entries[k].Finish) - entries[k].Start);
+            bool ok = false;
+            if (sources[k].Taken()) {
+                const auto file = kiv::InFile::Open(sources[k].Path);
+                ok = file && file->Length() == sources[k].Length &&
+                     CopyExactly(*out, *file, 0, sources[k].Length);
+            } else {
+                ok = CopyExactly(*out, *in, entries[k].Start,
+                                 static_cast<std::int64_t>(entries[k].Finish) - entries[k].Start);
+            }
             if (!ok)
                 return changed();
             progress.Update(out->Size());
@@ -246,11 +281,93 @@ bool HasIconPixels(const kiv::Image& picture) {
     return false;
 }
 
+// The re-encoder's box search starts from 10000, so it takes pictures under that size only.
+constexpr int MaxPictureSide = 10000;
+
+// Why the re-encoder refuses the loaded file as a whole, or "": its count was cut to 1000,
+// or its icons' data do not lie back to back, in icon order, up to the end of the file.
+// The same refusal the re-encoder makes, checked before any picture is read so that a dry
+// run meets it too.
+std::string SpriteFileFault(const kiv::TIconTable& table) {
+    const auto refuse = [](const std::string& why) {
+        return "The sprite file cannot be re-encoded: " + why + ".";
+    };
+    if (table.CountClamped() || table.Count > kiv::MaxIcons)
+        return refuse("it has more than " + std::to_string(kiv::MaxIcons) + " icons");
+    if (table.Count < 1)
+        return {}; // nothing to re-encode: every picture is out of range
+    std::int64_t expected = table.Headers[0].Starts;
+    if (expected < 0)
+        return refuse("the data of icon 1 starts before the pixel data area");
+    for (int j = 0; j < table.Count; ++j) {
+        const kiv::TIconHeader& h = table.Headers[static_cast<std::size_t>(j)];
+        const std::string icon = "icon " + std::to_string(j + 1);
+        if (h.Bytes < 0)
+            return refuse(icon + " has a negative byte count");
+        if (h.Starts != expected)
+            return refuse("the data of " + icon + " does not follow the data of the icon before");
+        expected += h.Bytes;
+    }
+    if (4 + std::int64_t{kiv::IconHeaderSize} * table.Count + expected != table.FileLength)
+        return refuse("the file does not end with the data of its last icon");
+    return {};
+}
+
 struct ImportPicture {
     std::int64_t Icon = 0;
     std::string Path;
-    kiv::Image Picture;
+    std::int64_t Pixels = 0;
 };
+
+// Re-encodes every accepted picture into `outPath`, as the chain of single re-encodes
+// would. Pictures are read again here, a part of at most `budget` pixels at a time (one
+// picture at least), so memory stays bounded however many large pictures the folder
+// holds; each part but the last is written to a temporary file the next one starts from.
+kiv::ReencodeResult EncodePictures(const std::vector<const ImportPicture*>& accepted,
+                                   const kiv::TIconTable& table, const std::string& outPath,
+                                   std::int64_t budget) {
+    kiv::ReencodeResult failed;
+    failed.OutputPath = outPath;
+    // Reserves a temporary name beside the output for the parts before the last; the
+    // file is removed when this ends, whatever happened.
+    std::optional<kiv::SafeFile> part;
+    auto working = std::make_unique<kiv::TIconTable>(table);
+    std::size_t next = 0;
+    while (true) {
+        std::size_t end = next;
+        std::int64_t pixels = 0;
+        while (end < accepted.size() && (end == next || pixels + accepted[end]->Pixels <= budget))
+            pixels += accepted[end++]->Pixels;
+
+        std::vector<kiv::Image> pictures;
+        pictures.reserve(end - next);
+        std::vector<std::pair<int, const kiv::Image*>> edits;
+        for (std::size_t k = next; k < end; ++k) {
+            pictures.push_back(kiv::LoadBitmapFile(accepted[k]->Path));
+            edits.push_back({static_cast<int>(accepted[k]->Icon - 1), &pictures.back()});
+        }
+        const bool last = end == accepted.size();
+        if (!last && !part) {
+            try {
+                part.emplace(outPath);
+            } catch (const kiv::EFCreateError&) {
+                failed.Message = "Could not open output file!";
+                return failed;
+            }
+        }
+        kiv::ReencodeResult result =
+            kiv::ReencodeIcons(edits, *working, last ? outPath : part->TempPath());
+        if (!result.Ok || last) {
+            result.OutputPath = outPath;
+            return result;
+        }
+        if (kiv::ReadIconTable(part->TempPath(), *working) != kiv::ReadTableResult::Loaded) {
+            failed.Message = "Couldn't open S16 file.";
+            return failed;
+        }
+        next = end;
+    }
+}
 
 } // namespace
 
@@ -260,6 +377,8 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
         kiv::TIconTable table;
         if (!LoadTableOrFail(ctx, sprite, table))
             return ExitFailure;
+        if (const std::string fault = SpriteFileFault(table); !fault.empty())
+            return Fail(ctx, fault);
         std::error_code ec;
         if (!fs::is_directory(dir, ec))
             return Fail(ctx, "Cannot open folder " + dir);
@@ -269,7 +388,7 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
         for (const auto& item : fs::directory_iterator(dir)) {
             const auto icon = ExportedIconNumber(item.path().filename().string(), stem);
             if (icon && item.is_regular_file(ec))
-                pictures.push_back({*icon, item.path().string(), {}});
+                pictures.push_back({*icon, item.path().string()});
         }
         if (pictures.empty())
             return Fail(ctx,
@@ -278,8 +397,9 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
                   [](const ImportPicture& a, const ImportPicture& b) { return a.Icon < b.Icon; });
 
         // Each picture is checked before anything is written; a refusal names its file.
+        // Pictures are not kept: the encoding reads them again, a part at a time.
         ProgressLine progress(ctx, "Reading pictures", std::ssize(pictures));
-        std::vector<std::pair<int, const kiv::Image*>> edits;
+        std::vector<const ImportPicture*> accepted;
         std::size_t refused = 0;
         for (std::size_t k = 0; k < pictures.size(); ++k) {
             ImportPicture& p = pictures[k];
@@ -288,8 +408,12 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
                 reason = IconRangeMessage(p.Icon, table.Count);
             } else {
                 try {
-                    p.Picture = kiv::LoadBitmapFile(p.Path);
-                    if (!HasIconPixels(p.Picture))
+                    const kiv::Image picture = kiv::LoadBitmapFile(p.Path);
+                    p.Pixels = std::int64_t{picture.Width()} * picture.Height();
+                    if (picture.Width() >= MaxPictureSide || picture.Height() >= MaxPictureSide)
+                        reason = "The picture is too large to encode: it must be under " +
+                                 std::to_string(MaxPictureSide) + " pixels on each side.";
+                    else if (!HasIconPixels(picture))
                         reason = "The picture has no icon pixels: every pixel is the background "
                                  "colour.";
                 } catch (const kiv::Exception& e) {
@@ -297,10 +421,9 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
                 }
             }
             if (reason.empty()) {
-                edits.push_back({static_cast<int>(p.Icon - 1), &p.Picture});
+                accepted.push_back(&p);
             } else {
                 ctx.err << p.Path << ": " << reason << '\n';
-                p.Picture = kiv::Image();
                 ++refused;
             }
             progress.Update(static_cast<std::int64_t>(k + 1));
@@ -309,23 +432,23 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
             return Fail(ctx, "Nothing was written: " + std::to_string(refused) + " of " +
                                  std::to_string(pictures.size()) +
                                  " pictures were refused (--skip-bad imports the rest).");
-        if (edits.empty())
+        if (accepted.empty())
             return Fail(ctx, "Nothing was written: every picture was refused.");
 
         const std::string outPath =
             options.OutPath.empty() ? kiv::TwinPath(table.Path) : options.OutPath;
-        for (const ImportPicture& p : pictures)
-            if (!p.Picture.Empty())
-                ctx.out << "icon " << p.Icon << ": " << p.Path << '\n';
+        for (const ImportPicture* p : accepted)
+            ctx.out << "icon " << p->Icon << ": " << p->Path << '\n';
         if (options.DryRun) {
-            ctx.err << "Dry run: would write " << outPath << " with " << edits.size()
+            ctx.err << "Dry run: would write " << outPath << " with " << accepted.size()
                     << " icons re-encoded; nothing written.\n";
             return refused > 0 ? ExitFailure : ExitOk;
         }
-        const kiv::ReencodeResult result = kiv::ReencodeIcons(edits, table, outPath);
+        const kiv::ReencodeResult result =
+            EncodePictures(accepted, table, outPath, options.PixelBudget);
         if (!result.Ok)
             return Fail(ctx, result.Message);
-        ctx.err << "Wrote " << outPath << ": " << edits.size() << " icons re-encoded.\n";
+        ctx.err << "Wrote " << outPath << ": " << accepted.size() << " icons re-encoded.\n";
         return refused > 0 ? ExitFailure : ExitOk;
     });
 }

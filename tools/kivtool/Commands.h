@@ -61,6 +61,9 @@ struct ImportOptions {
     std::string OutPath; // empty: the sprite's path with its last character changed to '7'
     bool SkipBad = false;
     bool DryRun = false;
+    // Pixels of pictures held in memory at once; a folder holding more is encoded in parts,
+    // each starting from the file the part before wrote.
+    std::int64_t PixelBudget = std::int64_t{64} << 20;
 };
 int ImportCommand(const Context& ctx, const std::string& sprite, const std::string& dir,
                   const ImportOptions& options);
