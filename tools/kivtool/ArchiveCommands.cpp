@@ -58,8 +58,8 @@ int HeadersCommand(const Context& ctx, const std::string& archive, const std::st
         ctx.out.flush();
 
         if (std::ssize(selection.Headers) < selection.MemberIconCount)
-            ctx.err << "Warning: only " << selection.Headers.size() << " of "
-                    << selection.MemberIconCount << " icon headers lie inside the archive.\n";
+            Err(ctx) << "Warning: only " << selection.Headers.size() << " of "
+                     << selection.MemberIconCount << " icon headers lie inside the archive.\n";
         if (!selection.ConversionError.empty())
             return Fail(ctx, selection.ConversionError + ".");
         return ExitOk;
@@ -150,8 +150,8 @@ int PreviewCommand(const Context& ctx, const std::string& archive, const std::st
             kiv::DecodeIcon(*file, start + kiv::IconDataOffset(count, header), header, &stats);
         file.reset();
         if (stats.EndedEarly)
-            ctx.err << "Warning: the icon's data ends early; the rest of the frame is "
-                       "background.\n";
+            Err(ctx) << "Warning: the icon's data ends early; the rest of the frame is "
+                        "background.\n";
         kiv::SaveBitmapFile(frame, outPath);
         return ExitOk;
     });

@@ -66,24 +66,24 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
                 continue;
             // The name becomes a path inside DIR: it must stay there.
             if (const std::string reason = kiv::UnsafeNameReason(entry.Name); !reason.empty()) {
-                ctx.err << "Cannot extract member \"" << PrintableName(entry.Name)
-                        << "\": " << reason << ".\n";
+                Err(ctx) << "Cannot extract member \"" << PrintableName(entry.Name)
+                         << "\": " << reason << ".\n";
                 ++refused;
                 continue;
             }
             // A second member of the same name would overwrite the first one's file, and a
             // reimport would then give the first member the second one's bytes.
             if (!names.insert(entry.Name).second) {
-                ctx.err << "Cannot extract member \"" << PrintableName(entry.Name)
-                        << "\": an earlier member has the same name.\n";
+                Err(ctx) << "Cannot extract member \"" << PrintableName(entry.Name)
+                         << "\": an earlier member has the same name.\n";
                 ++refused;
                 continue;
             }
             const std::string path = Join(dir, entry.Name);
             if (options.DryRun) {
                 if (entry.Finish > entry.Start && entry.Finish > length) {
-                    ctx.err << "Member \"" << PrintableName(entry.Name)
-                            << "\" runs past the end of the archive.\n";
+                    Err(ctx) << "Member \"" << PrintableName(entry.Name)
+                             << "\" runs past the end of the archive.\n";
                     ++refused;
                     continue;
                 }
@@ -91,7 +91,7 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
                 const kiv::OpResult result =
                     kiv::ExtractMember(archive, kiv::ArchiveRow::FromEntry(entry), path);
                 if (!result.Ok) {
-                    ctx.err << result.Message << '\n';
+                    Err(ctx) << result.Message << '\n';
                     ++refused;
                     continue;
                 }
@@ -100,11 +100,12 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
             ++extracted;
         }
         if (options.DryRun)
-            ctx.err << "Dry run: would extract " << extracted << " members; nothing written.\n";
+            Err(ctx) << "Dry run: would extract " << extracted << " members; nothing written.\n";
         else
-            ctx.err << "Extracted " << extracted << " members.\n";
+            Err(ctx) << "Extracted " << extracted << " members.\n";
         if (refused > 0)
-            ctx.err << refused << (refused == 1 ? " member was" : " members were") << " refused.\n";
+            Err(ctx) << refused << (refused == 1 ? " member was" : " members were")
+                     << " refused.\n";
         return refused > 0 ? ExitFailure : ExitOk;
     });
 }
@@ -203,9 +204,9 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
         if (newLength > std::numeric_limits<std::int32_t>::max())
             return Fail(ctx, "The new archive would be too large.");
         if (options.DryRun) {
-            ctx.err << "Dry run: would write " << options.OutPath << " (" << newLength
-                    << " bytes) with " << taken << " of " << entries.size()
-                    << " members replaced; nothing written.\n";
+            Err(ctx) << "Dry run: would write " << options.OutPath << " (" << newLength
+                     << " bytes) with " << taken << " of " << entries.size()
+                     << " members replaced; nothing written.\n";
             return ExitOk;
         }
 
@@ -244,8 +245,8 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
             out->WriteAt(kiv::EndWordOffset(static_cast<std::int64_t>(k) + 1), word, sizeof word);
         }
         out->Commit();
-        ctx.err << "Wrote " << options.OutPath << ": " << taken << " of " << entries.size()
-                << " members replaced.\n";
+        Err(ctx) << "Wrote " << options.OutPath << ": " << taken << " of " << entries.size()
+                 << " members replaced.\n";
         return ExitOk;
     });
 }
@@ -423,7 +424,7 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
             if (reason.empty()) {
                 accepted.push_back(&p);
             } else {
-                ctx.err << p.Path << ": " << reason << '\n';
+                Err(ctx) << p.Path << ": " << reason << '\n';
                 ++refused;
             }
             progress.Update(static_cast<std::int64_t>(k + 1));
@@ -440,15 +441,15 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
         for (const ImportPicture* p : accepted)
             ctx.out << "icon " << p->Icon << ": " << p->Path << '\n';
         if (options.DryRun) {
-            ctx.err << "Dry run: would write " << outPath << " with " << accepted.size()
-                    << " icons re-encoded; nothing written.\n";
+            Err(ctx) << "Dry run: would write " << outPath << " with " << accepted.size()
+                     << " icons re-encoded; nothing written.\n";
             return refused > 0 ? ExitFailure : ExitOk;
         }
         const kiv::ReencodeResult result =
             EncodePictures(accepted, table, outPath, options.PixelBudget);
         if (!result.Ok)
             return Fail(ctx, result.Message);
-        ctx.err << "Wrote " << outPath << ": " << accepted.size() << " icons re-encoded.\n";
+        Err(ctx) << "Wrote " << outPath << ": " << accepted.size() << " icons re-encoded.\n";
         return refused > 0 ? ExitFailure : ExitOk;
     });
 }

@@ -6,13 +6,26 @@
 
 namespace kivtool {
 
+namespace {
+
+// The progress line of the command running now, if any (one command runs at a time).
+ProgressLine* activeProgress = nullptr;
+
+} // namespace
+
+std::ostream& Err(const Context& ctx) {
+    if (activeProgress)
+        activeProgress->Clear();
+    return ctx.err;
+}
+
 int Fail(const Context& ctx, const std::string& message) {
-    ctx.err << message << '\n';
+    Err(ctx) << message << '\n';
     return ExitFailure;
 }
 
 int FailErrorBox(const Context& ctx, const std::exception& error) {
-    ctx.err << error.what() << ".\n";
+    Err(ctx) << error.what() << ".\n";
     return ExitFailure;
 }
 
@@ -23,8 +36,8 @@ bool ListOrFail(const Context& ctx, const std::string& archive, kiv::ArchiveList
         return false;
     }
     if (listing.Truncated)
-        ctx.err << "Warning: the archive ends inside its directory; " << listing.Entries.size()
-                << " of " << listing.StoredCount << " entries listed.\n";
+        Err(ctx) << "Warning: the archive ends inside its directory; " << listing.Entries.size()
+                 << " of " << listing.StoredCount << " entries listed.\n";
     return true;
 }
 
@@ -77,11 +90,20 @@ std::string IconRangeMessage(std::int64_t icon, std::int64_t count) {
 
 ProgressLine::ProgressLine(const Context& ctx, std::string label, std::int64_t total)
     : ctx_(ctx), label_(std::move(label)), total_(total), start_(std::chrono::steady_clock::now()),
-      last_(start_) {}
+      last_(start_) {
+    activeProgress = this;
+}
 
 ProgressLine::~ProgressLine() {
+    Clear();
+    if (activeProgress == this)
+        activeProgress = nullptr;
+}
+
+void ProgressLine::Clear() {
     if (shown_)
         ctx_.err << "\r\033[K" << std::flush;
+    shown_ = false;
 }
 
 void ProgressLine::ShowNow() {

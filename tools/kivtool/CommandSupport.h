@@ -16,6 +16,10 @@ namespace kivtool {
 // Runs a command body; an error that escapes it becomes its failure line.
 template <typename Body> int Guarded(const Context& ctx, Body&& body);
 
+// The stream for a line on stderr: a progress line that is showing is cleared first, so
+// the line starts at the left edge and is not run into the progress text.
+std::ostream& Err(const Context& ctx);
+
 // A failure the window reports in its message box: the text as it stands.
 int Fail(const Context& ctx, const std::string& message);
 // An error the window's error box shows: its message followed by ".".
@@ -51,6 +55,8 @@ public:
     void Update(std::int64_t done);
     // Shows the label alone at once (for work that cannot count its steps).
     void ShowNow();
+    // Removes the line from the terminal; the next update draws it again.
+    void Clear();
 
 private:
     const Context& ctx_;

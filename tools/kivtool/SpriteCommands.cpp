@@ -20,7 +20,7 @@ bool LoadTableOrFail(const Context& ctx, const std::string& sprite, kiv::TIconTa
         Fail(ctx, "Could not open " + sprite);
         return false;
     case kiv::ReadTableResult::CountExceeded:
-        ctx.err << "Maximum icons exceeded! Do NOT edit\n";
+        Err(ctx) << "Maximum icons exceeded! Do NOT edit\n";
         return true;
     case kiv::ReadTableResult::Loaded:
         break;
@@ -46,8 +46,8 @@ namespace {
 
 void WarnEndedEarly(const Context& ctx, const kiv::DecodeStats& stats, std::int64_t icon) {
     if (stats.EndedEarly)
-        ctx.err << "Warning: the data of icon " << icon
-                << " ends early; the rest of its frame is background.\n";
+        Err(ctx) << "Warning: the data of icon " << icon
+                 << " ends early; the rest of its frame is background.\n";
 }
 
 } // namespace
@@ -128,7 +128,7 @@ int ExportCommand(const Context& ctx, const std::string& sprite, const std::stri
                 ctx.out << path << '\n';
             } catch (const kiv::EFrameTooLarge& e) {
                 // One icon that cannot be shown does not stop the others.
-                ctx.err << "Icon " << n << ": " << e.what() << ".\n";
+                Err(ctx) << "Icon " << n << ": " << e.what() << ".\n";
                 status = ExitFailure;
             }
             progress.Update(n);
