@@ -46,7 +46,8 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
             return ExitFailure;
         if (!options.DryRun && !MakeFolder(ctx, dir))
             return ExitFailure;
-        // A dry run refuses what Extract would refuse: a member that runs past the end.
+        // A dry run refuses what Extract would refuse: a member that runs past the end of
+        // the archive, or one that would be written over the archive itself.
         std::int64_t length = 0;
         if (options.DryRun) {
             const auto file = kiv::InFile::Open(archive);
@@ -84,6 +85,12 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
                 if (entry.Finish > entry.Start && entry.Finish > length) {
                     Err(ctx) << "Member \"" << PrintableName(entry.Name)
                              << "\" runs past the end of the archive.\n";
+                    ++refused;
+                    continue;
+                }
+                if (kiv::SameFile(archive, path)) {
+                    Err(ctx) << "Cannot extract member \"" << PrintableName(entry.Name) << "\" to "
+                             << path << ": that is the archive it is read from.\n";
                     ++refused;
                     continue;
                 }
