@@ -16,7 +16,6 @@ namespace kiv {
 namespace {
 
 // The box search starts from 10000, so larger pictures cannot be encoded.
-constexpr int kMaxPictureSide = 10000;
 constexpr int kMaxRun = 255;
 
 const char* const kNoMemoryForImage = "Couldn't allocate memory for ne file image";
@@ -31,14 +30,18 @@ std::int64_t DataAreaOffset(const TIconTable& table) {
     return 4 + static_cast<std::int64_t>(IconHeaderSize) * table.Count;
 }
 
-// A refusal for files whose icon data is not laid out back to back, in order, up to the end
-// of the file; the splice below relies on that layout to drop exactly the old data.
-std::string LayoutFault(const TIconTable& table) {
+} // namespace
+
+// The splice below relies on the icons' data lying back to back, in order, up to the end of
+// the file, to drop exactly the old data.
+std::string ReencodeFileFault(const TIconTable& table) {
     const auto refuse = [](const std::string& why) {
         return "The sprite file cannot be re-encoded: " + why + ".";
     };
     if (table.CountClamped() || table.Count > MaxIcons)
         return refuse("it has more than " + std::to_string(MaxIcons) + " icons");
+    if (table.Count < 1)
+        return {}; // no icon to re-encode: every index is refused on its own
     std::int64_t expected = table.Headers[0].Starts;
     if (expected < 0)
         return refuse("the data of icon 1 starts before the pixel data area");
@@ -56,9 +59,24 @@ std::string LayoutFault(const TIconTable& table) {
     return {};
 }
 
+std::string ReencodePictureFault(const Image& picture) {
+    if (picture.Width() >= MaxPictureSide || picture.Height() >= MaxPictureSide)
+        return "The picture is too large to encode: it must be under " +
+               std::to_string(MaxPictureSide) + " pixels on each side.";
+    for (int y = 0; y < picture.Height(); ++y) {
+        const TColor* row = picture.Row(y);
+        if (std::any_of(row, row + picture.Width(), [](TColor c) { return c != BackColor; }))
+            return {};
+    }
+    return "The picture has no icon pixels: every pixel is the background colour. "
+           "Nothing was written.";
+}
+
+namespace {
+
 struct Box {
-    int MinX = kMaxPictureSide;
-    int MinY = kMaxPictureSide;
+    int MinX = MaxPictureSide;
+    int MinY = MaxPictureSide;
     int MaxX = 0;
     int MaxY = 0;
     bool Found() const { return MinX <= MaxX && MinY <= MaxY; }
@@ -116,13 +134,9 @@ struct EncodedIcon {
 
 // Encodes the picture as the new icon replacing `old`, or gives the refusal's text.
 std::string EncodePicture(const Image& picture, const TIconHeader& old, EncodedIcon& out) {
-    if (picture.Width() >= kMaxPictureSide || picture.Height() >= kMaxPictureSide)
-        return "The picture is too large to encode: it must be under " +
-               std::to_string(kMaxPictureSide) + " pixels on each side.";
+    if (std::string fault = ReencodePictureFault(picture); !fault.empty())
+        return fault;
     const Box box = FindBox(picture);
-    if (!box.Found())
-        return "The picture has no icon pixels: every pixel is the background colour. "
-               "Nothing was written.";
 
     std::int64_t runs = 0;
     ForEachRun(picture, box, [&](int, TColor) { ++runs; });
@@ -307,7 +321,7 @@ ReencodeResult ReencodeIcon(const Image& picture, int i, const TIconTable& table
 
     if (std::string fault = IndexFault(i, table); !fault.empty())
         return Fail(result, fault);
-    if (std::string fault = LayoutFault(table); !fault.empty())
+    if (std::string fault = ReencodeFileFault(table); !fault.empty())
         return Fail(result, fault);
     EncodedIcon icon;
     if (std::string fault = EncodePicture(picture, table.Headers[i], icon); !fault.empty())
@@ -334,7 +348,7 @@ ReencodeResult ReencodeIcons(const std::vector<std::pair<int, const Image*>>& ed
         if (!picture)
             return Fail(result, IconName(i) + " has no picture.");
     }
-    if (std::string fault = LayoutFault(table); !fault.empty())
+    if (std::string fault = ReencodeFileFault(table); !fault.empty())
         return Fail(result, fault);
 
     std::vector<unsigned char> image;

@@ -17,6 +17,17 @@ struct ReencodeResult {
     std::string OutputPath; // the twin's path (also set on failure once known)
 };
 
+// The box search starts from this many pixels, so pictures must be smaller on each side.
+constexpr int MaxPictureSide = 10000;
+
+// Why the loaded file cannot take a re-encoded icon at all, or "" when it can: its count was
+// cut to 1000, or its icons' data do not lie back to back, in icon order, up to the end of
+// the file.
+std::string ReencodeFileFault(const TIconTable& table);
+
+// Why a picture cannot be re-encoded, or "": too large, or no pixel other than BackColor.
+std::string ReencodePictureFault(const Image& picture);
+
 // The twin's path: `path` with its last character replaced by '7' (empty stays empty).
 std::string TwinPath(const std::string& path);
 

@@ -279,48 +279,6 @@ std::optional<std::int64_t> ExportedIconNumber(const std::string& name, const st
     return number;
 }
 
-bool HasIconPixels(const kiv::Image& picture) {
-    for (int y = 0; y < picture.Height(); ++y) {
-        const kiv::TColor* row = picture.Row(y);
-        if (std::any_of(row, row + picture.Width(),
-                        [](kiv::TColor c) { return c != kiv::BackColor; }))
-            return true;
-    }
-    return false;
-}
-
-// The re-encoder's box search starts from 10000, so it takes pictures under that size only.
-constexpr int MaxPictureSide = 10000;
-
-// Why the re-encoder refuses the loaded file as a whole, or "": its count was cut to 1000,
-// or its icons' data do not lie back to back, in icon order, up to the end of the file.
-// The same refusal the re-encoder makes, checked before any picture is read so that a dry
-// run meets it too.
-std::string SpriteFileFault(const kiv::TIconTable& table) {
-    const auto refuse = [](const std::string& why) {
-        return "The sprite file cannot be re-encoded: " + why + ".";
-    };
-    if (table.CountClamped() || table.Count > kiv::MaxIcons)
-        return refuse("it has more than " + std::to_string(kiv::MaxIcons) + " icons");
-    if (table.Count < 1)
-        return {}; // nothing to re-encode: every picture is out of range
-    std::int64_t expected = table.Headers[0].Starts;
-    if (expected < 0)
-        return refuse("the data of icon 1 starts before the pixel data area");
-    for (int j = 0; j < table.Count; ++j) {
-        const kiv::TIconHeader& h = table.Headers[static_cast<std::size_t>(j)];
-        const std::string icon = "icon " + std::to_string(j + 1);
-        if (h.Bytes < 0)
-            return refuse(icon + " has a negative byte count");
-        if (h.Starts != expected)
-            return refuse("the data of " + icon + " does not follow the data of the icon before");
-        expected += h.Bytes;
-    }
-    if (4 + std::int64_t{kiv::IconHeaderSize} * table.Count + expected != table.FileLength)
-        return refuse("the file does not end with the data of its last icon");
-    return {};
-}
-
 struct ImportPicture {
     std::int64_t Icon = 0;
     std::string Path;
@@ -385,7 +343,7 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
         kiv::TIconTable table;
         if (!LoadTableOrFail(ctx, sprite, table))
             return ExitFailure;
-        if (const std::string fault = SpriteFileFault(table); !fault.empty())
+        if (const std::string fault = kiv::ReencodeFileFault(table); !fault.empty())
             return Fail(ctx, fault);
         std::error_code ec;
         if (!fs::is_directory(dir, ec))
@@ -418,12 +376,7 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
                 try {
                     const kiv::Image picture = kiv::LoadBitmapFile(p.Path);
                     p.Pixels = std::int64_t{picture.Width()} * picture.Height();
-                    if (picture.Width() >= MaxPictureSide || picture.Height() >= MaxPictureSide)
-                        reason = "The picture is too large to encode: it must be under " +
-                                 std::to_string(MaxPictureSide) + " pixels on each side.";
-                    else if (!HasIconPixels(picture))
-                        reason = "The picture has no icon pixels: every pixel is the background "
-                                 "colour.";
+                    reason = kiv::ReencodePictureFault(picture);
                 } catch (const kiv::Exception& e) {
                     reason = std::string(e.what()) + ".";
                 }
