@@ -35,7 +35,12 @@ if [ ! -f "$build/build.ninja" ]; then
     cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-clang++-14}" \
         >/dev/null
 fi
-ninja -C "$build" -j 2 >/dev/null
+mkdir -p "$build/logs"
+ninja -C "$build" -j 2 >"$build/logs/build.log" 2>&1 || {
+    grep -E 'error|FAILED' "$build/logs/build.log" | head -20 >&2
+    echo "fuzz: the build failed; log: $build/logs/build.log" >&2
+    exit 1
+}
 
 count_files() {
     local n=0
@@ -60,7 +65,9 @@ run_target() {
     local regressions="$root/fuzz/regressions/$target"
     mkdir -p "$artifacts" "$corpus" "$(dirname "$log")"
 
-    local inputs=("$seeds" "$corpus")
+    # New inputs go to the first folder: the grown corpus, never the generated seeds (the
+    # build rewrites those).
+    local inputs=("$corpus" "$seeds")
     [ -d "$regressions" ] && inputs+=("$regressions")
     local options=(-rss_limit_mb=2048 -timeout=10 -print_final_stats=1
                    -artifact_prefix="$artifacts/")
@@ -77,11 +84,16 @@ run_target() {
         options+=(-max_total_time="$count")
     fi
 
+    # The target's scratch folders go under a temporary folder of this run, removed even
+    # when the target stops on a crash and cannot clean up after itself.
+    local tmp
+    tmp="$(mktemp -d)"
     local before after status=0
     touch "$build/logs/$target.start"
     before="$(count_artifacts "$artifacts")"
-    "$build/$target" "${options[@]}" "${inputs[@]}" >"$log" 2>&1 || status=$?
+    TMPDIR="$tmp" "$build/$target" "${options[@]}" "${inputs[@]}" >"$log" 2>&1 || status=$?
     after="$(count_artifacts "$artifacts")"
+    rm -rf "$tmp"
     [ -n "$scratch" ] && rm -rf "$scratch"
 
     local executions corpus_size
