@@ -21,8 +21,8 @@
 
 namespace {
 
-// Selecting a row reads at most this many members per input; the rest are alike.
-constexpr std::size_t kSelectedMembers = 64;
+// Every member's row is selected; the first ones are also previewed (the rest are alike).
+constexpr std::size_t kPreviewedMembers = 64;
 constexpr std::size_t kWrittenMembers = 2;
 // Previews per member, and the largest frame previewed (larger ones only cost time).
 constexpr std::size_t kPreviewIcons = 2;
@@ -30,7 +30,7 @@ constexpr std::int64_t kPreviewPixels = std::int64_t{1} << 20;
 
 // What selecting the member's row shows: its header grid and pixel counts, then the
 // preview of its first icons, decoded from the archive as the browser does.
-void SelectRow(const std::string& archive, const kiv::TArchiveEntry& entry) {
+void SelectRow(const std::string& archive, const kiv::TArchiveEntry& entry, bool preview) {
     const kivtool::MemberSelection selection = kivtool::SelectMember(archive, entry.Start);
     if (selection.Headers.size() > static_cast<std::size_t>(std::max(0, selection.MemberIconCount)))
         kivfuzz::Fail("more header columns than the member's icon count");
@@ -41,6 +41,8 @@ void SelectRow(const std::string& archive, const kiv::TArchiveEntry& entry) {
     if (selection.PixCount.size() > selection.Headers.size())
         kivfuzz::Fail("more pixel counts than header columns");
     (void)cells;
+    if (!preview)
+        return;
 
     auto in = kiv::InFile::Open(archive);
     const std::size_t previews = std::min(selection.Headers.size(), kPreviewIcons);
@@ -119,9 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const kiv::Exception&) {
     }
 
-    const std::size_t selected = std::min(listing.Entries.size(), kSelectedMembers);
-    for (std::size_t i = 0; i < selected; ++i)
-        SelectRow(archive, listing.Entries[i]);
+    for (std::size_t i = 0; i < listing.Entries.size(); ++i)
+        SelectRow(archive, listing.Entries[i], i < kPreviewedMembers);
 
     ExtractAndReplace(archive, rows, listing.StoredCount);
     return 0;
