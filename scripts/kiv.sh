@@ -2,14 +2,19 @@
 # Set-up, build and run for a fresh Debian machine.
 #   scripts/kiv.sh run    installs what is missing, builds, opens the tool
 #   scripts/kiv.sh test   installs what is missing, builds, runs every test
+#   scripts/kiv.sh deps   installs what is missing, nothing else (bench/run.sh uses it)
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 mode="${1:-test}"
 
+# Build and tests: compilers (g++ for the tool, clang-14 with its sanitizer and fuzzer
+# runtimes for the fuzz targets), GoogleTest, CLI11, Qt 6 (its offscreen platform comes with
+# libqt6gui6) and a font for the windows. The benchmarks add Google Benchmark, python3 and
+# /usr/bin/time; xvfb runs the tool on a machine without a display.
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
           libbenchmark-dev libcli11-dev qt6-base-dev clang-14 libclang-rt-14-dev
-          xvfb xauth fonts-liberation2)
+          xvfb xauth fonts-liberation2 python3 time)
 
 install_missing() {
     local missing=()
@@ -18,12 +23,21 @@ install_missing() {
             missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    # sudo drops the environment, so the front end is set through env on its far side.
+    local run=(env DEBIAN_FRONTEND=noninteractive)
+    if [ "$(id -u)" -ne 0 ]; then
+        if ! command -v sudo >/dev/null; then
+            echo "Missing packages: ${missing[*]}" >&2
+            echo "Install them as root (apt-get install ${missing[*]}) or install sudo." >&2
+            exit 1
+        fi
+        run=(sudo "${run[@]}")
+    fi
+    # A fresh machine may still be running its own package updates: wait for the lock.
+    local apt=(apt-get -o DPkg::Lock::Timeout=600 -o Dpkg::Use-Pty=0)
     echo "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null
+    "${run[@]}" "${apt[@]}" update -qq
+    "${run[@]}" "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 build() {
@@ -34,6 +48,9 @@ build() {
 }
 
 case "$mode" in
+deps)
+    install_missing
+    ;;
 test)
     install_missing
     build "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIV_BUILD_UI=ON -DKIV_BUILD_TOOLS=ON
@@ -60,7 +77,7 @@ run)
     exec "$root/build/ui/Kivutil"
     ;;
 *)
-    echo "usage: scripts/kiv.sh run|test" >&2
+    echo "usage: scripts/kiv.sh run|test|deps" >&2
     exit 2
     ;;
 esac
