@@ -66,10 +66,7 @@ public:
         if (col < 0 || row < 0 || col >= cols || row >= rows)
             return;
         columns_[static_cast<std::size_t>(col)][static_cast<std::size_t>(row)] = text;
-        if (row < fixedRowCount)
-            emit headerDataChanged(Qt::Horizontal, col - fixedColCount, col - fixedColCount);
-        if (col < fixedColCount)
-            emit headerDataChanged(Qt::Vertical, row - fixedRowCount, row - fixedRowCount);
+        // A fixed cell's header is repainted by the grid (TStringGrid::SetCells).
         if (row >= fixedRowCount && col >= fixedColCount) {
             const QModelIndex cell = index(row - fixedRowCount, col - fixedColCount);
             emit dataChanged(cell, cell, {Qt::DisplayRole});
@@ -120,6 +117,18 @@ private:
 namespace {
 // A cell's section includes its 1-pixel grid line.
 constexpr int GridLineWidth = 1;
+
+// Sets one section's size. With its updates held back, a header skips working out where
+// every section starts at each resize (the view repaints the resized columns afterwards),
+// so sizing each column of a wide grid in turn stays linear.
+void ResizeSection(QHeaderView* header, int section, int size) {
+    if (header->sectionSize(section) == size)
+        return;
+    const bool updates = header->updatesEnabled();
+    header->setUpdatesEnabled(false);
+    header->resizeSection(section, size);
+    header->setUpdatesEnabled(updates);
+}
 
 // The fixed cells as a header draws them, each with its own edges: the style would leave
 // the divider off the last section, so the fixed row would run on into the empty area
@@ -192,6 +201,12 @@ QString TStringGrid::Cells(int col, int row) const {
 
 void TStringGrid::SetCells(int col, int row, const QString& text) {
     model_->SetCell(col, row, text);
+    // The headers are only repainted: told of a changed section, a header works out again
+    // where every section starts, which makes filling a wide grid slow.
+    if (row < model_->fixedRowCount)
+        horizontalHeader()->viewport()->update();
+    if (col < model_->fixedColCount)
+        verticalHeader()->viewport()->update();
 }
 
 int TStringGrid::ColCount() const {
@@ -294,7 +309,7 @@ void TStringGrid::SetColWidths(int col, int width) {
     if (col < model_->fixedColCount)
         verticalHeader()->setFixedWidth(section);
     else
-        horizontalHeader()->resizeSection(col - model_->fixedColCount, section);
+        ResizeSection(horizontalHeader(), col - model_->fixedColCount, section);
 }
 
 int TStringGrid::Col() const {
@@ -353,9 +368,8 @@ void TStringGrid::ApplySizes() {
     if (model_->fixedColCount > 0)
         rowHeader->setFixedWidth(std::max(colWidths_[0], 0) + GridLineWidth);
     for (int col = model_->fixedColCount; col < model_->cols; ++col)
-        columnHeader->resizeSection(col - model_->fixedColCount,
-                                    std::max(colWidths_[static_cast<std::size_t>(col)], 0) +
-                                        GridLineWidth);
+        ResizeSection(columnHeader, col - model_->fixedColCount,
+                      std::max(colWidths_[static_cast<std::size_t>(col)], 0) + GridLineWidth);
 }
 
 bool TStringGrid::eventFilter(QObject* watched, QEvent* event) {
