@@ -21,14 +21,6 @@ std::string Input(const std::string& name) {
     return std::string(dir ? dir : ".") + "/" + name;
 }
 
-std::vector<std::uint8_t> ReadAll(const std::string& path) {
-    auto file = kiv::InFile::Open(path);
-    std::vector<std::uint8_t> bytes(file ? static_cast<std::size_t>(file->Length()) : 0);
-    if (file)
-        file->Read(bytes.data(), bytes.size());
-    return bytes;
-}
-
 void Decode(benchmark::State& state, const std::string& name) {
     kiv::TIconTable table;
     if (kiv::ReadIconTable(Input(name), table) == kiv::ReadTableResult::CannotOpen) {
@@ -75,10 +67,18 @@ void DecodeBaseline(benchmark::State& state, const std::string& name, bool rle) 
     }
 }
 
-void BM_DecodeRaw(benchmark::State& s) { Decode(s, "raw.s16"); }
-void BM_DecodeRaw_Baseline(benchmark::State& s) { DecodeBaseline(s, "raw.s16", false); }
-void BM_DecodeRle(benchmark::State& s) { Decode(s, "rle.s16"); }
-void BM_DecodeRle_Baseline(benchmark::State& s) { DecodeBaseline(s, "rle.s16", true); }
+void BM_DecodeRaw(benchmark::State& s) {
+    Decode(s, "raw.s16");
+}
+void BM_DecodeRaw_Baseline(benchmark::State& s) {
+    DecodeBaseline(s, "raw.s16", false);
+}
+void BM_DecodeRle(benchmark::State& s) {
+    Decode(s, "rle.s16");
+}
+void BM_DecodeRle_Baseline(benchmark::State& s) {
+    DecodeBaseline(s, "rle.s16", true);
+}
 BENCHMARK(BM_DecodeRaw)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DecodeRaw_Baseline)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DecodeRle)->Unit(benchmark::kMicrosecond);

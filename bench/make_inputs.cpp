@@ -61,6 +61,14 @@ void WriteStream(const std::string& path, std::int64_t size, Rng& rng) {
     out.Commit();
 }
 
+// prefix + number + ".s16" (built by appending: g++ 12 warns falsely on "x" + std::string).
+std::string MemberName(const char* prefix, int number) {
+    std::string name = prefix;
+    name += std::to_string(number);
+    name += ".s16";
+    return name;
+}
+
 Bytes Directory(const std::vector<std::pair<std::string, std::int64_t>>& members) {
     Bytes out;
     Put32(out, static_cast<std::int32_t>(members.size()));
@@ -80,8 +88,7 @@ void WriteBigArchive(const std::string& dir) {
     const std::int64_t MiB = 1 << 20;
     std::vector<std::pair<std::string, std::int64_t>> members;
     for (int i = 0; i < 9; ++i)
-        members.push_back({i == 3 ? "big.s16" : "m" + std::to_string(i) + ".s16",
-                           i == 3 ? 512 * MiB : 64 * MiB});
+        members.push_back({i == 3 ? "big.s16" : MemberName("m", i), i == 3 ? 512 * MiB : 64 * MiB});
     const Bytes dirBytes = Directory(members);
     kiv::SafeFile out(dir + "/big.dat");
     out.Write(dirBytes.data(), dirBytes.size());
@@ -102,7 +109,7 @@ void WriteBigArchive(const std::string& dir) {
 void WriteManyArchive(const std::string& dir) {
     std::vector<std::pair<std::string, std::int64_t>> members;
     for (int i = 0; i < 100000; ++i)
-        members.push_back({"f" + std::to_string(i) + ".s16", 64});
+        members.push_back({MemberName("f", i), 64});
     Bytes all = Directory(members);
     all.resize(all.size() + 64 * members.size(), 0);
     kiv::WriteWholeFile(dir + "/many.dat", all.data(), all.size());
