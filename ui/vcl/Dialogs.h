@@ -9,7 +9,7 @@ class QWidget;
 // What a file dialog is asked to show, and what the user chose.
 struct FileDialogRequest {
     bool Save = false;
-    QString Filter;     // "Data (*.dat)|*.dat|All files (*.*)|*.*" form
+    QString Filter; // "Data (*.dat)|*.dat|All files (*.*)|*.*" form
     int FilterIndex = 1;
     QString DefaultExt; // without the dot; added to a chosen name that has no extension
     QString FileName;   // in: the name the dialog opens with; out: the chosen path
