@@ -18,15 +18,7 @@ constexpr TColor cRed = 0x000000F8, cGreen = 0x0000FC00, cBlue = 0x00F80000;
 
 TIconHeader Header(int width, int height, int startX, int startY, int fwidth, int fheight,
                    int compress) {
-    TIconHeader h;
-    h.Width = width;
-    h.Height = height;
-    h.StartX = startX;
-    h.StartY = startY;
-    h.FWidth = fwidth;
-    h.FHeight = fheight;
-    h.Compress = compress;
-    return h;
+    return kivtest::MakeHeader(width, height, startX, startY, fwidth, fheight, compress);
 }
 
 Bytes RawData(const std::vector<std::uint16_t>& pixels) {

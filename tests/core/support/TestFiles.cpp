@@ -76,8 +76,8 @@ std::int32_t GetLE32(const Bytes& bytes, std::size_t offset) {
     return static_cast<std::int32_t>(v);
 }
 
-static kiv::TIconHeader MakeHeader(int width, int height, int startX, int startY, int fwidth,
-                                   int fheight, int compress, std::int32_t aux) {
+kiv::TIconHeader MakeHeader(int width, int height, int startX, int startY, int fwidth, int fheight,
+                            int compress, std::int32_t aux) {
     kiv::TIconHeader h;
     h.Width = width;
     h.Height = height;

@@ -36,6 +36,10 @@ void PutLE32(Bytes& out, std::int32_t value);
 void PutLE16(Bytes& out, std::uint16_t value);
 std::int32_t GetLE32(const Bytes& bytes, std::size_t offset);
 
+// A header with the given box, frame and Compress word; Starts and Bytes 0.
+kiv::TIconHeader MakeHeader(int width, int height, int startX, int startY, int fwidth, int fheight,
+                            int compress, std::int32_t aux = 0);
+
 // A sprite file: icons with their headers and data, laid out back to back so every layout
 // rule holds (Starts and Bytes are filled in by Build unless `keepHeader` is set).
 struct SpriteIcon {
