@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <vector>
 
 namespace kiv {
@@ -127,20 +128,13 @@ template <typename Emit> void ForEachRun(const Image& picture, const Box& box, E
         emit(length, color);
 }
 
-struct EncodedIcon {
-    TIconHeader Header;
-    std::vector<unsigned char> Data;
-};
+} // namespace
 
-// Encodes the picture as the new icon replacing `old`, or gives the refusal's text.
-std::string EncodePicture(const Image& picture, const TIconHeader& old, EncodedIcon& out) {
-    if (std::string fault = ReencodePictureFault(picture); !fault.empty())
-        return fault;
+EncodedIcon EncodeIcon(const Image& picture, bool runLength) {
     const Box box = FindBox(picture);
-
-    std::int64_t runs = 0;
-    ForEachRun(picture, box, [&](int, TColor) { ++runs; });
-
+    if (!box.Found())
+        throw std::invalid_argument("a picture without icon pixels has no icon");
+    EncodedIcon out;
     TIconHeader& h = out.Header;
     h.Width = box.MaxX - box.MinX + 1;
     h.Height = box.MaxY - box.MinY + 1;
@@ -148,16 +142,24 @@ std::string EncodePicture(const Image& picture, const TIconHeader& old, EncodedI
     h.StartY = box.MinY;
     h.FWidth = picture.Width();
     h.FHeight = picture.Height();
-    h.Starts = old.Starts;
-    h.Bytes = static_cast<std::int32_t>(3 * runs); // under 3 * 10000 * 10000
-    h.Compress = 1;
-    h.Aux = old.Aux;
+    h.Compress = runLength ? 1 : 0;
 
-    try {
-        out.Data.resize(static_cast<std::size_t>(h.Bytes));
-    } catch (const std::bad_alloc&) {
-        return kNoMemoryForData;
+    if (!runLength) {
+        out.Data.reserve(static_cast<std::size_t>(2) * h.Width * h.Height);
+        for (int y = box.MinY; y <= box.MaxY; ++y)
+            for (int x = box.MinX; x <= box.MaxX; ++x) {
+                const std::uint16_t packed = PackPixel(picture.Row(y)[x]);
+                out.Data.push_back(static_cast<unsigned char>(packed));
+                out.Data.push_back(static_cast<unsigned char>(packed >> 8));
+            }
+        h.Bytes = static_cast<std::int32_t>(out.Data.size());
+        return out;
     }
+
+    std::int64_t runs = 0;
+    ForEachRun(picture, box, [&](int, TColor) { ++runs; });
+    h.Bytes = static_cast<std::int32_t>(3 * runs); // under 3 * 10000 * 10000
+    out.Data.resize(static_cast<std::size_t>(h.Bytes));
     unsigned char* p = out.Data.data();
     ForEachRun(picture, box, [&](int length, TColor color) {
         const std::uint16_t packed = PackPixel(color);
@@ -165,6 +167,22 @@ std::string EncodePicture(const Image& picture, const TIconHeader& old, EncodedI
         *p++ = static_cast<unsigned char>(packed);
         *p++ = static_cast<unsigned char>(packed >> 8);
     });
+    return out;
+}
+
+namespace {
+
+// Encodes the picture as the new icon replacing `old`, or gives the refusal's text.
+std::string EncodePicture(const Image& picture, const TIconHeader& old, EncodedIcon& out) {
+    if (std::string fault = ReencodePictureFault(picture); !fault.empty())
+        return fault;
+    try {
+        out = EncodeIcon(picture);
+    } catch (const std::bad_alloc&) {
+        return kNoMemoryForData;
+    }
+    out.Header.Starts = old.Starts;
+    out.Header.Aux = old.Aux;
     return {};
 }
 

@@ -28,6 +28,18 @@ std::string ReencodeFileFault(const TIconTable& table);
 // Why a picture cannot be re-encoded, or "": too large, or no pixel other than BackColor.
 std::string ReencodePictureFault(const Image& picture);
 
+// An icon's header and pixel data.
+struct EncodedIcon {
+    TIconHeader Header;
+    std::vector<unsigned char> Data;
+};
+
+// The icon a picture makes: the box of pixels that differ from BackColor, in runs of at most
+// 255 equal colours (run-length) or pixel by pixel (raw). Starts and Aux are 0. Throws
+// std::invalid_argument for a picture without icon pixels; callers check
+// ReencodePictureFault first.
+EncodedIcon EncodeIcon(const Image& picture, bool runLength = true);
+
 // The twin's path: `path` with its last character replaced by '7' (empty stays empty).
 std::string TwinPath(const std::string& path);
 

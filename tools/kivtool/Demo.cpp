@@ -6,6 +6,7 @@
 
 #include "base/FileStream.h"
 #include "base/SafeFile.h"
+#include "sprite/IconEncoder.h"
 #include "sprite/S16Format.h"
 
 #include <algorithm>
@@ -1089,74 +1090,15 @@ std::vector<DemoFrame> PanelSheet(int sheet) {
 // ---------------------------------------------------------------------------------------
 // Encoding
 
-struct Box {
-    int MinX, MinY, MaxX, MaxY;
-};
-
-Box FindBox(const Image& picture) {
-    Box box{picture.Width(), picture.Height(), -1, -1};
-    for (int y = 0; y < picture.Height(); ++y)
-        for (int x = 0; x < picture.Width(); ++x)
-            if (picture.Pixel(x, y) != kiv::BackColor) {
-                box.MinX = std::min(box.MinX, x);
-                box.MinY = std::min(box.MinY, y);
-                box.MaxX = std::max(box.MaxX, x);
-                box.MaxY = std::max(box.MaxY, y);
-            }
-    if (box.MaxX < 0) // nothing drawn: one background pixel
-        box = {0, 0, 0, 0};
-    return box;
-}
-
-void PutPixel(std::vector<std::uint8_t>& out, TColor color) {
-    const std::uint16_t p = kiv::PackPixel(color);
-    out.push_back(static_cast<std::uint8_t>(p));
-    out.push_back(static_cast<std::uint8_t>(p >> 8));
-}
-
 // The icon's header (Starts left 0) and data.
 std::pair<kiv::TIconHeader, std::vector<std::uint8_t>> EncodeFrame(const DemoFrame& frame) {
-    const Image& pic = frame.Picture;
-    const Box box = FindBox(pic);
-    kiv::TIconHeader h;
-    h.Width = box.MaxX - box.MinX + 1;
-    h.Height = box.MaxY - box.MinY + 1;
-    h.StartX = box.MinX;
-    h.StartY = box.MinY;
-    h.FWidth = pic.Width();
-    h.FHeight = pic.Height();
-    h.Aux = frame.Aux;
-    std::vector<std::uint8_t> data;
-    if (frame.RunLength) {
-        h.Compress = 1;
-        int length = 0;
-        TColor color = 0;
-        for (int y = box.MinY; y <= box.MaxY; ++y)
-            for (int x = box.MinX; x <= box.MaxX; ++x) {
-                const TColor c = pic.Pixel(x, y);
-                if (length > 0 && c == color && length < 255) {
-                    ++length;
-                    continue;
-                }
-                if (length > 0) {
-                    data.push_back(static_cast<std::uint8_t>(length));
-                    PutPixel(data, color);
-                }
-                color = c;
-                length = 1;
-            }
-        data.push_back(static_cast<std::uint8_t>(length));
-        PutPixel(data, color);
-    } else {
-        h.Compress = 0;
-        for (int y = box.MinY; y <= box.MaxY; ++y)
-            for (int x = box.MinX; x <= box.MaxX; ++x)
-                PutPixel(data, pic.Pixel(x, y));
-    }
-    h.Bytes = static_cast<std::int32_t>(data.size());
-    if (h.Bytes > 614400)
+    if (!kiv::ReencodePictureFault(frame.Picture).empty())
+        throw std::logic_error("demo frame without icon pixels");
+    kiv::EncodedIcon icon = kiv::EncodeIcon(frame.Picture, frame.RunLength);
+    icon.Header.Aux = frame.Aux;
+    if (icon.Header.Bytes > 614400)
         throw std::logic_error("demo icon too large");
-    return {h, std::move(data)};
+    return {icon.Header, std::move(icon.Data)};
 }
 
 void PutWord(std::vector<std::uint8_t>& out, std::size_t at, std::int32_t value) {
