@@ -13,6 +13,8 @@ asan="${KIV_ASAN_BUILD:-$root/build-asan}"
 fuzz="${KIV_FUZZ_BUILD:-$root/build-fuzz}"
 regress_runs="${KIV_FUZZ_REGRESS_RUNS:-2000}"
 jobs="$(nproc)"
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 [ "$jobs" -gt 2 ] || jobs=2
 
 started=$(date +%s)
@@ -29,7 +31,7 @@ elapsed() { echo "$(($(date +%s) - started))s"; }
 
 stage="the sanitizer build"
 echo "hardening: building the sanitizer build in $asan"
-cmake -S "$root" -B "$asan" -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=Debug \
+cmake -S "$root" -B "$asan" -G Ninja "${launcher[@]}" -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" -DKIV_SANITIZE=ON -DKIV_BUILD_UI=OFF \
     -DKIV_BUILD_TOOLS=ON -DKIV_BUILD_BENCH=OFF >/dev/null
 cmake --build "$asan" -j "$jobs" >"$asan/build.log" 2>&1 || {
@@ -55,7 +57,7 @@ echo "hardening: ${sanitized:-all} core and kivtool tests pass under the sanitiz
 
 stage="the fuzz build"
 echo "hardening: building the fuzz targets in $fuzz"
-cmake -S "$root/fuzz" -B "$fuzz" -G Ninja -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-clang++-14}" \
+cmake -S "$root/fuzz" -B "$fuzz" -G Ninja "${launcher[@]}" -DCMAKE_CXX_COMPILER="${CXX_FUZZ:-clang++-14}" \
     >/dev/null
 cmake --build "$fuzz" -j "$jobs" >"$fuzz/build.log" 2>&1 || {
     grep -E 'error|FAILED' "$fuzz/build.log" | head -20

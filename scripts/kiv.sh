@@ -40,10 +40,14 @@ install_missing() {
     "${run[@]}" "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# ccache, where installed, makes rebuilds of unchanged sources free.
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
 build() {
     local dir="$1"
     shift
-    cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+    cmake -S "$root" -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
     cmake --build "$dir" -j "$(nproc)"
 }
 
