@@ -49,20 +49,27 @@ bool FileLoaded() {
     return !IconTable.Path.empty();
 }
 
-// The 0-based index of the icon `number` selects, or nothing when it selects no header.
-// Before any file is loaded the zeroed headers of the empty table may be shown (they give
-// empty frames); once a file is loaded only its own icons 1..Count are.
+// The 0-based index of the icon `number` selects in the loaded file, or nothing when the
+// file has no such icon.
 std::optional<int> IconIndex(int number) {
     const int i = number - 1;
-    if (i < 0 || i >= kiv::MaxIcons)
-        return std::nullopt;
-    if (FileLoaded() && i >= IconTable.Count)
+    if (i < 0 || i >= IconTable.Count)
         return std::nullopt;
     return i;
 }
 
+// The icon number as the edit box shows it. A typed number outside the up-down's range is
+// taken as typed, so that it is refused instead of being clamped to another icon; a text
+// that is no number is replaced by the position that stays in force.
+int IconNumber(TUpDown& upDown) {
+    if (const auto typed = upDown.TypedNumber())
+        return *typed;
+    upDown.SetPosition(upDown.Position());
+    return upDown.Position();
+}
+
 void ReportNoSuchIcon(int number) {
-    if (FileLoaded() && IconTable.Count <= 0)
+    if (IconTable.Count <= 0)
         ShowMessageBox(QStringLiteral("The loaded sprite file holds no icons."));
     else
         ShowMessageBox(QStringLiteral("Icon %1 is not in the loaded sprite file.").arg(number));
@@ -89,10 +96,10 @@ void TEditForm::Loads16BtnClick(QObject*) {
         return;
     const QString path = OpenDialog1->FileName;
 
-    NameLbl->SetCaption(DisplayName(path));
-    IconUpDown->SetPosition(1);
-
-    switch (kiv::ReadIconTable(LocalPath(path), IconTable)) {
+    // Read into a table of its own: a file that does not open leaves the label, the icon
+    // number and the table all naming the file loaded before.
+    kiv::TIconTable table;
+    switch (kiv::ReadIconTable(LocalPath(path), table)) {
     case kiv::ReadTableResult::CannotOpen:
         ShowMessageBox(QStringLiteral("Could not open ") + path);
         return;
@@ -102,16 +109,26 @@ void TEditForm::Loads16BtnClick(QObject*) {
     case kiv::ReadTableResult::Loaded:
         break;
     }
+    IconTable = std::move(table);
 
+    NameLbl->SetCaption(DisplayName(path));
     IconsLbl->SetCaption(QStringLiteral("Icons ") + QString::number(IconTable.Count));
     // A file without icons still leaves the up-down a valid range; Show, Collage and
     // Replace then refuse icon 1 with a message.
     IconUpDown->SetMax(std::max(IconTable.Count, 1));
+    IconUpDown->SetPosition(1);
 }
 
 void TEditForm::ShowBtnClick(QObject*) {
     HourGlassCursor hourGlass;
-    const int number = IconUpDown->Position();
+    // The picture may hold an edit loaded from a bitmap: it is touched only once the file
+    // is known to open and to hold the icon.
+    auto file = kiv::InFile::Open(IconTable.Path);
+    if (!file) {
+        ShowMessageBox(QStringLiteral("S16 file not found."));
+        return;
+    }
+    const int number = IconNumber(*IconUpDown);
     const auto i = IconIndex(number);
     if (!i) {
         ReportNoSuchIcon(number);
@@ -124,13 +141,6 @@ void TEditForm::ShowBtnClick(QObject*) {
     picture.SetSize(header.FWidth, header.FHeight);
     Image1->resize(DisplayWidth, DisplayHeight);
     picture.Fill(kiv::clAqua);
-
-    auto file = kiv::InFile::Open(IconTable.Path);
-    if (!file) {
-        Image1->Repaint();
-        ShowMessageBox(QStringLiteral("S16 file not found."));
-        return;
-    }
     const kiv::Image frame = kiv::DecodeIcon(*file, DataOffset(header), header);
     picture.Draw(0, 0, frame);
     Image1->Repaint();
@@ -138,24 +148,21 @@ void TEditForm::ShowBtnClick(QObject*) {
 
 void TEditForm::CollageBtnClick(QObject*) {
     HourGlassCursor hourGlass;
-    const int number = IconUpDown->Position();
+    auto file = kiv::InFile::Open(IconTable.Path);
+    if (!file) {
+        ShowMessageBox(QStringLiteral("S16 file not found."));
+        return;
+    }
+    const int number = IconNumber(*IconUpDown);
     const auto first = IconIndex(number);
     if (!first) {
         ReportNoSuchIcon(number);
         return;
     }
-
     kiv::Image& picture = Image1->Picture();
     picture.SetSize(DisplayWidth, DisplayHeight);
     Image1->resize(DisplayWidth, DisplayHeight);
     picture.Fill(kiv::clAqua);
-
-    auto file = kiv::InFile::Open(IconTable.Path);
-    if (!file) {
-        Image1->Repaint();
-        ShowMessageBox(QStringLiteral("S16 file not found."));
-        return;
-    }
 
     kiv::CollageLayout layout(DisplayWidth, DisplayHeight);
     int i = *first;
@@ -195,14 +202,15 @@ void TEditForm::BmpLoadBtnClick(QObject*) {
 }
 
 void TEditForm::ReplaceBtnClick(QObject*) {
-    const int number = IconUpDown->Position();
     // The re-encoder is only ever given an icon of the loaded file.
-    const auto i = FileLoaded() ? IconIndex(number) : std::nullopt;
+    if (!FileLoaded()) {
+        ShowMessageBox(QStringLiteral("Couldn't open S16 file."));
+        return;
+    }
+    const int number = IconNumber(*IconUpDown);
+    const auto i = IconIndex(number);
     if (!i) {
-        if (FileLoaded())
-            ReportNoSuchIcon(number);
-        else
-            ShowMessageBox(QStringLiteral("Couldn't open S16 file."));
+        ReportNoSuchIcon(number);
         return;
     }
     const kiv::ReencodeResult result = kiv::ReencodeIcon(Image1->Picture(), *i, IconTable);

@@ -11,6 +11,7 @@
 
 #include <QGuiApplication>
 #include <QtTest>
+#include <filesystem>
 #include <map>
 #include <optional>
 
@@ -102,12 +103,12 @@ class EditorTest : public QObject {
 private slots:
     void NameLabelShowsLongPathsByTheirLast14Characters();
     void LoadingCountsIconsAndWarnsAbove1000();
-    void FailedLoadKeepsThePreviousFileButTakesTheNewName();
+    void FailedLoadKeepsThePreviousFileAndItsName();
     void ShowMakesThePictureTheWholeFrame();
     void CollageFillsPagesAndMovesTheIconNumberOn();
     void CollageRowDeepensBeforeAnIconWraps();
     void CollagePlacesIconsTooLargeForThePageAsTheRowsAllow();
-    void ShowAndCollageBeforeAnyLoadReportTheMissingFile();
+    void ShowAndCollageThatCannotOpenTheFileKeepThePicture();
     void IconNumbersOutsideTheLoadedFileAreRefused();
     void BmpLoadTakesTheFilesPictureOrShowsTheError();
     void ReplaceOfALoadedS17RewritesItInPlace();
@@ -134,17 +135,11 @@ void EditorTest::NameLabelShowsLongPathsByTheirLast14Characters() {
     };
     for (const auto& c : cases) {
         ed.SetIcon(5);
-        ed.dialogs.Clear();
-        ed.Load(c.path);
+        ed.LoadFile(c.path.toStdString(), MarkedSprite(7, [](int) { return std::pair{1, 1}; }));
         QCOMPARE(ed.form.NameLbl->Caption(), c.shown);
         QCOMPARE(ed.form.IconUpDown->Position(), 1);
-        QCOMPARE(ed.dialogs.Texts(), QStringList{QStringLiteral("Could not open ") + c.path});
-        QCOMPARE(ed.dialogs.boxes[0].Caption, QStringLiteral("Error"));
-        QVERIFY(!ed.dialogs.boxes[0].Error);
     }
-    // No file opened: the label and range are still those from start.
-    QCOMPARE(ed.form.IconsLbl->Caption(), QStringLiteral("Icons ?"));
-    QCOMPARE(ed.form.IconUpDown->Max(), 100);
+    QVERIFY(ed.dialogs.boxes.empty());
 }
 
 void EditorTest::LoadingCountsIconsAndWarnsAbove1000() {
@@ -175,15 +170,16 @@ void EditorTest::LoadingCountsIconsAndWarnsAbove1000() {
     QVERIFY(!kivtest::FileExists("toomany.s17"));
 }
 
-void EditorTest::FailedLoadKeepsThePreviousFileButTakesTheNewName() {
+void EditorTest::FailedLoadKeepsThePreviousFileAndItsName() {
     Editor ed;
     const auto frame = [](int) { return std::pair{3, 3}; };
     ed.LoadFile("first.s16", MarkedSprite(3, frame));
     ed.SetIcon(3);
     ed.Load(QStringLiteral("missing.s16"));
     QCOMPARE(ed.dialogs.Texts(), QStringList{QStringLiteral("Could not open missing.s16")});
-    QCOMPARE(ed.form.NameLbl->Caption(), QStringLiteral("missing.s16"));
-    QCOMPARE(ed.form.IconUpDown->Position(), 1);
+    QCOMPARE(ed.dialogs.boxes[0].Caption, QStringLiteral("Error"));
+    QCOMPARE(ed.form.NameLbl->Caption(), QStringLiteral("first.s16"));
+    QCOMPARE(ed.form.IconUpDown->Position(), 3);
     QCOMPARE(ed.form.IconsLbl->Caption(), QStringLiteral("Icons 3"));
     QCOMPARE(ed.form.IconUpDown->Max(), 3);
 
@@ -300,40 +296,68 @@ void EditorTest::CollagePlacesIconsTooLargeForThePageAsTheRowsAllow() {
     QVERIFY(!CursorDialogs::CurrentCursor());
 }
 
-void EditorTest::ShowAndCollageBeforeAnyLoadReportTheMissingFile() {
+void EditorTest::ShowAndCollageThatCannotOpenTheFileKeepThePicture() {
     Editor ed;
     const QString notFound = QStringLiteral("S16 file not found.");
-    ed.SetIcon(100);
-    ed.form.ShowBtn->click();
-    QCOMPARE(ed.dialogs.Texts(), QStringList{notFound});
-    QVERIFY(ed.Picture().Empty());
-    QCOMPARE(ed.form.Image1->size(), QSize(642, 482));
-    QCOMPARE(ed.form.IconUpDown->Position(), 100);
+    kiv::Image edited(30, 20);
+    edited.Fill(0x00123456);
+    kiv::SaveBitmapFile(edited, "edited.bmp");
+    ed.dialogs.Choose(QStringLiteral("edited.bmp"));
+    ed.form.BmpLoadBtn->click();
+    const QSize layoutSize = ed.form.Image1->size();
 
-    ed.form.CollageBtn->click();
-    QCOMPARE(ed.dialogs.Texts(), (QStringList{notFound, notFound}));
-    QCOMPARE(ed.Picture().Width(), 642);
-    QCOMPARE(ed.Picture().Height(), 482);
-    QVERIFY(AllAqua(ed.Picture()));
-    QCOMPARE(ed.form.IconUpDown->Position(), 100);
+    // Before any load, and after the loaded file has gone.
+    ed.SetIcon(100);
+    for (int pass = 0; pass < 2; ++pass) {
+        ed.dialogs.Clear();
+        ed.form.ShowBtn->click();
+        ed.form.CollageBtn->click();
+        QCOMPARE(ed.dialogs.Texts(), (QStringList{notFound, notFound}));
+        QCOMPARE(ed.Picture(), edited);
+        QCOMPARE(ed.form.Image1->size(), layoutSize);
+        QCOMPARE(ed.form.IconUpDown->Position(), pass == 0 ? 100 : 1);
+        ed.LoadFile("gone.s16", MarkedSprite(2, [](int) { return std::pair{5, 5}; }));
+        std::filesystem::remove("gone.s16");
+    }
 
     // The hourglass was up while each box was shown and is gone afterwards.
-    QCOMPARE(int(ed.dialogs.cursors.size()), 2);
-    QCOMPARE(ed.dialogs.cursors[0], std::optional(Qt::WaitCursor));
-    QCOMPARE(ed.dialogs.cursors[1], std::optional(Qt::WaitCursor));
+    QCOMPARE(ed.dialogs.cursors.size(), std::size_t(4));
+    for (const auto& cursor : ed.dialogs.cursors)
+        QCOMPARE(cursor, std::optional(Qt::WaitCursor));
     QVERIFY(!CursorDialogs::CurrentCursor());
 
     // Nothing to re-encode into: no file is read or written.
-    ed.form.ReplaceBtn->click();
-    QCOMPARE(ed.dialogs.Texts().last(), QStringLiteral("Couldn't open S16 file."));
-    QVERIFY(kivtest::ListFolder(ed.dir.Path().string()).empty());
+    Editor fresh;
+    fresh.form.ReplaceBtn->click();
+    QCOMPARE(fresh.dialogs.Texts(), QStringList{QStringLiteral("Couldn't open S16 file.")});
+    QVERIFY(kivtest::ListFolder(fresh.dir.Path().string()).empty());
 }
 
 void EditorTest::IconNumbersOutsideTheLoadedFileAreRefused() {
     Editor ed;
     ed.LoadFile("some.s16", MarkedSprite(2, [](int) { return std::pair{5, 5}; }));
+    // A text that is no number shows the icon number in force.
+    ed.SetIcon(2);
+    ed.form.IconNumEdit->SetText(QStringLiteral("x"));
     ed.form.ShowBtn->click();
+    QCOMPARE(ed.form.IconNumEdit->Text(), QStringLiteral("2"));
+    QCOMPARE(MarkAt(ed.Picture(), 0, 0), 1);
     const kiv::Image shown = ed.Picture();
+
+    // A typed number is acted on as typed, never clamped to another icon.
+    for (const QString& typed : {QStringLiteral("99"), QStringLiteral("0")}) {
+        ed.dialogs.Clear();
+        ed.form.IconNumEdit->SetText(typed);
+        ed.form.ShowBtn->click();
+        ed.form.CollageBtn->click();
+        ed.form.ReplaceBtn->click();
+        const QString refused =
+            QStringLiteral("Icon %1 is not in the loaded sprite file.").arg(typed);
+        QCOMPARE(ed.dialogs.Texts(), (QStringList{refused, refused, refused}));
+        QCOMPARE(ed.form.IconNumEdit->Text(), typed);
+        QCOMPARE(ed.Picture(), shown);
+        QVERIFY(!kivtest::FileExists("some.s17"));
+    }
 
     for (const std::int32_t count : {0, -7}) {
         ed.LoadFile("empty.s16", SpriteBuilder().StoredCount(count).Build());
@@ -395,6 +419,7 @@ void EditorTest::BmpLoadTakesTheFilesPictureOrShowsTheError() {
     QCOMPARE(ed.dialogs.requests[0].FileName, QStringLiteral("nowhere.bmp"));
 
     // After a Show the display keeps its 642 x 482 whatever the bitmap's size.
+    ed.LoadFile("one.s16", MarkedSprite(1, [](int) { return std::pair{2, 2}; }));
     ed.form.ShowBtn->click();
     ed.dialogs.Choose(QStringLiteral("drawn.bmp"));
     ed.form.BmpLoadBtn->click();

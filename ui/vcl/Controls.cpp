@@ -56,14 +56,18 @@ void TUpDown::SetAssociate(TEdit* buddy) {
     }
 }
 
+std::optional<int> TUpDown::TypedNumber() const {
+    if (!buddy_)
+        return std::nullopt;
+    bool ok = false;
+    const int typed = buddy_->text().trimmed().toInt(&ok);
+    return ok ? std::optional(typed) : std::nullopt;
+}
+
 int TUpDown::Position() const {
     // The buddy's text is the truth: a number typed there is the position.
-    if (buddy_) {
-        bool ok = false;
-        int typed = buddy_->text().trimmed().toInt(&ok);
-        if (ok)
-            position_ = std::clamp(typed, std::min(min_, max_), std::max(min_, max_));
-    }
+    if (const auto typed = TypedNumber())
+        position_ = std::clamp(*typed, std::min(min_, max_), std::max(min_, max_));
     return position_;
 }
 

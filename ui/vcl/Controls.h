@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QWidget>
+#include <optional>
 
 // A label that sizes itself to its caption.
 class TLabel : public QLabel {
@@ -45,6 +46,8 @@ public:
     TEdit* Associate() const { return buddy_; }
     int Position() const;
     void SetPosition(int position);
+    // The number typed in the buddy as it stands, unclamped; nothing when it is no number.
+    std::optional<int> TypedNumber() const;
     int Min() const { return min_; }
     int Max() const { return max_; }
     void SetMin(int value);
