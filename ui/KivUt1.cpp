@@ -296,7 +296,10 @@ void TMainForm::ReplaceBtnClick(QObject*) {
 }
 
 void TMainForm::S16Editor1Click(QObject*) {
-    // Modeless: both windows stay usable.
+    // Modeless: both windows stay usable. A minimised editor still counts as visible, so it
+    // is restored first or showing it would change nothing.
+    if (EditForm->isMinimized())
+        EditForm->setWindowState(EditForm->windowState() & ~Qt::WindowMinimized);
     EditForm->show();
     EditForm->raise();
     EditForm->activateWindow();

@@ -494,6 +494,9 @@ void ShellTest::EditorIsShownHiddenAndShownAgainWithItsState() {
 
     MainForm->S16Editor1->trigger(); // already shown: only brought to the front
     QVERIFY(EditForm->isVisible());
+    EditForm->showMinimized();
+    MainForm->S16Editor1->trigger(); // minimised: restored
+    QVERIFY(!EditForm->isMinimized());
 
     QVERIFY(!EditForm->close()); // closing only hides
     QVERIFY(!EditForm->isVisible());
