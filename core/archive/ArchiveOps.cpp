@@ -6,9 +6,7 @@
 #include "base/TextConv.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <optional>
-#include <unistd.h>
 
 namespace kiv {
 
@@ -32,25 +30,6 @@ std::string Shown(const std::string& name) {
     return text;
 }
 
-// Reads exactly `count` bytes at `offset`, straight from the file (the small reads of Test
-// and the directory blocks of Replace would each refill a stream buffer for nothing).
-bool ReadAt(const InFile& file, std::int64_t offset, void* data, std::size_t count) {
-    if (offset < 0)
-        return false;
-    auto* bytes = static_cast<unsigned char*>(data);
-    while (count > 0) {
-        const ssize_t got = ::pread(file.Descriptor(), bytes, count, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        bytes += got;
-        offset += got;
-        count -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
 // Rows of end words handled per directory block during Replace's fix-up.
 constexpr std::int64_t kRowsPerBlock = 1 << 16;
 
@@ -66,7 +45,7 @@ bool ShiftEndWords(const InFile& archive, SafeFile& out, std::int64_t firstRow,
     // Rows past the archive's own directory hold member bytes, not end words: a listing
     // that no longer fits the archive must not rewrite them.
     unsigned char countWord[4];
-    if (limit < 8 || !ReadAt(archive, 0, countWord, sizeof countWord))
+    if (limit < 8 || !archive.ReadExactlyAt(0, countWord, sizeof countWord))
         return true;
     lastRow = std::min<std::int64_t>(lastRow, GetInt32LE(countWord));
     // Row r's word occupies [17r + 4, 17r + 8).
@@ -78,7 +57,7 @@ bool ShiftEndWords(const InFile& archive, SafeFile& out, std::int64_t firstRow,
         const std::int64_t from = EndWordOffset(r0);
         const std::int64_t to = EndWordOffset(r1) + 4;
         block.resize(static_cast<std::size_t>(to - from));
-        if (!ReadAt(archive, from, block.data(), block.size()))
+        if (!archive.ReadExactlyAt(from, block.data(), block.size()))
             return false;
         for (std::int64_t r = r0; r <= r1; ++r) {
             unsigned char* word = block.data() + (r - r0) * ArchiveEntrySize;
@@ -240,11 +219,11 @@ void TestArchive(const std::string& archivePath, const std::vector<ArchiveRow>& 
         const std::int64_t start = ParseOffset(row.StartText);
         // A count or a byte that is not there to be read counts as sound.
         unsigned char word[4];
-        if (!ReadAt(*archive, start, word, sizeof word))
+        if (!archive->ReadExactlyAt(start, word, sizeof word))
             continue;
         const std::int64_t count = GetInt32LE(word);
         unsigned char tested;
-        if (!ReadAt(*archive, start + 40 * count + 3, &tested, 1) || tested == 0)
+        if (!archive->ReadExactlyAt(start + 40 * count + 3, &tested, 1) || tested == 0)
             continue;
         report(row.Name + " at " + IntToHex(static_cast<std::uint32_t>(start), 6) + " is bad!");
     }

@@ -1,10 +1,6 @@
 #include "base/FileStream.h"
 
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kiv {
 
@@ -15,31 +11,25 @@ constexpr std::size_t kBufferSize = 64 * 1024;
 std::unique_ptr<InFile> InFile::Open(const std::string& path) {
     if (path.empty())
         return nullptr;
-    int fd;
-    do {
-        // Non-blocking only so that opening a pipe with no writer does not wait forever;
-        // regular files ignore the flag.
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return nullptr;
     // Only regular files are read: a pipe has no length to seek in, and a device such as
     // /dev/zero would feed a reader without end.
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    const platform::FileHandle file = platform::OpenForReading(path);
+    if (file == platform::kNoFile)
+        return nullptr;
+    platform::FileStatus status;
+    if (!platform::StatusOf(file, status) || !status.Regular) {
+        platform::Close(file);
         return nullptr;
     }
-    const std::int64_t length = static_cast<std::int64_t>(st.st_size);
-    return std::unique_ptr<InFile>(new InFile(fd, path, length));
+    return std::unique_ptr<InFile>(new InFile(file, path, status.Size));
 }
 
-InFile::InFile(int fd, std::string path, std::int64_t length)
-    : fd_(fd), path_(std::move(path)), length_(length) {}
+InFile::InFile(platform::FileHandle file, std::string path, std::int64_t length)
+    : file_(file), path_(std::move(path)), length_(length) {}
 
 InFile::~InFile() {
-    if (fd_ >= 0)
-        ::close(fd_);
+    if (file_ != platform::kNoFile)
+        platform::Close(file_);
 }
 
 void InFile::Seek(std::int64_t offset) {
@@ -52,10 +42,9 @@ bool InFile::Fill() {
     bufferStart_ = position_;
     bufferSize_ = 0;
     while (bufferSize_ < buffer_.size()) {
-        const ssize_t got = ::pread(fd_, buffer_.data() + bufferSize_, buffer_.size() - bufferSize_,
-                                    static_cast<off_t>(bufferStart_ + bufferSize_));
-        if (got < 0 && errno == EINTR)
-            continue;
+        const std::int64_t got =
+            platform::ReadAt(file_, bufferStart_ + static_cast<std::int64_t>(bufferSize_),
+                             buffer_.data() + bufferSize_, buffer_.size() - bufferSize_);
         if (got <= 0)
             break;
         bufferSize_ += static_cast<std::size_t>(got);
@@ -72,10 +61,8 @@ std::size_t InFile::Read(void* data, std::size_t count) {
         if (!inBuffer) {
             // Large reads skip the buffer.
             if (count - done >= kBufferSize) {
-                const ssize_t got =
-                    ::pread(fd_, out + done, count - done, static_cast<off_t>(position_));
-                if (got < 0 && errno == EINTR)
-                    continue;
+                const std::int64_t got =
+                    platform::ReadAt(file_, position_, out + done, count - done);
                 if (got <= 0)
                     break;
                 done += static_cast<std::size_t>(got);
@@ -107,12 +94,26 @@ bool InFile::ReadInt32(std::int32_t& value) {
     return true;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {
-    }, sb{};
-    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0)
+bool InFile::ReadExactlyAt(std::int64_t offset, void* data, std::size_t count) const {
+    if (offset < 0)
         return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    auto* bytes = static_cast<unsigned char*>(data);
+    while (count > 0) {
+        const std::int64_t got = platform::ReadAt(file_, offset, bytes, count);
+        if (got <= 0)
+            return false;
+        bytes += got;
+        offset += got;
+        count -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    platform::FileStatus sa, sb;
+    if (!platform::StatusOf(a, sa) || !platform::StatusOf(b, sb))
+        return false;
+    return sa.Device == sb.Device && sa.Node == sb.Node;
 }
 
 } // namespace kiv

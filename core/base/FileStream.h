@@ -2,6 +2,8 @@
 // Buffered binary input over one file. Every read reports how much it really got, so no
 // caller ever uses a byte that was not read.
 
+#include "base/Platform.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -30,15 +32,18 @@ public:
     int ReadByte();
     // A 32-bit little-endian word; false (and `value` untouched) when 4 bytes were not there.
     bool ReadInt32(std::int32_t& value);
+    // Reads exactly `count` bytes at `offset` straight from the file, past the buffer and
+    // without moving; false when they are not all there.
+    bool ReadExactlyAt(std::int64_t offset, void* data, std::size_t count) const;
 
-    int Descriptor() const { return fd_; }
+    platform::FileHandle Handle() const { return file_; }
     const std::string& Path() const { return path_; }
 
 private:
-    InFile(int fd, std::string path, std::int64_t length);
+    InFile(platform::FileHandle file, std::string path, std::int64_t length);
     bool Fill();
 
-    int fd_;
+    platform::FileHandle file_;
     std::string path_;
     std::int64_t length_;
     std::int64_t position_ = 0;

@@ -3,9 +3,12 @@
 // over the target only once everything was written. A failure at any point leaves the
 // earlier file as it was and no temporary file behind.
 
+#include "base/Platform.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kiv {
 
@@ -40,12 +43,13 @@ public:
     const std::string& TempPath() const { return tempPath_; }
 
 private:
-    // Copies from a mapping of the source; false when a write failed.
-    bool CopyMapped(InFile& source, std::int64_t& in, std::int64_t& left, std::int64_t& copied);
+    // Copies through buffer_ with large reads and writes; false when a write failed.
+    bool CopyBuffered(InFile& source, std::int64_t& in, std::int64_t& left, std::int64_t& copied);
 
     std::string target_;
     std::string tempPath_;
-    int fd_ = -1;
+    platform::FileHandle file_ = platform::kNoFile;
+    std::vector<unsigned char> buffer_; // reused by every buffered copy of this file
     std::int64_t size_ = 0;
     bool committed_ = false;
 };

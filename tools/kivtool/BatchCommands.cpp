@@ -5,13 +5,13 @@
 
 #include "archive/ArchiveOps.h"
 #include "base/FileStream.h"
+#include "base/Platform.h"
 #include "base/SafeFile.h"
 #include "image/Bitmap.h"
 #include "sprite/IconEncoder.h"
 
 #include <algorithm>
 #include <filesystem>
-#include <fnmatch.h>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -62,8 +62,7 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
         std::int64_t done = 0;
         for (const kiv::TArchiveEntry& entry : listing.Entries) {
             progress.Update(done++);
-            if (!options.Match.empty() &&
-                ::fnmatch(options.Match.c_str(), entry.Name.c_str(), 0) != 0)
+            if (!options.Match.empty() && !kiv::platform::NameMatches(options.Match, entry.Name))
                 continue;
             // The name becomes a path inside DIR: it must stay there.
             if (const std::string reason = kiv::UnsafeNameReason(entry.Name); !reason.empty()) {

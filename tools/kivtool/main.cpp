@@ -3,6 +3,8 @@
 
 #include "Commands.h"
 
+#include "base/Platform.h"
+
 #include <CLI/CLI.hpp>
 
 #include <charconv>
@@ -10,7 +12,6 @@
 #include <functional>
 #include <iostream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -252,7 +253,7 @@ int main(int argc, char** argv) {
         return kivtool::ExitUsage;
     }
 
-    const kivtool::Context context{std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1};
+    const kivtool::Context context{std::cout, std::cerr, kiv::platform::ErrorStreamIsTerminal()};
     for (const auto& [command, run] : commands) {
         if (command->parsed()) {
             const int status = run(context);

@@ -1,0 +1,71 @@
+#pragma once
+// Every call this tool makes into the operating system, in one place. The rest of the code
+// (core, the windows, kivtool) uses only these functions and standard C++, so another
+// system needs one more implementation file beside PlatformPosix.cpp and nothing else.
+// Paths are UTF-8. No function here throws; failures come back as values.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kiv::platform {
+
+// An open file: a descriptor here, a handle elsewhere.
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+struct FileStatus {
+    bool Regular = false;   // a plain file (links followed), not a folder, pipe or device
+    std::uint32_t Mode = 0; // permission bits, kept when a file is replaced
+    std::int64_t Size = 0;
+    std::uint64_t Device = 0;
+    std::uint64_t Node = 0; // with Device, names the file itself whatever path led to it
+};
+
+// The status of what `path` names (links followed); false when nothing is there.
+bool StatusOf(const std::string& path, FileStatus& status);
+bool StatusOf(FileHandle file, FileStatus& status);
+
+// Opens a regular file for reading; kNoFile when it cannot be opened or is not a regular
+// file. Never waits on a pipe that has no writer.
+FileHandle OpenForReading(const std::string& path);
+
+enum class CreateOutcome { Created, Exists, Failed };
+// Creates `path` for writing, only if nothing is there yet, with permission bits `mode`
+// (before the process's mask). On Created, `file` is the new file.
+CreateOutcome CreateNew(const std::string& path, std::uint32_t mode, FileHandle& file);
+// Gives an open file exactly these permission bits (no mask applied).
+void SetMode(FileHandle file, std::uint32_t mode);
+// False when the system reports that earlier writes could not be completed.
+bool Close(FileHandle file);
+// Waits until the file's bytes are on the disk.
+bool FlushToDisk(FileHandle file);
+// Puts `from` in the place of `to` in one step; `to` never exists half-written.
+bool ReplaceFile(const std::string& from, const std::string& to);
+bool RemoveFile(const std::string& path);
+
+// Reads up to `count` bytes at `offset`. Returns how many were read: 0 at the end, -1 on
+// an error. Interrupted calls are retried.
+std::int64_t ReadAt(FileHandle file, std::int64_t offset, void* data, std::size_t count);
+// Writes all bytes at the current end / at `offset`; false on an error or a full disk.
+bool WriteAll(FileHandle file, const void* data, std::size_t count);
+bool WriteAllAt(FileHandle file, std::int64_t offset, const void* data, std::size_t count);
+
+// The kernel's copy of up to `count` bytes from `source` at `offset` to the current end of
+// `target`, without passing them through this process. Returns how many were copied (0 when
+// the source ended), -1 on an error, and kCopyUnsupported when this system or these files
+// cannot be copied that way (the caller then reads and writes).
+inline constexpr std::int64_t kCopyUnsupported = -2;
+std::int64_t KernelCopy(FileHandle source, std::int64_t offset, FileHandle target,
+                        std::int64_t count);
+
+// A number that differs between processes running at the same time.
+std::uint64_t ProcessNumber();
+
+// Shell-style file-name matching: '*', '?' and bracket sets, over the whole name.
+bool NameMatches(const std::string& pattern, const std::string& name);
+
+// True when the standard error stream is shown on a terminal (not a file or a pipe).
+bool ErrorStreamIsTerminal();
+
+} // namespace kiv::platform
