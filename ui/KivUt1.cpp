@@ -95,8 +95,8 @@ kiv::ArchiveRow ListingRow(const TStringGrid& grid, int row) {
     return {NameBytes(grid.Cells(0, row)), CellBytes(grid, 1, row), CellBytes(grid, 2, row)};
 }
 
-// Reads the directory of DataFileName into InfoGrid and GridLbl. False when the archive
-// does not open; nothing changes then.
+// Reads the directory of DataFileName into InfoGrid and GridLbl and clears the member panel.
+// False when the archive does not open; nothing changes then.
 bool ListDirectory(TMainForm& form) {
     const kiv::ArchiveListing listing = kiv::ListArchive(DataFileName);
     if (!listing.Opened)
@@ -125,6 +125,8 @@ bool ListDirectory(TMainForm& form) {
         grid.SetCells(2, row, QString::fromLatin1(kiv::OffsetText(entry.Finish)));
         ++row;
     }
+    // Whatever member was shown belongs to the archive listed before.
+    form.ClearMemberPanel();
     return true;
 }
 
@@ -134,6 +136,22 @@ void ShowCoreMessage(const kiv::OpResult& result) {
 }
 
 } // namespace
+
+void TMainForm::ClearMemberPanel() {
+    QuietScope quiet;
+    SelectedRow = 0;
+    MemberIconCount = 0;
+    PixelBase = 0;
+    PixelBaseOffset = 0;
+    InfoGrid->ResetCurrentCell();
+    FileLbl->SetCaption(QStringLiteral("File:"));
+    IconsNumberLbl->SetCaption(QStringLiteral("Icons:"));
+    HeaderGrid->SetColCount(1); // drops every icon column's cells
+    for (int row = 0; row < HeaderGrid->RowCount(); ++row)
+        HeaderGrid->SetCells(0, row, QString());
+    LayOutHeaderGrid();
+    IconImage->SetPicture(kiv::Image());
+}
 
 void TMainForm::FormActivate(QObject*) {
     if (!FirstActivation)
@@ -190,9 +208,10 @@ void TMainForm::InfoGridSelectCell(QObject*, int, int ARow, bool&) {
         QuietScope quiet;
         HeaderGrid->SetColCount(columns + 1);
     }
-    HeaderGrid->SetColWidths(0, 80);
+    // Widths scaled like the rest of the layout.
+    HeaderGrid->SetColWidths(0, Scaled(80));
     for (int k = 1; k < HeaderGrid->ColCount(); ++k) {
-        HeaderGrid->SetColWidths(k, 60);
+        HeaderGrid->SetColWidths(k, Scaled(60));
         HeaderGrid->SetCells(k, 0, QStringLiteral(" ") + QString::number(k));
     }
     for (int row = 1; row <= 11; ++row)

@@ -43,6 +43,10 @@ public:
     void FormActivate(QObject* Sender);
     void ReplaceBtnClick(QObject* Sender);
 
+    // Back to the start-up state of everything that describes a selected member: labels,
+    // an empty HeaderGrid as laid out, no picture, no selected row.
+    void ClearMemberPanel();
+
 protected:
     bool event(QEvent* event) override;
 
@@ -50,6 +54,8 @@ private:
     // The layout: controls, positions, captions, and the binding of each event to its
     // handler (KivUt1Layout.cpp).
     void BuildLayout();
+    // HeaderGrid's size, fixed cells, widths and current cell as laid out.
+    void LayOutHeaderGrid();
 };
 
 extern TMainForm* MainForm;

@@ -20,6 +20,21 @@ bool TMainForm::event(QEvent* event) {
     return TForm::event(event);
 }
 
+void TMainForm::LayOutHeaderGrid() {
+    HeaderGrid->SetColCount(5);
+    HeaderGrid->SetRowCount(12);
+    HeaderGrid->SetFixedCols(1);
+    HeaderGrid->SetFixedRows(1);
+    HeaderGrid->SetDefaultColWidth(Scaled(48));
+    HeaderGrid->SetDefaultRowHeight(Scaled(24));
+    HeaderGrid->SetColWidths(0, Scaled(48));
+    HeaderGrid->SetColWidths(1, Scaled(67));
+    HeaderGrid->SetColWidths(2, Scaled(73));
+    HeaderGrid->SetColWidths(3, Scaled(62));
+    HeaderGrid->SetColWidths(4, Scaled(74));
+    HeaderGrid->ResetCurrentCell();
+}
+
 void TMainForm::BuildLayout() {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Kiv Utilities"));
@@ -65,18 +80,7 @@ void TMainForm::BuildLayout() {
     HeaderGrid = new TStringGrid(client);
     HeaderGrid->setObjectName(QStringLiteral("HeaderGrid"));
     SetBounds(HeaderGrid, 8, 216, 289, 321);
-    HeaderGrid->SetColCount(5);
-    HeaderGrid->SetRowCount(12);
-    HeaderGrid->SetFixedCols(1);
-    HeaderGrid->SetFixedRows(1);
-    HeaderGrid->SetDefaultColWidth(Scaled(48));
-    HeaderGrid->SetDefaultRowHeight(Scaled(24));
-    HeaderGrid->SetColWidths(0, Scaled(48));
-    HeaderGrid->SetColWidths(1, Scaled(67));
-    HeaderGrid->SetColWidths(2, Scaled(73));
-    HeaderGrid->SetColWidths(3, Scaled(62));
-    HeaderGrid->SetColWidths(4, Scaled(74));
-    HeaderGrid->ResetCurrentCell();
+    LayOutHeaderGrid();
 
     IconImage = new TImage(client);
     IconImage->setObjectName(QStringLiteral("IconImage"));

@@ -172,15 +172,33 @@ void BrowserTest::aShorterArchiveLeavesExactlyItsOwnRows() {
     Browser b;
     b.LoadArchive("three.dat", ThreeMembers());
     b.SelectMember(3);
-    const QString fileLabel = b.form.FileLbl->Caption();
+    b.Preview(2);
 
-    // The current row vanishes: the selection follows it without reading the old texts.
-    b.LoadArchive("one.dat", ArchiveBuilder().Member("z.s16", SpriteBuilder().Build()));
+    // The current row vanishes, and nothing of the member shown before stays: the member
+    // panel is as a fresh window has it.
+    b.LoadArchive("one.dat", ArchiveBuilder().Member(
+                                 "z.s16", SpriteBuilder().Raw(1, 1, 0, 0, 1, 1, {3}).Build()));
     QCOMPARE(b.form.InfoGrid->RowCount(), 2);
     QCOMPARE(b.form.InfoGrid->Cells(0, 1), QString("z.s16"));
-    QCOMPARE(KivUt1::SelectedRow, 1);
-    QCOMPARE(b.form.FileLbl->Caption(), fileLabel);
+    const TMainForm fresh;
+    QCOMPARE(KivUt1::SelectedRow, 0);
+    QCOMPARE(KivUt1::PixelBase, 0);
+    QCOMPARE(b.form.FileLbl->Caption(), fresh.FileLbl->Caption());
+    QCOMPARE(b.form.IconsNumberLbl->Caption(), fresh.IconsNumberLbl->Caption());
+    QVERIFY(b.Picture().Empty());
+    const TStringGrid& grid = *b.form.HeaderGrid;
+    QCOMPARE(grid.ColCount(), fresh.HeaderGrid->ColCount());
+    QCOMPARE(grid.FixedCols(), fresh.HeaderGrid->FixedCols());
+    QCOMPARE(QPoint(grid.Col(), grid.Row()),
+             QPoint(fresh.HeaderGrid->Col(), fresh.HeaderGrid->Row()));
+    for (int col = 0; col < grid.ColCount(); ++col) {
+        QCOMPARE(grid.ColWidths(col), fresh.HeaderGrid->ColWidths(col));
+        for (int row = 0; row < grid.RowCount(); ++row)
+            QCOMPARE(grid.Cells(col, row), QString());
+    }
     QVERIFY(b.dialogs.boxes.empty());
+    b.SelectMember(1);
+    QCOMPARE(b.form.FileLbl->Caption(), QString("File: z.s16"));
 
     b.LoadArchive("none.dat", ArchiveBuilder());
     QCOMPARE(b.form.GridLbl->Caption(), QString("0 Files"));
@@ -205,8 +223,8 @@ void BrowserTest::memberSelectionShowsEveryHeaderWord() {
     QCOMPARE(b.form.FileLbl->Caption(), QString("File: a.s16"));
     QCOMPARE(b.form.IconsNumberLbl->Caption(), QString("Icons: 2"));
     QCOMPARE(b.form.HeaderGrid->ColCount(), 3);
-    QCOMPARE(b.form.HeaderGrid->ColWidths(0), 80);
-    QCOMPARE(b.form.HeaderGrid->ColWidths(2), 60);
+    QCOMPARE(b.form.HeaderGrid->ColWidths(0), b.form.Scaled(80));
+    QCOMPARE(b.form.HeaderGrid->ColWidths(2), b.form.Scaled(60));
     QCOMPARE(b.Header(2, 0), QString(" 2"));
     QStringList labels, first, second;
     for (int row = 1; row <= 11; ++row) {
