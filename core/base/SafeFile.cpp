@@ -12,8 +12,9 @@ namespace {
 
 std::atomic<unsigned> tempCounter{0};
 
-// The block of the buffered copy.
-constexpr std::size_t kCopyBlock = 1 << 20;
+// The block of the buffered copy: small enough to stay in the processor's cache between the
+// read and the write.
+constexpr std::size_t kCopyBlock = 256 << 10;
 
 } // namespace
 
@@ -91,11 +92,11 @@ std::int64_t SafeFile::CopyFrom(InFile& source, std::int64_t offset, std::int64_
     std::int64_t copied = 0;
     std::int64_t in = offset;
 
-    // When the source and the output sit at different offsets within a page (a member inside
-    // an archive almost always does), the kernel's copy splits every page in two and runs at
-    // about half speed; large reads and writes through one buffer copy each byte once.
-    constexpr std::int64_t kPage = 4096;
-    bool kernelCopy = (in % kPage) == (size_ % kPage);
+    // The kernel's copy, whatever the offsets: it moves each byte once inside the kernel, with
+    // no page faults. Where the source and output offsets differ within a page it costs about
+    // 1.4 times the aligned copy, yet about half of what reads and writes through a buffer
+    // cost. Reads and writes only where the kernel cannot copy between these two files.
+    bool kernelCopy = true;
     while (left > 0 && kernelCopy) {
         const std::int64_t got = platform::KernelCopy(source.Handle(), in, file_, left);
         if (got == platform::kCopyUnsupported) {
