@@ -23,7 +23,9 @@ struct DecodeStats {
 // Bytes; run-length runs may cross row ends and the last run may overshoot the box. A
 // negative frame side gives an empty frame. Data that ends early ends decoding and the
 // frame keeps what was painted. The source is left after the last byte read. A negative
-// `offset` has no data. Width or Height of 0 or less reads nothing.
+// `offset` has no data. A zero side, or exactly one negative side, reads nothing; with both
+// sides negative |Width| x |Height| pixels are read, painted rightwards from StartX and
+// upwards from StartY (the truncating division of the pixel order).
 //
 // For a file whose count word was above 1000 the offset must come from the stored count:
 // IconDataOffset(table.StoredCount, header), not from the clamped Count.

@@ -69,7 +69,7 @@ Decoded Reference(const TIconHeader& h, const Bytes& data) {
     d.Frame = Image(std::max(h.FWidth, 0), std::max(h.FHeight, 0));
     d.Frame.Fill(BackColor);
     const std::int64_t n = static_cast<std::int64_t>(h.Width) * h.Height;
-    if (h.Width <= 0 || h.Height <= 0)
+    if (n <= 0)
         return d;
     std::size_t at = 0;
     auto paint = [&](std::int64_t k, TColor c) {
@@ -159,11 +159,17 @@ TEST(IconDecoder, ReadsTwoBytesAPixelRawAndThreeARunUntilThePixelsAreDone) {
     const Bytes runs = RunData({{2, kRed}, {0, kRed}, {3, kRed}, {2, kRed}, {9, kRed}});
     EXPECT_EQ(DecodeBytes(Header(3, 2, 0, 0, 3, 2, 1), runs).Position, 3 * 4);
     for (auto h : {Header(0, 5, 0, 0, 3, 3, 0), Header(5, -1, 0, 0, 3, 3, 1),
-                   Header(-2, -2, 0, 0, 3, 3, 0)}) {
+                   Header(-2, 0, 0, 0, 3, 3, 0)}) {
         const auto d = DecodeBytes(h, plenty);
         EXPECT_EQ(d.Stats.BytesRead, 0);
         EXPECT_EQ(CountOf(d.Frame, BackColor), 9);
     }
+    // Both sides negative: 4 pixels, rightwards from StartX and upwards from StartY.
+    auto d = DecodeBytes(Header(-2, -2, 0, 2, 3, 3, 0), RawData({kRed, kGreen, kBlue, kRed}));
+    EXPECT_EQ(d.Position, 8);
+    EXPECT_EQ(d.Frame.Pixel(1, 2), cGreen);
+    EXPECT_EQ(d.Frame.Pixel(0, 1), cBlue);
+    EXPECT_EQ(CountOf(d.Frame, BackColor), 5);
 }
 
 TEST(IconDecoder, AgreesWithAPixelByPixelDecoderOnRandomIcons) {
@@ -172,7 +178,7 @@ TEST(IconDecoder, AgreesWithAPixelByPixelDecoderOnRandomIcons) {
     std::mt19937 rng(1234);
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     for (int round = 0; round < 3000; ++round) {
-        const TIconHeader h = Header(pick(-1, 7), pick(-1, 6), pick(-5, 8), pick(-5, 8),
+        const TIconHeader h = Header(pick(-4, 7), pick(-4, 6), pick(-5, 8), pick(-5, 8),
                                      pick(-1, 8), pick(-1, 8), pick(0, 2));
         Bytes data(static_cast<std::size_t>(pick(0, 60)));
         for (auto& b : data)
@@ -227,15 +233,20 @@ TEST(IconDecoder, HostileHeadersEndQuicklyWithoutHugeFrames) {
     // Billions of pixels promised, nine bytes given: decoding ends at the end of the data.
     const int huge = 0x7FFFFFFF;
     for (int compress : {0, 1}) {
-        const Image frame = DecodeIcon(*in, 0, Header(huge, huge, 0, 0, 600, 4, compress), &stats);
-        EXPECT_TRUE(stats.EndedEarly);
-        EXPECT_EQ(stats.BytesRead, 9);
-        EXPECT_NE(frame.Pixel(0, 0), BackColor);
+        for (int side : {huge, -huge - 1}) {
+            const int startY = side > 0 ? 0 : 3;
+            const Image frame =
+                DecodeIcon(*in, 0, Header(side, side, 0, startY, 600, 4, compress), &stats);
+            EXPECT_TRUE(stats.EndedEarly);
+            EXPECT_EQ(stats.BytesRead, 9);
+            EXPECT_NE(frame.Pixel(0, startY), BackColor);
+        }
     }
     // Far-away boxes and positions near the 32-bit limits paint nothing and do not wrap.
     for (const auto& h :
          {Header(huge, huge, huge, huge, 8, 8, 1), Header(huge, 3, -huge - 1, 0, 8, 8, 0),
-          Header(1, huge, 0, -huge, 8, 8, 1), Header(3, 3, huge - 1, huge - 1, 8, 8, 1)})
+          Header(1, huge, 0, -huge, 8, 8, 1), Header(3, 3, huge - 1, huge - 1, 8, 8, 1),
+          Header(-huge - 1, -huge - 1, 0, huge, 8, 8, 0)})
         EXPECT_EQ(CountOf(DecodeIcon(*in, 0, h), BackColor), 64);
     // Raw rows that would lie near 2^63 bytes past a far offset are not even located.
     const Image far =
