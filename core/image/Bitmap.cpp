@@ -286,18 +286,23 @@ private:
     bool plain32_;
 };
 
-// Run-length rows (always bottom-up). Pixels the stream skips stay black. A run, an
-// absolute block or a delta that leaves the picture is invalid data; a stream that ends
-// before its end-of-bitmap code while rows are still missing is a short file.
+// Run-length rows (always bottom-up). Pixels the stream skips stay black. Writers commonly
+// encode each row padded to a multiple of 4 pixels, so pixels of a run or an absolute block
+// that fall past the row's end are dropped and the stream stays in step; an end-of-line after
+// the last row and a missing end-of-bitmap after it are accepted. Invalid data: pixels or a
+// delta beyond the last row, a delta past the right edge. A stream that ends while rows are
+// still missing is a short file.
 void DecodeRunLength(Image& image, const std::uint8_t* p, const std::uint8_t* end, bool rle4,
                      const Palette& palette) {
     const int w = image.Width();
     const int h = image.Height();
-    int x = 0;
+    int x = 0; // never beyond w: what lies past the row's end is dropped
     int y = 0; // file row, counted from the bottom of the picture
-    auto place = [&](int count) -> TColor* {
-        if (y >= h || count > w - x)
+    // Where `count` pixels from x on land, and how many of them fit in the row.
+    auto place = [&](int count, int& shown) -> TColor* {
+        if (y >= h)
             throw EInvalidGraphic();
+        shown = std::min(count, w - x);
         return image.Row(h - 1 - y) + x;
     };
     for (;;) {
@@ -310,16 +315,17 @@ void DecodeRunLength(Image& image, const std::uint8_t* p, const std::uint8_t* en
         const int code = p[1];
         p += 2;
         if (count > 0) {
-            TColor* out = place(count);
+            int shown;
+            TColor* out = place(count, shown);
             if (!rle4) {
-                std::fill_n(out, count, palette[code]);
+                std::fill_n(out, shown, palette[code]);
             } else {
                 const TColor even = palette[code >> 4];
                 const TColor odd = count > 1 ? palette[code & 0x0F] : even;
-                for (int k = 0; k < count; ++k)
+                for (int k = 0; k < shown; ++k)
                     out[k] = (k & 1) ? odd : even;
             }
-            x += count;
+            x += shown;
         } else if (code == 0) { // end of line
             x = 0;
             y = std::min(y + 1, h);
@@ -337,15 +343,16 @@ void DecodeRunLength(Image& image, const std::uint8_t* p, const std::uint8_t* en
             const std::ptrdiff_t bytes = rle4 ? (code + 1) / 2 : code;
             if (end - p < bytes)
                 throw EReadError();
-            TColor* out = place(code);
+            int shown;
+            TColor* out = place(code, shown);
             if (!rle4) {
-                for (int k = 0; k < code; ++k)
+                for (int k = 0; k < shown; ++k)
                     out[k] = palette[p[k]];
             } else {
-                for (int k = 0; k < code; ++k)
+                for (int k = 0; k < shown; ++k)
                     out[k] = palette[(k & 1) ? (p[k >> 1] & 0x0F) : (p[k >> 1] >> 4)];
             }
-            x += code;
+            x += shown;
             p += std::min<std::ptrdiff_t>(bytes + (bytes & 1), end - p);
         }
     }
