@@ -124,6 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < listing.Entries.size(); ++i)
         SelectRow(archive, listing.Entries[i], i < kPreviewedMembers);
 
-    ExtractAndReplace(archive, rows, listing.StoredCount);
+    // As the browser does: its member count is the number of rows it could list.
+    ExtractAndReplace(archive, rows, static_cast<std::int32_t>(rows.size()));
     return 0;
 }

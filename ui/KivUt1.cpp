@@ -285,7 +285,8 @@ void TMainForm::HeaderGridSelectCell(QObject*, int ACol, int, bool&) {
 }
 
 void TMainForm::ExtractBtnClick(QObject*) {
-    ShowCoreMessage(kiv::ExtractMember(DataFileName, ListingRow(*InfoGrid, SelectedRow)));
+    ShowCoreMessage(kiv::ExtractMember(DataFileName, ListingRow(*InfoGrid, SelectedRow), {},
+                                       SelectedRow, MemberCount));
 }
 
 void TMainForm::TestBtnClick(QObject*) {

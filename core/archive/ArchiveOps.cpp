@@ -6,6 +6,7 @@
 #include "base/TextConv.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 
 namespace kiv {
@@ -76,6 +77,40 @@ bool ShiftEndWords(const InFile& archive, SafeFile& out, std::int64_t firstRow,
     return true;
 }
 
+// The listing's texts are trusted only while the archive still holds them: the number of
+// rows a fresh listing would give, and row `rowIndex`'s name, start and end words. A copy put
+// over the archive since it was listed would otherwise be cut at the listed offsets. Returns
+// "" when they agree, else the message that asks for the archive to be listed again.
+std::string StaleListingMessage(const InFile& archive, const std::string& archivePath,
+                                const ArchiveRow& row, std::int64_t start, std::int64_t finish,
+                                std::int32_t rowIndex, std::int32_t memberCount) {
+    unsigned char count[4];
+    // Rows the file can hold: a directory cut short by the end of the file lists only those.
+    const std::int64_t present = std::max<std::int64_t>(archive.Length() - 8, 0) / ArchiveEntrySize;
+    const std::int64_t listed =
+        archive.ReadExactlyAt(0, count, sizeof count)
+            ? std::min<std::int64_t>(std::max<std::int32_t>(GetInt32LE(count), 0), present)
+            : 0;
+    // The entry of row r is its 13-byte name and end word; the word before it is its start.
+    unsigned char entry[4 + ArchiveEntrySize];
+    bool same = listed == memberCount && rowIndex >= 1 && rowIndex <= listed &&
+                archive.ReadExactlyAt(EndWordOffset(rowIndex - 1), entry, sizeof entry);
+    if (same) {
+        const auto* name = entry + 4;
+        const void* nul = std::memchr(name, 0, ArchiveNameSize);
+        const std::size_t length =
+            nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - name)
+                : static_cast<std::size_t>(ArchiveNameSize);
+        same = static_cast<std::uint32_t>(GetInt32LE(entry)) == start &&
+               static_cast<std::uint32_t>(GetInt32LE(entry + 4 + ArchiveNameSize)) == finish &&
+               row.Name == std::string(reinterpret_cast<const char*>(name), length);
+    }
+    if (same)
+        return std::string();
+    return "The archive " + archivePath +
+           " has changed since it was listed. Load it again and retry; nothing was written.";
+}
+
 } // namespace
 
 std::string UnsafeNameReason(const std::string& name) {
@@ -106,13 +141,20 @@ std::string TwinName(const std::string& name) {
 }
 
 OpResult ExtractMember(const std::string& archivePath, const ArchiveRow& row,
-                       const std::string& outPath) {
+                       const std::string& outPath, std::int32_t rowIndex,
+                       std::int32_t memberCount) {
     const std::int64_t start = ParseOffset(row.StartText);
     const std::int64_t finish = ParseOffset(row.FinishText);
 
     auto archive = InFile::Open(archivePath);
     if (!archive)
         return Fail("Main data file not found.");
+    if (rowIndex > 0) {
+        const std::string stale =
+            StaleListingMessage(*archive, archivePath, row, start, finish, rowIndex, memberCount);
+        if (!stale.empty())
+            return Fail(stale);
+    }
 
     // A name taken from the archive must not lead outside the current folder; a path the
     // user chose is theirs.
@@ -180,6 +222,10 @@ OpResult ReplaceMember(const ReplaceRequest& request) {
 
     if (request.RowIndex < 1)
         return Fail("No member is selected.");
+    const std::string stale = StaleListingMessage(*archive, request.ArchivePath, request.Row, start,
+                                                  finish, request.RowIndex, request.MemberCount);
+    if (!stale.empty())
+        return Fail(stale);
     const std::int64_t length = archive->Length();
     if (start > length)
         return Fail("Member \"" + Shown(request.Row.Name) +

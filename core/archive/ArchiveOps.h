@@ -41,8 +41,12 @@ std::string TwinName(const std::string& name);
 // Start and Finish are parsed before anything is opened. Refused, with nothing written: a
 // defaulted name that UnsafeNameReason rejects, an output that is the archive itself, and a
 // member whose bytes run past the end of the archive. Finish <= Start gives an empty file.
+// With `rowIndex` above 0 the row comes from a listing of `memberCount` rows that may be
+// stale: unless the archive still holds that many rows and this row's name, start and end
+// words as listed, it is refused with a message asking to load the archive again.
 OpResult ExtractMember(const std::string& archivePath, const ArchiveRow& row,
-                       const std::string& outPath = std::string());
+                       const std::string& outPath = std::string(), std::int32_t rowIndex = 0,
+                       std::int32_t memberCount = 0);
 
 struct ReplaceRequest {
     std::string ArchivePath;
@@ -57,10 +61,11 @@ struct ReplaceRequest {
 // end words of rows RowIndex..MemberCount (read from the archive itself) moved by the
 // change in size. The archive is only ever read. Opens the twin, the archive and the
 // output in that order, then parses Start and Finish (a conversion error leaves no
-// output). Refused: an output that is the archive itself, a twin formed from an unsafe
-// name, a member that starts past the end of the archive. End words that lie beyond the
-// archive's end, or beyond the archive's own member count, are left as copied. Nothing replaces
-// OutPath unless all went well.
+// output). Refused: a listing the archive no longer matches (its row count, or the row's
+// name, start and end words; the message asks to load the archive again), an output that is
+// the archive itself, a twin formed from an unsafe name, a member that starts past the end of
+// the archive. End words that lie beyond the archive's end, or beyond the archive's own member
+// count, are left as copied. Nothing replaces OutPath unless all went well.
 OpResult ReplaceMember(const ReplaceRequest& request);
 
 // rows[r - 1] is listing row r; rows 1..min(memberCount, rows.size()) are tested. One

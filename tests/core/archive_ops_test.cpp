@@ -151,7 +151,6 @@ TEST(ArchiveReplace, LeavesBytesBeyondTheDirectoryAndKeepsLongPathsWhole) {
     ReplaceRequest request = RequestFor(archive, 1);
     request.ArchivePath = dir.File(folder + "/Modgen.dat");
     request.TwinPath = "new.s17";
-    request.MemberCount = 0x7FFFFFFF;
     WriteFile(request.ArchivePath, archive.Build());
     WriteFile("new.s17", Fill(50, 9));
     ASSERT_TRUE(ReplaceMember(request).Ok);
@@ -182,9 +181,10 @@ TEST(ArchiveReplace, FailuresLeaveTheEarlierOutputAndNoTemporaryFile) {
     request.OutPath = "folder";
     std::filesystem::create_directory("folder");
     EXPECT_EQ(ReplaceMember(request).Message, "Could not open New Data file (folder)");
-    request = RequestFor(archive, 1);
-    request.Row.StartText = OffsetText(static_cast<std::uint32_t>(bytes.size() + 1));
-    EXPECT_TRUE(Mentions(ReplaceMember(request).Message, "past the end"));
+    // An archive cut short before the member's bytes.
+    WriteFile("Modgen.dat", Bytes(bytes.begin(), bytes.begin() + archive.StartOf(1) - 1));
+    EXPECT_TRUE(Mentions(ReplaceMember(RequestFor(archive, 1)).Message, "past the end"));
+    WriteFile("Modgen.dat", bytes);
     for (const std::string name : {"", "..", "/abs.s16", "a/b.s16", "C:x.s16", "nl\n.s16"}) {
         request = RequestFor(archive, 1);
         request.Row.Name = name;
@@ -215,6 +215,40 @@ TEST(ArchiveReplace, FailuresLeaveTheEarlierOutputAndNoTemporaryFile) {
     WriteFile("Newgen.dat", bytes);
     EXPECT_TRUE(Mentions(ReplaceMember(request).Message, "over the archive"));
     EXPECT_EQ(ReadFile("Newgen.dat"), bytes);
+}
+
+TEST(ArchiveListing, ExtractAndReplaceRefuseAnArchiveThatChangedSinceItWasListed) {
+    ScratchDir dir;
+    const ArchiveBuilder listed = Sample();
+    WriteFile("middle.s17", Fill(10, 4));
+    WriteFile("Newgen.dat", Text("earlier output"));
+    // Another archive copied over the listed one: a longer first member moves the middle
+    // one; the same offsets under another name; one member more; the file cut inside the
+    // directory.
+    ArchiveBuilder moved, renamed, longer;
+    moved.Member(kNames[0], Fill(31, 1)).Member(kNames[1], Fill(40, 2)).Member(kNames[2], {});
+    renamed.Member(kNames[0], Fill(30, 1)).Member("other.s16", Fill(40, 2)).Member("x", {});
+    longer = Sample();
+    longer.Member("more.s16", Fill(3, 3));
+    Bytes cut = listed.Build();
+    cut.resize(8 + 17 * 2);
+    for (const Bytes& now : {moved.Build(), renamed.Build(), longer.Build(), cut}) {
+        WriteFile("Modgen.dat", now);
+        EXPECT_TRUE(
+            Mentions(ExtractMember("Modgen.dat", RowOf(listed, 1, kNames[1]), "", 2, 3).Message,
+                     "changed since it was listed"));
+        EXPECT_TRUE(
+            Mentions(ReplaceMember(RequestFor(listed, 1)).Message, "changed since it was listed"));
+        EXPECT_EQ(ListFolder("."),
+                  (std::vector<std::string>{"Modgen.dat", "Newgen.dat", "middle.s17"}));
+        EXPECT_EQ(ReadFile("Newgen.dat"), Text("earlier output"));
+    }
+    // A listing that claims more rows than the archive holds is stale too.
+    WriteFile("Modgen.dat", listed.Build());
+    ReplaceRequest request = RequestFor(listed, 1);
+    request.MemberCount = 0x7FFFFFFF;
+    EXPECT_TRUE(Mentions(ReplaceMember(request).Message, "changed since it was listed"));
+    EXPECT_TRUE(ExtractMember("Modgen.dat", RowOf(listed, 1, kNames[1]), "", 2, 3).Ok);
 }
 
 TEST(ArchiveTest, ReportsEachBadMemberInListingOrder) {

@@ -75,7 +75,7 @@ TEST(BoundedWork, AnArchiveCountOf0x7FFFFFFFListsOnlyTheEntriesThatAreThere) {
     request.ArchivePath = "Modgen.dat";
     request.Row = rows[0];
     request.RowIndex = 1;
-    request.MemberCount = kHugeCount;
+    request.MemberCount = static_cast<std::int32_t>(rows.size());
     const kiv::OpResult replaced = kiv::ReplaceMember(request);
     ASSERT_TRUE(replaced.Ok) << replaced.Message;
     const Bytes rebuilt = kivtest::ReadFile("Newgen.dat");
