@@ -73,7 +73,7 @@ protected:
 int main(int argc, char* argv[]) {
     qInstallMessageHandler(ReportFatal);
     CatchTerminationSignals();
-    QApplication application(argc, argv);
+    TGuardedApplication application(argc, argv);
     qInstallMessageHandler(nullptr);
     try {
         TApplication::SetTitle(TApplication::TitleFromExecutable(

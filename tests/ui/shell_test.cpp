@@ -10,9 +10,12 @@
 #include "base/Errors.h"
 #include "base/TextConv.h"
 
+#include <QFileDialog>
 #include <QProcess>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSettings>
+#include <QTimer>
 #include <QtTest>
 #include <csignal>
 #include <vector>
@@ -435,6 +438,15 @@ void ShellTest::ErrorsEscapingAHandlerShowTheErrorBox() {
         throw kiv::EReadError();
     });
     QVERIFY(!QGuiApplication::overrideCursor());
+
+    // An error in an event that no handler runs for is shown too, and goes no further.
+    struct Throwing : QObject {
+        bool event(QEvent*) override { throw kiv::EReadError(); }
+    } throwing;
+    QEvent event(QEvent::User);
+    dialogs.Clear();
+    QVERIFY(!QCoreApplication::sendEvent(&throwing, &event));
+    QCOMPARE(dialogs.Texts(), QStringList{QStringLiteral("Stream read error.")});
 }
 
 void ShellTest::FileDialogsRememberTheChosenName() {
@@ -458,6 +470,30 @@ void ShellTest::FileDialogsRememberTheChosenName() {
     QVERIFY(save.Execute());
     QVERIFY(dialogs.requests.back().Save);
     QCOMPARE(dialogs.requests.back().DefaultExt, QStringLiteral("bmp"));
+
+    // With no name chosen yet, the real dialog opens in the current folder, not in the last
+    // folder some dialog visited (Qt's settings are kept in the scratch folder).
+    kivtest::ScratchDir dir;
+    const QString here = QDir::currentPath();
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, here);
+    QDir().mkdir(QStringLiteral("elsewhere"));
+    QStringList openedIn;
+    const auto runDialog = [&](const QString& choose) {
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            openedIn << dialog->directory().absolutePath();
+            if (choose.isEmpty())
+                return dialog->reject();
+            dialog->selectFile(choose);
+            static_cast<QDialog*>(dialog)->accept(); // the file dialog's own accept
+        });
+        FileDialogRequest request;
+        return QtDialogService().RunFileDialog(request);
+    };
+    QVERIFY(runDialog(here + QStringLiteral("/elsewhere/x.s16")));
+    QVERIFY(!runDialog(QString()));
+    QCOMPARE(openedIn, (QStringList{here, here}));
 
     QCOMPARE(QtNameFilters(open.Filter), QStringLiteral("Data (*.dat);;All files (*)"));
     QCOMPARE(QtNameFilters(QStringLiteral("S16 files (*.s16)|*.s16|Both|*.s16;*.s17")),
@@ -524,6 +560,11 @@ void ShellTest::ResizingTheEditorFitsTheScrollBox() {
     // No other control moves.
     QCOMPARE(form.ImageSB->pos(), QPoint(form.Scaled(125), 0));
     QCOMPARE(form.ShowBtn->geometry(), Laid(&form, 8, 104, 105, 25));
+
+    // A frame of a caption bar without side borders is known, and fitted like any other.
+    QCOMPARE(TForm::FittedClientSize({644, 480}, {0, 24}), std::optional(QSize(644, 456)));
+    QCOMPARE(TForm::FittedClientSize({629, 593}, {2, 25}), std::optional(QSize(627, 568)));
+    QCOMPARE(TForm::FittedClientSize({644, 480}, {0, 0}), std::nullopt);
 }
 
 void ShellTest::BrowserActivationRunsOnlyWhenComingFromTheEditor() {
@@ -585,5 +626,12 @@ void ShellTest::TheProgramStartsAndEndsWithExitCodeZero() {
     QCOMPARE(program.exitCode(), 0);
 }
 
-QTEST_MAIN(ShellTest)
+// The program's own application object, whose guard takes errors outside any handler.
+int main(int argc, char* argv[]) {
+    TGuardedApplication application(argc, argv);
+    application.setAttribute(Qt::AA_Use96Dpi, true);
+    ShellTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "shell_test.moc"

@@ -58,9 +58,24 @@ void TApplication::Guard(const std::function<void()>& handler) {
     } catch (const std::exception& error) {
         HandleException(error);
     } catch (...) {
-        ReleaseMouseCapture();
-        DialogService::Instance().ShowError(QStringLiteral("Unexpected error."), Title());
+        HandleUnknownException();
     }
+}
+
+void TApplication::HandleUnknownException() {
+    ReleaseMouseCapture();
+    DialogService::Instance().ShowError(QStringLiteral("Unexpected error."), Title());
+}
+
+bool TGuardedApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        TApplication::HandleException(error);
+    } catch (...) {
+        TApplication::HandleUnknownException();
+    }
+    return false;
 }
 
 void TApplication::HandleException(const std::exception& error) {

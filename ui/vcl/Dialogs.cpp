@@ -1,6 +1,7 @@
 #include "vcl/Dialogs.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
@@ -83,7 +84,11 @@ bool QtDialogService::RunFileDialog(FileDialogRequest& request) {
             dialog.selectNameFilter(list[index]);
     }
     dialog.setDefaultSuffix(request.DefaultExt);
-    if (!request.FileName.isEmpty())
+    // With no file chosen before, the dialog opens where members are extracted and twins
+    // are looked for, not wherever another program left Qt's last visited folder.
+    if (request.FileName.isEmpty())
+        dialog.setDirectory(QDir::currentPath());
+    else
         dialog.selectFile(request.FileName);
     if (dialog.exec() != QDialog::Accepted)
         return false;

@@ -91,13 +91,20 @@ void TForm::SetWindowBounds(int left, int top, int width, int height) {
     resize(std::max(width - frame.width(), 1), std::max(height - frame.height(), 1));
 }
 
+std::optional<QSize> TForm::FittedClientSize(QSize outer, QSize frame) {
+    if (frame.width() == 0 && frame.height() == 0)
+        return std::nullopt;
+    return QSize(std::max(outer.width() - frame.width(), 1),
+                 std::max(outer.height() - frame.height(), 1));
+}
+
 void TForm::FitOuterSize() {
-    const QSize frame = frameGeometry().size() - geometry().size();
-    if (frame.isEmpty())
+    const auto client =
+        FittedClientSize(requestedOuter_, frameGeometry().size() - geometry().size());
+    if (!client)
         return; // not known yet, or no frame at all
     outerPending_ = false;
-    resize(std::max(requestedOuter_.width() - frame.width(), 1),
-           std::max(requestedOuter_.height() - frame.height(), 1));
+    resize(*client);
 }
 
 int TForm::OuterWidth() const {

@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QMainWindow>
 #include <functional>
+#include <optional>
 
 class TForm : public QMainWindow {
     Q_OBJECT
@@ -23,6 +24,10 @@ public:
     void SetWindowBounds(int left, int top, int width, int height);
     int OuterWidth() const;
     int OuterHeight() const;
+    // The client size that makes the outer size `outer` inside a frame whose extents add up
+    // to `frame`; nothing while the frame is not known (no extent at all). A frame may have
+    // a caption bar and no side borders.
+    static std::optional<QSize> FittedClientSize(QSize outer, QSize frame);
 
     // The stand-in for the layout font at the given character height (-17, -13...).
     static QFont WindowFont(int characterHeight);
