@@ -12,6 +12,11 @@
 #include <utility>
 #include <vector>
 
+#define STB_IMAGE_WRITE_STATIC
+#define STBI_WRITE_NO_STDIO
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb_image_write.h>
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -316,6 +321,99 @@ std::vector<std::pair<std::string, Bytes>> ReencodeSeeds() {
     return seeds;
 }
 
+// ---- PNG files
+
+void PutBE32(Bytes& out, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+
+void Chunk(Bytes& out, const char* type, const Bytes& data) {
+    PutBE32(out, static_cast<std::uint32_t>(data.size()));
+    Bytes body(type, type + 4);
+    Append(body, data);
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (std::uint8_t b : body) {
+        crc ^= b;
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    Append(out, body);
+    PutBE32(out, ~crc);
+}
+
+// A w x h file of the given depth and colour type whose filtered rows (every Adam7 pass
+// when interlaced) hold a repeating pattern with every filter kind, deflated for real.
+Bytes Png(std::uint32_t w, std::uint32_t h, int depth, int colorType, bool interlaced,
+          const Bytes& extra = {}) {
+    const int channels = colorType == 2 ? 3 : colorType == 4 ? 2 : colorType == 6 ? 4 : 1;
+    auto rowBytes = [&](std::uint32_t width) { return (width * channels * depth + 7) / 8; };
+    Bytes raw;
+    auto rows = [&](std::uint32_t width, std::uint32_t height) {
+        if (width == 0 || height == 0)
+            return;
+        for (std::uint32_t y = 0; y < height; ++y) {
+            raw.push_back(static_cast<std::uint8_t>(y % 5));
+            for (std::uint32_t x = 0; x < rowBytes(width); ++x)
+                raw.push_back(static_cast<std::uint8_t>(x * 37 + y * 11));
+        }
+    };
+    if (!interlaced) {
+        rows(w, h);
+    } else {
+        const int x0[7] = {0, 4, 0, 2, 0, 1, 0}, dx[7] = {8, 8, 4, 4, 2, 2, 1};
+        const int y0[7] = {0, 0, 4, 0, 2, 0, 1}, dy[7] = {8, 8, 8, 4, 4, 2, 2};
+        for (int p = 0; p < 7; ++p)
+            rows((w - x0[p] + dx[p] - 1) / dx[p], (h - y0[p] + dy[p] - 1) / dy[p]);
+    }
+    int packed = 0;
+    unsigned char* z = stbi_zlib_compress(raw.data(), static_cast<int>(raw.size()), &packed, 8);
+    const Bytes idat(z, z + packed);
+    STBIW_FREE(z);
+
+    Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    Bytes header;
+    PutBE32(header, w);
+    PutBE32(header, h);
+    for (int b : {depth, colorType, 0, 0, interlaced ? 1 : 0})
+        header.push_back(static_cast<std::uint8_t>(b));
+    Chunk(out, "IHDR", header);
+    if (!extra.empty())
+        Append(out, extra);
+    Chunk(out, "IDAT", idat);
+    Chunk(out, "IEND", {});
+    return out;
+}
+
+Seeds PngSeeds() {
+    Bytes palette, alphas;
+    for (int k = 0; k < 16; ++k) {
+        for (int c = 0; c < 3; ++c)
+            palette.push_back(static_cast<std::uint8_t>(k * 16 + c * 5));
+        alphas.push_back(static_cast<std::uint8_t>(k * 17));
+    }
+    Bytes paletteChunks;
+    Chunk(paletteChunks, "PLTE", palette);
+    Chunk(paletteChunks, "tRNS", alphas);
+    Bytes greyKey;
+    Chunk(greyKey, "tRNS", {0, 37});
+
+    Seeds seeds = {
+        {"rgba8", Png(9, 7, 8, 6, false)},
+        {"rgb16", Png(5, 4, 16, 2, false)},
+        {"grey1", Png(13, 3, 1, 0, false)},
+        {"grey16_key", Png(4, 4, 16, 0, false, greyKey)},
+        {"grey_alpha8", Png(6, 6, 8, 4, false)},
+        {"palette4_alpha", Png(10, 5, 4, 3, false, paletteChunks)},
+        {"interlaced_rgba8", Png(11, 9, 8, 6, true)},
+        {"interlaced_palette2", Png(3, 10, 2, 3, true, paletteChunks)},
+    };
+    Bytes cut = Named(seeds, "rgba8");
+    cut.resize(cut.size() - 20);
+    seeds.push_back({"cut_short", cut});
+    return seeds;
+}
+
 void WriteSeeds(const fs::path& folder, const std::vector<std::pair<std::string, Bytes>>& seeds) {
     fs::create_directories(folder);
     for (const auto& [name, bytes] : seeds) {
@@ -340,6 +438,7 @@ int main(int argc, char** argv) {
         WriteSeeds(root / "fuzz_sprite", SpriteSeeds());
         WriteSeeds(root / "fuzz_archive", ArchiveSeeds());
         WriteSeeds(root / "fuzz_reencode", ReencodeSeeds());
+        WriteSeeds(root / "fuzz_png", PngSeeds());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make_corpus: %s\n", e.what());
         return 1;

@@ -12,10 +12,11 @@ mode="${1:-test}"
 # runtimes for the fuzz targets), GoogleTest, CLI11, Qt 6 (its offscreen platform comes with
 # libqt6gui6) and a font for the windows. The benchmarks add Google Benchmark, python3 and
 # /usr/bin/time; xvfb runs the tool on a machine without a display. ImageMagick is the peer
-# program the bitmap tests exchange files with.
+# program the bitmap and PNG tests exchange files with. PNG files go through stb's
+# header-only decoder and encoder.
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
           libbenchmark-dev libcli11-dev qt6-base-dev clang-14 libclang-rt-14-dev
-          xvfb xauth fonts-liberation2 python3 time imagemagick)
+          xvfb xauth fonts-liberation2 python3 time imagemagick libstb-dev)
 
 install_missing() {
     local missing=()

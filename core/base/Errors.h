@@ -21,10 +21,12 @@ public:
     }
 };
 
-// A file loaded as a Windows bitmap is not one, or holds data that cannot be decoded.
+// A file loaded as a picture is not one, or holds data that cannot be decoded. Bitmaps
+// keep their one text; other formats say what is wrong.
 class EInvalidGraphic : public Exception {
 public:
     EInvalidGraphic() : Exception("Bitmap image is not valid") {}
+    explicit EInvalidGraphic(const std::string& message) : Exception(message) {}
 };
 
 // A file to be read cannot be opened.

@@ -22,9 +22,8 @@ constexpr std::uint32_t kRLE4 = 2;
 constexpr std::uint32_t kBitFields = 3;
 constexpr std::uint32_t kAlphaBitFields = 6;
 
-// Larger pictures are refused before anything is allocated: at most 1 GiB of pixels.
-constexpr std::int64_t kMaxSide = 32767;
-constexpr std::int64_t kMaxPixels = std::int64_t{1} << 28;
+constexpr std::int64_t kMaxSide = kMaxPictureSide;
+constexpr std::int64_t kMaxPixels = kMaxPicturePixels;
 // The largest allowed picture needs well under this many bytes in any form.
 constexpr std::int64_t kMaxFileSize = std::int64_t{1} << 31;
 

@@ -11,6 +11,11 @@
 
 namespace kiv {
 
+// Larger pictures are refused, in any file format, before anything is allocated: at most
+// 1 GiB of pixels.
+constexpr int kMaxPictureSide = 32767;
+constexpr std::int64_t kMaxPicturePixels = std::int64_t{1} << 28;
+
 // The whole file the tool writes for `image`: 14-byte file header, 40-byte information
 // header, 24-bit rows bottom-up in blue-green-red order, each padded to 4 bytes.
 std::vector<std::uint8_t> EncodeBitmap(const Image& image);

@@ -1,5 +1,6 @@
 #include "base/Errors.h"
 #include "image/Bitmap.h"
+#include "image/Png.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -646,4 +647,226 @@ TEST(BitmapPeer, ImageMagickAndThisToolReadEachOthersBitmaps) {
     many.SaveToFile("ours.bmp");
     ASSERT_EQ(Shell(convert + " ours.bmp ours.ppm"), 0);
     EXPECT_EQ(ReadFile("ours.ppm"), Ppm(many));
+}
+
+// ---- PNG
+
+namespace {
+
+constexpr TColor kKey = 0x00DCDCF8;
+
+// Runs ImageMagick's convert (a peer program that reads and writes PNG on its own).
+void Magick(const std::string& arguments) {
+    const std::string convert =
+        ::access("/usr/bin/convert", X_OK) == 0 ? "/usr/bin/convert" : "convert";
+    ASSERT_EQ(Shell(convert + " " + arguments), 0) << arguments;
+}
+
+Bytes MagickRaw(const std::string& arguments) {
+    Magick(arguments + "raw.out");
+    return ReadFile("raw.out");
+}
+
+// A picture with the key colour in a few places and, where `grey`, only grey otherwise.
+Image Sprite(bool grey) {
+    Image image(9, 6);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 9; ++x) {
+            const unsigned v = (x * 29 + y * 41) & 0xFF;
+            image.SetPixel(x, y, (x + y) % 4 == 0 ? kKey : grey ? RGB(v, v, v) : RGB(v, x * 9, y));
+        }
+    return image;
+}
+
+// A zlib stream of `runs` * 258 + 1 zero bytes in one fixed-code block.
+Bytes ZerosDeflated(int runs) {
+    Bytes out = {0x78, 0x01};
+    std::uint32_t bits = 0;
+    int count = 0;
+    auto put = [&](std::uint32_t value, int n) {
+        bits |= value << count;
+        for (count += n; count >= 8; count -= 8, bits >>= 8)
+            out.push_back(static_cast<std::uint8_t>(bits));
+    };
+    auto code = [&](std::uint32_t value, int n) { // codes go most significant bit first
+        for (int k = n - 1; k >= 0; --k)
+            put((value >> k) & 1, 1);
+    };
+    put(1, 1);     // last block
+    put(1, 2);     // fixed codes
+    code(0x30, 8); // literal 0
+    for (int k = 0; k < runs; ++k) {
+        code(0xC5, 8); // length 258
+        code(0, 5);    // distance 1
+    }
+    code(0, 7); // end of block
+    put(0, 7);
+    const std::uint32_t n = static_cast<std::uint32_t>(runs) * 258 + 1;
+    const std::uint32_t adler = ((n % 65521) << 16) | 1;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<std::uint8_t>(adler >> shift));
+    return out;
+}
+
+void PutBE32(Bytes& out, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+
+// Header fields of a PNG file: width, height, depth, colour type, interlace.
+std::vector<int> PngHeader(const Bytes& png) {
+    auto get = [&](std::size_t at) {
+        return png[at] << 24 | png[at + 1] << 16 | png[at + 2] << 8 | png[at + 3];
+    };
+    return {get(16), get(20), png[24], png[25], png[28]};
+}
+
+template <typename E> std::string PngMessageOf(const Bytes& bytes) {
+    try {
+        DecodePng(bytes.data(), bytes.size(), kKey);
+    } catch (const E& e) {
+        WriteFile("hostile.png", bytes);
+        if (IsPngData(bytes.data(), bytes.size()))
+            try {
+                LoadPictureFile("hostile.png", kKey);
+            } catch (const E& again) {
+                EXPECT_STREQ(again.what(), e.what()) << "the file road says otherwise";
+            }
+        return e.what();
+    }
+    return "no error";
+}
+
+} // namespace
+
+TEST(Png, WritesTheKeyColourTransparentAndEveryOtherPixelOpaque) {
+    ScratchDir dir;
+    const Image image = Sprite(false);
+    SavePictureFile(image, "sheet.Png", kKey);
+    const Bytes png = ReadFile("sheet.Png");
+    EXPECT_EQ(PngHeader(png), (std::vector<int>{9, 6, 8, 6, 0}));
+    const Bytes alpha = MagickRaw("png:sheet.Png -alpha extract gray:");
+    const Bytes rgb = MagickRaw("png:sheet.Png -alpha off rgb:");
+    ASSERT_EQ(alpha.size(), 54u);
+    ASSERT_EQ(rgb.size(), 162u);
+    for (int k = 0; k < 54; ++k) {
+        const TColor c = image.Pixel(k % 9, k / 9);
+        EXPECT_EQ(alpha[k], c == kKey ? 0 : 255) << k;
+        EXPECT_EQ(RGB(rgb[3 * k], rgb[3 * k + 1], rgb[3 * k + 2]), c) << k;
+    }
+    EXPECT_EQ(LoadPictureFile("sheet.Png", kKey), image);
+
+    // Other paths keep the bitmap; loading goes by the signature, not the name.
+    SavePictureFile(image, "sheet.bmp", kKey);
+    EXPECT_EQ(ReadFile("sheet.bmp"), EncodeBitmap(image));
+    std::filesystem::rename("sheet.bmp", "bitmap.png");
+    EXPECT_EQ(LoadPictureFile("bitmap.png", kKey), image);
+    EXPECT_THROW(SavePictureFile(Image(), "empty.png", kKey), EInvalidGraphic);
+}
+
+TEST(Png, ReadsEveryFormAPeerProgramWritesPixelForPixel) {
+    ScratchDir dir;
+    struct Form {
+        const char* Name;
+        bool Grey;
+        const char* Options;
+        std::vector<int> Header; // depth, colour type, interlace
+    };
+    const Form forms[] = {
+        {"RGBA", false, "PNG32:", {8, 6, 0}},
+        {"palette", false, "PNG8:", {8, 3, 0}},
+        {"grey and alpha",
+         true,
+         "-background gray -alpha background -define png:color-type=4 PNG:",
+         {8, 4, 0}},
+        {"16-bit RGBA", false, "PNG64:", {16, 6, 0}},
+        {"16-bit grey and alpha",
+         true,
+         "-background gray -alpha background -define png:color-type=4 -define png:bit-depth=16 "
+         "PNG:",
+         {16, 4, 0}},
+        {"interlaced RGBA", false, "-interlace PNG PNG32:", {8, 6, 1}},
+        {"interlaced palette", false, "-interlace PNG PNG8:", {8, 3, 1}},
+    };
+    for (const Form& form : forms) {
+        SCOPED_TRACE(form.Name);
+        const Image image = Sprite(form.Grey);
+        SavePngFile(image, "source.png", kKey);
+        Magick(std::string("source.png ") + form.Options + "form.png");
+        const Bytes png = ReadFile("form.png");
+        const std::vector<int> header = PngHeader(png);
+        EXPECT_EQ(std::vector<int>(header.begin() + 2, header.end()), form.Header);
+        EXPECT_EQ(DecodePng(png.data(), png.size(), kKey), image);
+    }
+
+    // Opaque grey at low depths and a palette without alpha.
+    Image grey(3, 2);
+    for (int k = 0; k < 6; ++k)
+        grey.SetPixel(k % 3, k / 3, k % 2 ? RGB(255, 255, 255) : clBlack);
+    SaveBitmapFile(grey, "grey.bmp");
+    Magick("grey.bmp -define png:bit-depth=1 -define png:color-type=0 PNG:grey.png");
+    const Bytes png = ReadFile("grey.png");
+    EXPECT_EQ(PngHeader(png), (std::vector<int>{3, 2, 1, 0, 0}));
+    EXPECT_EQ(DecodePng(png.data(), png.size(), kKey), grey);
+}
+
+TEST(Png, ReadsAlphaBelowHalfAsTheKeyColour) {
+    ScratchDir dir;
+    WriteFile("rgba.raw", {1, 2, 3, 0, 4, 5, 6, 127, 7, 8, 9, 128, 10, 11, 12, 255});
+    Magick("-size 4x1 -depth 8 rgba:rgba.raw PNG32:rgba.png");
+    EXPECT_EQ(LoadPictureFile("rgba.png", kKey), [] {
+        Image image(4, 1);
+        image.SetPixel(0, 0, kKey);
+        image.SetPixel(1, 0, kKey);
+        image.SetPixel(2, 0, RGB(7, 8, 9));
+        image.SetPixel(3, 0, RGB(10, 11, 12));
+        return image;
+    }());
+}
+
+TEST(Png, RefusesHostileFilesBeforeAllocatingWithAClearMessage) {
+    ScratchDir dir;
+    const Bytes good = EncodePng(Sprite(false), kKey);
+    auto with = [&](std::size_t at, std::vector<std::uint8_t> bytes) {
+        Bytes b = good;
+        std::copy(bytes.begin(), bytes.end(), b.begin() + at);
+        return b;
+    };
+    auto sized = [&](std::uint32_t w, std::uint32_t h) {
+        Bytes b = good;
+        for (int k = 0; k < 4; ++k) {
+            b[16 + k] = static_cast<std::uint8_t>(w >> (24 - 8 * k));
+            b[20 + k] = static_cast<std::uint8_t>(h >> (24 - 8 * k));
+        }
+        return b;
+    };
+    // A 1 x 1 picture whose data inflates to 64 MiB.
+    Bytes bomb = sized(1, 1);
+    bomb.resize(33);
+    const Bytes zeros = ZerosDeflated(1 << 18);
+    PutBE32(bomb, static_cast<std::uint32_t>(zeros.size()));
+    bomb.insert(bomb.end(), {'I', 'D', 'A', 'T'});
+    bomb.insert(bomb.end(), zeros.begin(), zeros.end());
+    bomb.insert(bomb.end(), {0, 0, 0, 0, 0, 0, 0, 0, 'I', 'E', 'N', 'D', 0, 0, 0, 0});
+
+    const std::pair<Bytes, std::string> cases[] = {
+        {with(1, {'p'}), "the file does not begin with the PNG signature"},
+        {Bytes(good.begin(), good.begin() + 20), "the file ends inside its header"},
+        {with(12, {'I', 'D', 'A', 'T'}), "the file does not begin with a header chunk"},
+        {sized(0, 5), "the picture has no pixels"},
+        {sized(32768, 1), "a picture of 32768 x 1 pixels is too large"},
+        {sized(1, 0x80000000u), "a picture of 1 x 2147483648 pixels is too large"},
+        {sized(20000, 20000), "a picture of 20000 x 20000 pixels is too large"},
+        {with(24, {16, 3}), "bit depth 16 is not allowed for colour type 3"},
+        {with(24, {4, 2}), "bit depth 4 is not allowed for colour type 2"},
+        {with(25, {5}), "unknown colour type 5"},
+        {with(28, {2}), "unknown compression, filter or interlace method"},
+        {with(41, {0xFF, 0xFF}), "bad zlib header"},
+        {Bytes(good.begin(), good.end() - 30), "the file ends inside its data"},
+        {bomb, "its data is larger than its picture"},
+    };
+    for (const auto& [bytes, reason] : cases)
+        EXPECT_EQ(PngMessageOf<EInvalidGraphic>(bytes), "PNG image is not valid: " + reason);
+    // The largest allowed sides get as far as their data.
+    EXPECT_NE(PngMessageOf<EInvalidGraphic>(sized(32767, 1)), "no error");
 }
