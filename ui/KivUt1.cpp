@@ -313,6 +313,10 @@ void TMainForm::ReplaceBtnClick(QObject*) {
         result = kiv::ReplaceMember(request);
     }
     ShowCoreMessage(result);
+    // A rebuilt current archive has new offsets: the listing must show them before the
+    // next Extract, Replace or Test takes them from the grid.
+    if (result.Ok && kiv::SameFile(request.OutPath, DataFileName))
+        ListDirectory(*this);
 }
 
 void TMainForm::S16Editor1Click(QObject*) {

@@ -218,10 +218,11 @@ void TEditForm::ReplaceBtnClick(QObject*) {
         ShowMessageBox(QString::fromStdString(result.Message));
         return;
     }
-    // A loaded .s17 was rewritten in place: its headers moved, so the table is read again
-    // to keep Show, Collage and a further Replace in step with the file on disk.
-    if (kiv::SameFile(result.OutputPath, IconTable.Path))
-        kiv::ReadIconTable(IconTable.Path, IconTable);
+    // The editor goes on from the file just written, so a further Replace rewrites it in
+    // place and keeps this edit; Show and Collage see the file as it now is.
+    if (kiv::ReadIconTable(result.OutputPath, IconTable) != kiv::ReadTableResult::CannotOpen)
+        NameLbl->SetCaption(
+            DisplayName(QFile::decodeName(QByteArray::fromStdString(result.OutputPath))));
 }
 
 void TEditForm::FormResize(QObject*) {

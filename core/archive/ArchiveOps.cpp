@@ -205,9 +205,8 @@ OpResult ReplaceMember(const ReplaceRequest& request) {
     auto archive = InFile::Open(request.ArchivePath);
     if (!archive)
         return Fail("Could not open Main Data (" + request.ArchivePath + ")");
-    if (SameFile(request.ArchivePath, request.OutPath))
-        return Fail("Cannot write the new archive " + request.OutPath +
-                    " over the archive it is made from (" + request.ArchivePath + ").");
+    // The output may be the archive itself: it is written beside it and renamed over it only
+    // once every byte needed from the archive and the twin has been read.
 
     std::optional<SafeFile> out;
     try {
@@ -247,6 +246,9 @@ OpResult ReplaceMember(const ReplaceRequest& request) {
             return Fail(readFailure);
         if (!ShiftEndWords(*archive, *out, request.RowIndex, request.MemberCount, delta, start))
             return Fail(readFailure);
+        // Nothing more is read: the inputs are closed before one of them may be replaced.
+        archive.reset();
+        twin.reset();
         out->Commit();
     } catch (const EWriteError&) {
         return Fail("Could not write New Data file (" + request.OutPath + ")");

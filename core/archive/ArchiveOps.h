@@ -59,13 +59,13 @@ struct ReplaceRequest {
 
 // Writes OutPath: the archive with the member's bytes replaced by the whole twin and the
 // end words of rows RowIndex..MemberCount (read from the archive itself) moved by the
-// change in size. The archive is only ever read. Opens the twin, the archive and the
-// output in that order, then parses Start and Finish (a conversion error leaves no
-// output). Refused: a listing the archive no longer matches (its row count, or the row's
-// name, start and end words; the message asks to load the archive again), an output that is
-// the archive itself, a twin formed from an unsafe name, a member that starts past the end of
-// the archive. End words that lie beyond the archive's end, or beyond the archive's own member
-// count, are left as copied. Nothing replaces OutPath unless all went well.
+// change in size. Opens the twin, the archive and the output in that order, then parses Start and
+// Finish (a conversion error leaves no output). OutPath may be the archive itself (or the twin): it
+// is replaced only once all was read. Refused: a listing the archive no longer matches (its row
+// count, or the row's name, start and end words; the message asks to load the archive again), a
+// twin formed from an unsafe name, a member that starts past the end of the archive. End words that
+// lie beyond the archive's end, or beyond the archive's own member count, are left as copied.
+// Nothing replaces OutPath unless all went well.
 OpResult ReplaceMember(const ReplaceRequest& request);
 
 // rows[r - 1] is listing row r; rows 1..min(memberCount, rows.size()) are tested. One

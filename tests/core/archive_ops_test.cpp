@@ -208,13 +208,30 @@ TEST(ArchiveReplace, FailuresLeaveTheEarlierOutputAndNoTemporaryFile) {
     EXPECT_EQ(ReadFile("Newgen.dat"), Text("earlier output"));
     EXPECT_EQ(ListFolder("."),
               (std::vector<std::string>{"Modgen.dat", "Newgen.dat", "folder", "middle.s17"}));
+}
 
-    // An archive named "Newgen.dat" is never written over.
-    request = RequestFor(archive, 1);
+TEST(ArchiveReplace, RebuildsTheArchiveItReadsSoAChainKeepsEveryChange) {
+    ScratchDir dir;
+    const ArchiveBuilder archive = Sample();
+    WriteFile("Newgen.dat", archive.Build());
+    WriteFile("first.s17", Fill(45, 8));
+    WriteFile("last.s17", Fill(7, 5));
+
+    ReplaceRequest request = RequestFor(archive, 0);
     request.ArchivePath = dir.File("Newgen.dat");
-    WriteFile("Newgen.dat", bytes);
-    EXPECT_TRUE(Mentions(ReplaceMember(request).Message, "over the archive"));
-    EXPECT_EQ(ReadFile("Newgen.dat"), bytes);
+    ASSERT_TRUE(ReplaceMember(request).Ok);
+    const ArchiveBuilder once = Sample(0, Fill(45, 8));
+    EXPECT_EQ(ReadFile("Newgen.dat"), once.Build());
+
+    // The second change is made on the rebuilt archive's listing and keeps the first.
+    request = RequestFor(once, 2);
+    request.ArchivePath = "Newgen.dat";
+    ASSERT_TRUE(ReplaceMember(request).Ok);
+    ArchiveBuilder both;
+    both.Member("first.s16", Fill(45, 8)).Member("middle.s16", Fill(40, 2));
+    both.Member("last.s16", Fill(7, 5)).Trailer(Text("tail"));
+    EXPECT_EQ(ReadFile("Newgen.dat"), both.Build());
+    EXPECT_EQ(ListFolder("."), (std::vector<std::string>{"Newgen.dat", "first.s17", "last.s17"}));
 }
 
 TEST(ArchiveListing, ExtractAndReplaceRefuseAnArchiveThatChangedSinceItWasListed) {

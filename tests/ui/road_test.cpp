@@ -138,6 +138,30 @@ void RoadTest::AnIconEditedInTheEditorReachesTheRebuiltArchive() {
     QCOMPARE(DecodeFromFile("rebuilt-walk.s16", 1), AsStored(painted));
     QCOMPARE(DecodeFromFile("rebuilt-walk.s16", 0), DecodeFromFile("walk.s16", 0));
     QCOMPARE(DecodeFromFile("rebuilt-walk.s16", 2), DecodeFromFile("walk.s16", 2));
+
+    // A second change: the editor goes on from the twin, so icon 2's edit stays in it.
+    QCOMPARE(editor.NameLbl->Caption(), QStringLiteral("walk.s17"));
+    editor.IconUpDown->SetPosition(3);
+    editor.ShowBtn->click();
+    editor.Image1->Picture().SetPixel(1, 1, 0x00F8FCF8);
+    const kiv::Image third = editor.Image1->Picture();
+    editor.ReplaceBtn->click();
+    QCOMPARE(DecodeFromFile("walk.s17", 1), AsStored(painted));
+    QCOMPARE(DecodeFromFile("walk.s17", 2), third);
+
+    // The browser loads "Newgen.dat" and rebuilds it in place; its listing follows.
+    dialogs.Choose(QStringLiteral("Newgen.dat"));
+    browser.LoadDataFile1->trigger();
+    QVERIFY(browser.InfoGrid->SelectCell(1, 2));
+    browser.ReplaceBtn->click();
+    QVERIFY(dialogs.boxes.empty());
+    const kiv::ArchiveListing again = kiv::ListArchive("Newgen.dat");
+    const Bytes twice = kivtest::ReadFile("Newgen.dat");
+    QCOMPARE(Slice(twice, again.Entries[1].Start, again.Entries[1].Finish),
+             kivtest::ReadFile("walk.s17"));
+    QCOMPARE(Slice(twice, again.Entries[2].Start, again.Entries[2].Finish), jump.Build());
+    QCOMPARE(browser.InfoGrid->Cells(2, 2),
+             QString::fromStdString(kiv::OffsetText(again.Entries[1].Finish)));
 }
 
 QTEST_MAIN(RoadTest)
