@@ -33,6 +33,7 @@ ArchiveListing ListArchive(const std::string& path) {
     if (!file)
         return listing;
     listing.Opened = true;
+    listing.FileLength = file->Length();
 
     unsigned char header[kHeaderSize];
     const std::size_t got = file->Read(header, sizeof header);
@@ -76,6 +77,41 @@ ArchiveListing ListArchive(const std::string& path) {
         }
     }
     return listing;
+}
+
+std::string ArchiveFault(const ArchiveListing& listing) {
+    const std::int64_t length = listing.FileLength;
+    const auto at = [](std::int64_t offset) {
+        return IntToHex(static_cast<std::uint32_t>(offset), 6);
+    };
+    if (length < 4)
+        return "the file is too short to hold a member count";
+    if (listing.StoredCount < 0)
+        return "its member count is negative (" + std::to_string(listing.StoredCount) + ")";
+    const std::int64_t directoryEnd =
+        kHeaderSize + ArchiveEntrySize * std::int64_t{listing.StoredCount};
+    if (listing.Truncated || length < kHeaderSize)
+        return "a directory of " + std::to_string(listing.StoredCount) + " members needs " +
+               std::to_string(directoryEnd) + " bytes, the file has " + std::to_string(length);
+    if (listing.Entries.empty())
+        return {};
+    const std::int64_t first = listing.Entries.front().Start;
+    if (first < directoryEnd)
+        return "the first member starts at " + at(first) +
+               ", inside the directory (which ends at " + at(directoryEnd) + ")";
+    if (first > length)
+        return "the first member starts at " + at(first) + ", past the end of the file (" +
+               at(length) + ")";
+    for (std::size_t k = 0; k < listing.Entries.size(); ++k) {
+        const TArchiveEntry& e = listing.Entries[k];
+        const std::string member = "member " + std::to_string(k + 1);
+        if (e.Finish < e.Start)
+            return member + " ends at " + at(e.Finish) + ", before its start " + at(e.Start);
+        if (e.Finish > length)
+            return member + " ends at " + at(e.Finish) + ", past the end of the file (" +
+                   at(length) + ")";
+    }
+    return {};
 }
 
 std::string OffsetText(std::uint32_t offset) {

@@ -23,11 +23,18 @@ struct ArchiveListing {
     std::int32_t StoredCount = 0;       // the count word as stored (0 when it could not be read)
     std::vector<TArchiveEntry> Entries; // every complete entry present, in directory order
     bool Truncated = false;             // the file ended before the directory the count promises
+    std::int64_t FileLength = 0;        // measured when the directory was read
 };
 
 // Reads the directory in one block; allocates nothing in proportion to a count the file
 // cannot hold.
 ArchiveListing ListArchive(const std::string& path);
+
+// Why the listed file cannot be a sprite archive, or "" when its directory is plausible: the
+// directory fits in the file, the first member starts behind the directory and inside the
+// file, and every member ends at or after its start and inside the file. A gap between the
+// directory and the first member is allowed.
+std::string ArchiveFault(const ArchiveListing& listing);
 
 // Offsets as the listing shows them: uppercase hex, at least six digits.
 std::string OffsetText(std::uint32_t offset);

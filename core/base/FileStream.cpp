@@ -1,5 +1,6 @@
 #include "base/FileStream.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kiv {
@@ -114,6 +115,48 @@ bool SameFile(const std::string& a, const std::string& b) {
     if (!platform::StatusOf(a, sa) || !platform::StatusOf(b, sb))
         return false;
     return sa.Device == sb.Device && sa.Node == sb.Node;
+}
+
+} // namespace kiv
+
+namespace kiv {
+
+namespace {
+
+// Compared a block at a time, so a member of any size costs two small buffers.
+constexpr std::size_t kCompareBlock = 64 * 1024;
+
+} // namespace
+
+bool FileHolds(const std::string& path, InFile& source, std::int64_t offset, std::int64_t count) {
+    auto file = InFile::Open(path);
+    if (!file || file->Length() != count)
+        return false;
+    std::vector<unsigned char> ours(kCompareBlock), theirs(kCompareBlock);
+    source.Seek(offset);
+    for (std::int64_t left = count; left > 0;) {
+        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(left, kCompareBlock));
+        if (file->Read(ours.data(), n) != n || source.Read(theirs.data(), n) != n ||
+            std::memcmp(ours.data(), theirs.data(), n) != 0)
+            return false;
+        left -= static_cast<std::int64_t>(n);
+    }
+    return true;
+}
+
+bool FileHolds(const std::string& path, const void* data, std::size_t count) {
+    auto file = InFile::Open(path);
+    if (!file || file->Length() != static_cast<std::int64_t>(count))
+        return false;
+    std::vector<unsigned char> ours(std::min(count, kCompareBlock));
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t n = std::min(count - done, kCompareBlock);
+        if (file->Read(ours.data(), n) != n || std::memcmp(ours.data(), bytes + done, n) != 0)
+            return false;
+        done += n;
+    }
+    return true;
 }
 
 } // namespace kiv

@@ -69,4 +69,10 @@ inline void PutInt32LE(unsigned char* p, std::int32_t value) {
 // True when both paths name one existing file (same device and inode).
 bool SameFile(const std::string& a, const std::string& b);
 
+// True when the file at `path` holds exactly `count` bytes equal to those of `source` from
+// `offset` on (or to `data`); false when it differs, is missing or cannot be read. Reads in
+// blocks, so a large file costs no more memory than a small one.
+bool FileHolds(const std::string& path, InFile& source, std::int64_t offset, std::int64_t count);
+bool FileHolds(const std::string& path, const void* data, std::size_t count);
+
 } // namespace kiv

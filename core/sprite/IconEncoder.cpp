@@ -130,6 +130,21 @@ template <typename Emit> void ForEachRun(const Image& picture, const Box& box, E
 
 } // namespace
 
+std::int64_t ReducedPixelCount(const Image& picture) {
+    const Box box = FindBox(picture);
+    std::int64_t changed = 0;
+    for (int y = box.MinY; y <= box.MaxY; ++y) {
+        const TColor* row = picture.Row(y);
+        for (int x = box.MinX; x <= box.MaxX; ++x) {
+            if (row[x] == BackColor)
+                continue; // background inside the box is a matter of its own
+            const std::uint16_t packed = PackPixel(row[x]);
+            changed += UnpackPixel(packed & 0xFF, packed >> 8) != (row[x] & 0x00FFFFFF);
+        }
+    }
+    return changed;
+}
+
 EncodedIcon EncodeIcon(const Image& picture, bool runLength) {
     const Box box = FindBox(picture);
     if (!box.Found())

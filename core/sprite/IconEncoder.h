@@ -28,6 +28,10 @@ std::string ReencodeFileFault(const TIconTable& table);
 // Why a picture cannot be re-encoded, or "": too large, or no pixel other than BackColor.
 std::string ReencodePictureFault(const Image& picture);
 
+// How many icon pixels (those other than BackColor) the re-encoder would store in another
+// colour, since 16-bit pixels keep only 5 bits of red and blue and 6 of green.
+std::int64_t ReducedPixelCount(const Image& picture);
+
 // An icon's header and pixel data.
 struct EncodedIcon {
     TIconHeader Header;

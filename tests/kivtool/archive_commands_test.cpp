@@ -147,7 +147,10 @@ TEST(HeadersCommand, StopsThePixelCountAtAnErrorCellAsTheConversionErrorDoes) {
     const ToolRun run =
         RunCommand([](const Context& c) { return kivtool::HeadersCommand(c, "a.dat", "#1"); });
     EXPECT_EQ(run.Status, 1);
-    EXPECT_EQ(run.Err, "'Error' is not a valid integer value.\n");
+    EXPECT_EQ(Lines(run.Err), (std::vector<std::string>{
+                                  "s.s16 does not look like a sprite file: the data of icon 2 "
+                                  "(614401 bytes at 124) lie outside its 130 bytes",
+                                  "'Error' is not a valid integer value."}));
     const std::vector<std::string> lines = Lines(run.Out);
     ASSERT_EQ(lines.size(), 12u);
     EXPECT_EQ(lines[8], "Bytes\t3\tError\t3");
@@ -311,6 +314,106 @@ TEST(ExtractAndReplaceCommands, WriteWhatCoreWritesForTheNamedRow) {
     ASSERT_EQ(run.Status, 0);
     EXPECT_EQ(ReadFile("x.dat").size(), bytes.size() - 7);
     EXPECT_EQ(ReadFile("Modgen.dat"), bytes); // the archive is only read
+
+    // A second change rebuilds Newgen.dat in place and keeps the first.
+    WriteFile("a.s17", Bytes(4, 6));
+    run = RunCommand(
+        [](const Context& c) { return kivtool::ReplaceCommand(c, "Newgen.dat", "a.s16", "", ""); });
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(ReadFile("Newgen.dat"), ArchiveBuilder()
+                                          .Member("a.s16", Bytes(4, 6))
+                                          .Member("b.s16", Bytes(32, 7))
+                                          .Member("c.s16", Bytes(5, 3))
+                                          .Build());
+}
+
+TEST(WrongFiles, AreNamedAsSuchAndNothingIsWrittenFromThem) {
+    ScratchDir dir;
+    Bytes png{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    png.resize(276, 0x41);
+    WriteFile("picture.png", png);
+    WriteFile("empty.dat", {});
+    const auto tool = [](std::function<int(const Context&)> command) {
+        return RunCommand(command);
+    };
+    const std::string notArchive = "picture.png does not look like a sprite archive: ";
+    const std::string notSprite = "picture.png does not look like a sprite file: ";
+
+    ToolRun run = tool([](const Context& c) { return kivtool::ListCommand(c, "picture.png"); });
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_NE(run.Err.find(notArchive + "a directory of 1196314761 members"), std::string::npos);
+    for (const char* file : {"picture.png", "empty.dat"}) {
+        run = tool([&](const Context& c) { return kivtool::TestCommand(c, file); });
+        EXPECT_EQ(run.Status, 1);
+        EXPECT_NE(run.Err.find(std::string(file) + " does not look like"), std::string::npos);
+    }
+    EXPECT_EQ(tool([](const Context& c) {
+                  return kivtool::ExtractAllCommand(c, "picture.png", "out", {});
+              }).Status,
+              1);
+    EXPECT_EQ(tool([](const Context& c) {
+                  return kivtool::ExtractCommand(c, "picture.png", "#1", "x");
+              }).Status,
+              1);
+    run = tool([](const Context& c) { return kivtool::ExportCommand(c, "picture.png", "dir"); });
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err.rfind(notSprite + "a header table of 1196314761 icons", 0), 0u) << run.Err;
+    EXPECT_EQ(tool([](const Context& c) {
+                  return kivtool::CollageCommand(c, "picture.png", 1, "page.bmp");
+              }).Status,
+              1);
+    EXPECT_EQ(ListFolder("."), (std::vector<std::string>{"empty.dat", "picture.png"}));
+
+    // A sprite file whose last icon's data run past its end: Show warns and goes on.
+    Bytes cut = TwoIconSprite();
+    cut.pop_back();
+    WriteFile("cut.s16", cut);
+    run = tool([](const Context& c) { return kivtool::ShowCommand(c, "cut.s16", 1, "one.bmp"); });
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_NE(run.Err.find("cut.s16 does not look like a sprite file: the data of icon 2"),
+              std::string::npos);
+}
+
+TEST(VerifyCommand, NamesEveryFaultOfACraftedArchiveAndPassesSoundFiles) {
+    ScratchDir dir;
+    const auto runs = [](int width, int height, std::vector<std::pair<int, std::uint16_t>> r) {
+        return SpriteBuilder().Runs(width, height, 0, 0, 4, 4, r).Build();
+    };
+    Bytes longBytes = runs(2, 1, {{2, 1}});
+    kiv::PutInt32LE(longBytes.data() + 4 + 28, 6); // Bytes says two runs, the data has one
+    longBytes.insert(longBytes.end(), {1, 2, 3});
+    SpriteIcon overlap{MakeHeader(1, 1, 0, 0, 1, 1, 0), {1, 0}, true};
+    overlap.Header.Bytes = 2;
+    Bytes raw = SpriteBuilder().Raw(2, 1, 0, 0, 2, 1, {1, 2}).Build();
+    ArchiveBuilder archive;
+    archive.Member("sound.s16", TwoIconSprite())
+        .Member("short.s16", runs(2, 2, {{3, 1}}))               // runs end before the box is full
+        .Member("over.s16", runs(2, 2, {{3, 1}, {3, 2}}))        // the last run passes the box
+        .Member("long.s16", longBytes)                           // Bytes more than the runs use
+        .Member("rawcut.s16", Bytes(raw.begin(), raw.end() - 1)) // data past the member
+        .Member("twice.s16", SpriteBuilder().Icon(overlap).Icon(overlap).Build())
+        .Member("big.s16", SpriteBuilder().StoredCount(5000).Build());
+    WriteFile("a.dat", archive.Build());
+    ToolRun run = RunCommand([](const Context& c) { return kivtool::VerifyCommand(c, "a.dat"); });
+    EXPECT_EQ(run.Status, 1);
+    const std::vector<std::string> lines = Lines(run.Out);
+    const std::vector<std::string> expected{
+        "member 2 (short.s16): icon 1: its runs paint 3 of 4 pixels",
+        "member 3 (over.s16): icon 1: its last run reaches past its box",
+        "member 4 (long.s16): icon 1: Bytes says 6, its runs use 3",
+        "member 5 (rawcut.s16): icon 1: its data (4 bytes at 44) lie outside",
+        "member 6 (twice.s16): icon 2: its data at 84 overlap the data before it",
+        "member 6 (twice.s16): 2 bytes follow the last icon's data",
+        "member 7 (big.s16): a header table of 5000 icons needs 200004 bytes"};
+    ASSERT_EQ(lines.size(), expected.size()) << run.Out;
+    for (std::size_t k = 0; k < lines.size(); ++k)
+        EXPECT_EQ(lines[k].rfind("a.dat: " + expected[k], 0), 0u) << lines[k];
+    EXPECT_NE(run.Err.find("7 problems"), std::string::npos);
+
+    WriteFile("one.s16", TwoIconSprite());
+    run = RunCommand([](const Context& c) { return kivtool::VerifyCommand(c, "one.s16"); });
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Out, "one.s16: sound sprite file of 2 icons.\n");
 }
 
 TEST(TestCommand, PrintsOneLinePerBadMemberAndFailsWhenAnyIsBad) {

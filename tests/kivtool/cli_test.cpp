@@ -91,6 +91,9 @@ TEST(KivtoolCli, MakesADemoArchiveThatListsTestsSoundAndExportsEveryIcon) {
     run = RunKivtool({"test", "demo/Modgen.dat"});
     EXPECT_EQ(run.Status, 0);
     EXPECT_EQ(run.Out + run.Err, "");
+    run = RunKivtool({"verify", "demo/Modgen.dat"});
+    EXPECT_EQ(run.Status, 0) << run.Out;
+    EXPECT_EQ(Lines(run.Out).size(), 1u);
 
     int exported = 0;
     for (std::size_t i = 1; i < lines.size(); ++i) {

@@ -44,8 +44,10 @@ std::vector<CliCase> Cases() {
         {{"reencode", "sprite.s16", "1", "picture.bmp"}, ".", "sprite.s17"},
         {{"import", "sprite.s16", "icons"}, ".", "sprite.s17"},
         {{"reimport", "Modgen.dat", "members"}, ".", "Newgen.dat"},
-        {{"export", "sprite.s16", "exported"}, "exported", kivtool::ExportFileName("sprite", 1)},
-        {{"extract-all", "Modgen.dat", "all"}, "all", "hero.s16"},
+        {{"export", "sprite.s16", "exported", "--force"},
+         "exported",
+         kivtool::ExportFileName("sprite", 1)},
+        {{"extract-all", "Modgen.dat", "all", "--force"}, "all", "hero.s16"},
     };
 }
 

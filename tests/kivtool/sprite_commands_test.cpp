@@ -181,9 +181,28 @@ TEST(ReencodeCommand, WritesTheTwinCoreWritesAndRefusesBadPictures) {
     run = refuse("blank.bmp");
     EXPECT_EQ(run.Status, 1);
     EXPECT_NE(run.Err.find("no icon pixels"), std::string::npos);
-    EXPECT_EQ(refuse("junk.bmp").Err, "Bitmap image is not valid.\n");
+    EXPECT_EQ(refuse("junk.bmp").Err, "junk.bmp: Bitmap image is not valid.\n");
     EXPECT_EQ(refuse("none.bmp").Err, "Cannot open file none.bmp.\n");
     EXPECT_EQ(ReadFile("s.s17"), before);
+
+    // --on-twin builds on the twin an earlier re-encode wrote; a picture of another size
+    // than the frame, or in colours 16 bits cannot hold, is written with a warning.
+    picture.SetPixel(0, 0, kiv::RGB(255, 255, 255));
+    kiv::SaveBitmapFile(picture, "second.bmp");
+    ASSERT_EQ(refuse("edit.bmp").Status, 0);
+    run = RunCommand([](const Context& c) {
+        return kivtool::ReencodeCommand(c, "s.s16", 2, "second.bmp", "", true);
+    });
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(Lines(run.Err), (std::vector<std::string>{
+                                  "Building on s.s17.",
+                                  "Warning: second.bmp is 5 x 4 pixels, the frame of icon 2 is "
+                                  "1 x 1; the frame takes the picture's size.",
+                                  "Warning: second.bmp: colours are reduced to 16 bits (5-6-5); "
+                                  "1 pixel changed."}));
+    ASSERT_EQ(kiv::ReadIconTable("s.s17", table), kiv::ReadTableResult::Loaded);
+    EXPECT_EQ(table.Headers[0].FWidth, 5); // the first re-encode stayed
+    EXPECT_EQ(table.Headers[1].FWidth, 5);
 }
 
 TEST(ExportCommand, SavesEveryIconAsItsShowPictureUnderNumberedNames) {
@@ -206,6 +225,21 @@ TEST(ExportCommand, SavesEveryIconAsItsShowPictureUnderNumberedNames) {
         EXPECT_EQ(ReadFile(kivtool::ExportFileName("out/icons/walk", icon)), ReadFile("s.bmp"));
     }
     EXPECT_EQ(kivtool::ExportFileName("a", 12345), "a_12345.bmp");
+
+    // A second export keeps an edited bitmap and says so, unless forced.
+    const Bytes fresh = ReadFile("out/icons/walk_0002.bmp");
+    WriteFile("out/icons/walk_0002.bmp", Bytes{'B', 'M', 1});
+    const auto again = [](bool force) {
+        return RunCommand([=](const Context& c) {
+            return kivtool::ExportCommand(c, "walk.s16", "out/icons", force);
+        });
+    };
+    ToolRun kept = again(false);
+    EXPECT_EQ(kept.Status, 1);
+    EXPECT_EQ(kept.Err, "kept changed file out/icons/walk_0002.bmp; --force overwrites\n");
+    EXPECT_EQ(ReadFile("out/icons/walk_0002.bmp"), (Bytes{'B', 'M', 1}));
+    EXPECT_EQ(again(true).Status, 0);
+    EXPECT_EQ(ReadFile("out/icons/walk_0002.bmp"), fresh);
 }
 
 } // namespace

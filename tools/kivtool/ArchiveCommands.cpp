@@ -4,6 +4,7 @@
 #include "MemberSelection.h"
 
 #include "archive/ArchiveOps.h"
+#include "archive/ArchiveVerify.h"
 #include "base/FileStream.h"
 #include "base/TextConv.h"
 #include "image/Bitmap.h"
@@ -23,6 +24,7 @@ int ListCommand(const Context& ctx, const std::string& archive) {
         kiv::ArchiveListing listing;
         if (!ListOrFail(ctx, archive, listing))
             return ExitFailure;
+        ArchiveLooksRight(ctx, archive, listing); // a warning: the listing goes on
         ctx.out << listing.StoredCount << " Files\n";
         for (const kiv::TArchiveEntry& entry : listing.Entries)
             ctx.out << PrintableName(entry.Name) << '\t' << kiv::OffsetText(entry.Start) << '\t'
@@ -42,6 +44,9 @@ int HeadersCommand(const Context& ctx, const std::string& archive, const std::st
             return Fail(ctx, "Main data file not found.");
         if (!selection.CountRead)
             return Fail(ctx, "The member's icon count lies beyond the end of the archive.");
+        if (auto file = kiv::InFile::Open(archive)) // a warning: the grid is shown anyway
+            SpriteLooksRight(ctx, ref.Entry.Name, *file, ref.Entry.Start,
+                             std::int64_t{ref.Entry.Finish} - ref.Entry.Start);
 
         ctx.out << "Icons: " << selection.MemberIconCount << '\n';
         for (int row = 1; row <= 11; ++row) {
@@ -71,7 +76,8 @@ int ExtractCommand(const Context& ctx, const std::string& archive, const std::st
     return Guarded(ctx, [&] {
         kiv::ArchiveListing listing;
         MemberRef ref;
-        if (!ListOrFail(ctx, archive, listing) || !FindMember(ctx, listing, member, ref))
+        if (!ListOrFail(ctx, archive, listing) || !ArchiveLooksRight(ctx, archive, listing) ||
+            !FindMember(ctx, listing, member, ref))
             return ExitFailure;
         const kiv::OpResult result =
             kiv::ExtractMember(archive, kiv::ArchiveRow::FromEntry(ref.Entry), outPath);
@@ -84,7 +90,8 @@ int ReplaceCommand(const Context& ctx, const std::string& archive, const std::st
     return Guarded(ctx, [&] {
         kiv::ArchiveListing listing;
         MemberRef ref;
-        if (!ListOrFail(ctx, archive, listing) || !FindMember(ctx, listing, member, ref))
+        if (!ListOrFail(ctx, archive, listing) || !ArchiveLooksRight(ctx, archive, listing) ||
+            !FindMember(ctx, listing, member, ref))
             return ExitFailure;
         kiv::ReplaceRequest request;
         request.ArchivePath = archive;
@@ -106,7 +113,7 @@ int ReplaceCommand(const Context& ctx, const std::string& archive, const std::st
 int TestCommand(const Context& ctx, const std::string& archive) {
     return Guarded(ctx, [&] {
         kiv::ArchiveListing listing;
-        if (!ListOrFail(ctx, archive, listing))
+        if (!ListOrFail(ctx, archive, listing) || !ArchiveLooksRight(ctx, archive, listing))
             return ExitFailure;
         std::vector<kiv::ArchiveRow> rows;
         rows.reserve(listing.Entries.size());
@@ -153,6 +160,42 @@ int PreviewCommand(const Context& ctx, const std::string& archive, const std::st
             Err(ctx) << "Warning: the icon's data ends early; the rest of the frame is "
                         "background.\n";
         kiv::SaveBitmapFile(frame, outPath);
+        return ExitOk;
+    });
+}
+
+} // namespace kivtool
+
+namespace kivtool {
+
+int VerifyCommand(const Context& ctx, const std::string& path) {
+    return Guarded(ctx, [&] {
+        const std::string shown = PrintableName(path);
+        const kiv::VerifyResult result = kiv::VerifyFile(path, [&](const std::string& line) {
+            ctx.out << shown << ": " << PrintableName(line) << '\n';
+        });
+        ctx.out.flush();
+        switch (result.Kind) {
+        case kiv::VerifiedKind::Missing:
+            return Fail(ctx, "Could not open " + shown);
+        case kiv::VerifiedKind::Neither:
+            return Fail(ctx, shown +
+                                 " does not look like a sprite archive or a sprite file: as an "
+                                 "archive, " +
+                                 result.ArchiveFault + "; as a sprite file, " + result.SpriteFault);
+        case kiv::VerifiedKind::Archive:
+        case kiv::VerifiedKind::Sprite:
+            break;
+        }
+        const std::string what = result.Kind == kiv::VerifiedKind::Archive
+                                     ? "archive of " + std::to_string(result.Members) +
+                                           " members, " + std::to_string(result.Icons) + " icons"
+                                     : "sprite file of " + std::to_string(result.Icons) + " icons";
+        if (result.Problems > 0)
+            return Fail(ctx, shown + ": " + std::to_string(result.Problems) +
+                                 (result.Problems == 1 ? " problem" : " problems") + " in an " +
+                                 what + ".");
+        ctx.out << shown << ": sound " << what << ".\n";
         return ExitOk;
     });
 }

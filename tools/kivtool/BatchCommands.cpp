@@ -42,21 +42,18 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
                       const ExtractAllOptions& options) {
     return Guarded(ctx, [&] {
         kiv::ArchiveListing listing;
-        if (!ListOrFail(ctx, archive, listing))
+        if (!ListOrFail(ctx, archive, listing) || !ArchiveLooksRight(ctx, archive, listing))
             return ExitFailure;
         if (!options.DryRun && !MakeFolder(ctx, dir))
             return ExitFailure;
         // A dry run refuses what Extract would refuse: a member that runs past the end of
         // the archive, or one that would be written over the archive itself.
-        std::int64_t length = 0;
-        if (options.DryRun) {
-            const auto file = kiv::InFile::Open(archive);
-            if (!file)
-                return Fail(ctx, "Main data file not found.");
-            length = file->Length();
-        }
+        const auto source = kiv::InFile::Open(archive);
+        if (!source)
+            return Fail(ctx, "Main data file not found.");
+        const std::int64_t length = source->Length();
 
-        int extracted = 0, refused = 0;
+        int extracted = 0, refused = 0, kept = 0;
         std::set<std::string> names;
         ProgressLine progress(ctx, "Extracting", std::ssize(listing.Entries));
         std::int64_t done = 0;
@@ -80,6 +77,23 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
                 continue;
             }
             const std::string path = Join(dir, entry.Name);
+            // A file that already holds other bytes may be the user's edit.
+            const std::int64_t size =
+                entry.Finish > entry.Start ? std::int64_t{entry.Finish} - entry.Start : 0;
+            std::error_code ec;
+            if (fs::exists(path, ec)) {
+                if (kiv::FileHolds(path, *source, entry.Start, size)) {
+                    ctx.out << path << '\n';
+                    ++extracted;
+                    continue;
+                }
+                if (!options.Force) {
+                    Err(ctx) << "kept changed file " << PrintableName(path)
+                             << "; --force overwrites\n";
+                    ++kept;
+                    continue;
+                }
+            }
             if (options.DryRun) {
                 if (entry.Finish > entry.Start && entry.Finish > length) {
                     Err(ctx) << "Member \"" << PrintableName(entry.Name)
@@ -112,7 +126,7 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
         if (refused > 0)
             Err(ctx) << refused << (refused == 1 ? " member was" : " members were")
                      << " refused.\n";
-        return refused > 0 ? ExitFailure : ExitOk;
+        return refused > 0 || kept > 0 ? ExitFailure : ExitOk;
     });
 }
 
@@ -124,8 +138,22 @@ namespace {
 struct MemberSource {
     std::string Path;
     std::int64_t Length = -1; // -1: the member keeps its bytes
+    bool Changed = false;     // the file's bytes differ from the member's
     bool Taken() const { return Length >= 0; }
 };
+
+// The file of the folder that holds a member's new bytes: its twin (the name with its last
+// character changed to '7', as the editor and import write it) when there is one, else a
+// file of the member's own name; empty when neither exists.
+std::string MemberFile(const std::string& dir, const std::string& name) {
+    std::error_code ec;
+    for (const std::string& candidate : {kiv::TwinName(name), name}) {
+        const std::string path = Join(dir, candidate);
+        if (fs::is_regular_file(path, ec))
+            return path;
+    }
+    return {};
+}
 
 // Whether members lie one after another behind the directory, inside the file. On such an
 // archive a rebuild in one pass gives what replacing the members one by one gives.
@@ -166,28 +194,28 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
                              "replace them one at a time.");
         const auto& entries = listing.Entries;
 
-        // Every member whose name is a file of the folder takes that file's bytes.
+        // Every member with a file in the folder takes that file's bytes.
         std::vector<MemberSource> sources(entries.size());
-        std::size_t taken = 0;
+        std::size_t taken = 0, changedCount = 0;
         for (std::size_t k = 0; k < entries.size(); ++k) {
             if (!kiv::UnsafeNameReason(entries[k].Name).empty())
                 continue;
-            const std::string path = Join(dir, entries[k].Name);
-            std::error_code ec;
-            if (!fs::is_regular_file(path, ec))
+            const std::string path = MemberFile(dir, entries[k].Name);
+            if (path.empty())
                 continue;
             const auto file = kiv::InFile::Open(path);
             if (!file)
                 return Fail(ctx, "Could not open modified s16 file (" + path + ")");
             sources[k].Path = path;
             sources[k].Length = file->Length();
+            const std::int64_t oldSize =
+                static_cast<std::int64_t>(entries[k].Finish) - entries[k].Start;
+            sources[k].Changed = !kiv::FileHolds(path, *in, entries[k].Start, oldSize);
+            changedCount += sources[k].Changed ? 1 : 0;
             ++taken;
         }
         if (taken == 0)
             return Fail(ctx, "None of the archive's members is in " + dir + "; nothing written.");
-        if (kiv::SameFile(archive, options.OutPath))
-            return Fail(ctx, "Cannot write the new archive " + options.OutPath +
-                                 " over the archive it is made from (" + archive + ").");
 
         // Each replaced member moves its own end word and every later one by its change in
         // size, exactly as one Replace after another would.
@@ -201,8 +229,11 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
                 const std::int64_t newSize = sources[k].Length;
                 shift += newSize - oldSize;
                 firstTaken = std::min(firstTaken, k);
-                ctx.out << PrintableName(entries[k].Name) << ": " << oldSize << " -> " << newSize
-                        << " bytes from " << sources[k].Path << '\n';
+                ctx.out << PrintableName(entries[k].Name) << ": from " << sources[k].Path;
+                if (sources[k].Changed)
+                    ctx.out << ", " << oldSize << " -> " << newSize << " bytes\n";
+                else
+                    ctx.out << ", unchanged\n";
             }
             ends[k] = static_cast<std::int64_t>(entries[k].Finish) + shift;
         }
@@ -211,7 +242,7 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
             return Fail(ctx, "The new archive would be too large.");
         if (options.DryRun) {
             Err(ctx) << "Dry run: would write " << options.OutPath << " (" << newLength
-                     << " bytes) with " << taken << " of " << entries.size()
+                     << " bytes) with " << changedCount << " of " << entries.size()
                      << " members replaced; nothing written.\n";
             return ExitOk;
         }
@@ -250,8 +281,10 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
             kiv::PutInt32LE(word, static_cast<std::int32_t>(ends[k]));
             out->WriteAt(kiv::EndWordOffset(static_cast<std::int64_t>(k) + 1), word, sizeof word);
         }
+        // The output may be the archive itself: it is read no more from here on.
+        in.reset();
         out->Commit();
-        Err(ctx) << "Wrote " << options.OutPath << ": " << taken << " of " << entries.size()
+        Err(ctx) << "Wrote " << options.OutPath << ": " << changedCount << " of " << entries.size()
                  << " members replaced.\n";
         return ExitOk;
     });
@@ -340,7 +373,7 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
                   const ImportOptions& options) {
     return Guarded(ctx, [&] {
         kiv::TIconTable table;
-        if (!LoadTableOrFail(ctx, sprite, table))
+        if (!SpriteFileLooksRight(ctx, sprite) || !LoadTableOrFail(ctx, sprite, table))
             return ExitFailure;
         if (const std::string fault = kiv::ReencodeFileFault(table); !fault.empty())
             return Fail(ctx, fault);
@@ -376,6 +409,10 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
                     const kiv::Image picture = kiv::LoadBitmapFile(p.Path);
                     p.Pixels = std::int64_t{picture.Width()} * picture.Height();
                     reason = kiv::ReencodePictureFault(picture);
+                    if (reason.empty())
+                        WarnAboutPicture(ctx, p.Path, picture,
+                                         table.Headers[static_cast<std::size_t>(p.Icon - 1)],
+                                         p.Icon);
                 } catch (const kiv::Exception& e) {
                     reason = std::string(e.what()) + ".";
                 }

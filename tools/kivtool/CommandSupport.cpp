@@ -1,6 +1,7 @@
 #include "CommandSupport.h"
 
 #include "base/TextConv.h"
+#include "sprite/SpriteCheck.h"
 
 #include <charconv>
 
@@ -39,6 +40,24 @@ bool ListOrFail(const Context& ctx, const std::string& archive, kiv::ArchiveList
         Err(ctx) << "Warning: the archive ends inside its directory; " << listing.Entries.size()
                  << " of " << listing.StoredCount << " entries listed.\n";
     return true;
+}
+
+bool ArchiveLooksRight(const Context& ctx, const std::string& archive,
+                       const kiv::ArchiveListing& listing) {
+    const std::string fault = kiv::ArchiveFault(listing);
+    if (fault.empty())
+        return true;
+    Err(ctx) << PrintableName(archive) << " does not look like a sprite archive: " << fault << '\n';
+    return false;
+}
+
+bool SpriteLooksRight(const Context& ctx, const std::string& name, kiv::InFile& file,
+                      std::int64_t start, std::int64_t length) {
+    const std::string fault = kiv::SpriteFault(file, start, length);
+    if (fault.empty())
+        return true;
+    Err(ctx) << PrintableName(name) << " does not look like a sprite file: " << fault << '\n';
+    return false;
 }
 
 bool FindMember(const Context& ctx, const kiv::ArchiveListing& listing, const std::string& member,

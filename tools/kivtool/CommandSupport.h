@@ -5,6 +5,7 @@
 
 #include "archive/ArchiveDirectory.h"
 #include "base/Errors.h"
+#include "base/FileStream.h"
 
 #include <chrono>
 #include <exception>
@@ -28,6 +29,15 @@ int FailErrorBox(const Context& ctx, const std::exception& error);
 // The archive's listing, or a failure line when it cannot be opened. Warns on `err` when
 // the file ends inside the directory.
 bool ListOrFail(const Context& ctx, const std::string& archive, kiv::ArchiveListing& listing);
+
+// False, after "ARCHIVE does not look like a sprite archive: <reason>" on stderr, when the
+// listed directory cannot be an archive's.
+bool ArchiveLooksRight(const Context& ctx, const std::string& archive,
+                       const kiv::ArchiveListing& listing);
+// False, after "NAME does not look like a sprite file: <reason>" on stderr, when the
+// `length` bytes of `file` from `start` on cannot be a sprite file.
+bool SpriteLooksRight(const Context& ctx, const std::string& name, kiv::InFile& file,
+                      std::int64_t start, std::int64_t length);
 
 // A member by its listed name (the first row with that name) or by "#N", the 1-based row.
 struct MemberRef {

@@ -28,6 +28,9 @@ int ExtractCommand(const Context& ctx, const std::string& archive, const std::st
 int ReplaceCommand(const Context& ctx, const std::string& archive, const std::string& member,
                    const std::string& twin, const std::string& outPath);
 int TestCommand(const Context& ctx, const std::string& archive);
+// Checks an archive, or a sprite file, deeply: one line per problem on `out`, exit 1 when any;
+// otherwise one summary line.
+int VerifyCommand(const Context& ctx, const std::string& path);
 int PreviewCommand(const Context& ctx, const std::string& archive, const std::string& member,
                    std::int64_t icon, const std::string& outPath);
 
@@ -36,9 +39,13 @@ int ShowCommand(const Context& ctx, const std::string& sprite, std::int64_t icon
 int CollageCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
                    const std::string& outPath);
 // `outPath` empty: the sprite's path with its last character changed to '7'.
+// `onTwin`: when the output (default: the twin) exists already, start from it rather than
+// from `sprite`, so earlier re-encodes into it stay.
 int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
-                    const std::string& picture, const std::string& outPath);
-int ExportCommand(const Context& ctx, const std::string& sprite, const std::string& dir);
+                    const std::string& picture, const std::string& outPath, bool onTwin = false);
+// A bitmap that differs from what would be written is kept (exit 1) unless `force`.
+int ExportCommand(const Context& ctx, const std::string& sprite, const std::string& dir,
+                  bool force = false);
 
 int DemoCommand(const Context& ctx, const std::string& dir);
 
@@ -46,6 +53,7 @@ int DemoCommand(const Context& ctx, const std::string& dir);
 struct ExtractAllOptions {
     std::string Match; // shell-style pattern; empty: every member
     bool DryRun = false;
+    bool Force = false; // overwrite files that differ from the member
 };
 int ExtractAllCommand(const Context& ctx, const std::string& archive, const std::string& dir,
                       const ExtractAllOptions& options);

@@ -1119,7 +1119,7 @@ std::vector<DemoMember> DemoMembers() {
         {"items.s16", ItemSheet},
         {"fx.s16", EffectSheet},
         {"sky.s16", SkySheet},
-        {"portraits.s16", PortraitSheet},
+        {"portrait.s16", PortraitSheet},
         {"cursors.s16", CursorSheet},
         {"panels.s16", PanelSheet},
     }};

@@ -5,6 +5,7 @@
 #include "SpriteSupport.h"
 
 #include "base/FileStream.h"
+#include "base/SafeFile.h"
 #include "image/Bitmap.h"
 #include "sprite/IconEncoder.h"
 
@@ -26,6 +27,11 @@ bool LoadTableOrFail(const Context& ctx, const std::string& sprite, kiv::TIconTa
         break;
     }
     return true;
+}
+
+bool SpriteFileLooksRight(const Context& ctx, const std::string& sprite) {
+    auto file = kiv::InFile::Open(sprite);
+    return !file || SpriteLooksRight(ctx, sprite, *file, 0, file->Length());
 }
 
 bool IconInRange(const Context& ctx, const kiv::TIconTable& table, std::int64_t icon) {
@@ -56,6 +62,7 @@ int ShowCommand(const Context& ctx, const std::string& sprite, std::int64_t icon
                 const std::string& outPath) {
     return Guarded(ctx, [&] {
         kiv::TIconTable table;
+        SpriteFileLooksRight(ctx, sprite); // a warning: the icon is shown anyway
         if (!LoadTableOrFail(ctx, sprite, table) || !IconInRange(ctx, table, icon))
             return ExitFailure;
         auto file = kiv::InFile::Open(table.Path);
@@ -74,7 +81,8 @@ int CollageCommand(const Context& ctx, const std::string& sprite, std::int64_t i
                    const std::string& outPath) {
     return Guarded(ctx, [&] {
         kiv::TIconTable table;
-        if (!LoadTableOrFail(ctx, sprite, table) || !IconInRange(ctx, table, icon))
+        if (!SpriteFileLooksRight(ctx, sprite) || !LoadTableOrFail(ctx, sprite, table) ||
+            !IconInRange(ctx, table, icon))
             return ExitFailure;
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
@@ -87,25 +95,58 @@ int CollageCommand(const Context& ctx, const std::string& sprite, std::int64_t i
     });
 }
 
+void WarnAboutPicture(const Context& ctx, const std::string& path, const kiv::Image& picture,
+                      const kiv::TIconHeader& header, std::int64_t icon) {
+    if (picture.Width() != header.FWidth || picture.Height() != header.FHeight)
+        Err(ctx) << "Warning: " << path << " is " << picture.Width() << " x " << picture.Height()
+                 << " pixels, the frame of icon " << icon << " is " << header.FWidth << " x "
+                 << header.FHeight << "; the frame takes the picture's size.\n";
+    if (const std::int64_t changed = kiv::ReducedPixelCount(picture); changed > 0)
+        Err(ctx) << "Warning: " << path << ": colours are reduced to 16 bits (5-6-5); " << changed
+                 << (changed == 1 ? " pixel" : " pixels") << " changed.\n";
+}
+
+kiv::Image LoadPicture(const std::string& path) {
+    try {
+        return kiv::LoadBitmapFile(path);
+    } catch (const kiv::EFOpenError&) {
+        throw;
+    } catch (const kiv::Exception& e) {
+        // The core texts ("Bitmap image is not valid") do not say which file they concern.
+        throw kiv::Exception(path + ": " + e.what());
+    }
+}
+
 int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
-                    const std::string& picturePath, const std::string& outPath) {
+                    const std::string& picturePath, const std::string& outPath, bool onTwin) {
     return Guarded(ctx, [&] {
+        // Building on the twin: an earlier re-encode's output is the file to edit further.
+        std::string source = sprite;
+        const std::string target = outPath.empty() ? kiv::TwinPath(sprite) : outPath;
+        std::error_code ec;
+        if (onTwin && fs::is_regular_file(target, ec) && !kiv::SameFile(target, sprite)) {
+            source = target;
+            Err(ctx) << "Building on " << target << ".\n";
+        }
         kiv::TIconTable table;
-        if (!LoadTableOrFail(ctx, sprite, table) || !IconInRange(ctx, table, icon))
+        if (!SpriteFileLooksRight(ctx, source) || !LoadTableOrFail(ctx, source, table) ||
+            !IconInRange(ctx, table, icon))
             return ExitFailure;
-        const kiv::Image picture = kiv::LoadBitmapFile(picturePath);
+        const kiv::Image picture = LoadPicture(picturePath);
         const int index = static_cast<int>(icon - 1);
-        const kiv::ReencodeResult result =
-            outPath.empty() ? kiv::ReencodeIcon(picture, index, table)
-                            : kiv::ReencodeIcons({{index, &picture}}, table, outPath);
-        return result.Ok ? ExitOk : Fail(ctx, result.Message);
+        const kiv::ReencodeResult result = kiv::ReencodeIcons({{index, &picture}}, table, target);
+        if (!result.Ok)
+            return Fail(ctx, result.Message);
+        WarnAboutPicture(ctx, picturePath, picture, table.Headers[index], icon);
+        return ExitOk;
     });
 }
 
-int ExportCommand(const Context& ctx, const std::string& sprite, const std::string& dir) {
+int ExportCommand(const Context& ctx, const std::string& sprite, const std::string& dir,
+                  bool force) {
     return Guarded(ctx, [&] {
         kiv::TIconTable table;
-        if (!LoadTableOrFail(ctx, sprite, table))
+        if (!SpriteFileLooksRight(ctx, sprite) || !LoadTableOrFail(ctx, sprite, table))
             return ExitFailure;
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
@@ -124,8 +165,19 @@ int ExportCommand(const Context& ctx, const std::string& sprite, const std::stri
                 kiv::DecodeStats stats;
                 const kiv::Image picture = ShowPicture(*file, table, n - 1, &stats);
                 WarnEndedEarly(ctx, stats, n);
-                kiv::SaveBitmapFile(picture, path);
-                ctx.out << path << '\n';
+                const std::vector<std::uint8_t> bytes = kiv::EncodeBitmap(picture);
+                std::error_code ec;
+                const bool exists = fs::exists(path, ec);
+                if (exists && kiv::FileHolds(path, bytes.data(), bytes.size())) {
+                    ctx.out << path << '\n';
+                } else if (exists && !force) {
+                    // Most likely the user's edit of an earlier export.
+                    Err(ctx) << "kept changed file " << path << "; --force overwrites\n";
+                    status = ExitFailure;
+                } else {
+                    kiv::WriteWholeFile(path, bytes.data(), bytes.size());
+                    ctx.out << path << '\n';
+                }
             } catch (const kiv::EFrameTooLarge& e) {
                 // One icon that cannot be shown does not stop the others.
                 Err(ctx) << "Icon " << n << ": " << e.what() << ".\n";

@@ -11,6 +11,18 @@ namespace kivtool {
 // "Maximum icons exceeded! Do NOT edit" (then goes on) when the count is above 1000.
 bool LoadTableOrFail(const Context& ctx, const std::string& sprite, kiv::TIconTable& table);
 
+// False, after "SPRITE does not look like a sprite file: <reason>", when the whole file
+// cannot be one; true also when it does not open (the command reports that itself).
+bool SpriteFileLooksRight(const Context& ctx, const std::string& sprite);
+
+// Warnings about a picture re-encoded into icon `icon` (1-based) whose header is `header`:
+// a size other than the icon's frame, and colours that 16-bit pixels cannot hold.
+void WarnAboutPicture(const Context& ctx, const std::string& path, const kiv::Image& picture,
+                      const kiv::TIconHeader& header, std::int64_t icon);
+
+// A Windows bitmap; an invalid one is an error naming `path`.
+kiv::Image LoadPicture(const std::string& path);
+
 // True when `icon` is a 1-based icon number of the table; otherwise a failure line.
 bool IconInRange(const Context& ctx, const kiv::TIconTable& table, std::int64_t icon);
 

@@ -28,6 +28,8 @@ struct Arguments {
     std::int64_t icon = 0;
     bool dryRun = false;
     bool skipBad = false;
+    bool force = false;
+    bool onTwin = false;
 };
 
 CLI::App* AddCommand(CLI::App& app, const std::string& name, const std::string& description,
@@ -117,7 +119,8 @@ int main(int argc, char** argv) {
     sub = add(AddCommand(app, "replace",
                          "Write a new archive with one member replaced by its modified twin; "
                          "the end offsets of that member and every later one move by the "
-                         "change in size. The archive itself is only read.",
+                         "change in size. The output may be the archive itself, so "
+                         "'kivtool replace Newgen.dat ...' keeps building on earlier changes.",
                          "kivtool replace Modgen.dat hero.s16 --twin hero.s17 -o Newgen.dat"),
               [&](const kivtool::Context& c) {
                   return kivtool::ReplaceCommand(c, a.archive, a.member, a.twin, a.out);
@@ -136,6 +139,15 @@ int main(int argc, char** argv) {
                          "kivtool test Modgen.dat"),
               [&](const kivtool::Context& c) { return kivtool::TestCommand(c, a.archive); });
     AddArchive(sub, a);
+
+    sub = add(AddCommand(app, "verify",
+                         "Check an archive or a sprite file (told apart by their structure) "
+                         "deeply: the directory, and every icon of every member: its header, "
+                         "where its data lie, and that it decodes within its data and its box. "
+                         "One line per problem and exit status 1; otherwise one summary line.",
+                         "kivtool verify Modgen.dat"),
+              [&](const kivtool::Context& c) { return kivtool::VerifyCommand(c, a.archive); });
+    sub->add_option("FILE", a.archive, "A data archive or an S16/S17 sprite file")->required();
 
     sub = add(AddCommand(app, "preview",
                          "Decode one icon of a member, as the browser previews it, into a "
@@ -177,21 +189,28 @@ int main(int argc, char** argv) {
                          "file again (default: SPRITE with its last character changed to '7').",
                          "kivtool reencode hero.s16 3 hero3.bmp -o hero.s17"),
               [&](const kivtool::Context& c) {
-                  return kivtool::ReencodeCommand(c, a.sprite, a.icon, a.picture, a.out);
+                  return kivtool::ReencodeCommand(c, a.sprite, a.icon, a.picture, a.out, a.onTwin);
               });
     AddSprite(sub, a);
     AddIcon(sub, a);
     sub->add_option("PICTURE", a.picture, "The Windows bitmap to encode")->required();
     sub->add_option("-o,--output", a.out, "Sprite file to write");
+    sub->add_flag("--on-twin", a.onTwin,
+                  "Build on the output file when it exists already (the twin an earlier "
+                  "reencode wrote), so earlier changes stay; SPRITE is read only when it "
+                  "does not");
 
-    sub =
-        add(AddCommand(app, "export",
-                       "Show every icon and save each as DIR/<stem>_<NNNN>.bmp (NNNN the icon "
-                       "number); prints each file written.",
-                       "kivtool export hero.s16 hero-icons"),
-            [&](const kivtool::Context& c) { return kivtool::ExportCommand(c, a.sprite, a.dir); });
+    sub = add(AddCommand(app, "export",
+                         "Show every icon and save each as DIR/<stem>_<NNNN>.bmp (NNNN the icon "
+                         "number); prints each file written.",
+                         "kivtool export hero.s16 hero-icons"),
+              [&](const kivtool::Context& c) {
+                  return kivtool::ExportCommand(c, a.sprite, a.dir, a.force);
+              });
     AddSprite(sub, a);
     sub->add_option("DIR", a.dir, "Folder for the bitmaps (made when missing)")->required();
+    sub->add_flag("--force", a.force,
+                  "Overwrite bitmaps that differ from the icons (kept and listed otherwise)");
 
     sub = add(AddCommand(app, "demo",
                          "Write a demo archive DIR/Modgen.dat of procedurally drawn sprites "
@@ -200,21 +219,26 @@ int main(int argc, char** argv) {
               [&](const kivtool::Context& c) { return kivtool::DemoCommand(c, a.dir); });
     sub->add_option("DIR", a.dir, "Folder to write into (made when missing)")->required();
 
-    sub = add(AddCommand(app, "extract-all",
-                         "Extract every member (or those matching PATTERN) into DIR under its "
-                         "own name; unsafe names are refused and reported, the rest go on.",
-                         "kivtool extract-all Modgen.dat members --match '*.s16'"),
-              [&](const kivtool::Context& c) {
-                  return kivtool::ExtractAllCommand(c, a.archive, a.dir, {a.match, a.dryRun});
-              });
+    sub = add(
+        AddCommand(app, "extract-all",
+                   "Extract every member (or those matching PATTERN) into DIR under its "
+                   "own name; unsafe names are refused and reported, the rest go on.",
+                   "kivtool extract-all Modgen.dat members --match '*.s16'"),
+        [&](const kivtool::Context& c) {
+            return kivtool::ExtractAllCommand(c, a.archive, a.dir, {a.match, a.dryRun, a.force});
+        });
     AddArchive(sub, a);
     sub->add_option("DIR", a.dir, "Folder for the members (made when missing)")->required();
     sub->add_option("--match", a.match, "Shell-style pattern the names must match");
     sub->add_flag("--dry-run", a.dryRun, "Print what would be written, write nothing");
+    sub->add_flag("--force", a.force,
+                  "Overwrite files that differ from the members (kept and listed otherwise)");
 
     sub = add(AddCommand(app, "reimport",
-                         "Rebuild the archive once, taking every member whose name exists in "
-                         "DIR from that file and every other member unchanged.",
+                         "Rebuild the archive once, taking every member that has a file in "
+                         "DIR from that file (NAME with its last character changed to '7' "
+                         "first, then NAME) and every other member unchanged. The output may "
+                         "be the archive itself.",
                          "kivtool reimport Modgen.dat members -o Newgen.dat"),
               [&](const kivtool::Context& c) {
                   kivtool::ReimportOptions options;

@@ -1,0 +1,88 @@
+#include "archive/ArchiveVerify.h"
+
+#include "archive/ArchiveDirectory.h"
+#include "base/FileStream.h"
+#include "sprite/S16Format.h"
+#include "sprite/SpriteCheck.h"
+
+#include <set>
+
+namespace kiv {
+
+namespace {
+
+// Whether a plausible sprite file ends exactly with its last icon's data, as every sprite
+// file the editor writes does; an archive read as a sprite file hardly ever does.
+bool EndsWithIconData(InFile& file) {
+    std::int32_t count = 0;
+    file.Seek(0);
+    if (!file.ReadInt32(count))
+        return false;
+    if (count == 0)
+        return file.Length() == 4;
+    if (count < 0)
+        return false;
+    unsigned char bytes[IconHeaderSize];
+    file.Seek(4 + std::int64_t{IconHeaderSize} * (count - 1));
+    if (file.Read(bytes, sizeof bytes) != sizeof bytes)
+        return false;
+    const TIconHeader last = TIconHeader::FromBytes(bytes);
+    return 4 + std::int64_t{IconHeaderSize} * count + last.Starts + last.Bytes == file.Length();
+}
+
+void VerifyArchive(InFile& file, const ArchiveListing& listing, VerifyResult& result,
+                   const std::function<void(const std::string&)>& report) {
+    std::set<std::string> seen;
+    for (std::size_t k = 0; k < listing.Entries.size(); ++k) {
+        const TArchiveEntry& e = listing.Entries[k];
+        const std::string member = "member " + std::to_string(k + 1) + " (" + e.Name + ")";
+        const auto problem = [&](const std::string& what) {
+            ++result.Problems;
+            report(member + ": " + what);
+        };
+        if (e.Name.empty())
+            problem("its name is empty");
+        else if (e.Name.size() >= ArchiveNameSize)
+            problem("its name field has no NUL");
+        else if (!seen.insert(e.Name).second)
+            problem("an earlier member has the same name");
+        const SpriteCheck check =
+            VerifySprite(file, e.Start, std::int64_t{e.Finish} - e.Start,
+                         [&](const std::string& line) { report(member + ": " + line); });
+        ++result.Members;
+        result.Icons += check.Icons;
+        result.Problems += check.Problems;
+    }
+}
+
+} // namespace
+
+VerifyResult VerifyFile(const std::string& path,
+                        const std::function<void(const std::string&)>& report) {
+    VerifyResult result;
+    auto file = InFile::Open(path);
+    if (!file)
+        return result;
+    const ArchiveListing listing = ListArchive(path);
+    result.ArchiveFault = listing.Opened ? kiv::ArchiveFault(listing) : "it cannot be read";
+    result.SpriteFault = kiv::SpriteFault(*file, 0, file->Length());
+
+    const bool archive = result.ArchiveFault.empty();
+    const bool sprite = result.SpriteFault.empty();
+    if (!archive && !sprite) {
+        result.Kind = VerifiedKind::Neither;
+        return result;
+    }
+    if (sprite && (!archive || EndsWithIconData(*file))) {
+        result.Kind = VerifiedKind::Sprite;
+        const SpriteCheck check = VerifySprite(*file, 0, file->Length(), report);
+        result.Icons = check.Icons;
+        result.Problems = check.Problems;
+        return result;
+    }
+    result.Kind = VerifiedKind::Archive;
+    VerifyArchive(*file, listing, result, report);
+    return result;
+}
+
+} // namespace kiv

@@ -1,0 +1,36 @@
+#pragma once
+// The deep check of an archive or a sprite file: the directory and every member's icons,
+// one line per problem.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace kiv {
+
+enum class VerifiedKind {
+    Missing, // the file does not open
+    Neither, // neither a plausible archive nor a plausible sprite file
+    Archive,
+    Sprite,
+};
+
+struct VerifyResult {
+    VerifiedKind Kind = VerifiedKind::Missing;
+    std::int64_t Members = 0;  // members checked (archives)
+    std::int64_t Icons = 0;    // icons checked, over every member
+    std::int64_t Problems = 0; // lines reported
+    // For Neither: why it is not an archive and why not a sprite file.
+    std::string ArchiveFault;
+    std::string SpriteFault;
+};
+
+// Tells an archive from a sprite file by which structure the file holds (a file that could
+// be both is a sprite file when it ends exactly with its last icon's data) and checks it:
+// for an archive, a directory that fits the file and names ended within their fields, then
+// every member as a sprite file, its lines prefixed with the member's name. Each member is
+// read once, front to back, so memory stays small whatever the archive's size.
+VerifyResult VerifyFile(const std::string& path,
+                        const std::function<void(const std::string&)>& report);
+
+} // namespace kiv
