@@ -165,8 +165,12 @@ void TMainForm::LoadDataFile1Click(QObject*) {
     OpenDialog1->Filter = QStringLiteral("Data (*.dat)|*.dat|All files (*.*)|*.*");
     if (!OpenDialog1->Execute())
         return;
+    LoadDataFile(OpenDialog1->FileName);
+}
+
+void TMainForm::LoadDataFile(const QString& path) {
     // The chosen path is kept whole: a cut path would name another file.
-    DataFileName = QFile::encodeName(OpenDialog1->FileName).toStdString();
+    DataFileName = QFile::encodeName(path).toStdString();
     if (!ListDirectory(*this))
         ShowMessageBox(QStringLiteral("Main data file not found."));
 }

@@ -47,6 +47,9 @@ public:
     // an empty HeaderGrid as laid out, no picture, no selected row.
     void ClearMemberPanel();
 
+    // Load Data File after its dialog: points DataFileName at `path` and lists it.
+    void LoadDataFile(const QString& path);
+
 protected:
     bool event(QEvent* event) override;
 

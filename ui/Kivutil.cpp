@@ -1,49 +1,24 @@
 // Start-up: the application object, the browser, the hidden editor, then the event loop.
-// The program takes no arguments and always ends with exit code 0.
+// One optional argument names a file to open (an archive, or a sprite file for the editor).
+// The program always ends with exit code 0.
 
 #include "KivUt1.h"
 #include "S16Ed.h"
+#include "StartupFile.h"
 
 #include "vcl/Application.h"
 #include "vcl/Dialogs.h"
 
+#include "base/Termination.h"
+
 #include <QApplication>
 #include <QEvent>
-#include <QSocketNotifier>
-#include <csignal>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-
-int SignalPipe[2] = {-1, -1};
-
-void OnTerminationSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] ssize_t written = ::write(SignalPipe[1], &byte, 1);
-}
-
-// A termination request (SIGTERM, SIGINT) closes the browser like its close box does, so
-// the program still ends through the event loop with exit code 0. A request that arrived
-// before this point was held back by a blocked signal mask and is taken now.
-void CatchTerminationSignals() {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, SignalPipe) != 0)
-        return;
-    struct sigaction action = {};
-    action.sa_handler = OnTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    sigset_t requests;
-    sigemptyset(&requests);
-    sigaddset(&requests, SIGTERM);
-    sigaddset(&requests, SIGINT);
-    sigprocmask(SIG_UNBLOCK, &requests, nullptr);
-}
 
 // A platform that cannot start (no display) ends the program: the reason goes to the
 // error output, and the exit code stays 0.
@@ -72,7 +47,7 @@ protected:
 
 int main(int argc, char* argv[]) {
     qInstallMessageHandler(ReportFatal);
-    CatchTerminationSignals();
+    kiv::CatchTerminationRequests();
     TGuardedApplication application(argc, argv);
     qInstallMessageHandler(nullptr);
     try {
@@ -82,16 +57,20 @@ int main(int argc, char* argv[]) {
         static QtDialogService dialogs;
         DialogService::Install(&dialogs);
 
-        QSocketNotifier terminate(SignalPipe[0], QSocketNotifier::Read);
-        terminate.setEnabled(SignalPipe[0] >= 0);
-        QObject::connect(&terminate, &QSocketNotifier::activated, [] {
-            char byte;
-            [[maybe_unused]] ssize_t got = ::read(SignalPipe[0], &byte, 1);
+        // A termination request closes the browser like its close box does, so the program
+        // still ends through the event loop with exit code 0.
+        QTimer terminate;
+        terminate.setInterval(100);
+        QObject::connect(&terminate, &QTimer::timeout, [&terminate] {
+            if (!kiv::TerminationRequested())
+                return;
+            terminate.stop();
             if (MainForm)
                 MainForm->close();
             else
                 QCoreApplication::quit();
         });
+        terminate.start();
 
         MainForm = new TMainForm;
         MainWindowCloser closer;
@@ -100,6 +79,10 @@ int main(int argc, char* argv[]) {
 
         MainForm->show();
         MainForm->activateWindow();
+        // Qt has taken its own options out of the arguments by now.
+        const QStringList arguments = QCoreApplication::arguments();
+        if (arguments.size() > 1)
+            OpenStartupFile(arguments.at(1));
         QApplication::exec();
 
         delete EditForm;

@@ -94,8 +94,10 @@ void TEditForm::Loads16BtnClick(QObject*) {
     OpenDialog1->DefaultExt.clear();
     if (!OpenDialog1->Execute())
         return;
-    const QString path = OpenDialog1->FileName;
+    LoadS16File(OpenDialog1->FileName);
+}
 
+void TEditForm::LoadS16File(const QString& path) {
     // Read into a table of its own: a file that does not open leaves the label, the icon
     // number and the table all naming the file loaded before.
     kiv::TIconTable table;

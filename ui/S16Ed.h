@@ -37,6 +37,9 @@ public:
     void BmpLoadBtnClick(QObject* Sender);
     void ReplaceBtnClick(QObject* Sender);
 
+    // Load S16 after its dialog: reads the icon table of `path`.
+    void LoadS16File(const QString& path);
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

@@ -3,6 +3,7 @@
 
 #include "KivUt1.h"
 #include "S16Ed.h"
+#include "StartupFile.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestFiles.h"
 #include "vcl/Application.h"
@@ -102,6 +103,7 @@ private slots:
     void ResizingTheEditorFitsTheScrollBox();
     void BrowserActivationRunsOnlyWhenComingFromTheEditor();
     void TheProgramStartsAndEndsWithExitCodeZero();
+    void AFileNamedAtStartOpensInItsWindow();
 };
 
 void ShellTest::BrowserStartsAsLaidOut() {
@@ -624,6 +626,44 @@ void ShellTest::TheProgramStartsAndEndsWithExitCodeZero() {
     QVERIFY(program.waitForFinished(60000));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);
+}
+
+void ShellTest::AFileNamedAtStartOpensInItsWindow() {
+    using kivtest::ArchiveBuilder;
+    using kivtest::SpriteBuilder;
+    const auto sprite = SpriteBuilder().Raw(1, 1, 0, 0, 1, 1, {1}).Raw(1, 1, 0, 0, 1, 1, {2});
+    {
+        Tool tool; // an archive: listed instead of "Modgen.dat", which is never read
+        kivtest::WriteFile("Modgen.dat", ArchiveBuilder().Member("m.s16", {}).Build());
+        kivtest::WriteFile("other.dat", ArchiveBuilder()
+                                            .Member("a.s16", sprite.Build())
+                                            .Member("b.s16", sprite.Build())
+                                            .Build());
+        OpenStartupFile(QStringLiteral("other.dat"));
+        MainForm->FormActivate(MainForm);
+        QCOMPARE(MainForm->GridLbl->Caption(), QStringLiteral("2 Files"));
+        QCOMPARE(MainForm->InfoGrid->Cells(0, 2), QStringLiteral("b.s16"));
+        QVERIFY(!EditForm->isVisible());
+    }
+    {
+        Tool tool; // a sprite file, in either case: the editor on it, the usual listing behind
+        kivtest::WriteFile("Modgen.dat", ArchiveBuilder().Member("m.s16", {}).Build());
+        kivtest::WriteFile("Two.S17", sprite.Build());
+        OpenStartupFile(QStringLiteral("Two.S17"));
+        QCOMPARE(MainForm->GridLbl->Caption(), QStringLiteral("1 Files"));
+        QVERIFY(EditForm->isVisible());
+        QCOMPARE(EditForm->IconsLbl->Caption(), QStringLiteral("Icons 2"));
+        QCOMPARE(S16Ed::IconTable.Path, tool.dir.File("Two.S17"));
+    }
+    {
+        Tool tool; // files that do not open: each window's own message
+        OpenStartupFile(QStringLiteral("gone.dat"));
+        OpenStartupFile(QStringLiteral("gone.s16"));
+        QCOMPARE(tool.dialogs.Texts(),
+                 (QStringList{QStringLiteral("Main data file not found."),
+                              QStringLiteral("Could not open ") +
+                                  QString::fromStdString(tool.dir.File("gone.s16"))}));
+    }
 }
 
 // The program's own application object, whose guard takes errors outside any handler.
