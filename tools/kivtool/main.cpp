@@ -75,6 +75,9 @@ int main(int argc, char** argv) {
                  "show, export and re-encode the icons of S16 sprite files.",
                  "kivtool"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "kivtool " KIV_VERSION);
+    // Every command's help in one text; the manual page is made from it.
+    app.set_help_all_flag("--help-all", "Print the help of every command");
     app.footer("Run 'kivtool COMMAND --help' for a command's arguments and an example.\n"
                "Exit status: 0 success, 1 failure (the reason on stderr), 2 usage error.\n"
                "Example:\n  kivtool demo demo && kivtool list demo/Modgen.dat");
@@ -271,6 +274,8 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e, std::cout, std::cerr);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e, std::cout, std::cerr);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e, std::cout, std::cerr);
     } catch (const CLI::ParseError& e) {
         std::cerr << "kivtool: " << e.what() << "\n\n" << app.help();
