@@ -1,5 +1,6 @@
 #include "base/Errors.h"
 #include "base/TextConv.h"
+#include "base/Utf16.h"
 
 #include <gtest/gtest.h>
 
@@ -76,4 +77,16 @@ TEST(StrToInt, RefusesEverythingElseQuotingTheTextUnchanged) {
     for (const auto& text : refused)
         EXPECT_EQ(ConvertError(text), "'" + text + "' is not a valid integer value") << text;
     EXPECT_EQ(ConvertError("Error"), "'Error' is not a valid integer value");
+}
+
+TEST(Utf8ToUtf16, ConvertsEveryLengthAndRefusesDamagedText) {
+    EXPECT_EQ(Utf8ToUtf16("Modgen.dat"), u"Modgen.dat");
+    EXPECT_EQ(Utf8ToUtf16(""), u"");
+    // Two, three and four bytes; the last becomes a surrogate pair.
+    EXPECT_EQ(Utf8ToUtf16("\xC3\xA9t\xC3\xA9_\xE2\x82\xAC_\xF0\x9F\x98\x80.s16"),
+              u"\u00E9t\u00E9_\u20AC_\U0001F600.s16");
+    EXPECT_EQ(Utf8ToUtf16("\xF4\x8F\xBF\xBF"), u"\U0010FFFF");
+    for (const char* bad : {"\x80", "a\xC3", "\xC3(", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80",
+                            "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80", "\xFF"})
+        EXPECT_EQ(Utf8ToUtf16(bad), std::nullopt) << bad;
 }

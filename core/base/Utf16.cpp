@@ -1,0 +1,47 @@
+#include "base/Utf16.h"
+
+namespace kiv {
+
+std::optional<std::u16string> Utf8ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        int length;
+        char32_t value;
+        char32_t least; // below this the same value had a shorter form
+        if (lead < 0x80) {
+            length = 1, value = lead, least = 0;
+        } else if ((lead & 0xE0) == 0xC0) {
+            length = 2, value = lead & 0x1F, least = 0x80;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3, value = lead & 0x0F, least = 0x800;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4, value = lead & 0x07, least = 0x10000;
+        } else {
+            return std::nullopt;
+        }
+        if (text.size() - i < static_cast<std::size_t>(length))
+            return std::nullopt;
+        for (int k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return std::nullopt;
+            value = (value << 6) | (next & 0x3F);
+        }
+        if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+            return std::nullopt;
+        if (value >= 0x10000) {
+            value -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (value >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (value & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(value));
+        }
+        i += static_cast<std::size_t>(length);
+    }
+    return out;
+}
+
+} // namespace kiv
