@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fcntl.h>
+#include <fstream>
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 using namespace kivtest;
 using kiv::ArchiveRow;
@@ -82,9 +84,11 @@ TEST(ArchiveExtract, WritesExactlyTheMemberBytes) {
 
     // Offsets of 2^24 and more, in a sparse archive.
     std::filesystem::resize_file("Modgen.dat", 0x1000010);
-    const int fd = ::open("Modgen.dat", O_WRONLY);
-    ASSERT_EQ(::pwrite(fd, "deep", 4, 0x1000004), 4);
-    ::close(fd);
+    {
+        std::fstream deep("Modgen.dat", std::ios::in | std::ios::out | std::ios::binary);
+        deep.seekp(0x1000004);
+        ASSERT_TRUE(deep.write("deep", 4));
+    }
     EXPECT_TRUE(ExtractMember("Modgen.dat", {"deep", "1000004", "1000008"}).Ok);
     EXPECT_EQ(ReadFile("deep"), Text("deep"));
 }
@@ -157,6 +161,7 @@ TEST(ArchiveReplace, LeavesBytesBeyondTheDirectoryAndKeepsLongPathsWhole) {
     EXPECT_EQ(ReadFile("Newgen.dat"), Sample(1, Fill(50, 9)).Build());
 }
 
+#ifndef _WIN32 // a file-size limit in a child process
 TEST(ArchiveReplace, FailuresLeaveTheEarlierOutputAndNoTemporaryFile) {
     ScratchDir dir;
     const ArchiveBuilder archive = Sample();
@@ -233,6 +238,7 @@ TEST(ArchiveReplace, RebuildsTheArchiveItReadsSoAChainKeepsEveryChange) {
     EXPECT_EQ(ReadFile("Newgen.dat"), both.Build());
     EXPECT_EQ(ListFolder("."), (std::vector<std::string>{"Newgen.dat", "first.s17", "last.s17"}));
 }
+#endif
 
 TEST(ArchiveListing, ExtractAndReplaceRefuseAnArchiveThatChangedSinceItWasListed) {
     ScratchDir dir;

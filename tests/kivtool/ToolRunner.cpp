@@ -2,12 +2,93 @@
 
 #include "support/TestFiles.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <fcntl.h>
 #include <sstream>
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace kivtest {
+
+#ifdef _WIN32
+
+namespace {
+
+// One argument as the Windows runtime splits a command line back into arguments.
+std::string Quoted(const std::string& arg) {
+    std::string quoted = "\"";
+    std::size_t slashes = 0;
+    for (const char c : arg) {
+        if (c == '\\') {
+            ++slashes;
+            continue;
+        }
+        quoted.append(c == '"' ? slashes * 2 + 1 : slashes, '\\');
+        slashes = 0;
+        quoted += c;
+    }
+    quoted.append(slashes * 2, '\\');
+    return quoted + '"';
+}
+
+// Text written to the console streams here ends its lines with CR LF; the tests compare
+// lines.
+std::string WithPlainLineEnds(const Bytes& bytes) {
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n'))
+            text += static_cast<char>(bytes[i]);
+    return text;
+}
+
+} // namespace
+
+ToolRun RunKivtool(const std::vector<std::string>& args) {
+    const std::string outPath = ".kivtool-stdout";
+    const std::string errPath = ".kivtool-stderr";
+    const std::string program = KIVTOOL_PATH;
+    // The child inherits this process's standard streams, pointed at files meanwhile.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int saved[3] = {::_dup(0), ::_dup(1), ::_dup(2)};
+    const int opened[3] = {
+        ::_open("NUL", _O_RDONLY),
+        ::_open(outPath.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE),
+        ::_open(errPath.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
+                _S_IREAD | _S_IWRITE)};
+    for (int fd = 0; fd < 3; ++fd) {
+        ::_dup2(opened[fd], fd);
+        ::_close(opened[fd]);
+    }
+    std::vector<std::string> quoted{Quoted(program)};
+    for (const std::string& a : args)
+        quoted.push_back(Quoted(a));
+    std::vector<const char*> argv;
+    for (const std::string& q : quoted)
+        argv.push_back(q.c_str());
+    argv.push_back(nullptr);
+    const std::intptr_t status = ::_spawnv(_P_WAIT, program.c_str(), argv.data());
+    for (int fd = 0; fd < 3; ++fd) {
+        ::_dup2(saved[fd], fd);
+        ::_close(saved[fd]);
+    }
+    ToolRun run;
+    run.Status = status < 0 ? -1 : static_cast<int>(status);
+    run.Out = WithPlainLineEnds(ReadFile(outPath));
+    run.Err = WithPlainLineEnds(ReadFile(errPath));
+    std::remove(outPath.c_str());
+    std::remove(errPath.c_str());
+    return run;
+}
+
+#else
 
 ToolRun RunKivtool(const std::vector<std::string>& args) {
     const std::string outPath = ".kivtool-stdout";
@@ -44,6 +125,8 @@ ToolRun RunKivtool(const std::vector<std::string>& args) {
     ::unlink(errPath.c_str());
     return run;
 }
+
+#endif
 
 ToolRun RunCommand(const std::function<int(const kivtool::Context&)>& command) {
     std::ostringstream out, err;

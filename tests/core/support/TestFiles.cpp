@@ -1,11 +1,12 @@
 #include "support/TestFiles.h"
 
+#include "base/Platform.h"
+
 #include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace kivtest {
 
@@ -14,8 +15,9 @@ namespace fs = std::filesystem;
 ScratchDir::ScratchDir() {
     static std::atomic<int> counter{0};
     previous_ = fs::current_path();
-    path_ = fs::temp_directory_path() /
-            ("kivtest-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    path_ =
+        fs::temp_directory_path() / ("kivtest-" + std::to_string(kiv::platform::ProcessNumber()) +
+                                     "-" + std::to_string(counter++));
     fs::remove_all(path_);
     fs::create_directories(path_);
     fs::current_path(path_);
