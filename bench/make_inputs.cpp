@@ -1,7 +1,6 @@
 // Writes the benchmark inputs into a folder, deterministically:
 //   big.dat        a 1 GiB archive of nine members, the fourth of them 512 MiB
 //   m4.s17         the modified twin of member m4.s16 (64 MiB + 12345 bytes)
-//   plain512.bin   a plain 512 MiB file, the baseline for extracting big.s16
 //   many.dat       an archive of 100,000 small members
 //   icons.dat      an archive whose member icons.s16 holds 1,000 icons
 //   raw.s16, rle.s16   one 640 x 480 icon each, raw and run-length
@@ -102,8 +101,6 @@ void WriteBigArchive(const std::string& dir) {
     out.Commit();
     Rng twin{12345};
     WriteStream(dir + "/m4.s17", 64 * MiB + 12345, twin);
-    Rng plain{777};
-    WriteStream(dir + "/plain512.bin", 512 * MiB, plain);
 }
 
 void WriteManyArchive(const std::string& dir) {

@@ -11,16 +11,17 @@ mode="${1:-test}"
 
 # Build and tests: compilers (g++ for the tool, clang-14 with its sanitizer and fuzzer
 # runtimes for the fuzz targets), GoogleTest, CLI11, Qt 6 (its offscreen platform comes with
-# libqt6gui6) and a font for the windows. The benchmarks add Google Benchmark, python3 and
-# /usr/bin/time; xvfb runs the tool on a machine without a display. ImageMagick is the peer
-# program the bitmap and PNG tests exchange files with. PNG files go through stb's
-# header-only decoder and encoder. The package needs help2man (kivtool's manual page from its
-# own help), librsvg2-bin (the icon's PNG sizes), lintian and desktop-file-utils (its
-# checks); the Windows build needs the MinGW-w64 cross compiler, GoogleTest's sources and
+# libqt6gui6) and a font for the windows. The benchmarks add Google Benchmark, python3,
+# /usr/bin/time (peak memory), hyperfine (whole-process timings: warm-up, medians, JSON) and
+# strace (whether a save flushes to disk); xvfb runs the tool on a machine without a display.
+# ImageMagick is the peer program the bitmap and PNG tests exchange files with. PNG files go
+# through stb's header-only decoder and encoder. The package needs help2man (kivtool's manual
+# page from its own help), librsvg2-bin (the icon's PNG sizes), lintian and desktop-file-utils
+# (its checks); the Windows build needs the MinGW-w64 cross compiler, GoogleTest's sources and
 # wine64 to run its tests.
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
           libbenchmark-dev libcli11-dev qt6-base-dev clang-14 libclang-rt-14-dev
-          xvfb xauth fonts-liberation2 python3 time imagemagick libstb-dev
+          xvfb xauth fonts-liberation2 python3 time hyperfine strace imagemagick libstb-dev
           help2man librsvg2-bin lintian desktop-file-utils
           g++-mingw-w64-x86-64-posix googletest wine64)
 
