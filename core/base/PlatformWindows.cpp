@@ -1,0 +1,267 @@
+// The operating-system calls of Platform.h for Windows. Names arrive as UTF-8 and go to the
+// wide-character calls, so every name a Windows folder can hold is reachable.
+#include "base/Platform.h"
+
+#include "base/Utf16.h"
+
+#include <windows.h>
+// windows.h names one of its own calls ReplaceFile through a macro.
+#undef ReplaceFile
+
+#include <cstdio>
+#include <io.h>
+
+namespace kiv::platform {
+
+namespace {
+
+HANDLE Handle(FileHandle file) {
+    return reinterpret_cast<HANDLE>(file);
+}
+
+FileHandle FromHandle(HANDLE handle) {
+    return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
+}
+
+// The wide name, or an empty one (which no call accepts) for text that is not UTF-8.
+std::wstring WideName(const std::string& path) {
+    const auto wide = Utf8ToUtf16(path);
+    if (!wide)
+        return {};
+    return {wide->begin(), wide->end()};
+}
+
+// Others may read, write, rename or delete the file while it is open here, as they may on
+// a POSIX system; replacing an archive the tool is reading stays possible.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+HANDLE OpenExisting(const std::string& path, DWORD access) {
+    const std::wstring wide = WideName(path);
+    if (wide.empty())
+        return INVALID_HANDLE_VALUE;
+    // Backup semantics open folders too, so that their status can be read.
+    return ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+bool Fill(HANDLE handle, FileStatus& status) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+        status = FileStatus{}; // a console, a pipe or a device
+        return true;
+    }
+    if (!::GetFileInformationByHandle(handle, &info))
+        return false;
+    status.Regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    status.Mode = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    status.Size =
+        static_cast<std::int64_t>((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
+    status.Device = info.dwVolumeSerialNumber;
+    status.Node = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    return true;
+}
+
+// One call moves at most this many bytes.
+constexpr std::size_t kMaxChunk = 1u << 30;
+
+OVERLAPPED At(std::int64_t offset) {
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset));
+    where.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+    return where;
+}
+
+} // namespace
+
+bool StatusOf(const std::string& path, FileStatus& status) {
+    const HANDLE handle = OpenExisting(path, 0);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool filled = Fill(handle, status);
+    ::CloseHandle(handle);
+    return filled;
+}
+
+bool StatusOf(FileHandle file, FileStatus& status) {
+    return Fill(Handle(file), status);
+}
+
+FileHandle OpenForReading(const std::string& path) {
+    const HANDLE handle = OpenExisting(path, GENERIC_READ);
+    if (handle == INVALID_HANDLE_VALUE)
+        return kNoFile;
+    FileStatus status;
+    if (!Fill(handle, status) || !status.Regular) {
+        ::CloseHandle(handle);
+        return kNoFile;
+    }
+    return FromHandle(handle);
+}
+
+CreateOutcome CreateNew(const std::string& path, std::uint32_t, FileHandle& file) {
+    const std::wstring wide = WideName(path);
+    if (wide.empty())
+        return CreateOutcome::Failed;
+    const HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
+                                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? CreateOutcome::Exists
+                                                                           : CreateOutcome::Failed;
+    }
+    file = FromHandle(handle);
+    return CreateOutcome::Created;
+}
+
+// Windows files have no permission bits; a new file gets the folder's access rules, and a
+// read-only flag is never copied, since the replace that follows could not then overwrite it.
+void SetMode(FileHandle, std::uint32_t) {}
+
+bool Close(FileHandle file) {
+    return ::CloseHandle(Handle(file)) != 0;
+}
+
+bool FlushToDisk(FileHandle file) {
+    return ::FlushFileBuffers(Handle(file)) != 0;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+    const std::wstring wideFrom = WideName(from);
+    const std::wstring wideTo = WideName(to);
+    if (wideFrom.empty() || wideTo.empty())
+        return false;
+    // Write-through: the call returns only once the new name is on the disk.
+    return ::MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool RemoveFile(const std::string& path) {
+    const std::wstring wide = WideName(path);
+    return !wide.empty() && ::DeleteFileW(wide.c_str()) != 0;
+}
+
+std::int64_t ReadAt(FileHandle file, std::int64_t offset, void* data, std::size_t count) {
+    OVERLAPPED where = At(offset);
+    DWORD got = 0;
+    const auto want = static_cast<DWORD>(count < kMaxChunk ? count : kMaxChunk);
+    if (!::ReadFile(Handle(file), data, want, &got, &where))
+        return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    return got;
+}
+
+bool WriteAll(FileHandle file, const void* data, std::size_t count) {
+    auto* bytes = static_cast<const unsigned char*>(data);
+    while (count > 0) {
+        DWORD put = 0;
+        const auto want = static_cast<DWORD>(count < kMaxChunk ? count : kMaxChunk);
+        if (!::WriteFile(Handle(file), bytes, want, &put, nullptr) || put == 0)
+            return false;
+        bytes += put;
+        count -= put;
+    }
+    return true;
+}
+
+bool WriteAllAt(FileHandle file, std::int64_t offset, const void* data, std::size_t count) {
+    // A write at an offset moves the file pointer here, unlike pwrite; the appends that
+    // follow must still go to where they were going.
+    LARGE_INTEGER zero{}, position{};
+    if (!::SetFilePointerEx(Handle(file), zero, &position, FILE_CURRENT))
+        return false;
+    auto* bytes = static_cast<const unsigned char*>(data);
+    bool written = true;
+    while (count > 0 && written) {
+        OVERLAPPED where = At(offset);
+        DWORD put = 0;
+        const auto want = static_cast<DWORD>(count < kMaxChunk ? count : kMaxChunk);
+        written = ::WriteFile(Handle(file), bytes, want, &put, &where) && put > 0;
+        bytes += put;
+        offset += put;
+        count -= put;
+    }
+    return ::SetFilePointerEx(Handle(file), position, nullptr, FILE_BEGIN) && written;
+}
+
+// No copy inside the kernel between two open files here: the caller reads and writes.
+std::int64_t KernelCopy(FileHandle, std::int64_t, FileHandle, std::int64_t) {
+    return kCopyUnsupported;
+}
+
+std::uint64_t ProcessNumber() {
+    return ::GetCurrentProcessId();
+}
+
+// '*' any run of characters, '?' one, '[...]' one of a set ('!' or '^' first negates,
+// 'a-z' a range), '\' takes the next character as it is; byte by byte, like the POSIX call.
+bool NameMatches(const std::string& pattern, const std::string& name) {
+    std::size_t p = 0, n = 0;
+    std::size_t starP = std::string::npos, starN = 0;
+    while (n < name.size()) {
+        bool matched = false;
+        std::size_t next = p;
+        if (p < pattern.size()) {
+            const char c = pattern[p];
+            if (c == '*') {
+                starP = ++p;
+                starN = n;
+                continue;
+            }
+            if (c == '?') {
+                matched = true;
+                next = p + 1;
+            } else if (c == '[') {
+                std::size_t q = p + 1;
+                const bool negate = q < pattern.size() && (pattern[q] == '!' || pattern[q] == '^');
+                if (negate)
+                    ++q;
+                bool inSet = false;
+                bool closed = false;
+                for (bool first = true; q < pattern.size(); first = false) {
+                    if (pattern[q] == ']' && !first) {
+                        closed = true;
+                        break;
+                    }
+                    const auto low = static_cast<unsigned char>(pattern[q]);
+                    auto high = low;
+                    if (q + 2 < pattern.size() && pattern[q + 1] == '-' && pattern[q + 2] != ']') {
+                        high = static_cast<unsigned char>(pattern[q + 2]);
+                        q += 2;
+                    }
+                    const auto ch = static_cast<unsigned char>(name[n]);
+                    inSet = inSet || (ch >= low && ch <= high);
+                    ++q;
+                }
+                if (closed) {
+                    matched = inSet != negate;
+                    next = q + 1;
+                } else { // an unclosed '[' stands for itself
+                    matched = name[n] == '[';
+                    next = p + 1;
+                }
+            } else {
+                if (c == '\\' && p + 1 < pattern.size())
+                    ++p;
+                matched = pattern[p] == name[n];
+                next = p + 1;
+            }
+        }
+        if (matched) {
+            p = next;
+            ++n;
+        } else if (starP != std::string::npos) {
+            p = starP;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+bool ErrorStreamIsTerminal() {
+    return ::_isatty(::_fileno(stderr)) != 0;
+}
+
+} // namespace kiv::platform
