@@ -26,7 +26,12 @@ SafeFile::SafeFile(std::string target) : target_(std::move(target)) {
     if (target_.empty() || (replacing && !st.Regular))
         throw EFCreateError(target_);
 
+#ifdef _WIN32
+    // Windows ends a folder name with either slash, or with the colon of a drive.
+    const auto slash = target_.find_last_of("/\\:");
+#else
     const auto slash = target_.find_last_of('/');
+#endif
     const std::string folder =
         slash == std::string::npos ? std::string() : target_.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
