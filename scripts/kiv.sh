@@ -16,14 +16,15 @@ mode="${1:-test}"
 # /usr/bin/time (peak memory), hyperfine (whole-process timings: warm-up, medians, JSON) and
 # strace (whether a save flushes to disk); xvfb runs the tool on a machine without a display.
 # ImageMagick is the peer program the bitmap and PNG tests exchange files with. PNG files go
-# through stb's header-only decoder and encoder. The package needs help2man (kivtool's manual
+# through stb's header-only decoder and encoder; sheet records are JSON through the
+# header-only nlohmann-json. The package needs help2man (kivtool's manual
 # page from its own help), librsvg2-bin (the icon's PNG sizes), lintian and desktop-file-utils
 # (its checks); the Windows build needs the MinGW-w64 cross compiler, GoogleTest's sources and
 # wine64 to run its tests.
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
           libbenchmark-dev libcli11-dev qt6-base-dev clang-14 libclang-rt-14-dev
           xvfb xauth fonts-liberation2 python3 time hyperfine strace imagemagick libstb-dev
-          help2man librsvg2-bin lintian desktop-file-utils
+          nlohmann-json3-dev help2man librsvg2-bin lintian desktop-file-utils
           g++-mingw-w64-x86-64-posix googletest wine64)
 
 install_missing() {

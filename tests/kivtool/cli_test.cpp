@@ -3,16 +3,21 @@
 #include "ToolRunner.h"
 
 #include "archive/ArchiveDirectory.h"
+#include "image/Png.h"
+#include "sprite/IconSheet.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <unistd.h>
 
 namespace kivtest {
 namespace {
 
 const std::vector<std::string> kCommands = {
-    "list",    "headers",  "extract", "replace", "test",        "preview",  "show",
-    "collage", "reencode", "export",  "demo",    "extract-all", "reimport", "import"};
+    "list",     "headers", "extract", "replace",     "test",     "preview", "show", "collage",
+    "reencode", "export",  "demo",    "extract-all", "reimport", "import",  "sheet"};
 
 TEST(KivtoolCli, ExplainsItselfAndEveryCommandWithAnExample) {
     ScratchDir dir;
@@ -117,6 +122,95 @@ TEST(KivtoolCli, MakesADemoArchiveThatListsTestsSoundAndExportsEveryIcon) {
     run = RunKivtool({"reimport", "demo/Modgen.dat", "members", "-o", "again.dat"});
     ASSERT_EQ(run.Status, 0) << run.Err;
     EXPECT_EQ(ReadFile("again.dat"), ReadFile("demo/Modgen.dat"));
+}
+
+// ImageMagick paints one pixel, keeping the picture's transparency, as a modder's editor would.
+void Paint(const std::string& path, int x, int y, const std::string& colour) {
+    // Debian's ImageMagick installs convert here; another program of that name may come
+    // earlier on PATH.
+    const std::string convert =
+        ::access("/usr/bin/convert", X_OK) == 0 ? "/usr/bin/convert" : "convert";
+    const std::string command = convert + " " + path + " -fill '" + colour + "' -draw 'point " +
+                                std::to_string(x) + "," + std::to_string(y) + "' PNG32:" + path;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+kiv::Image Picture(const std::string& path) {
+    return kiv::LoadPictureFile(path, kiv::BackColor);
+}
+
+// A pixel of the icon itself (painting the background around it would grow the icon's box).
+std::pair<int, int> IconPixel(const kiv::Image& picture) {
+    for (int y = 0; y < picture.Height(); ++y)
+        for (int x = 0; x < picture.Width(); ++x)
+            if (picture.Pixel(x, y) != kiv::BackColor)
+                return {x, y};
+    return {0, 0};
+}
+
+TEST(KivtoolCli, EditsIconsThroughPngAndWholeMemberSheets) {
+    ScratchDir dir;
+    ASSERT_EQ(RunKivtool({"demo", "demo"}).Status, 0);
+    const std::vector<std::string> lines = Lines(RunKivtool({"list", "demo/Modgen.dat"}).Out);
+    ASSERT_EQ(lines.size(), 13u);
+
+    // Every member's sheet, imported unedited, gives the member byte for byte.
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const std::string name = Cells(lines[i]).at(0);
+        SCOPED_TRACE(name);
+        ASSERT_EQ(RunKivtool({"extract", "demo/Modgen.dat", name}).Status, 0);
+        ToolRun run = RunKivtool({"sheet", "export", name, "sheet.png"});
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        EXPECT_EQ(run.Out, "sheet.png\nsheet.json\n");
+        run = RunKivtool({"sheet", "import", name, "sheet.png", "-o", "same.s16"});
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        EXPECT_EQ(run.Out, "");
+        EXPECT_EQ(ReadFile("same.s16"), ReadFile(name));
+    }
+
+    // An edit in one cell re-encodes that icon alone.
+    const std::string name = Cells(lines[1]).at(0);
+    kiv::TIconTable table;
+    kiv::ReadIconTable(name, table);
+    const kiv::SheetCell cell = kiv::LayOutSheet(table).Cells.at(1);
+    ASSERT_EQ(RunKivtool({"show", name, "2", "-o", "icon2.png"}).Status, 0);
+    const auto [x2, y2] = IconPixel(Picture("icon2.png"));
+    ASSERT_EQ(RunKivtool({"sheet", "export", name, "sheet.png"}).Status, 0);
+    Paint("sheet.png", cell.X + x2, cell.Y + y2, "#FF0000");
+    ToolRun run = RunKivtool({"sheet", "import", name, "sheet.png", "-o", "edited.s16"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, "icon 2\n");
+    for (int icon = 1; icon <= table.Count; ++icon) {
+        const std::string number = std::to_string(icon);
+        ASSERT_EQ(RunKivtool({"show", name, number, "-o", "before.png"}).Status, 0);
+        ASSERT_EQ(RunKivtool({"show", "edited.s16", number, "-o", "after.png"}).Status, 0);
+        kiv::Image expected = Picture("before.png");
+        if (icon == 2)
+            expected.SetPixel(x2, y2, kiv::RGB(248, 0, 0));
+        EXPECT_EQ(Picture("after.png"), expected) << "icon " << icon;
+    }
+
+    // A sheet whose records describe another member is refused.
+    const std::string other = Cells(lines[2]).at(0);
+    run = RunKivtool({"sheet", "import", other, "sheet.png", "-o", "wrong.s16"});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_FALSE(FileExists("wrong.s16"));
+
+    // The edit road through PNG: export, paint, import, replace, preview.
+    run = RunKivtool({"export", name, "icons", "--format", "png"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const std::string exported = Lines(run.Out).at(2);
+    const auto [x3, y3] = IconPixel(Picture(exported));
+    Paint(exported, x3, y3, "#00FF00");
+    kiv::Image painted = Picture(exported);
+    run = RunKivtool({"import", name, "icons", "-o", "twin.s17"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    run =
+        RunKivtool({"replace", "demo/Modgen.dat", name, "--twin", "twin.s17", "-o", "Newgen.dat"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    ASSERT_EQ(RunKivtool({"preview", "Newgen.dat", name, "3", "-o", "p.png"}).Status, 0);
+    painted.SetPixel(x3, y3, kiv::RGB(0, 252, 0));
+    EXPECT_EQ(Picture("p.png"), painted);
 }
 
 } // namespace

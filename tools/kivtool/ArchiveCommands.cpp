@@ -7,7 +7,7 @@
 #include "archive/ArchiveVerify.h"
 #include "base/FileStream.h"
 #include "base/TextConv.h"
-#include "image/Bitmap.h"
+#include "image/Png.h"
 #include "sprite/IconDecoder.h"
 
 namespace kivtool {
@@ -159,7 +159,7 @@ int PreviewCommand(const Context& ctx, const std::string& archive, const std::st
         if (stats.EndedEarly)
             Err(ctx) << "Warning: the icon's data ends early; the rest of the frame is "
                         "background.\n";
-        kiv::SaveBitmapFile(frame, outPath);
+        kiv::SavePictureFile(frame, outPath, kiv::BackColor);
         return ExitOk;
     });
 }

@@ -7,7 +7,7 @@
 #include "base/FileStream.h"
 #include "base/Platform.h"
 #include "base/SafeFile.h"
-#include "image/Bitmap.h"
+#include "image/Png.h"
 #include "sprite/IconEncoder.h"
 
 #include <algorithm>
@@ -292,10 +292,11 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
 
 namespace {
 
-// The icon number of a file `export` names for this stem; nothing for any other name.
+// The icon number of a file `export` names for this stem, in either format; nothing for any
+// other name.
 std::optional<std::int64_t> ExportedIconNumber(const std::string& name, const std::string& stem) {
     const std::string prefix = stem + "_";
-    const std::string suffix = ".bmp";
+    const std::string suffix = kiv::IsPngPath(name) ? ".png" : ".bmp";
     if (name.size() < prefix.size() + 4 + suffix.size() ||
         name.compare(0, prefix.size(), prefix) != 0 ||
         name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
@@ -306,7 +307,7 @@ std::optional<std::int64_t> ExportedIconNumber(const std::string& name, const st
         !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return std::nullopt;
     const std::int64_t number = std::stoll(digits);
-    if (ExportFileName(stem, number) != name)
+    if (ExportFileName(stem, number, suffix) != name)
         return std::nullopt;
     return number;
 }
@@ -341,7 +342,7 @@ kiv::ReencodeResult EncodePictures(const std::vector<const ImportPicture*>& acce
         pictures.reserve(end - next);
         std::vector<std::pair<int, const kiv::Image*>> edits;
         for (std::size_t k = next; k < end; ++k) {
-            pictures.push_back(kiv::LoadBitmapFile(accepted[k]->Path));
+            pictures.push_back(kiv::LoadPictureFile(accepted[k]->Path, kiv::BackColor));
             edits.push_back({static_cast<int>(accepted[k]->Icon - 1), &pictures.back()});
         }
         const bool last = end == accepted.size();
@@ -389,8 +390,8 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
                 pictures.push_back({*icon, item.path().string()});
         }
         if (pictures.empty())
-            return Fail(ctx,
-                        "No pictures named " + stem + "_NNNN.bmp in " + dir + "; nothing written.");
+            return Fail(ctx, "No pictures named " + stem + "_NNNN.bmp or .png in " + dir +
+                                 "; nothing written.");
         std::sort(pictures.begin(), pictures.end(),
                   [](const ImportPicture& a, const ImportPicture& b) { return a.Icon < b.Icon; });
 
@@ -404,9 +405,12 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
             std::string reason;
             if (p.Icon < 1 || p.Icon > table.Count) {
                 reason = IconRangeMessage(p.Icon, table.Count);
+            } else if ((k > 0 && pictures[k - 1].Icon == p.Icon) ||
+                       (k + 1 < pictures.size() && pictures[k + 1].Icon == p.Icon)) {
+                reason = "Icon " + std::to_string(p.Icon) + " has a bitmap and a PNG picture.";
             } else {
                 try {
-                    const kiv::Image picture = kiv::LoadBitmapFile(p.Path);
+                    const kiv::Image picture = kiv::LoadPictureFile(p.Path, kiv::BackColor);
                     p.Pixels = std::int64_t{picture.Width()} * picture.Height();
                     reason = kiv::ReencodePictureFault(picture);
                     if (reason.empty())

@@ -43,9 +43,10 @@ int CollageCommand(const Context& ctx, const std::string& sprite, std::int64_t i
 // from `sprite`, so earlier re-encodes into it stay.
 int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
                     const std::string& picture, const std::string& outPath, bool onTwin = false);
-// A bitmap that differs from what would be written is kept (exit 1) unless `force`.
+// A picture that differs from what would be written is kept (exit 1) unless `force`.
+// `format`: "bmp" or "png".
 int ExportCommand(const Context& ctx, const std::string& sprite, const std::string& dir,
-                  bool force = false);
+                  bool force = false, const std::string& format = "bmp");
 
 int DemoCommand(const Context& ctx, const std::string& dir);
 
@@ -77,6 +78,17 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
                   const ImportOptions& options);
 
 // The name `export` gives icon `number` of a sprite with this stem: stem_0007.bmp.
-std::string ExportFileName(const std::string& stem, std::int64_t number);
+// With the extension ".png": stem_0007.png.
+std::string ExportFileName(const std::string& stem, std::int64_t number,
+                           const std::string& extension = ".bmp");
+
+// The sprite file as one sheet picture (PNG or bitmap by the path's extension) with its
+// records beside it: OUT with the extension ".json".
+int SheetExportCommand(const Context& ctx, const std::string& sprite, const std::string& outPath);
+// Re-encodes every icon whose cell of the sheet changed, in one rewrite (`outPath` empty:
+// the sprite's path with its last character changed to '7'). The sheet's records must match
+// the sprite file.
+int SheetImportCommand(const Context& ctx, const std::string& sprite, const std::string& sheet,
+                       const std::string& outPath);
 
 } // namespace kivtool

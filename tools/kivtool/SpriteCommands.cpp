@@ -7,6 +7,7 @@
 #include "base/FileStream.h"
 #include "base/SafeFile.h"
 #include "image/Bitmap.h"
+#include "image/Png.h"
 #include "sprite/IconEncoder.h"
 
 #include <filesystem>
@@ -41,11 +42,12 @@ bool IconInRange(const Context& ctx, const kiv::TIconTable& table, std::int64_t 
     return false;
 }
 
-std::string ExportFileName(const std::string& stem, std::int64_t number) {
+std::string ExportFileName(const std::string& stem, std::int64_t number,
+                           const std::string& extension) {
     std::string digits = std::to_string(number);
     if (digits.size() < 4)
         digits.insert(0, 4 - digits.size(), '0');
-    return stem + "_" + digits + ".bmp";
+    return stem + "_" + digits + extension;
 }
 
 namespace {
@@ -72,7 +74,7 @@ int ShowCommand(const Context& ctx, const std::string& sprite, std::int64_t icon
         const kiv::Image picture = ShowPicture(*file, table, static_cast<int>(icon - 1), &stats);
         file.reset();
         WarnEndedEarly(ctx, stats, icon);
-        kiv::SaveBitmapFile(picture, outPath);
+        kiv::SavePictureFile(picture, outPath, kiv::BackColor);
         return ExitOk;
     });
 }
@@ -89,7 +91,7 @@ int CollageCommand(const Context& ctx, const std::string& sprite, std::int64_t i
             return Fail(ctx, "S16 file not found.");
         const CollageResult collage = CollagePage(*file, table, static_cast<int>(icon));
         file.reset();
-        kiv::SaveBitmapFile(collage.Page, outPath);
+        kiv::SavePictureFile(collage.Page, outPath, kiv::BackColor);
         ctx.out << collage.NextIconNumber << '\n';
         return ExitOk;
     });
@@ -108,7 +110,7 @@ void WarnAboutPicture(const Context& ctx, const std::string& path, const kiv::Im
 
 kiv::Image LoadPicture(const std::string& path) {
     try {
-        return kiv::LoadBitmapFile(path);
+        return kiv::LoadPictureFile(path, kiv::BackColor);
     } catch (const kiv::EFOpenError&) {
         throw;
     } catch (const kiv::Exception& e) {
@@ -142,9 +144,11 @@ int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t 
     });
 }
 
-int ExportCommand(const Context& ctx, const std::string& sprite, const std::string& dir,
-                  bool force) {
+int ExportCommand(const Context& ctx, const std::string& sprite, const std::string& dir, bool force,
+                  const std::string& format) {
     return Guarded(ctx, [&] {
+        if (format != "bmp" && format != "png")
+            return Fail(ctx, "Unknown picture format " + format + ": bmp or png.");
         kiv::TIconTable table;
         if (!SpriteFileLooksRight(ctx, sprite) || !LoadTableOrFail(ctx, sprite, table))
             return ExitFailure;
@@ -160,12 +164,15 @@ int ExportCommand(const Context& ctx, const std::string& sprite, const std::stri
         int status = ExitOk;
         ProgressLine progress(ctx, "Exporting", table.Count);
         for (int n = 1; n <= table.Count; ++n) {
-            const std::string path = (fs::path(dir) / ExportFileName(stem, n)).string();
+            const std::string path =
+                (fs::path(dir) / ExportFileName(stem, n, "." + format)).string();
             try {
                 kiv::DecodeStats stats;
                 const kiv::Image picture = ShowPicture(*file, table, n - 1, &stats);
                 WarnEndedEarly(ctx, stats, n);
-                const std::vector<std::uint8_t> bytes = kiv::EncodeBitmap(picture);
+                const std::vector<std::uint8_t> bytes =
+                    format == "png" ? kiv::EncodePng(picture, kiv::BackColor)
+                                    : kiv::EncodeBitmap(picture);
                 std::error_code ec;
                 const bool exists = fs::exists(path, ec);
                 if (exists && kiv::FileHolds(path, bytes.data(), bytes.size())) {

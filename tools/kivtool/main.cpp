@@ -25,6 +25,7 @@ struct Arguments {
     std::string out;
     std::string twin;
     std::string match;
+    std::string format = "bmp";
     std::int64_t icon = 0;
     bool dryRun = false;
     bool skipBad = false;
@@ -162,7 +163,9 @@ int main(int argc, char** argv) {
     AddArchive(sub, a);
     AddMember(sub, a);
     AddIcon(sub, a);
-    sub->add_option("-o,--output", a.out, "Bitmap file to write")->required();
+    sub->add_option("-o,--output", a.out,
+                    "Picture to write: PNG when it ends in .png, else a bitmap")
+        ->required();
 
     sub = add(AddCommand(app, "show",
                          "Show one icon of a sprite file as the editor does and save the "
@@ -173,7 +176,9 @@ int main(int argc, char** argv) {
               });
     AddSprite(sub, a);
     AddIcon(sub, a);
-    sub->add_option("-o,--output", a.out, "Bitmap file to write")->required();
+    sub->add_option("-o,--output", a.out,
+                    "Picture to write: PNG when it ends in .png, else a bitmap")
+        ->required();
 
     sub = add(AddCommand(app, "collage",
                          "Lay out a 642 x 482 page of icons from ICON on, as the editor's "
@@ -185,7 +190,9 @@ int main(int argc, char** argv) {
               });
     AddSprite(sub, a);
     AddIcon(sub, a);
-    sub->add_option("-o,--output", a.out, "Bitmap file to write")->required();
+    sub->add_option("-o,--output", a.out,
+                    "Picture to write: PNG when it ends in .png, else a bitmap")
+        ->required();
 
     sub = add(AddCommand(app, "reencode",
                          "Re-encode a Windows bitmap into icon ICON and write the whole sprite "
@@ -205,15 +212,43 @@ int main(int argc, char** argv) {
 
     sub = add(AddCommand(app, "export",
                          "Show every icon and save each as DIR/<stem>_<NNNN>.bmp (NNNN the icon "
-                         "number); prints each file written.",
-                         "kivtool export hero.s16 hero-icons"),
+                         "number; .png with --format png); prints each file written.",
+                         "kivtool export hero.s16 hero-icons --format png"),
               [&](const kivtool::Context& c) {
-                  return kivtool::ExportCommand(c, a.sprite, a.dir, a.force);
+                  return kivtool::ExportCommand(c, a.sprite, a.dir, a.force, a.format);
               });
     AddSprite(sub, a);
-    sub->add_option("DIR", a.dir, "Folder for the bitmaps (made when missing)")->required();
+    sub->add_option("DIR", a.dir, "Folder for the pictures (made when missing)")->required();
     sub->add_flag("--force", a.force,
-                  "Overwrite bitmaps that differ from the icons (kept and listed otherwise)");
+                  "Overwrite pictures that differ from the icons (kept and listed otherwise)");
+    sub->add_option("--format", a.format, "bmp (default) or png, with the key colour transparent")
+        ->check(CLI::IsMember({"bmp", "png"}));
+
+    CLI::App* sheet =
+        AddCommand(app, "sheet", "Every icon of a sprite file on one transparent sheet, and back.",
+                   "kivtool sheet export hero.s16 hero.png");
+    sheet->require_subcommand(1);
+    sub = add(AddCommand(*sheet, "export",
+                         "Lay every icon's frame on one sheet (a grid, one cell per icon, in "
+                         "icon order; PNG with the key colour transparent, or a bitmap) and "
+                         "write its records, one per icon, to OUT with the extension .json.",
+                         "kivtool sheet export hero.s16 hero.png"),
+              [&](const kivtool::Context& c) {
+                  return kivtool::SheetExportCommand(c, a.sprite, a.picture);
+              });
+    AddSprite(sub, a);
+    sub->add_option("OUT", a.picture, "The sheet to write, such as hero.png")->required();
+    sub = add(AddCommand(*sheet, "import",
+                         "Re-encode every icon whose cell of an edited sheet changed, in one "
+                         "rewrite of the sprite file (default output: SPRITE with its last "
+                         "character changed to '7'); the sheet's .json records must match.",
+                         "kivtool sheet import hero.s16 hero.png -o hero.s17"),
+              [&](const kivtool::Context& c) {
+                  return kivtool::SheetImportCommand(c, a.sprite, a.picture, a.out);
+              });
+    AddSprite(sub, a);
+    sub->add_option("SHEET", a.picture, "The edited sheet")->required();
+    sub->add_option("-o,--output", a.out, "Sprite file to write");
 
     sub = add(AddCommand(app, "demo",
                          "Write a demo archive DIR/Modgen.dat of procedurally drawn sprites "
@@ -255,14 +290,15 @@ int main(int argc, char** argv) {
     sub->add_option("-o,--output", a.out, "The new archive (default: Newgen.dat)");
     sub->add_flag("--dry-run", a.dryRun, "Print what would be written, write nothing");
 
-    sub = add(AddCommand(app, "import",
-                         "Re-encode every DIR/<stem>_<NNNN>.bmp (as export names them) into "
-                         "icon NNNN, in one rewrite of the sprite file (default output: SPRITE "
-                         "with its last character changed to '7').",
-                         "kivtool import hero.s16 hero-icons -o hero.s17"),
-              [&](const kivtool::Context& c) {
-                  return kivtool::ImportCommand(c, a.sprite, a.dir, {a.out, a.skipBad, a.dryRun});
-              });
+    sub =
+        add(AddCommand(app, "import",
+                       "Re-encode every DIR/<stem>_<NNNN>.bmp or .png (as export names them) into "
+                       "icon NNNN, in one rewrite of the sprite file (default output: SPRITE "
+                       "with its last character changed to '7').",
+                       "kivtool import hero.s16 hero-icons -o hero.s17"),
+            [&](const kivtool::Context& c) {
+                return kivtool::ImportCommand(c, a.sprite, a.dir, {a.out, a.skipBad, a.dryRun});
+            });
     AddSprite(sub, a);
     sub->add_option("DIR", a.dir, "Folder holding the edited pictures")->required();
     sub->add_option("-o,--output", a.out, "Sprite file to write");

@@ -1,0 +1,131 @@
+#include "sprite/IconSheet.h"
+
+#include "base/Errors.h"
+#include "base/FileStream.h"
+#include "base/SafeFile.h"
+#include "image/Bitmap.h"
+#include "sprite/IconDecoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+namespace kiv {
+
+namespace {
+
+Image DecodeFrame(InFile& file, const TIconTable& table, int index, DecodeStats* stats) {
+    const TIconHeader& header = table.Headers[static_cast<std::size_t>(index)];
+    return DecodeIcon(file, IconDataOffset(table.StoredCount, header), header, stats);
+}
+
+// Whether the cell of `sheet` holds exactly `frame`.
+bool CellHolds(const Image& sheet, const SheetCell& cell, const Image& frame) {
+    for (int y = 0; y < cell.Height; ++y)
+        if (!std::equal(frame.Row(y), frame.Row(y) + cell.Width, sheet.Row(cell.Y + y) + cell.X))
+            return false;
+    return true;
+}
+
+} // namespace
+
+SheetLayout LayOutSheet(const TIconTable& table) {
+    SheetLayout layout;
+    const int count = std::max(table.Count, 0);
+    if (count == 0)
+        return layout;
+    const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(count))));
+    const int rows = (count + columns - 1) / columns;
+    std::vector<std::int64_t> left(static_cast<std::size_t>(columns) + 1, 0);
+    std::vector<std::int64_t> top(static_cast<std::size_t>(rows) + 1, 0);
+    auto side = [](std::int32_t v) { return std::max<std::int64_t>(v, 0); };
+    for (int i = 0; i < count; ++i) {
+        const TIconHeader& h = table.Headers[static_cast<std::size_t>(i)];
+        left[i % columns + 1] = std::max(left[i % columns + 1], side(h.FWidth));
+        top[i / columns + 1] = std::max(top[i / columns + 1], side(h.FHeight));
+    }
+    for (int c = 0; c < columns; ++c)
+        left[c + 1] += left[c];
+    for (int r = 0; r < rows; ++r)
+        top[r + 1] += top[r];
+    const std::int64_t width = left.back();
+    const std::int64_t height = top.back();
+    if (width > kMaxPictureSide || height > kMaxPictureSide || width * height > kMaxPicturePixels)
+        throw Exception("A sheet of " + std::to_string(width) + " x " + std::to_string(height) +
+                        " pixels is too large");
+    layout.Width = static_cast<int>(width);
+    layout.Height = static_cast<int>(height);
+    for (int i = 0; i < count; ++i) {
+        const TIconHeader& h = table.Headers[static_cast<std::size_t>(i)];
+        layout.Cells.push_back(
+            {i + 1, static_cast<int>(left[i % columns]), static_cast<int>(top[i / columns]),
+             static_cast<int>(side(h.FWidth)), static_cast<int>(side(h.FHeight))});
+    }
+    return layout;
+}
+
+Image BuildSheet(InFile& file, const TIconTable& table, const SheetLayout& layout,
+                 std::vector<int>* endedEarly) {
+    Image sheet(layout.Width, layout.Height);
+    sheet.Fill(BackColor);
+    for (const SheetCell& cell : layout.Cells) {
+        DecodeStats stats;
+        sheet.Draw(cell.X, cell.Y, DecodeFrame(file, table, cell.Icon - 1, &stats));
+        if (stats.EndedEarly && endedEarly)
+            endedEarly->push_back(cell.Icon);
+    }
+    return sheet;
+}
+
+SheetImport ImportSheet(const Image& sheet, const TIconTable& table, const std::string& outPath) {
+    SheetImport import;
+    import.Result.OutputPath = outPath;
+    const SheetLayout layout = LayOutSheet(table);
+    if (sheet.Width() != layout.Width || sheet.Height() != layout.Height) {
+        import.Result.Message = "The sheet is " + std::to_string(sheet.Width()) + " x " +
+                                std::to_string(sheet.Height()) + " pixels; the sprite's is " +
+                                std::to_string(layout.Width) + " x " +
+                                std::to_string(layout.Height) + ".";
+        return import;
+    }
+    auto file = InFile::Open(table.Path);
+    if (!file) {
+        import.Result.Message = "Couldn't open S16 file.";
+        return import;
+    }
+
+    // Cells are cut out only for the icons that changed, so memory stays near one sheet.
+    std::vector<Image> pictures;
+    std::vector<int> changed;
+    for (const SheetCell& cell : layout.Cells) {
+        const Image frame = DecodeFrame(*file, table, cell.Icon - 1, nullptr);
+        if (CellHolds(sheet, cell, frame))
+            continue;
+        changed.push_back(cell.Icon);
+        Image picture(cell.Width, cell.Height);
+        picture.Draw(-cell.X, -cell.Y, sheet);
+        pictures.push_back(std::move(picture));
+    }
+
+    if (changed.empty()) {
+        // Nothing to re-encode: the output is the loaded file as it stands.
+        SafeFile out(outPath);
+        if (out.CopyFrom(*file, 0, file->Length()) != file->Length()) {
+            import.Result.Message = "Couldn't open S16 file.";
+            return import;
+        }
+        out.Commit();
+        import.Result.Ok = true;
+        return import;
+    }
+    file.reset();
+    std::vector<std::pair<int, const Image*>> edits;
+    for (std::size_t k = 0; k < changed.size(); ++k)
+        edits.push_back({changed[k] - 1, &pictures[k]});
+    import.Result = ReencodeIcons(edits, table, outPath);
+    if (import.Result.Ok)
+        import.Changed = std::move(changed);
+    return import;
+}
+
+} // namespace kiv
