@@ -4,6 +4,7 @@
 
 #include "base/Errors.h"
 #include "base/FileStream.h"
+#include "image/Png.h"
 #include "sprite/CollageLayout.h"
 #include "sprite/IconDecoder.h"
 #include "sprite/IconEncoder.h"
@@ -191,7 +192,8 @@ void TEditForm::BmpSaveBtnClick(QObject*) {
     SaveDialog1->DefaultExt = QStringLiteral("bmp");
     if (!SaveDialog1->Execute())
         return;
-    Image1->Picture().SaveToFile(LocalPath(SaveDialog1->FileName));
+    // A name ending in ".png" (chosen through "All files") is written as PNG.
+    kiv::SavePictureFile(Image1->Picture(), LocalPath(SaveDialog1->FileName), kiv::BackColor);
 }
 
 void TEditForm::BmpLoadBtnClick(QObject*) {
@@ -199,7 +201,8 @@ void TEditForm::BmpLoadBtnClick(QObject*) {
     OpenDialog1->DefaultExt.clear();
     if (!OpenDialog1->Execute())
         return;
-    Image1->Picture().LoadFromFile(LocalPath(OpenDialog1->FileName));
+    // Read as PNG when the file begins with the PNG signature.
+    Image1->Picture() = kiv::LoadPictureFile(LocalPath(OpenDialog1->FileName), kiv::BackColor);
     Image1->Repaint();
 }
 

@@ -105,6 +105,7 @@ private slots:
     void bytesAboveTheLimitShowErrorAndEndThePixelCount();
     void damagedCountFillsOnlyTheHeadersPresent();
     void previewDecodesTheSelectedColumn();
+    void previewZoomsInPlaceWithWholePixels();
     void shrinkingHeaderGridPreviewsNothing();
     void extractWritesTheSelectedMember();
     void testShowsOneBoxPerBadMember();
@@ -364,6 +365,45 @@ void BrowserTest::previewDecodesTheSelectedColumn() {
     b.Preview(1);
     QCOMPARE(b.dialogs.Texts(), QStringList{"Main data file not found."});
     QCOMPARE(b.Picture().Pixel(0, 0), Color(0x001F));
+}
+
+void BrowserTest::previewZoomsInPlaceWithWholePixels() {
+    Browser b;
+    b.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&b.form));
+    b.LoadArchive("a.dat", ThreeMembers());
+    b.SelectMember(1);
+    b.Preview(1);
+    QCOMPARE(b.Picture().Width(), 4);
+    TImage* image = b.form.IconImage;
+    const QSize size = image->size();
+    const kiv::Image picture = b.Picture();
+    auto wheel = [&](QPoint at, int turns) {
+        for (int k = 0; k < turns; ++k) {
+            QWheelEvent event(at, image->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                              Qt::ControlModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(image, &event);
+        }
+    };
+    auto rgb = [](kiv::TColor c) { return qRgb(kiv::RedOf(c), kiv::GreenOf(c), kiv::BlueOf(c)); };
+
+    // Zoomed from the corner: each picture pixel is a 4 x 4 square; the control keeps its size.
+    wheel(QPoint(0, 0), 3);
+    QCOMPARE(image->Zoom(), 4);
+    QCOMPARE(image->size(), size);
+    const QImage shot = image->grab(QRect(0, 0, 16, 12)).toImage();
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 16; ++x)
+            QCOMPARE(shot.pixel(x, y), rgb(picture.Pixel(x / 4, y / 4)));
+
+    // Back to 1x, then zoomed with the pointer over pixel (2, 1): it stays under the pointer.
+    b.form.activateWindow();
+    QTest::keyClick(&b.form, Qt::Key_0, Qt::ControlModifier);
+    QCOMPARE(image->Zoom(), 1);
+    wheel(QPoint(2, 1), 5);
+    QCOMPARE(image->Zoom(), 6);
+    QCOMPARE(image->grab(QRect(2, 1, 1, 1)).toImage().pixel(0, 0), rgb(picture.Pixel(2, 1)));
+    QCOMPARE(b.Picture(), picture);
 }
 
 void BrowserTest::shrinkingHeaderGridPreviewsNothing() {

@@ -7,6 +7,7 @@
 
 #include "base/FileStream.h"
 #include "image/Bitmap.h"
+#include "image/Png.h"
 #include "sprite/IconDecoder.h"
 
 #include <QGuiApplication>
@@ -112,6 +113,7 @@ private slots:
     void IconNumbersOutsideTheLoadedFileAreRefused();
     void BmpLoadTakesTheFilesPictureOrShowsTheError();
     void ReplaceOfALoadedS17RewritesItInPlace();
+    void ZoomPaintsWholePixelsAndKeepsThePictureAtNaturalSize();
 };
 
 void EditorTest::NameLabelShowsLongPathsByTheirLast14Characters() {
@@ -418,6 +420,14 @@ void EditorTest::BmpLoadTakesTheFilesPictureOrShowsTheError() {
     QVERIFY(ed.Picture().Empty());
     QCOMPARE(ed.dialogs.requests[0].FileName, QStringLiteral("nowhere.bmp"));
 
+    // A PNG chosen through "All files" loads as PNG, its key colour as the background.
+    kiv::Image keyed = drawn;
+    keyed.SetPixel(0, 0, kiv::BackColor);
+    kiv::SavePngFile(keyed, "keyed.png", kiv::BackColor);
+    ed.dialogs.Choose(QStringLiteral("keyed.png"));
+    ed.form.BmpLoadBtn->click();
+    QCOMPARE(ed.Picture(), keyed);
+
     // After a Show the display keeps its 642 x 482 whatever the bitmap's size.
     ed.LoadFile("one.s16", MarkedSprite(1, [](int) { return std::pair{2, 2}; }));
     ed.form.ShowBtn->click();
@@ -455,6 +465,57 @@ void EditorTest::ReplaceOfALoadedS17RewritesItInPlace() {
     QVERIFY(ed.dialogs.boxes.empty());
     QCOMPARE(DecodeFromFile("hero.s17", 0), edited);
     QCOMPARE(DecodeFromFile("hero.s17", 1), second);
+}
+
+void EditorTest::ZoomPaintsWholePixelsAndKeepsThePictureAtNaturalSize() {
+    Editor ed;
+    SpriteBuilder sprite;
+    sprite.Raw(3, 2, 1, 1, 6, 5, {0xF800, 0x07E0, 0x001F, 0xFFFF, 0x0000, 0x1234});
+    ed.LoadFile("zoom.s16", sprite.Build());
+    ed.form.ShowBtn->click();
+    ed.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&ed.form));
+    TImage* image = ed.form.Image1;
+    const kiv::Image picture = ed.Picture();
+    QCOMPARE(image->Zoom(), 1);
+
+    // Three turns of the wheel with Ctrl held, the pointer over the picture's pixel (5, 3):
+    // the same pixel stays under it.
+    const QWidget* view = ed.form.ImageSB->viewport();
+    const QPoint pointer(5, 3);
+    for (int turn = 0; turn < 3; ++turn) {
+        const QPoint at = image->mapFrom(view, pointer);
+        QWheelEvent wheel(at, image->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                          Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(image, &wheel);
+        const QPoint under = image->mapFrom(view, pointer);
+        QCOMPARE(QPoint(under.x() / image->Zoom(), under.y() / image->Zoom()), QPoint(5, 3));
+    }
+    QCOMPARE(image->Zoom(), 4);
+    QCOMPARE(image->size(), QSize(642, 482) * 4);
+    const QImage shot = image->grab(QRect(0, 0, 24, 20)).toImage();
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 24; ++x) {
+            const kiv::TColor c = picture.Pixel(x / 4, y / 4);
+            QCOMPARE(shot.pixel(x, y), qRgb(kiv::RedOf(c), kiv::GreenOf(c), kiv::BlueOf(c)));
+        }
+
+    // The pictures' pixels stay as they were: Bmp Save writes them at 1:1, as PNG by the name.
+    QCOMPARE(ed.Picture(), picture);
+    ed.dialogs.Choose(QStringLiteral("zoomed.png"));
+    ed.form.BmpSaveBtn->click();
+    QVERIFY(ed.dialogs.boxes.empty());
+    const Bytes png = kivtest::ReadFile("zoomed.png");
+    QVERIFY(kiv::IsPngData(png.data(), png.size()));
+    QCOMPARE(kiv::LoadPictureFile("zoomed.png", kiv::BackColor), picture);
+
+    // Ctrl + "-" steps back, Ctrl + "0" returns to 1x.
+    ed.form.activateWindow();
+    QTest::keyClick(&ed.form, Qt::Key_Minus, Qt::ControlModifier);
+    QCOMPARE(image->Zoom(), 3);
+    QTest::keyClick(&ed.form, Qt::Key_0, Qt::ControlModifier);
+    QCOMPARE(image->Zoom(), 1);
+    QCOMPARE(image->size(), QSize(642, 482));
 }
 
 QTEST_MAIN(EditorTest)

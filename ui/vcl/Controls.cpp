@@ -1,12 +1,17 @@
 #include "vcl/Controls.h"
 
+#include <QCursor>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QShortcut>
 #include <QStyle>
 #include <QStyleOption>
+#include <QWheelEvent>
 #include <algorithm>
 #include <limits>
 
@@ -139,7 +144,23 @@ void TUpDown::keyPressEvent(QKeyEvent* event) {
         QWidget::keyPressEvent(event);
 }
 
-TImage::TImage(QWidget* parent) : QWidget(parent) {}
+TImage::TImage(QWidget* parent) : QWidget(parent) {
+    // The keys work wherever the focus is in the control's window.
+    const Qt::KeyboardModifiers ctrl = Qt::ControlModifier;
+    const Qt::KeyboardModifiers keypad = Qt::ControlModifier | Qt::KeypadModifier;
+    const std::pair<QKeySequence, int> keys[] = {
+        {QKeyCombination(ctrl, Qt::Key_Plus), 1},     {QKeyCombination(ctrl, Qt::Key_Equal), 1},
+        {QKeyCombination(keypad, Qt::Key_Plus), 1},   {QKeyCombination(ctrl, Qt::Key_Minus), -1},
+        {QKeyCombination(keypad, Qt::Key_Minus), -1}, {QKeyCombination(ctrl, Qt::Key_0), 0},
+        {QKeyCombination(keypad, Qt::Key_0), 0},
+    };
+    for (const auto& [sequence, step] : keys) {
+        auto* shortcut = new QShortcut(sequence, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this,
+                [this, step = step] { SetZoom(step == 0 ? 1 : zoom_ + step); });
+    }
+}
 
 void TImage::SetPicture(const kiv::Image& picture) {
     picture_ = picture;
@@ -155,21 +176,111 @@ void TImage::Repaint() {
     repaint();
 }
 
+QScrollArea* TImage::ScrollBox() const {
+    QWidget* viewport = parentWidget();
+    auto* box = viewport ? qobject_cast<QScrollArea*>(viewport->parentWidget()) : nullptr;
+    return box && box->widget() == this ? box : nullptr;
+}
+
+QRect TImage::VisibleRect() const {
+    if (QScrollArea* box = ScrollBox())
+        return QRect(mapFrom(box->viewport(), QPoint(0, 0)), box->viewport()->size());
+    return rect();
+}
+
+void TImage::SetZoom(int zoom) {
+    const QRect visible = VisibleRect();
+    const QPoint pointer = mapFromGlobal(QCursor::pos());
+    SetZoom(zoom, visible.contains(pointer) ? pointer : visible.center());
+}
+
+void TImage::SetZoom(int zoom, QPoint anchor) {
+    zoom = std::clamp(zoom, 1, MaxZoom);
+    if (zoom == zoom_)
+        return;
+    if (zoom_ == 1)
+        naturalSize_ = size();
+    // The enlarged picture's point under the anchor, before and after.
+    const QPoint before = anchor + offset_;
+    const QPoint after(before.x() * zoom / zoom_, before.y() * zoom / zoom_);
+    zoom_ = zoom;
+    if (QScrollArea* box = ScrollBox()) {
+        const QPoint inView = anchor - VisibleRect().topLeft();
+        zooming_ = true;
+        resize(naturalSize_ * zoom_);
+        zooming_ = false;
+        box->horizontalScrollBar()->setValue(after.x() - inView.x());
+        box->verticalScrollBar()->setValue(after.y() - inView.y());
+    } else {
+        const QSize room = naturalSize_ * zoom_ - size();
+        offset_ = QPoint(std::clamp(after.x() - anchor.x(), 0, std::max(room.width(), 0)),
+                         std::clamp(after.y() - anchor.y(), 0, std::max(room.height(), 0)));
+    }
+    update();
+}
+
+void TImage::resizeEvent(QResizeEvent*) {
+    if (zoom_ == 1 || zooming_)
+        return;
+    if (!ScrollBox()) {
+        naturalSize_ = size();
+        const QSize room = naturalSize_ * zoom_ - size();
+        offset_ = QPoint(std::min(offset_.x(), room.width()), std::min(offset_.y(), room.height()));
+        return;
+    }
+    if (size() == naturalSize_ * zoom_)
+        return;
+    naturalSize_ = size();
+    zooming_ = true;
+    resize(naturalSize_ * zoom_);
+    zooming_ = false;
+}
+
+void TImage::wheelEvent(QWheelEvent* event) {
+    if (!(event->modifiers() & Qt::ControlModifier))
+        return QWidget::wheelEvent(event); // the scroll box scrolls
+    wheelAngle_ += event->angleDelta().y();
+    const int steps = wheelAngle_ / 120;
+    wheelAngle_ -= steps * 120;
+    if (steps != 0)
+        SetZoom(zoom_ + steps, event->position().toPoint());
+    event->accept();
+}
+
 void TImage::paintEvent(QPaintEvent* event) {
     if (picture_.Empty())
         return;
-    const QRect area = event->rect().intersected(QRect(0, 0, picture_.Width(), picture_.Height()));
+    const int z = zoom_;
+    // The enlarged picture, as placed in this control, clipped to the enlarged control.
+    QRect placed(-offset_, QSize(picture_.Width(), picture_.Height()) * z);
+    if (z > 1)
+        placed &= QRect(-offset_, naturalSize_ * z);
+    const QRect area = event->rect().intersected(placed);
     if (area.isEmpty())
         return;
-    // The picture's fourth byte is 0, which Qt would take as transparent: only the exposed
-    // part is viewed in place and made opaque for drawing.
-    const std::uint8_t* first = picture_.Bits() +
-                                static_cast<std::size_t>(area.top()) * picture_.BytesPerLine() +
-                                static_cast<std::size_t>(area.left()) * 4;
-    const QImage view(first, area.width(), area.height(), picture_.BytesPerLine(),
-                      QImage::Format_RGBX8888);
     QPainter painter(this);
-    painter.drawImage(area.topLeft(), view.convertToFormat(QImage::Format_RGB32));
+    if (z == 1) {
+        // The picture's fourth byte is 0, which Qt would take as transparent: only the
+        // exposed part is viewed in place and made opaque for drawing.
+        const std::uint8_t* first = picture_.Bits() +
+                                    static_cast<std::size_t>(area.top()) * picture_.BytesPerLine() +
+                                    static_cast<std::size_t>(area.left()) * 4;
+        const QImage view(first, area.width(), area.height(), picture_.BytesPerLine(),
+                          QImage::Format_RGBX8888);
+        painter.drawImage(area.topLeft(), view.convertToFormat(QImage::Format_RGB32));
+        return;
+    }
+    // Each screen pixel takes the colour of the picture pixel it falls in.
+    QImage enlarged(area.size(), QImage::Format_RGB32);
+    for (int y = 0; y < area.height(); ++y) {
+        const kiv::TColor* in = picture_.Row((area.top() + y + offset_.y()) / z);
+        auto* out = reinterpret_cast<QRgb*>(enlarged.scanLine(y));
+        for (int x = 0; x < area.width(); ++x) {
+            const kiv::TColor c = in[(area.left() + x + offset_.x()) / z];
+            out[x] = qRgb(kiv::RedOf(c), kiv::GreenOf(c), kiv::BlueOf(c));
+        }
+    }
+    painter.drawImage(area.topLeft(), enlarged);
 }
 
 TScrollBox::TScrollBox(QWidget* parent) : QScrollArea(parent) {

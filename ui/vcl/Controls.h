@@ -69,11 +69,19 @@ private:
     mutable int position_ = 0;
 };
 
-// Shows a picture at natural size from its top-left corner, clipped, without copying the
-// pixels for painting. The control holds its own copy of the picture.
+// Shows a picture from its top-left corner, clipped, without copying the pixels for painting
+// at natural size. The control holds its own copy of the picture.
+//
+// Zoom: Ctrl + mouse wheel and Ctrl + "+" / "-" / "0" show the picture enlarged by a whole
+// factor, 1 to 16, each pixel a square of that many screen pixels (never smoothed), keeping
+// the pixel under the pointer in place. Inside a scroll box the control grows with the
+// factor so the box scrolls over it; elsewhere it keeps its size and shows the part of the
+// enlarged picture around the pointer. The picture itself never changes.
 class TImage : public QWidget {
     Q_OBJECT
 public:
+    static constexpr int MaxZoom = 16;
+
     explicit TImage(QWidget* parent = nullptr);
     const kiv::Image& Picture() const { return picture_; }
     // Changes to the held picture show at the next Repaint().
@@ -83,11 +91,30 @@ public:
     // Paints now, synchronously.
     void Repaint();
 
+    int Zoom() const { return zoom_; }
+    // Clamped to 1..MaxZoom. `anchor`, in this control's coordinates, is the point whose
+    // pixel stays in place; by default the pointer when it is over the view, else the view's
+    // centre.
+    void SetZoom(int zoom);
+    void SetZoom(int zoom, QPoint anchor);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    // A size given while zoomed is the new size at 1x.
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    QScrollArea* ScrollBox() const;
+    // The part of the control that shows: the scroll box's view, or the control itself.
+    QRect VisibleRect() const;
+
     kiv::Image picture_;
+    int zoom_ = 1;
+    QSize naturalSize_;  // the control's size at 1x
+    QPoint offset_;      // of the enlarged picture, when no scroll box holds the control
+    int wheelAngle_ = 0; // wheel turns not yet worth a whole step
+    bool zooming_ = false;
 };
 
 // Scrolls over a larger child control.
