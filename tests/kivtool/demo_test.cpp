@@ -1,6 +1,6 @@
 // The demo archive keeps every layout rule and decodes to the pictures it was drawn from.
 
-#include "Demo.h"
+#include "demo/Demo.h"
 
 #include "archive/ArchiveDirectory.h"
 #include "archive/ArchiveOps.h"
