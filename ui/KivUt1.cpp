@@ -4,6 +4,8 @@
 
 #include "archive/ArchiveDirectory.h"
 #include "archive/ArchiveOps.h"
+#include "archive/MemberInspection.h"
+#include "base/Errors.h"
 #include "base/FileStream.h"
 #include "base/TextConv.h"
 #include "sprite/IconDecoder.h"
@@ -59,8 +61,6 @@ void ResetModuleState() {
 using namespace KivUt1;
 
 namespace {
-
-constexpr std::int32_t MaxIconBytes = 614400; // 640 x 480 pixels of 2 bytes
 
 // Member names are bytes of the game's 8-bit character set. Latin-1 maps every byte to one
 // character and back, so the name read from a cell names the same file again.
@@ -172,7 +172,7 @@ void TMainForm::LoadDataFile(const QString& path) {
     // The chosen path is kept whole: a cut path would name another file.
     DataFileName = QFile::encodeName(path).toStdString();
     if (!ListDirectory(*this))
-        ShowMessageBox(QStringLiteral("Main data file not found."));
+        ShowMessageBox(QString::fromLatin1(kiv::MainDataFileNotFound));
 }
 
 void TMainForm::InfoGridSelectCell(QObject*, int, int ARow, bool&) {
@@ -185,29 +185,18 @@ void TMainForm::InfoGridSelectCell(QObject*, int, int ARow, bool&) {
     const auto start =
         static_cast<std::uint32_t>(kiv::StrToInt("$" + CellBytes(*InfoGrid, 1, ARow)));
 
-    auto archive = kiv::InFile::Open(DataFileName);
-    if (!archive) {
-        ShowMessageBox(QStringLiteral("Main data file not found."));
+    const kiv::MemberInspection inspection = kiv::InspectMember(DataFileName, start);
+    if (!inspection.Opened) {
+        ShowMessageBox(QString::fromLatin1(kiv::MainDataFileNotFound));
         return;
     }
-    archive->Seek(start);
-    std::int32_t count = 0;
-    if (!archive->ReadInt32(count))
-        count = 0; // a count word beyond the end of the archive: the member shows no icons
+    // A count word beyond the end of the archive: the member shows no icons.
+    const std::int32_t count = inspection.MemberIconCount;
     MemberIconCount = count;
     IconsNumberLbl->SetCaption(QStringLiteral("Icons: ") + QString::number(count));
 
-    // All headers in one read, but only as many as the archive holds after the count word:
-    // a damaged count allocates nothing beyond the file, and a header cut off by the end
-    // of the file gets no column.
-    const std::int64_t headerArea = static_cast<std::int64_t>(start) + 4;
-    const std::int64_t present =
-        std::max<std::int64_t>(archive->Length() - headerArea, 0) / kiv::IconHeaderSize;
-    const std::int64_t wanted = std::min<std::int64_t>(std::max(count, 0), present);
-    std::vector<unsigned char> headers(static_cast<std::size_t>(wanted * kiv::IconHeaderSize));
-    const std::size_t got = archive->Read(headers.data(), headers.size());
-    const int columns = static_cast<int>(got / kiv::IconHeaderSize);
-
+    // Only the headers the archive holds after the count word get a column.
+    const int columns = static_cast<int>(inspection.Headers.size());
     {
         QuietScope quiet;
         HeaderGrid->SetColCount(columns + 1);
@@ -218,43 +207,27 @@ void TMainForm::InfoGridSelectCell(QObject*, int, int ARow, bool&) {
         HeaderGrid->SetColWidths(k, Scaled(60));
         HeaderGrid->SetCells(k, 0, QStringLiteral(" ") + QString::number(k));
     }
-    for (int row = 1; row <= 11; ++row)
+    for (int row = kiv::HeaderRow::Width; row <= kiv::HeaderRow::PixCount; ++row)
         HeaderGrid->SetCells(0, row, QString::fromLatin1(kiv::HeaderRowLabel(row)));
 
-    // Header pass.
-    for (int k = 1; k <= columns; ++k) {
-        const kiv::TIconHeader header =
-            kiv::TIconHeader::FromBytes(headers.data() + (k - 1) * kiv::IconHeaderSize);
-        for (int j = 1; j <= 9; ++j)
-            HeaderGrid->SetCells(k, j, QString::number(header.Word(j)));
-        if (header.Bytes > MaxIconBytes)
-            HeaderGrid->SetCells(k, 8, QStringLiteral("Error"));
-        HeaderGrid->SetCells(
-            k, 10, QString::fromLatin1(kiv::IntToHex(static_cast<std::uint32_t>(header.Aux), 6)));
-    }
+    for (int k = 1; k <= columns; ++k)
+        for (int row = kiv::HeaderRow::Width; row <= kiv::HeaderRow::Aux; ++row)
+            HeaderGrid->SetCells(k, row,
+                                 QString::fromStdString(kiv::HeaderCellText(
+                                     inspection.Headers[static_cast<std::size_t>(k - 1)], row)));
 
     if (count > 0) {
-        PixelBaseOffset = headerArea + static_cast<std::int64_t>(kiv::IconHeaderSize) * count;
+        PixelBaseOffset = inspection.PixelBase;
         PixelBase = static_cast<std::int32_t>(static_cast<std::uint32_t>(PixelBaseOffset));
     }
 
-    // Pixel-count pass, from the grid's texts: an "Error" Bytes cell ends the handler here
-    // with the conversion error. Only bytes actually read are summed.
-    std::vector<unsigned char> data;
-    for (int k = 1; k <= columns; ++k) {
-        const std::int64_t offset = PixelBaseOffset + CellInt(*HeaderGrid, k, 7);
-        const std::int32_t n = CellInt(*HeaderGrid, k, 8);
-        std::int64_t sum = 0;
-        if (n > 0 && offset >= 0) {
-            // Groups of three bytes; a last group is read whole.
-            data.resize(static_cast<std::size_t>((static_cast<std::int64_t>(n) + 2) / 3 * 3));
-            archive->Seek(offset);
-            const std::size_t read = archive->Read(data.data(), data.size());
-            for (std::size_t i = 0; i < read; i += 3)
-                sum += data[i];
-        }
-        HeaderGrid->SetCells(k, 11, QString::number(sum));
-    }
+    // The pixel counts stop at the first "Error" Bytes cell, which the grid cannot parse
+    // back: the handler ends there with the conversion error.
+    for (std::size_t k = 0; k < inspection.PixCount.size(); ++k)
+        HeaderGrid->SetCells(static_cast<int>(k) + 1, kiv::HeaderRow::PixCount,
+                             QString::number(inspection.PixCount[k]));
+    if (!inspection.ConversionError.empty())
+        throw kiv::EConvertError(inspection.ConversionError);
 }
 
 void TMainForm::HeaderGridSelectCell(QObject*, int ACol, int, bool&) {
@@ -264,20 +237,21 @@ void TMainForm::HeaderGridSelectCell(QObject*, int ACol, int, bool&) {
     // Every parameter comes from the column's texts; Bytes, Aux and the pixel count are
     // not needed.
     kiv::TIconHeader header;
-    header.FHeight = CellInt(*HeaderGrid, ACol, 6);
-    header.FWidth = CellInt(*HeaderGrid, ACol, 5);
-    header.StartX = CellInt(*HeaderGrid, ACol, 3);
-    header.StartY = CellInt(*HeaderGrid, ACol, 4);
-    header.Width = CellInt(*HeaderGrid, ACol, 1);
-    header.Height = CellInt(*HeaderGrid, ACol, 2);
-    header.Starts = CellInt(*HeaderGrid, ACol, 7);
+    using namespace kiv::HeaderRow;
+    header.FHeight = CellInt(*HeaderGrid, ACol, FHeight);
+    header.FWidth = CellInt(*HeaderGrid, ACol, FWidth);
+    header.StartX = CellInt(*HeaderGrid, ACol, StartX);
+    header.StartY = CellInt(*HeaderGrid, ACol, StartY);
+    header.Width = CellInt(*HeaderGrid, ACol, Width);
+    header.Height = CellInt(*HeaderGrid, ACol, Height);
+    header.Starts = CellInt(*HeaderGrid, ACol, Starts);
 
     auto archive = kiv::InFile::Open(DataFileName);
     if (!archive) {
-        ShowMessageBox(QStringLiteral("Main data file not found."));
+        ShowMessageBox(QString::fromLatin1(kiv::MainDataFileNotFound));
         return;
     }
-    header.Compress = CellInt(*HeaderGrid, ACol, 9);
+    header.Compress = CellInt(*HeaderGrid, ACol, Compress);
     std::int64_t offset = PixelBaseOffset + header.Starts;
     if (offset < 0)
         offset = archive->Length(); // nothing lies before the start of the file

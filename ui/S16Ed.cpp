@@ -2,12 +2,10 @@
 
 #include "vcl/Application.h"
 
-#include "base/Errors.h"
 #include "base/FileStream.h"
 #include "image/Png.h"
-#include "sprite/CollageLayout.h"
-#include "sprite/IconDecoder.h"
 #include "sprite/IconEncoder.h"
+#include "sprite/IconPictures.h"
 
 #include <QFile>
 #include <algorithm>
@@ -76,18 +74,6 @@ void ReportNoSuchIcon(int number) {
         ShowMessageBox(QStringLiteral("Icon %1 is not in the loaded sprite file.").arg(number));
 }
 
-// The pixel data of the first 1000 icons of a file with more start after all its stored
-// headers, not after the 1000 that were kept.
-std::int64_t DataOffset(const kiv::TIconHeader& header) {
-    return kiv::IconDataOffset(std::max(IconTable.Count, IconTable.StoredCount), header);
-}
-
-// A frame that could never be decoded is refused before the picture is resized for it.
-void CheckFrameSize(const kiv::TIconHeader& header) {
-    if (header.FWidth > kiv::MaxFrameSide || header.FHeight > kiv::MaxFrameSide)
-        throw kiv::EFrameTooLarge(header.FWidth, header.FHeight);
-}
-
 } // namespace
 
 void TEditForm::Loads16BtnClick(QObject*) {
@@ -137,15 +123,8 @@ void TEditForm::ShowBtnClick(QObject*) {
         ReportNoSuchIcon(number);
         return;
     }
-    const kiv::TIconHeader header = IconTable.Headers[*i];
-    CheckFrameSize(header);
-
-    kiv::Image& picture = Image1->Picture();
-    picture.SetSize(header.FWidth, header.FHeight);
+    Image1->SetPicture(kiv::ShowPicture(*file, IconTable, *i));
     Image1->resize(DisplayWidth, DisplayHeight);
-    picture.Fill(kiv::clAqua);
-    const kiv::Image frame = kiv::DecodeIcon(*file, DataOffset(header), header);
-    picture.Draw(0, 0, frame);
     Image1->Repaint();
 }
 
@@ -162,29 +141,13 @@ void TEditForm::CollageBtnClick(QObject*) {
         ReportNoSuchIcon(number);
         return;
     }
-    kiv::Image& picture = Image1->Picture();
-    picture.SetSize(DisplayWidth, DisplayHeight);
+    Image1->SetPicture(kiv::BlankCollagePage());
     Image1->resize(DisplayWidth, DisplayHeight);
-    picture.Fill(kiv::clAqua);
-
-    kiv::CollageLayout layout(DisplayWidth, DisplayHeight);
-    int i = *first;
-    while (i < IconTable.Count) {
-        const kiv::TIconHeader& header = IconTable.Headers[i];
-        const auto tile = layout.Place(header.FWidth, header.FHeight);
-        if (!tile)
-            break; // the page is full; icon i starts the next one
-
-        // The tile lies on the page, so its frame is no larger than the page in height; a
-        // frame far wider than the page is refused by the decoder.
-        const kiv::Image frame = kiv::DecodeIcon(*file, DataOffset(header), header);
-        picture.Draw(tile->X, tile->Y, frame);
-        Image1->Repaint();
-        ++i;
-    }
+    // Each tile shows as soon as it is drawn.
+    const int next = kiv::DrawCollage(*file, IconTable, *first, Image1->Picture(),
+                                      [this] { Image1->Repaint(); });
     file.reset();
-
-    IconUpDown->SetPosition(kiv::IconNumberAfterCollage(i, IconTable.Count));
+    IconUpDown->SetPosition(next);
 }
 
 void TEditForm::BmpSaveBtnClick(QObject*) {

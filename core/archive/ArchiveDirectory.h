@@ -11,6 +11,9 @@ namespace kiv {
 constexpr int ArchiveEntrySize = 17;
 constexpr int ArchiveNameSize = 13;
 
+// The message for an archive that does not open.
+inline constexpr const char* MainDataFileNotFound = "Main data file not found.";
+
 struct TArchiveEntry {
     std::string Name;
     std::uint32_t Start = 0;  // member 0: the first-start word; member i: end of member i-1

@@ -22,15 +22,6 @@ OpResult Fail(std::string message) {
     return {false, std::move(message)};
 }
 
-// A name as a message may show it: control characters become '?'.
-std::string Shown(const std::string& name) {
-    std::string text = name;
-    for (char& c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = '?';
-    return text;
-}
-
 // Rows of end words handled per directory block during Replace's fix-up.
 constexpr std::int64_t kRowsPerBlock = 1 << 16;
 
@@ -132,14 +123,6 @@ std::string UnsafeNameReason(const std::string& name) {
     return std::string();
 }
 
-std::string TwinName(const std::string& name) {
-    if (name.empty())
-        return name;
-    std::string twin = name;
-    twin.back() = '7';
-    return twin;
-}
-
 OpResult ExtractMember(const std::string& archivePath, const ArchiveRow& row,
                        const std::string& outPath, std::int32_t rowIndex,
                        std::int32_t memberCount) {
@@ -148,7 +131,7 @@ OpResult ExtractMember(const std::string& archivePath, const ArchiveRow& row,
 
     auto archive = InFile::Open(archivePath);
     if (!archive)
-        return Fail("Main data file not found.");
+        return Fail(MainDataFileNotFound);
     if (rowIndex > 0) {
         const std::string stale =
             StaleListingMessage(*archive, archivePath, row, start, finish, rowIndex, memberCount);
@@ -162,15 +145,16 @@ OpResult ExtractMember(const std::string& archivePath, const ArchiveRow& row,
     if (outPath.empty()) {
         const std::string reason = UnsafeNameReason(row.Name);
         if (!reason.empty())
-            return Fail("Cannot extract member \"" + Shown(row.Name) + "\": " + reason + ".");
+            return Fail("Cannot extract member \"" + PrintableName(row.Name) + "\": " + reason +
+                        ".");
     }
     if (SameFile(archivePath, target))
-        return Fail("Cannot extract member \"" + Shown(row.Name) + "\" to " + Shown(target) +
-                    ": that is the archive it is read from.");
+        return Fail("Cannot extract member \"" + PrintableName(row.Name) + "\" to " +
+                    PrintableName(target) + ": that is the archive it is read from.");
 
     const std::int64_t size = finish > start ? finish - start : 0;
     if (size > 0 && finish > archive->Length())
-        return Fail("Member \"" + Shown(row.Name) +
+        return Fail("Member \"" + PrintableName(row.Name) +
                     "\" runs past the end of the archive: it ends at " +
                     OffsetText(static_cast<std::uint32_t>(finish)) + ", the archive at " +
                     IntToHex(static_cast<std::uint32_t>(archive->Length()), 6) +
@@ -179,12 +163,13 @@ OpResult ExtractMember(const std::string& archivePath, const ArchiveRow& row,
     try {
         SafeFile out(target);
         if (size > 0 && out.CopyFrom(*archive, start, size) != size)
-            return Fail("Could not read member \"" + Shown(row.Name) + "\" from the archive.");
+            return Fail("Could not read member \"" + PrintableName(row.Name) +
+                        "\" from the archive.");
         out.Commit();
     } catch (const EFCreateError&) {
-        return Fail("Cannot create file " + Shown(target));
+        return Fail("Cannot create file " + PrintableName(target));
     } catch (const EWriteError&) {
-        return Fail("Cannot write file " + Shown(target));
+        return Fail("Cannot write file " + PrintableName(target));
     }
     return {};
 }
@@ -195,7 +180,7 @@ OpResult ReplaceMember(const ReplaceRequest& request) {
         const std::string reason = UnsafeNameReason(request.Row.Name);
         if (!reason.empty())
             return Fail("Cannot form the modified file's name from member \"" +
-                        Shown(request.Row.Name) + "\": " + reason + ".");
+                        PrintableName(request.Row.Name) + "\": " + reason + ".");
         twinPath = TwinName(request.Row.Name);
     }
 
@@ -227,7 +212,7 @@ OpResult ReplaceMember(const ReplaceRequest& request) {
         return Fail(stale);
     const std::int64_t length = archive->Length();
     if (start > length)
-        return Fail("Member \"" + Shown(request.Row.Name) +
+        return Fail("Member \"" + PrintableName(request.Row.Name) +
                     "\" starts past the end of the archive: it starts at " +
                     OffsetText(static_cast<std::uint32_t>(start)) + ", the archive ends at " +
                     IntToHex(static_cast<std::uint32_t>(length), 6) + ".");

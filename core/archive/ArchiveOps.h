@@ -6,6 +6,7 @@
 // and conversion errors as EConvertError.
 
 #include "archive/ArchiveDirectory.h"
+#include "sprite/S16Format.h" // TwinName
 
 #include <cstdint>
 #include <functional>
@@ -33,9 +34,6 @@ struct OpResult {
 // may: empty, ".", "..", absolute, with a path separator, a drive prefix or a control
 // character.
 std::string UnsafeNameReason(const std::string& name);
-
-// The modified twin's name: the name with its last character replaced by '7'.
-std::string TwinName(const std::string& name);
 
 // Copies the member's bytes [Start, Finish) into `outPath` (default: the member's name).
 // Start and Finish are parsed before anything is opened. Refused, with nothing written: a

@@ -86,4 +86,14 @@ std::int32_t StrToInt(const std::string& text) {
     return static_cast<std::int32_t>(value);
 }
 
+std::string PrintableName(const std::string& name) {
+    std::string text = name;
+    for (char& c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F)
+            c = '?';
+    }
+    return text;
+}
+
 } // namespace kiv

@@ -18,4 +18,8 @@ std::string IntToHex(std::uint32_t value, int digits);
 // a 32-bit word; nothing may follow. Anything else throws EConvertError with `text` quoted.
 std::int32_t StrToInt(const std::string& text);
 
+// A name as a message or a line of output shows it: control characters (which could break
+// the line apart) become '?'.
+std::string PrintableName(const std::string& name);
+
 } // namespace kiv

@@ -340,17 +340,9 @@ void WriteOutput(const std::string& path, const std::vector<unsigned char>& imag
 
 } // namespace
 
-std::string TwinPath(const std::string& path) {
-    if (path.empty())
-        return path;
-    std::string twin = path;
-    twin.back() = '7';
-    return twin;
-}
-
 ReencodeResult ReencodeIcon(const Image& picture, int i, const TIconTable& table) {
     ReencodeResult result;
-    result.OutputPath = TwinPath(table.Path);
+    result.OutputPath = TwinName(table.Path);
 
     if (std::string fault = IndexFault(i, table); !fault.empty())
         return Fail(result, fault);

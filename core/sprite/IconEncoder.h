@@ -44,9 +44,6 @@ struct EncodedIcon {
 // ReencodePictureFault first.
 EncodedIcon EncodeIcon(const Image& picture, bool runLength = true);
 
-// The twin's path: `path` with its last character replaced by '7' (empty stays empty).
-std::string TwinPath(const std::string& path);
-
 // Neither the picture nor the table is changed. The output is written through a
 // temporary file, so a failure leaves any earlier twin (or the loaded .s17 itself) intact.
 ReencodeResult ReencodeIcon(const Image& picture, int i, const TIconTable& table);

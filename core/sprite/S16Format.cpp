@@ -110,6 +110,14 @@ ReadTableResult ReadIconTable(const std::string& path, TIconTable& table) {
     return stored > MaxIcons ? ReadTableResult::CountExceeded : ReadTableResult::Loaded;
 }
 
+std::string TwinName(const std::string& path) {
+    if (path.empty())
+        return path;
+    std::string twin = path;
+    twin.back() = '7';
+    return twin;
+}
+
 const char* HeaderRowLabel(int row) {
     static const char* const kLabels[] = {"",        "Width",    "Height",  "Start X",
                                           "Start Y", "FWidth",   "FHeight", "Starts",

@@ -16,6 +16,9 @@ constexpr TColor BackColor = 0x00DCDCF8;
 
 constexpr int MaxIcons = 1000;
 constexpr int IconHeaderSize = 40;
+// The most data one icon may have: 640 x 480 pixels of 2 bytes. The browser shows a larger
+// Bytes word as "Error".
+constexpr std::int32_t MaxIconBytes = 614400;
 
 struct TIconHeader {
     std::int32_t Width = 0;
@@ -76,6 +79,26 @@ inline std::uint16_t PackPixel(TColor color) {
     return static_cast<std::uint16_t>(((RedOf(color) >> 3) << 11) | ((GreenOf(color) >> 2) << 5) |
                                       (BlueOf(color) >> 3));
 }
+
+// The rows of the browser's header grid: the header words in file order (the numbers
+// TIconHeader::Word takes), then the pixel count.
+namespace HeaderRow {
+constexpr int Width = 1;
+constexpr int Height = 2;
+constexpr int StartX = 3;
+constexpr int StartY = 4;
+constexpr int FWidth = 5;
+constexpr int FHeight = 6;
+constexpr int Starts = 7;
+constexpr int Bytes = 8;
+constexpr int Compress = 9;
+constexpr int Aux = 10;
+constexpr int PixCount = 11;
+} // namespace HeaderRow
+
+// The modified twin's name: `path` (a sprite file's path, or a member's name) with its last
+// character replaced by '7', so "x.s16" gives "x.s17" (empty stays empty).
+std::string TwinName(const std::string& path);
 
 // The label under which each header word is shown (words 1..10), and "Pix Count" as 11.
 const char* HeaderRowLabel(int row);

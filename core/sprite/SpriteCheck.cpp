@@ -10,9 +10,6 @@ namespace kiv {
 
 namespace {
 
-// The largest Bytes an icon may have: 640 x 480 pixels of 2 bytes.
-constexpr std::int64_t kMaxIconBytes = 614400;
-
 std::string Num(std::int64_t value) {
     return std::to_string(value);
 }
@@ -128,8 +125,8 @@ SpriteCheck VerifySprite(InFile& file, std::int64_t start, std::int64_t length,
         if (h.FWidth > MaxFrameSide || h.FHeight > MaxFrameSide)
             problem(icon + "its frame of " + Num(h.FWidth) + " x " + Num(h.FHeight) +
                     " pixels is too large to show");
-        if (h.Bytes > kMaxIconBytes)
-            problem(icon + "Bytes " + Num(h.Bytes) + " is above " + Num(kMaxIconBytes));
+        if (h.Bytes > MaxIconBytes)
+            problem(icon + "Bytes " + Num(h.Bytes) + " is above " + Num(MaxIconBytes));
         const std::int64_t from = area + h.Starts;
         if (h.Starts < 0 || h.Bytes < 0 || from + h.Bytes > length) {
             problem(icon + "its data (" + Num(h.Bytes) + " bytes at " + Num(from) +

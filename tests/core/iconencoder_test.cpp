@@ -162,9 +162,9 @@ TEST(IconEncoder, LaterIconsMoveByTheChangeInSizeAndEarlierBytesStay) {
 
 TEST(IconEncoder, WritesTheTwinAndNeverTouchesTheLoadedFileUnlessItIsTheTwin) {
     ScratchDir dir;
-    EXPECT_EQ(TwinPath("sprite.s16"), "sprite.s17");
-    EXPECT_EQ(TwinPath("dir.x/sprite"), "dir.x/sprit7");
-    EXPECT_EQ(TwinPath(""), "");
+    EXPECT_EQ(TwinName("sprite.s16"), "sprite.s17");
+    EXPECT_EQ(TwinName("dir.x/sprite"), "dir.x/sprit7");
+    EXPECT_EQ(TwinName(""), "");
 
     const TIconTable table = LoadThree("sprite.s16");
     const TIconTable tableBefore = table;

@@ -1,10 +1,10 @@
 // The browser's operations: listing, member selection, preview, Extract, Replace, Test.
 
 #include "CommandSupport.h"
-#include "MemberSelection.h"
 
 #include "archive/ArchiveOps.h"
 #include "archive/ArchiveVerify.h"
+#include "archive/MemberInspection.h"
 #include "base/FileStream.h"
 #include "base/TextConv.h"
 #include "image/Png.h"
@@ -39,34 +39,34 @@ int HeadersCommand(const Context& ctx, const std::string& archive, const std::st
         MemberRef ref;
         if (!ListOrFail(ctx, archive, listing) || !FindMember(ctx, listing, member, ref))
             return ExitFailure;
-        const MemberSelection selection = SelectMember(archive, ref.Entry.Start);
-        if (!selection.Opened)
-            return Fail(ctx, "Main data file not found.");
-        if (!selection.CountRead)
+        const kiv::MemberInspection inspection = kiv::InspectMember(archive, ref.Entry.Start);
+        if (!inspection.Opened)
+            return Fail(ctx, kiv::MainDataFileNotFound);
+        if (!inspection.CountRead)
             return Fail(ctx, "The member's icon count lies beyond the end of the archive.");
         if (auto file = kiv::InFile::Open(archive)) // a warning: the grid is shown anyway
             SpriteLooksRight(ctx, ref.Entry.Name, *file, ref.Entry.Start,
                              std::int64_t{ref.Entry.Finish} - ref.Entry.Start);
 
-        ctx.out << "Icons: " << selection.MemberIconCount << '\n';
-        for (int row = 1; row <= 11; ++row) {
+        ctx.out << "Icons: " << inspection.MemberIconCount << '\n';
+        for (int row = kiv::HeaderRow::Width; row <= kiv::HeaderRow::PixCount; ++row) {
             ctx.out << kiv::HeaderRowLabel(row);
-            for (std::size_t k = 0; k < selection.Headers.size(); ++k) {
+            for (std::size_t k = 0; k < inspection.Headers.size(); ++k) {
                 ctx.out << '\t';
-                if (row <= 10)
-                    ctx.out << HeaderCellText(selection.Headers[k], row);
-                else if (k < selection.PixCount.size())
-                    ctx.out << selection.PixCount[k];
+                if (row != kiv::HeaderRow::PixCount)
+                    ctx.out << kiv::HeaderCellText(inspection.Headers[k], row);
+                else if (k < inspection.PixCount.size())
+                    ctx.out << inspection.PixCount[k];
             }
             ctx.out << '\n';
         }
         ctx.out.flush();
 
-        if (std::ssize(selection.Headers) < selection.MemberIconCount)
-            Err(ctx) << "Warning: only " << selection.Headers.size() << " of "
-                     << selection.MemberIconCount << " icon headers lie inside the archive.\n";
-        if (!selection.ConversionError.empty())
-            return Fail(ctx, selection.ConversionError + ".");
+        if (std::ssize(inspection.Headers) < inspection.MemberIconCount)
+            Err(ctx) << "Warning: only " << inspection.Headers.size() << " of "
+                     << inspection.MemberIconCount << " icon headers lie inside the archive.\n";
+        if (!inspection.ConversionError.empty())
+            return Fail(ctx, inspection.ConversionError + ".");
         return ExitOk;
     });
 }
@@ -136,7 +136,7 @@ int PreviewCommand(const Context& ctx, const std::string& archive, const std::st
             return ExitFailure;
         auto file = kiv::InFile::Open(archive);
         if (!file)
-            return Fail(ctx, "Main data file not found.");
+            return Fail(ctx, kiv::MainDataFileNotFound);
 
         const std::int64_t start = ref.Entry.Start;
         std::int32_t count = 0;

@@ -50,7 +50,7 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
         // the archive, or one that would be written over the archive itself.
         const auto source = kiv::InFile::Open(archive);
         if (!source)
-            return Fail(ctx, "Main data file not found.");
+            return Fail(ctx, kiv::MainDataFileNotFound);
         const std::int64_t length = source->Length();
 
         int extracted = 0, refused = 0, kept = 0;
@@ -437,7 +437,7 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
             return Fail(ctx, "Nothing was written: every picture was refused.");
 
         const std::string outPath =
-            options.OutPath.empty() ? kiv::TwinPath(table.Path) : options.OutPath;
+            options.OutPath.empty() ? kiv::TwinName(table.Path) : options.OutPath;
         for (const ImportPicture* p : accepted)
             ctx.out << "icon " << p->Icon << ": " << p->Path << '\n';
         if (options.DryRun) {

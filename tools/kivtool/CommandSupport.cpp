@@ -33,7 +33,7 @@ int FailErrorBox(const Context& ctx, const std::exception& error) {
 bool ListOrFail(const Context& ctx, const std::string& archive, kiv::ArchiveListing& listing) {
     listing = kiv::ListArchive(archive);
     if (!listing.Opened) {
-        Fail(ctx, "Main data file not found.");
+        Fail(ctx, kiv::MainDataFileNotFound);
         return false;
     }
     if (listing.Truncated)
@@ -88,16 +88,6 @@ bool FindMember(const Context& ctx, const kiv::ArchiveListing& listing, const st
     }
     Fail(ctx, "No member named " + PrintableName(member) + " in the archive.");
     return false;
-}
-
-std::string PrintableName(const std::string& name) {
-    std::string text = name;
-    for (char& c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F)
-            c = '?';
-    }
-    return text;
 }
 
 std::string IconRangeMessage(std::int64_t icon, std::int64_t count) {

@@ -6,6 +6,7 @@
 #include "archive/ArchiveDirectory.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"
+#include "base/TextConv.h"
 
 #include <chrono>
 #include <exception>
@@ -47,9 +48,7 @@ struct MemberRef {
 bool FindMember(const Context& ctx, const kiv::ArchiveListing& listing, const std::string& member,
                 MemberRef& ref);
 
-// A name as printed in a line of output: control characters (which could break the line
-// apart) show as '?'.
-std::string PrintableName(const std::string& name);
+using kiv::PrintableName;
 
 // "Icon 7 is out of range: the file holds icons 1 to 5." (or "holds no icons").
 std::string IconRangeMessage(std::int64_t icon, std::int64_t count);

@@ -132,7 +132,7 @@ int SheetImportCommand(const Context& ctx, const std::string& sprite, const std:
             !fault.empty())
             return Fail(ctx, fault + " Nothing was written.");
         const kiv::Image sheet = kiv::LoadPictureFile(sheetPath, kiv::BackColor);
-        const std::string out = outPath.empty() ? kiv::TwinPath(table.Path) : outPath;
+        const std::string out = outPath.empty() ? kiv::TwinName(table.Path) : outPath;
         const kiv::SheetImport import = kiv::ImportSheet(sheet, table, out);
         if (!import.Result.Ok)
             return Fail(ctx, import.Result.Message);

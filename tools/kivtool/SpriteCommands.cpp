@@ -1,6 +1,5 @@
 // The editor's operations: Load S16 with Show, Collage, Bmp Save, Bmp Load and Replace.
 
-#include "Collage.h"
 #include "CommandSupport.h"
 #include "SpriteSupport.h"
 
@@ -9,6 +8,7 @@
 #include "image/Bitmap.h"
 #include "image/Png.h"
 #include "sprite/IconEncoder.h"
+#include "sprite/IconPictures.h"
 
 #include <filesystem>
 
@@ -71,7 +71,8 @@ int ShowCommand(const Context& ctx, const std::string& sprite, std::int64_t icon
         if (!file)
             return Fail(ctx, "S16 file not found.");
         kiv::DecodeStats stats;
-        const kiv::Image picture = ShowPicture(*file, table, static_cast<int>(icon - 1), &stats);
+        const kiv::Image picture =
+            kiv::ShowPicture(*file, table, static_cast<int>(icon - 1), &stats);
         file.reset();
         WarnEndedEarly(ctx, stats, icon);
         kiv::SavePictureFile(picture, outPath, kiv::BackColor);
@@ -89,7 +90,7 @@ int CollageCommand(const Context& ctx, const std::string& sprite, std::int64_t i
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
             return Fail(ctx, "S16 file not found.");
-        const CollageResult collage = CollagePage(*file, table, static_cast<int>(icon));
+        const kiv::CollageResult collage = kiv::CollagePage(*file, table, static_cast<int>(icon));
         file.reset();
         kiv::SavePictureFile(collage.Page, outPath, kiv::BackColor);
         ctx.out << collage.NextIconNumber << '\n';
@@ -124,7 +125,7 @@ int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t 
     return Guarded(ctx, [&] {
         // Building on the twin: an earlier re-encode's output is the file to edit further.
         std::string source = sprite;
-        const std::string target = outPath.empty() ? kiv::TwinPath(sprite) : outPath;
+        const std::string target = outPath.empty() ? kiv::TwinName(sprite) : outPath;
         std::error_code ec;
         if (onTwin && fs::is_regular_file(target, ec) && !kiv::SameFile(target, sprite)) {
             source = target;
@@ -168,7 +169,7 @@ int ExportCommand(const Context& ctx, const std::string& sprite, const std::stri
                 (fs::path(dir) / ExportFileName(stem, n, "." + format)).string();
             try {
                 kiv::DecodeStats stats;
-                const kiv::Image picture = ShowPicture(*file, table, n - 1, &stats);
+                const kiv::Image picture = kiv::ShowPicture(*file, table, n - 1, &stats);
                 WarnEndedEarly(ctx, stats, n);
                 const std::vector<std::uint8_t> bytes =
                     format == "png" ? kiv::EncodePng(picture, kiv::BackColor)

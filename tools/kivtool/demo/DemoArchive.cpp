@@ -26,7 +26,7 @@ std::pair<kiv::TIconHeader, std::vector<std::uint8_t>> EncodeFrame(const DemoFra
         throw std::logic_error("demo frame without icon pixels");
     kiv::EncodedIcon icon = kiv::EncodeIcon(frame.Picture, frame.RunLength);
     icon.Header.Aux = frame.Aux;
-    if (icon.Header.Bytes > 614400)
+    if (icon.Header.Bytes > kiv::MaxIconBytes)
         throw std::logic_error("demo icon too large");
     return {icon.Header, std::move(icon.Data)};
 }

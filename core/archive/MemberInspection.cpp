@@ -1,4 +1,4 @@
-#include "MemberSelection.h"
+#include "archive/MemberInspection.h"
 
 #include "base/Errors.h"
 #include "base/FileStream.h"
@@ -7,16 +7,14 @@
 #include <algorithm>
 #include <array>
 
-namespace kivtool {
-
-using kiv::TIconHeader;
+namespace kiv {
 
 std::string HeaderCellText(const TIconHeader& header, int row) {
-    if (row == 10)
-        return kiv::IntToHex(static_cast<std::uint32_t>(header.Aux), 6);
-    if (row == 8 && header.Bytes > MaxIconBytes)
-        return "Error";
-    return kiv::IntToStr(header.Word(row));
+    if (row == HeaderRow::Aux)
+        return IntToHex(static_cast<std::uint32_t>(header.Aux), 6);
+    if (row == HeaderRow::Bytes && header.Bytes > MaxIconBytes)
+        return BytesErrorText;
+    return IntToStr(header.Word(row));
 }
 
 namespace {
@@ -31,8 +29,7 @@ struct SweepPoint {
 // Sums, for each range [first, end) of `firsts`/`ends`, the bytes at first, first + 3, ...
 // below end. All ranges are answered in one pass over the file, so a member whose icons
 // all point at the same large block costs one read of that block, not one per icon.
-std::vector<std::int64_t> SumEveryThirdByte(kiv::InFile& file,
-                                            const std::vector<std::int64_t>& firsts,
+std::vector<std::int64_t> SumEveryThirdByte(InFile& file, const std::vector<std::int64_t>& firsts,
                                             const std::vector<std::int64_t>& ends) {
     std::vector<std::int64_t> sums(firsts.size(), 0);
     std::vector<SweepPoint> points;
@@ -73,35 +70,35 @@ std::vector<std::int64_t> SumEveryThirdByte(kiv::InFile& file,
 
 } // namespace
 
-MemberSelection SelectMember(const std::string& path, std::uint32_t start) {
-    MemberSelection selection;
-    auto file = kiv::InFile::Open(path);
+MemberInspection InspectMember(const std::string& path, std::uint32_t start) {
+    MemberInspection inspection;
+    auto file = InFile::Open(path);
     if (!file)
-        return selection;
-    selection.Opened = true;
+        return inspection;
+    inspection.Opened = true;
 
     file->Seek(start);
-    if (!file->ReadInt32(selection.MemberIconCount))
-        return selection;
-    selection.CountRead = true;
-    selection.PixelBase = static_cast<std::int64_t>(start) + 4 +
-                          40 * static_cast<std::int64_t>(selection.MemberIconCount);
+    if (!file->ReadInt32(inspection.MemberIconCount))
+        return inspection;
+    inspection.CountRead = true;
+    inspection.PixelBase = static_cast<std::int64_t>(start) + 4 +
+                           IconHeaderSize * static_cast<std::int64_t>(inspection.MemberIconCount);
 
     // Header pass: headers follow the count directly; stop at the end of the archive.
-    unsigned char bytes[kiv::IconHeaderSize];
-    for (std::int64_t k = 0; k < selection.MemberIconCount; ++k) {
+    unsigned char bytes[IconHeaderSize];
+    for (std::int64_t k = 0; k < inspection.MemberIconCount; ++k) {
         if (file->Read(bytes, sizeof bytes) != sizeof bytes)
             break;
-        selection.Headers.push_back(TIconHeader::FromBytes(bytes));
+        inspection.Headers.push_back(TIconHeader::FromBytes(bytes));
     }
 
     // Pixel-count pass. The grid parses each Bytes cell back; an "Error" cell cannot be
     // parsed, and the pass ends there with the conversion error.
     std::size_t counted = 0;
-    while (counted < selection.Headers.size() && selection.Headers[counted].Bytes <= MaxIconBytes)
+    while (counted < inspection.Headers.size() && inspection.Headers[counted].Bytes <= MaxIconBytes)
         ++counted;
-    if (counted < selection.Headers.size())
-        selection.ConversionError = kiv::EConvertError::NotAnInteger("Error").what();
+    if (counted < inspection.Headers.size())
+        inspection.ConversionError = EConvertError::NotAnInteger(BytesErrorText).what();
 
     // Each icon sums the first byte of every three-byte group while fewer than Bytes bytes
     // were consumed; a group whose first byte lies outside the file adds nothing, and a
@@ -109,14 +106,14 @@ MemberSelection SelectMember(const std::string& path, std::uint32_t start) {
     const std::int64_t length = file->Length();
     std::vector<std::int64_t> firsts(counted), ends(counted);
     for (std::size_t k = 0; k < counted; ++k) {
-        const TIconHeader& h = selection.Headers[k];
-        const std::int64_t first = selection.PixelBase + h.Starts;
+        const TIconHeader& h = inspection.Headers[k];
+        const std::int64_t first = inspection.PixelBase + h.Starts;
         const std::int64_t groups = h.Bytes > 0 ? (static_cast<std::int64_t>(h.Bytes) + 2) / 3 : 0;
         firsts[k] = first;
         ends[k] = first < 0 || groups == 0 ? first : std::min(first + 3 * groups, length);
     }
-    selection.PixCount = SumEveryThirdByte(*file, firsts, ends);
-    return selection;
+    inspection.PixCount = SumEveryThirdByte(*file, firsts, ends);
+    return inspection;
 }
 
-} // namespace kivtool
+} // namespace kiv
