@@ -40,6 +40,9 @@ void SetMode(FileHandle file, std::uint32_t mode);
 bool Close(FileHandle file);
 // Waits until the file's bytes are on the disk.
 bool FlushToDisk(FileHandle file);
+// Waits until the folder's entries (a name just renamed into it) are on the disk. False
+// where that fails or the system cannot flush a folder.
+bool FlushFolderToDisk(const std::string& folder);
 // Puts `from` in the place of `to` in one step; `to` never exists half-written.
 bool ReplaceFile(const std::string& from, const std::string& to);
 bool RemoveFile(const std::string& path);

@@ -86,6 +86,15 @@ bool FlushToDisk(FileHandle file) {
     return result == 0;
 }
 
+bool FlushFolderToDisk(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool flushed = FlushToDisk(fd);
+    ::close(fd);
+    return flushed;
+}
+
 bool ReplaceFile(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }

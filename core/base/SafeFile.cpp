@@ -152,7 +152,10 @@ void SafeFile::Commit() {
         throw EWriteError();
     const platform::FileHandle file = file_;
     file_ = platform::kNoFile;
-    if (!platform::Close(file)) {
+    // The bytes reach the disk before the name does: renamed first, a power cut could leave
+    // an empty or partial file where the earlier good one was.
+    const bool flushed = platform::FlushToDisk(file);
+    if (!platform::Close(file) || !flushed) {
         Discard();
         throw EWriteError();
     }
@@ -161,6 +164,12 @@ void SafeFile::Commit() {
         throw EWriteError("Cannot create file " + target_);
     }
     committed_ = true;
+    // The new name is an entry of the folder, flushed so that it survives a power cut too.
+    // The file is in place by now whatever happens, so a folder that cannot be flushed (some
+    // file systems refuse) is no failure.
+    const auto slash = target_.find_last_of('/');
+    platform::FlushFolderToDisk(slash == std::string::npos ? std::string(".")
+                                                           : target_.substr(0, slash + 1));
 }
 
 void WriteWholeFile(const std::string& target, const void* data, std::size_t count) {

@@ -35,7 +35,9 @@ public:
     // Bytes written so far.
     std::int64_t Size() const { return size_; }
 
-    // Flushes, closes and renames into place. Throws EWriteError and discards on failure.
+    // Flushes the bytes to the disk, closes, renames into place and flushes the folder, so
+    // a power cut leaves the earlier file or the new one, never a partial one. Throws
+    // EWriteError and discards on failure.
     void Commit();
     void Discard();
 

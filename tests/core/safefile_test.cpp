@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #ifndef _WIN32
+#include <dlfcn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -40,6 +41,60 @@ std::string CreateErrorOf(const std::string& target) {
 }
 
 } // namespace
+
+#ifndef _WIN32 // POSIX calls stand in for the C library's
+namespace {
+
+// What reaches the disk, in order, while `syncLog` is set: "file" and "folder" for each
+// flush of one, "rename" for each rename. The calls below stand in for the C library's and
+// pass every call on to it.
+std::vector<std::string>* syncLog = nullptr;
+
+template <typename F> F Real(const char* name) {
+    return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
+}
+
+void LogFlush(int fd) {
+    struct stat st {};
+    if (syncLog && ::fstat(fd, &st) == 0)
+        syncLog->push_back(S_ISDIR(st.st_mode) ? "folder" : "file");
+}
+
+} // namespace
+
+extern "C" int fsync(int fd) {
+    LogFlush(fd);
+    return Real<int (*)(int)>("fsync")(fd);
+}
+extern "C" int fdatasync(int fd) {
+    LogFlush(fd);
+    return Real<int (*)(int)>("fdatasync")(fd);
+}
+extern "C" int rename(const char* from, const char* to) noexcept {
+    if (syncLog)
+        syncLog->push_back("rename");
+    return Real<int (*)(const char*, const char*)>("rename")(from, to);
+}
+
+TEST(SafeFile, CommitFlushesTheBytesBeforeTheRenameAndTheFolderAfterIt) {
+    ScratchDir dir;
+    std::filesystem::create_directory("sub");
+    std::vector<std::string> log;
+    syncLog = &log;
+    for (const std::string& target :
+         std::vector<std::string>{"here.bin", "sub/there.bin", dir.File("sub/there.bin")}) {
+        SafeFile file(target);
+        file.Write("data", 4);
+        file.Commit();
+    }
+    syncLog = nullptr;
+    const std::vector<std::string> once = {"file", "rename", "folder"};
+    std::vector<std::string> expected;
+    for (int k = 0; k < 3; ++k)
+        expected.insert(expected.end(), once.begin(), once.end());
+    EXPECT_EQ(log, expected);
+}
+#endif
 
 TEST(SafeFile, CommitReplacesTheTargetOnlyAtTheEnd) {
     ScratchDir dir;
