@@ -22,6 +22,11 @@ OpResult Fail(std::string message) {
     return {false, std::move(message)};
 }
 
+// A file that could not be created or written: a failure of the system, with its reason.
+OpResult WriteFailed(std::string message, const std::string& reason) {
+    return {false, std::move(message), true, reason};
+}
+
 // Rows of end words handled per directory block during Replace's fix-up.
 constexpr std::int64_t kRowsPerBlock = 1 << 16;
 
@@ -166,10 +171,10 @@ OpResult ExtractMember(const std::string& archivePath, const ArchiveRow& row,
             return Fail("Could not read member \"" + PrintableName(row.Name) +
                         "\" from the archive.");
         out.Commit();
-    } catch (const EFCreateError&) {
-        return Fail("Cannot create file " + PrintableName(target));
-    } catch (const EWriteError&) {
-        return Fail("Cannot write file " + PrintableName(target));
+    } catch (const EFCreateError& e) {
+        return WriteFailed("Cannot create file " + PrintableName(target), e.Reason());
+    } catch (const EWriteError& e) {
+        return WriteFailed("Cannot write file " + PrintableName(target), e.Reason());
     }
     return {};
 }
@@ -196,8 +201,8 @@ OpResult ReplaceMember(const ReplaceRequest& request) {
     std::optional<SafeFile> out;
     try {
         out.emplace(request.OutPath);
-    } catch (const EFCreateError&) {
-        return Fail("Could not open New Data file (" + request.OutPath + ")");
+    } catch (const EFCreateError& e) {
+        return WriteFailed("Could not open New Data file (" + request.OutPath + ")", e.Reason());
     }
 
     // Parsed only now, with every file open; a conversion error discards the output.
@@ -235,8 +240,8 @@ OpResult ReplaceMember(const ReplaceRequest& request) {
         archive.reset();
         twin.reset();
         out->Commit();
-    } catch (const EWriteError&) {
-        return Fail("Could not write New Data file (" + request.OutPath + ")");
+    } catch (const EWriteError& e) {
+        return WriteFailed("Could not write New Data file (" + request.OutPath + ")", e.Reason());
     }
     return {};
 }

@@ -28,6 +28,11 @@ struct ArchiveRow {
 struct OpResult {
     bool Ok = true;
     std::string Message; // the text for the message box when !Ok
+    // A file could not be created or written (a failure, not a refusal), and the system's
+    // words for why when it gave them ("No space left on device"); the windows show only
+    // Message.
+    bool WriteFailed = false;
+    std::string Reason;
 };
 
 // Why a member name may not be used as a file name in the current folder, or "" when it

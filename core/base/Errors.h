@@ -35,11 +35,16 @@ public:
     explicit EFOpenError(const std::string& fileName) : Exception("Cannot open file " + fileName) {}
 };
 
-// A file to be written cannot be created.
+// A file to be written cannot be created. Reason(): the system's words for why, when it
+// gave them ("Permission denied"); the message itself stays the exact window text.
 class EFCreateError : public Exception {
 public:
-    explicit EFCreateError(const std::string& fileName)
-        : Exception("Cannot create file " + fileName) {}
+    explicit EFCreateError(const std::string& fileName, std::string reason = std::string())
+        : Exception("Cannot create file " + fileName), reason_(std::move(reason)) {}
+    const std::string& Reason() const { return reason_; }
+
+private:
+    std::string reason_;
 };
 
 // A read ended before the bytes a header promised.
@@ -48,11 +53,17 @@ public:
     EReadError() : Exception("Stream read error") {}
 };
 
-// A write failed half-way (disk full, file size limit, I/O error).
+// A write failed half-way (disk full, file size limit, I/O error). Reason(): the system's
+// words for why, when it gave them ("No space left on device").
 class EWriteError : public Exception {
 public:
     EWriteError() : Exception("Stream write error") {}
-    explicit EWriteError(const std::string& message) : Exception(message) {}
+    explicit EWriteError(const std::string& message, std::string reason = std::string())
+        : Exception(message), reason_(std::move(reason)) {}
+    const std::string& Reason() const { return reason_; }
+
+private:
+    std::string reason_;
 };
 
 // A frame whose size could never be shown; refused before anything is allocated.

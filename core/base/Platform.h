@@ -62,6 +62,10 @@ inline constexpr std::int64_t kCopyUnsupported = -2;
 std::int64_t KernelCopy(FileHandle source, std::int64_t offset, FileHandle target,
                         std::int64_t count);
 
+// The system's own words for why the latest failed call failed ("No space left on
+// device"); empty when it gave none.
+std::string LastErrorText();
+
 // A number that differs between processes running at the same time.
 std::uint64_t ProcessNumber();
 

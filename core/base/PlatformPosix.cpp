@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace kiv::platform {
@@ -84,6 +85,10 @@ bool FlushToDisk(FileHandle file) {
         result = ::fsync(Fd(file));
     while (result != 0 && errno == EINTR);
     return result == 0;
+}
+
+std::string LastErrorText() {
+    return errno == 0 ? std::string() : std::generic_category().message(errno);
 }
 
 bool FlushFolderToDisk(const std::string& folder) {

@@ -48,7 +48,7 @@ SafeFile::SafeFile(std::string target) : target_(std::move(target)) {
     }
     if (file_ == platform::kNoFile) {
         tempPath_.clear();
-        throw EFCreateError(target_);
+        throw EFCreateError(target_, platform::LastErrorText());
     }
     // Creation applied the umask; a replaced file keeps exactly its mode (0666 included).
     if (replacing)
@@ -71,19 +71,26 @@ void SafeFile::Discard() {
     }
 }
 
+void SafeFile::Failed(const std::string& message) {
+    // Taken before Discard: its own calls must not replace the reason.
+    std::string reason = platform::LastErrorText();
+    Discard();
+    throw EWriteError(message, std::move(reason));
+}
+
 void SafeFile::Write(const void* data, std::size_t count) {
-    if (file_ == platform::kNoFile || !platform::WriteAll(file_, data, count)) {
-        Discard();
+    if (file_ == platform::kNoFile)
         throw EWriteError();
-    }
+    if (!platform::WriteAll(file_, data, count))
+        Failed();
     size_ += static_cast<std::int64_t>(count);
 }
 
 void SafeFile::WriteAt(std::int64_t offset, const void* data, std::size_t count) {
-    if (file_ == platform::kNoFile || !platform::WriteAllAt(file_, offset, data, count)) {
-        Discard();
+    if (file_ == platform::kNoFile)
         throw EWriteError();
-    }
+    if (!platform::WriteAllAt(file_, offset, data, count))
+        Failed();
 }
 
 std::int64_t SafeFile::CopyFrom(InFile& source, std::int64_t offset, std::int64_t count) {
@@ -108,20 +115,16 @@ std::int64_t SafeFile::CopyFrom(InFile& source, std::int64_t offset, std::int64_
             kernelCopy = false;
             break;
         }
-        if (got < 0) {
-            Discard();
-            throw EWriteError();
-        }
+        if (got < 0)
+            Failed();
         if (got == 0)
             break; // the source ended early
         in += got;
         left -= got;
         copied += got;
     }
-    if (!kernelCopy && !CopyBuffered(source, in, left, copied)) {
-        Discard();
-        throw EWriteError();
-    }
+    if (!kernelCopy && !CopyBuffered(source, in, left, copied))
+        Failed();
     size_ += copied;
     return copied;
 }
@@ -155,14 +158,10 @@ void SafeFile::Commit() {
     // The bytes reach the disk before the name does: renamed first, a power cut could leave
     // an empty or partial file where the earlier good one was.
     const bool flushed = platform::FlushToDisk(file);
-    if (!platform::Close(file) || !flushed) {
-        Discard();
-        throw EWriteError();
-    }
-    if (!platform::ReplaceFile(tempPath_, target_)) {
-        Discard();
-        throw EWriteError("Cannot create file " + target_);
-    }
+    if (!platform::Close(file) || !flushed)
+        Failed();
+    if (!platform::ReplaceFile(tempPath_, target_))
+        Failed("Cannot create file " + target_);
     committed_ = true;
     // The new name is an entry of the folder, flushed so that it survives a power cut too.
     // The file is in place by now whatever happens, so a folder that cannot be flushed (some

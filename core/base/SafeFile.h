@@ -45,6 +45,10 @@ public:
     const std::string& TempPath() const { return tempPath_; }
 
 private:
+    // Discards the output and throws EWriteError with the system's reason for the call that
+    // just failed.
+    [[noreturn]] void Failed(const std::string& message = "Stream write error");
+
     // Copies through buffer_ with large reads and writes; false when a write failed.
     bool CopyBuffered(InFile& source, std::int64_t& in, std::int64_t& left, std::int64_t& copied);
 

@@ -469,9 +469,9 @@ void WriteBitmapFile(const Image& image, const std::string& path) {
 void SaveBitmapFile(const Image& image, const std::string& path) {
     try {
         WriteBitmapFile(image, path);
-    } catch (const EWriteError&) {
+    } catch (const EWriteError& e) {
         // A write that failed half-way names the file, as a failed create does.
-        throw EWriteError("Cannot write file " + path);
+        throw EWriteError("Cannot write file " + path, e.Reason());
     }
 }
 

@@ -324,15 +324,17 @@ void WriteOutput(const std::string& path, const std::vector<unsigned char>& imag
     std::optional<SafeFile> out;
     try {
         out.emplace(path);
-    } catch (const EFCreateError&) {
+    } catch (const EFCreateError& e) {
         result.Message = kCannotOpenOutput;
+        result.Reason = e.Reason();
         return;
     }
     try {
         out->Write(image.data(), image.size());
         out->Commit();
-    } catch (const EWriteError&) {
+    } catch (const EWriteError& e) {
         result.Message = kCannotWriteOutput;
+        result.Reason = e.Reason();
         return;
     }
     result.Ok = true;

@@ -14,6 +14,7 @@ namespace kiv {
 struct ReencodeResult {
     bool Ok = false;
     std::string Message;    // empty on success; otherwise the text the window shows
+    std::string Reason;     // the system's words for a failed create or write, when it gave them
     std::string OutputPath; // the twin's path (also set on failure once known)
 };
 

@@ -170,7 +170,11 @@ TEST(KivtoolFaults, AWriteThatFailsHalfWayKeepsEveryEarlierFile) {
         WriteFile(dir.File(c.OutputFolder + "/" + c.Output), Pattern(100, 9));
         const auto before = Snapshot(dir);
 
-        ExpectFailedWithAMessage(RunUnder(dir, c.Args, LimitFileSize));
+        // The message names the system's reason, and a failed write is no refusal.
+        const CliRun limited = RunUnder(dir, c.Args, LimitFileSize);
+        ExpectFailedWithAMessage(limited);
+        EXPECT_NE(limited.Err.find(": File too large"), std::string::npos) << limited.Err;
+        EXPECT_EQ(limited.Err.find("refused"), std::string::npos) << limited.Err;
         EXPECT_EQ(Snapshot(dir), before);
 
         // Without the limit the same command succeeds, so the fault is what failed it.

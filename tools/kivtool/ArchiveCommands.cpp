@@ -81,7 +81,7 @@ int ExtractCommand(const Context& ctx, const std::string& archive, const std::st
             return ExitFailure;
         const kiv::OpResult result =
             kiv::ExtractMember(archive, kiv::ArchiveRow::FromEntry(ref.Entry), outPath);
-        return result.Ok ? ExitOk : Fail(ctx, result.Message);
+        return result.Ok ? ExitOk : FailWrite(ctx, result.Message, result.Reason);
     });
 }
 
@@ -106,7 +106,7 @@ int ReplaceCommand(const Context& ctx, const std::string& archive, const std::st
         if (auto file = kiv::InFile::Open(archive); file && file->Length() > LargeArchive)
             progress.ShowNow();
         const kiv::OpResult result = kiv::ReplaceMember(request);
-        return result.Ok ? ExitOk : Fail(ctx, result.Message);
+        return result.Ok ? ExitOk : FailWrite(ctx, result.Message, result.Reason);
     });
 }
 

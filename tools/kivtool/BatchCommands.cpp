@@ -53,7 +53,7 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
             return Fail(ctx, kiv::MainDataFileNotFound);
         const std::int64_t length = source->Length();
 
-        int extracted = 0, refused = 0, kept = 0;
+        int extracted = 0, refused = 0, kept = 0, failed = 0;
         std::set<std::string> names;
         ProgressLine progress(ctx, "Extracting", std::ssize(listing.Entries));
         std::int64_t done = 0;
@@ -111,8 +111,8 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
                 const kiv::OpResult result =
                     kiv::ExtractMember(archive, kiv::ArchiveRow::FromEntry(entry), path);
                 if (!result.Ok) {
-                    Err(ctx) << result.Message << '\n';
-                    ++refused;
+                    Err(ctx) << WithReason(result.Message, result.Reason) << '\n';
+                    ++(result.WriteFailed ? failed : refused);
                     continue;
                 }
             }
@@ -123,10 +123,13 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
             Err(ctx) << "Dry run: would extract " << extracted << " members; nothing written.\n";
         else
             Err(ctx) << "Extracted " << extracted << " members.\n";
+        if (failed > 0)
+            Err(ctx) << failed << (failed == 1 ? " member" : " members")
+                     << " could not be written.\n";
         if (refused > 0)
             Err(ctx) << refused << (refused == 1 ? " member was" : " members were")
                      << " refused.\n";
-        return refused > 0 || kept > 0 ? ExitFailure : ExitOk;
+        return refused > 0 || kept > 0 || failed > 0 ? ExitFailure : ExitOk;
     });
 }
 
@@ -250,8 +253,9 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
         std::optional<kiv::SafeFile> out;
         try {
             out.emplace(options.OutPath);
-        } catch (const kiv::EFCreateError&) {
-            return Fail(ctx, "Could not open New Data file (" + options.OutPath + ")");
+        } catch (const kiv::EFCreateError& e) {
+            return FailWrite(ctx, "Could not open New Data file (" + options.OutPath + ")",
+                             e.Reason());
         }
         const auto changed = [&] {
             return Fail(ctx, "The archive or a member file changed while it was read; nothing "
@@ -349,8 +353,9 @@ kiv::ReencodeResult EncodePictures(const std::vector<const ImportPicture*>& acce
         if (!last && !part) {
             try {
                 part.emplace(outPath);
-            } catch (const kiv::EFCreateError&) {
+            } catch (const kiv::EFCreateError& e) {
                 failed.Message = "Could not open output file!";
+                failed.Reason = e.Reason();
                 return failed;
             }
         }
@@ -448,7 +453,7 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
         const kiv::ReencodeResult result =
             EncodePictures(accepted, table, outPath, options.PixelBudget);
         if (!result.Ok)
-            return Fail(ctx, result.Message);
+            return FailWrite(ctx, result.Message, result.Reason);
         Err(ctx) << "Wrote " << outPath << ": " << accepted.size() << " icons re-encoded.\n";
         return refused > 0 ? ExitFailure : ExitOk;
     });

@@ -25,8 +25,19 @@ int Fail(const Context& ctx, const std::string& message) {
     return ExitFailure;
 }
 
+std::string WithReason(const std::string& message, const std::string& reason) {
+    return reason.empty() ? message : message + ": " + reason;
+}
+int FailWrite(const Context& ctx, const std::string& message, const std::string& reason) {
+    return Fail(ctx, WithReason(message, reason));
+}
 int FailErrorBox(const Context& ctx, const std::exception& error) {
-    Err(ctx) << error.what() << ".\n";
+    std::string reason;
+    if (const auto* write = dynamic_cast<const kiv::EWriteError*>(&error))
+        reason = write->Reason();
+    else if (const auto* create = dynamic_cast<const kiv::EFCreateError*>(&error))
+        reason = create->Reason();
+    Err(ctx) << WithReason(error.what(), reason) << ".\n";
     return ExitFailure;
 }
 

@@ -24,7 +24,12 @@ std::ostream& Err(const Context& ctx);
 
 // A failure the window reports in its message box: the text as it stands.
 int Fail(const Context& ctx, const std::string& message);
-// An error the window's error box shows: its message followed by ".".
+// A file that could not be created or written: the window's text followed by the system's
+// reason (": No space left on device") when there is one.
+int FailWrite(const Context& ctx, const std::string& message, const std::string& reason);
+std::string WithReason(const std::string& message, const std::string& reason);
+// An error the window's error box shows: its message followed by "." (and by the system's
+// reason first, for a file that could not be created or written).
 int FailErrorBox(const Context& ctx, const std::exception& error);
 
 // The archive's listing, or a failure line when it cannot be opened. Warns on `err` when

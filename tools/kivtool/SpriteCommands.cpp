@@ -139,7 +139,7 @@ int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t 
         const int index = static_cast<int>(icon - 1);
         const kiv::ReencodeResult result = kiv::ReencodeIcons({{index, &picture}}, table, target);
         if (!result.Ok)
-            return Fail(ctx, result.Message);
+            return FailWrite(ctx, result.Message, result.Reason);
         WarnAboutPicture(ctx, picturePath, picture, table.Headers[index], icon);
         return ExitOk;
     });
