@@ -213,8 +213,8 @@ void SavePngFile(const Image& image, const std::string& path, TColor transparent
     const std::vector<std::uint8_t> bytes = EncodePng(image, transparent);
     try {
         WriteWholeFile(path, bytes.data(), bytes.size());
-    } catch (const EWriteError&) {
-        throw EWriteError("Cannot write file " + path);
+    } catch (const EWriteError& e) {
+        throw EWriteError("Cannot write file " + path, e.Reason());
     }
 }
 
