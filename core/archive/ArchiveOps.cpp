@@ -19,12 +19,18 @@ std::int64_t ParseOffset(const std::string& text) {
 }
 
 OpResult Fail(std::string message) {
-    return {false, std::move(message)};
+    OpResult result;
+    result.Ok = false;
+    result.Message = std::move(message);
+    return result;
 }
 
 // A file that could not be created or written: a failure of the system, with its reason.
 OpResult WriteFailed(std::string message, const std::string& reason) {
-    return {false, std::move(message), true, reason};
+    OpResult result = Fail(std::move(message));
+    result.WriteFailed = true;
+    result.Reason = reason;
+    return result;
 }
 
 // Rows of end words handled per directory block during Replace's fix-up.
