@@ -42,7 +42,7 @@ std::string CreateErrorOf(const std::string& target) {
 
 } // namespace
 
-#ifndef _WIN32 // POSIX calls stand in for the C library's
+#ifndef _WIN32 // stand-ins for POSIX calls of the C library
 namespace {
 
 // What reaches the disk, in order, while `syncLog` is set: "file" and "folder" for each
