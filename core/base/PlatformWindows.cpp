@@ -125,6 +125,27 @@ bool FlushToDisk(FileHandle file) {
     return ::FlushFileBuffers(Handle(file)) != 0;
 }
 
+// ReplaceFile writes the new name through to the disk itself; no folder needs a flush.
+bool FlushFolderToDisk(const std::string&) {
+    return true;
+}
+
+std::string LastErrorText() {
+    const DWORD code = ::GetLastError();
+    if (code == 0)
+        return {};
+    char* text = nullptr;
+    const DWORD length = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string reason(text ? text : "", length);
+    ::LocalFree(text);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                               reason.back() == ' ' || reason.back() == '.'))
+        reason.pop_back();
+    return reason;
+}
+
 bool ReplaceFile(const std::string& from, const std::string& to) {
     const std::wstring wideFrom = WideName(from);
     const std::wstring wideTo = WideName(to);
