@@ -71,6 +71,13 @@ void SafeFile::Discard() {
     }
 }
 
+void SafeFile::CloseTemporary() {
+    if (file_ != platform::kNoFile) {
+        platform::Close(file_);
+        file_ = platform::kNoFile;
+    }
+}
+
 void SafeFile::Failed(const std::string& message) {
     // Taken before Discard: its own calls must not replace the reason.
     std::string reason = platform::LastErrorText();

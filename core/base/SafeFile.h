@@ -40,6 +40,10 @@ public:
     // EWriteError and discards on failure.
     void Commit();
     void Discard();
+    // Closes the temporary file and keeps its name reserved: unless committed it is still
+    // removed at the end. Another writer may then put a file in its place, which Windows
+    // refuses while the file is open. Nothing more can be written through this object.
+    void CloseTemporary();
 
     const std::string& Target() const { return target_; }
     const std::string& TempPath() const { return tempPath_; }

@@ -305,7 +305,8 @@ TEST(Import, EqualsTheChainOfSingleReencodes) {
     EXPECT_EQ(ReadFile("walk.s17"), ReadFile("out.s16"));
 
     // Encoded in parts of one picture each, through temporary files that do not stay.
-    ASSERT_EQ(ImportFixture::Import({"parts.s16", false, false, 1}).Status, 0);
+    const ToolRun parts = ImportFixture::Import({"parts.s16", false, false, 1});
+    ASSERT_EQ(parts.Status, 0) << parts.Err;
     EXPECT_EQ(ReadFile("parts.s16"), ReadFile("out.s16"));
     EXPECT_EQ(ListFolder("."),
               (std::vector<std::string>{"chain2.s16", "chain4.s16", "chain5.s16", "out.s16",

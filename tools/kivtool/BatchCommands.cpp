@@ -23,8 +23,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Joined with '/', which Windows takes too, so paths print alike on every system.
 std::string Join(const std::string& dir, const std::string& name) {
-    return (fs::path(dir) / name).string();
+    return (fs::path(dir) / name).generic_string();
 }
 
 bool MakeFolder(const Context& ctx, const std::string& dir) {
@@ -353,6 +354,7 @@ kiv::ReencodeResult EncodePictures(const std::vector<const ImportPicture*>& acce
         if (!last && !part) {
             try {
                 part.emplace(outPath);
+                part->CloseTemporary(); // each part replaces it
             } catch (const kiv::EFCreateError& e) {
                 failed.Message = "Could not open output file!";
                 failed.Reason = e.Reason();
@@ -392,7 +394,7 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
         for (const auto& item : fs::directory_iterator(dir)) {
             const auto icon = ExportedIconNumber(item.path().filename().string(), stem);
             if (icon && item.is_regular_file(ec))
-                pictures.push_back({*icon, item.path().string()});
+                pictures.push_back({*icon, item.path().generic_string()});
         }
         if (pictures.empty())
             return Fail(ctx, "No pictures named " + stem + "_NNNN.bmp or .png in " + dir +

@@ -166,7 +166,7 @@ int ExportCommand(const Context& ctx, const std::string& sprite, const std::stri
         ProgressLine progress(ctx, "Exporting", table.Count);
         for (int n = 1; n <= table.Count; ++n) {
             const std::string path =
-                (fs::path(dir) / ExportFileName(stem, n, "." + format)).string();
+                (fs::path(dir) / ExportFileName(stem, n, "." + format)).generic_string();
             try {
                 kiv::DecodeStats stats;
                 const kiv::Image picture = kiv::ShowPicture(*file, table, n - 1, &stats);

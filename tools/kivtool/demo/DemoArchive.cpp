@@ -99,7 +99,7 @@ int DemoCommand(const Context& ctx, const std::string& dir) {
         std::filesystem::create_directories(dir, ec);
         if (!std::filesystem::is_directory(dir))
             return Fail(ctx, "Cannot create folder " + dir);
-        const std::string path = (std::filesystem::path(dir) / "Modgen.dat").string();
+        const std::string path = (std::filesystem::path(dir) / "Modgen.dat").generic_string();
         const std::vector<std::uint8_t> archive = BuildDemoArchive();
         kiv::WriteWholeFile(path, archive.data(), archive.size());
         ctx.out << path << '\n';
