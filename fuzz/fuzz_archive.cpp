@@ -7,7 +7,7 @@
 
 #include "archive/ArchiveDirectory.h"
 #include "archive/ArchiveOps.h"
-#include "archive/MemberInspection.h"
+#include "archive/MemberSummary.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "sprite/IconDecoder.h"
@@ -31,28 +31,27 @@ constexpr std::int64_t kPreviewPixels = std::int64_t{1} << 20;
 // What selecting the member's row shows: its header grid and pixel counts, then the
 // preview of its first icons, decoded from the archive as the browser does.
 void SelectRow(const std::string& archive, const kiv::TArchiveEntry& entry, bool preview) {
-    const kiv::MemberInspection inspection = kiv::InspectMember(archive, entry.Start);
-    if (inspection.Headers.size() >
-        static_cast<std::size_t>(std::max(0, inspection.MemberIconCount)))
+    const kiv::MemberSummary summary = kiv::SummariseMember(archive, entry.Start);
+    if (summary.Headers.size() > static_cast<std::size_t>(std::max(0, summary.MemberIconCount)))
         kivfuzz::Fail("more header columns than the member's icon count");
     std::size_t cells = 0;
-    for (const kiv::TIconHeader& header : inspection.Headers)
+    for (const kiv::TIconHeader& header : summary.Headers)
         for (int row = kiv::HeaderRow::Width; row <= kiv::HeaderRow::Aux; ++row)
             cells += kiv::HeaderCellText(header, row).size();
-    if (inspection.PixCount.size() > inspection.Headers.size())
+    if (summary.PixCount.size() > summary.Headers.size())
         kivfuzz::Fail("more pixel counts than header columns");
     (void)cells;
     if (!preview)
         return;
 
     auto in = kiv::InFile::Open(archive);
-    const std::size_t previews = std::min(inspection.Headers.size(), kPreviewIcons);
+    const std::size_t previews = std::min(summary.Headers.size(), kPreviewIcons);
     for (std::size_t i = 0; in && i < previews; ++i) {
-        const kiv::TIconHeader& header = inspection.Headers[i];
+        const kiv::TIconHeader& header = summary.Headers[i];
         if (std::int64_t{header.FWidth} * header.FHeight > kPreviewPixels)
             continue;
         try {
-            kiv::DecodeIcon(*in, inspection.PixelBase + header.Starts, header);
+            kiv::DecodeIcon(*in, summary.PixelBase + header.Starts, header);
         } catch (const kiv::EFrameTooLarge&) {
         }
     }

@@ -4,7 +4,7 @@
 
 #include "archive/ArchiveDirectory.h"
 #include "archive/ArchiveOps.h"
-#include "archive/MemberInspection.h"
+#include "archive/MemberSummary.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "base/TextConv.h"
@@ -185,18 +185,18 @@ void TMainForm::InfoGridSelectCell(QObject*, int, int ARow, bool&) {
     const auto start =
         static_cast<std::uint32_t>(kiv::StrToInt("$" + CellBytes(*InfoGrid, 1, ARow)));
 
-    const kiv::MemberInspection inspection = kiv::InspectMember(DataFileName, start);
-    if (!inspection.Opened) {
+    const kiv::MemberSummary summary = kiv::SummariseMember(DataFileName, start);
+    if (!summary.Opened) {
         ShowMessageBox(QString::fromLatin1(kiv::MainDataFileNotFound));
         return;
     }
     // A count word beyond the end of the archive: the member shows no icons.
-    const std::int32_t count = inspection.MemberIconCount;
+    const std::int32_t count = summary.MemberIconCount;
     MemberIconCount = count;
     IconsNumberLbl->SetCaption(QStringLiteral("Icons: ") + QString::number(count));
 
     // Only the headers the archive holds after the count word get a column.
-    const int columns = static_cast<int>(inspection.Headers.size());
+    const int columns = static_cast<int>(summary.Headers.size());
     {
         QuietScope quiet;
         HeaderGrid->SetColCount(columns + 1);
@@ -214,20 +214,20 @@ void TMainForm::InfoGridSelectCell(QObject*, int, int ARow, bool&) {
         for (int row = kiv::HeaderRow::Width; row <= kiv::HeaderRow::Aux; ++row)
             HeaderGrid->SetCells(k, row,
                                  QString::fromStdString(kiv::HeaderCellText(
-                                     inspection.Headers[static_cast<std::size_t>(k - 1)], row)));
+                                     summary.Headers[static_cast<std::size_t>(k - 1)], row)));
 
     if (count > 0) {
-        PixelBaseOffset = inspection.PixelBase;
+        PixelBaseOffset = summary.PixelBase;
         PixelBase = static_cast<std::int32_t>(static_cast<std::uint32_t>(PixelBaseOffset));
     }
 
     // The pixel counts stop at the first "Error" Bytes cell, which the grid cannot parse
     // back: the handler ends there with the conversion error.
-    for (std::size_t k = 0; k < inspection.PixCount.size(); ++k)
+    for (std::size_t k = 0; k < summary.PixCount.size(); ++k)
         HeaderGrid->SetCells(static_cast<int>(k) + 1, kiv::HeaderRow::PixCount,
-                             QString::number(inspection.PixCount[k]));
-    if (!inspection.ConversionError.empty())
-        throw kiv::EConvertError(inspection.ConversionError);
+                             QString::number(summary.PixCount[k]));
+    if (!summary.ConversionError.empty())
+        throw kiv::EConvertError(summary.ConversionError);
 }
 
 void TMainForm::HeaderGridSelectCell(QObject*, int ACol, int, bool&) {

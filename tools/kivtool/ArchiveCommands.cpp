@@ -4,7 +4,7 @@
 
 #include "archive/ArchiveOps.h"
 #include "archive/ArchiveVerify.h"
-#include "archive/MemberInspection.h"
+#include "archive/MemberSummary.h"
 #include "base/FileStream.h"
 #include "base/TextConv.h"
 #include "image/Png.h"
@@ -39,34 +39,34 @@ int HeadersCommand(const Context& ctx, const std::string& archive, const std::st
         MemberRef ref;
         if (!ListOrFail(ctx, archive, listing) || !FindMember(ctx, listing, member, ref))
             return ExitFailure;
-        const kiv::MemberInspection inspection = kiv::InspectMember(archive, ref.Entry.Start);
-        if (!inspection.Opened)
+        const kiv::MemberSummary summary = kiv::SummariseMember(archive, ref.Entry.Start);
+        if (!summary.Opened)
             return Fail(ctx, kiv::MainDataFileNotFound);
-        if (!inspection.CountRead)
+        if (!summary.CountRead)
             return Fail(ctx, "The member's icon count lies beyond the end of the archive.");
         if (auto file = kiv::InFile::Open(archive)) // a warning: the grid is shown anyway
             SpriteLooksRight(ctx, ref.Entry.Name, *file, ref.Entry.Start,
                              std::int64_t{ref.Entry.Finish} - ref.Entry.Start);
 
-        ctx.out << "Icons: " << inspection.MemberIconCount << '\n';
+        ctx.out << "Icons: " << summary.MemberIconCount << '\n';
         for (int row = kiv::HeaderRow::Width; row <= kiv::HeaderRow::PixCount; ++row) {
             ctx.out << kiv::HeaderRowLabel(row);
-            for (std::size_t k = 0; k < inspection.Headers.size(); ++k) {
+            for (std::size_t k = 0; k < summary.Headers.size(); ++k) {
                 ctx.out << '\t';
                 if (row != kiv::HeaderRow::PixCount)
-                    ctx.out << kiv::HeaderCellText(inspection.Headers[k], row);
-                else if (k < inspection.PixCount.size())
-                    ctx.out << inspection.PixCount[k];
+                    ctx.out << kiv::HeaderCellText(summary.Headers[k], row);
+                else if (k < summary.PixCount.size())
+                    ctx.out << summary.PixCount[k];
             }
             ctx.out << '\n';
         }
         ctx.out.flush();
 
-        if (std::ssize(inspection.Headers) < inspection.MemberIconCount)
-            Err(ctx) << "Warning: only " << inspection.Headers.size() << " of "
-                     << inspection.MemberIconCount << " icon headers lie inside the archive.\n";
-        if (!inspection.ConversionError.empty())
-            return Fail(ctx, inspection.ConversionError + ".");
+        if (std::ssize(summary.Headers) < summary.MemberIconCount)
+            Err(ctx) << "Warning: only " << summary.Headers.size() << " of "
+                     << summary.MemberIconCount << " icon headers lie inside the archive.\n";
+        if (!summary.ConversionError.empty())
+            return Fail(ctx, summary.ConversionError + ".");
         return ExitOk;
     });
 }

@@ -72,7 +72,7 @@ void AddIcon(CLI::App* sub, Arguments& a) {
 } // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"kivtool: list, inspect, extract, test and rebuild a sprite data archive, and "
+    CLI::App app{"kivtool: list, show, extract, test and rebuild a sprite data archive, and "
                  "show, export and re-encode the icons of S16 sprite files.",
                  "kivtool"};
     app.require_subcommand(1);

@@ -13,7 +13,7 @@ namespace kiv {
 // The text a header cell shows for a Bytes word above MaxIconBytes.
 inline constexpr const char* BytesErrorText = "Error";
 
-struct MemberInspection {
+struct MemberSummary {
     bool Opened = false;    // the archive opened
     bool CountRead = false; // the member's first word lies inside the archive
     std::int32_t MemberIconCount = 0;
@@ -32,7 +32,7 @@ struct MemberInspection {
 // Reads the member that starts at `start` of the archive at `path`. Every icon's pixel
 // count is the sum of the first byte of each three-byte group of its data; all icons are
 // counted in one pass over the archive.
-MemberInspection InspectMember(const std::string& path, std::uint32_t start);
+MemberSummary SummariseMember(const std::string& path, std::uint32_t start);
 
 // The text of header-grid row `row` (HeaderRow::Width..HeaderRow::Aux) for one icon:
 // decimal words, "Error" for a Bytes word above MaxIconBytes, Aux as six-digit hex.

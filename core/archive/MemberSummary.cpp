@@ -1,4 +1,4 @@
-#include "archive/MemberInspection.h"
+#include "archive/MemberSummary.h"
 
 #include "base/Errors.h"
 #include "base/FileStream.h"
@@ -70,35 +70,35 @@ std::vector<std::int64_t> SumEveryThirdByte(InFile& file, const std::vector<std:
 
 } // namespace
 
-MemberInspection InspectMember(const std::string& path, std::uint32_t start) {
-    MemberInspection inspection;
+MemberSummary SummariseMember(const std::string& path, std::uint32_t start) {
+    MemberSummary summary;
     auto file = InFile::Open(path);
     if (!file)
-        return inspection;
-    inspection.Opened = true;
+        return summary;
+    summary.Opened = true;
 
     file->Seek(start);
-    if (!file->ReadInt32(inspection.MemberIconCount))
-        return inspection;
-    inspection.CountRead = true;
-    inspection.PixelBase = static_cast<std::int64_t>(start) + 4 +
-                           IconHeaderSize * static_cast<std::int64_t>(inspection.MemberIconCount);
+    if (!file->ReadInt32(summary.MemberIconCount))
+        return summary;
+    summary.CountRead = true;
+    summary.PixelBase = static_cast<std::int64_t>(start) + 4 +
+                        IconHeaderSize * static_cast<std::int64_t>(summary.MemberIconCount);
 
     // Header pass: headers follow the count directly; stop at the end of the archive.
     unsigned char bytes[IconHeaderSize];
-    for (std::int64_t k = 0; k < inspection.MemberIconCount; ++k) {
+    for (std::int64_t k = 0; k < summary.MemberIconCount; ++k) {
         if (file->Read(bytes, sizeof bytes) != sizeof bytes)
             break;
-        inspection.Headers.push_back(TIconHeader::FromBytes(bytes));
+        summary.Headers.push_back(TIconHeader::FromBytes(bytes));
     }
 
     // Pixel-count pass. The grid parses each Bytes cell back; an "Error" cell cannot be
     // parsed, and the pass ends there with the conversion error.
     std::size_t counted = 0;
-    while (counted < inspection.Headers.size() && inspection.Headers[counted].Bytes <= MaxIconBytes)
+    while (counted < summary.Headers.size() && summary.Headers[counted].Bytes <= MaxIconBytes)
         ++counted;
-    if (counted < inspection.Headers.size())
-        inspection.ConversionError = EConvertError::NotAnInteger(BytesErrorText).what();
+    if (counted < summary.Headers.size())
+        summary.ConversionError = EConvertError::NotAnInteger(BytesErrorText).what();
 
     // Each icon sums the first byte of every three-byte group while fewer than Bytes bytes
     // were consumed; a group whose first byte lies outside the file adds nothing, and a
@@ -106,14 +106,14 @@ MemberInspection InspectMember(const std::string& path, std::uint32_t start) {
     const std::int64_t length = file->Length();
     std::vector<std::int64_t> firsts(counted), ends(counted);
     for (std::size_t k = 0; k < counted; ++k) {
-        const TIconHeader& h = inspection.Headers[k];
-        const std::int64_t first = inspection.PixelBase + h.Starts;
+        const TIconHeader& h = summary.Headers[k];
+        const std::int64_t first = summary.PixelBase + h.Starts;
         const std::int64_t groups = h.Bytes > 0 ? (static_cast<std::int64_t>(h.Bytes) + 2) / 3 : 0;
         firsts[k] = first;
         ends[k] = first < 0 || groups == 0 ? first : std::min(first + 3 * groups, length);
     }
-    inspection.PixCount = SumEveryThirdByte(*file, firsts, ends);
-    return inspection;
+    summary.PixCount = SumEveryThirdByte(*file, firsts, ends);
+    return summary;
 }
 
 } // namespace kiv
