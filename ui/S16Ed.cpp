@@ -10,6 +10,7 @@
 #include <QFile>
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 TEditForm* EditForm = nullptr;
@@ -74,6 +75,25 @@ void ReportNoSuchIcon(int number) {
         ShowMessageBox(QStringLiteral("Icon %1 is not in the loaded sprite file.").arg(number));
 }
 
+// What Show and Collage start from: the loaded file, opened, and the index of the icon the
+// up-down names. Either failure is reported and gives no file, so that the picture (which may
+// hold an edit loaded from a bitmap) is touched only once both are known.
+std::unique_ptr<kiv::InFile> OpenSelectedIcon(TUpDown& upDown, int& index) {
+    auto file = kiv::InFile::Open(IconTable.Path);
+    if (!file) {
+        ShowMessageBox(QStringLiteral("S16 file not found."));
+        return nullptr;
+    }
+    const int number = IconNumber(upDown);
+    const auto i = IconIndex(number);
+    if (!i) {
+        ReportNoSuchIcon(number);
+        return nullptr;
+    }
+    index = *i;
+    return file;
+}
+
 } // namespace
 
 void TEditForm::Loads16BtnClick(QObject*) {
@@ -110,42 +130,26 @@ void TEditForm::LoadS16File(const QString& path) {
 
 void TEditForm::ShowBtnClick(QObject*) {
     HourGlassCursor hourGlass;
-    // The picture may hold an edit loaded from a bitmap: it is touched only once the file
-    // is known to open and to hold the icon.
-    auto file = kiv::InFile::Open(IconTable.Path);
-    if (!file) {
-        ShowMessageBox(QStringLiteral("S16 file not found."));
+    int i = 0;
+    const auto file = OpenSelectedIcon(*IconUpDown, i);
+    if (!file)
         return;
-    }
-    const int number = IconNumber(*IconUpDown);
-    const auto i = IconIndex(number);
-    if (!i) {
-        ReportNoSuchIcon(number);
-        return;
-    }
-    Image1->SetPicture(kiv::ShowPicture(*file, IconTable, *i));
+    Image1->SetPicture(kiv::ShowPicture(*file, IconTable, i));
     Image1->resize(DisplayWidth, DisplayHeight);
     Image1->Repaint();
 }
 
 void TEditForm::CollageBtnClick(QObject*) {
     HourGlassCursor hourGlass;
-    auto file = kiv::InFile::Open(IconTable.Path);
-    if (!file) {
-        ShowMessageBox(QStringLiteral("S16 file not found."));
+    int first = 0;
+    auto file = OpenSelectedIcon(*IconUpDown, first);
+    if (!file)
         return;
-    }
-    const int number = IconNumber(*IconUpDown);
-    const auto first = IconIndex(number);
-    if (!first) {
-        ReportNoSuchIcon(number);
-        return;
-    }
     Image1->SetPicture(kiv::BlankCollagePage());
     Image1->resize(DisplayWidth, DisplayHeight);
     // Each tile shows as soon as it is drawn.
-    const int next = kiv::DrawCollage(*file, IconTable, *first, Image1->Picture(),
-                                      [this] { Image1->Repaint(); });
+    const int next =
+        kiv::DrawCollage(*file, IconTable, first, Image1->Picture(), [this] { Image1->Repaint(); });
     file.reset();
     IconUpDown->SetPosition(next);
 }

@@ -134,6 +134,27 @@ std::string UnsafeNameReason(const std::string& name) {
     return std::string();
 }
 
+std::string UnsafeNameRefusal(const std::string& name) {
+    const std::string reason = UnsafeNameReason(name);
+    if (reason.empty())
+        return reason;
+    return "Cannot extract member \"" + PrintableName(name) + "\": " + reason + ".";
+}
+
+std::string ExtractTargetRefusal(const std::string& archivePath, std::int64_t archiveLength,
+                                 const std::string& name, std::int64_t start, std::int64_t finish,
+                                 const std::string& target) {
+    if (SameFile(archivePath, target))
+        return "Cannot extract member \"" + PrintableName(name) + "\" to " + PrintableName(target) +
+               ": that is the archive it is read from.";
+    if (finish > start && finish > archiveLength)
+        return "Member \"" + PrintableName(name) +
+               "\" runs past the end of the archive: it ends at " +
+               OffsetText(static_cast<std::uint32_t>(finish)) + ", the archive at " +
+               IntToHex(static_cast<std::uint32_t>(archiveLength), 6) + ". Nothing was extracted.";
+    return std::string();
+}
+
 OpResult ExtractMember(const std::string& archivePath, const ArchiveRow& row,
                        const std::string& outPath, std::int32_t rowIndex,
                        std::int32_t memberCount) {
@@ -153,24 +174,14 @@ OpResult ExtractMember(const std::string& archivePath, const ArchiveRow& row,
     // A name taken from the archive must not lead outside the current folder; a path the
     // user chose is theirs.
     const std::string target = outPath.empty() ? row.Name : outPath;
-    if (outPath.empty()) {
-        const std::string reason = UnsafeNameReason(row.Name);
-        if (!reason.empty())
-            return Fail("Cannot extract member \"" + PrintableName(row.Name) + "\": " + reason +
-                        ".");
-    }
-    if (SameFile(archivePath, target))
-        return Fail("Cannot extract member \"" + PrintableName(row.Name) + "\" to " +
-                    PrintableName(target) + ": that is the archive it is read from.");
+    std::string refusal = outPath.empty() ? UnsafeNameRefusal(row.Name) : std::string();
+    if (refusal.empty())
+        refusal =
+            ExtractTargetRefusal(archivePath, archive->Length(), row.Name, start, finish, target);
+    if (!refusal.empty())
+        return Fail(std::move(refusal));
 
     const std::int64_t size = finish > start ? finish - start : 0;
-    if (size > 0 && finish > archive->Length())
-        return Fail("Member \"" + PrintableName(row.Name) +
-                    "\" runs past the end of the archive: it ends at " +
-                    OffsetText(static_cast<std::uint32_t>(finish)) + ", the archive at " +
-                    IntToHex(static_cast<std::uint32_t>(archive->Length()), 6) +
-                    ". Nothing was extracted.");
-
     try {
         SafeFile out(target);
         if (size > 0 && out.CopyFrom(*archive, start, size) != size)
@@ -232,22 +243,59 @@ OpResult ReplaceMember(const ReplaceRequest& request) {
     if (start + twin->Length() + tail > 0xFFFFFFFFLL)
         return Fail("The new archive would be larger than its 32-bit offsets can address.");
 
-    const std::string readFailure = "Could not read Main Data (" + request.ArchivePath + ")";
     try {
-        if (out->CopyFrom(*archive, 0, start) != start)
-            return Fail(readFailure);
-        const std::int64_t newSize = out->CopyFrom(*twin, 0, twin->Length());
-        const std::int64_t delta = newSize - (finish - start);
-        if (tail > 0 && out->CopyFrom(*archive, finish, tail) != tail)
-            return Fail(readFailure);
-        if (!ShiftEndWords(*archive, *out, request.RowIndex, request.MemberCount, delta, start))
-            return Fail(readFailure);
+        const OpResult copied = CopyRebuilt(
+            request.ArchivePath, *archive, *out,
+            {{request.RowIndex, start, finish, twinPath, twin->Length()}}, request.MemberCount);
+        if (!copied.Ok)
+            return copied;
         // Nothing more is read: the inputs are closed before one of them may be replaced.
         archive.reset();
         twin.reset();
         out->Commit();
     } catch (const EWriteError& e) {
         return WriteFailed("Could not write New Data file (" + request.OutPath + ")", e.Reason());
+    }
+    return {};
+}
+
+OpResult CopyRebuilt(const std::string& archivePath, InFile& archive, SafeFile& out,
+                     const std::vector<MemberSource>& sources, std::int32_t memberCount,
+                     const std::function<void(std::int64_t)>& written) {
+    const auto readFailure = [&] { return Fail("Could not read Main Data (" + archivePath + ")"); };
+    const auto copy = [&](InFile& from, std::int64_t offset, std::int64_t count) {
+        const bool whole = count <= 0 || out.CopyFrom(from, offset, count) == count;
+        if (written)
+            written(out.Size());
+        return whole;
+    };
+    const std::int64_t length = archive.Length();
+    std::int64_t cursor = 0; // the archive's bytes before this are done with
+    std::vector<std::int64_t> deltas;
+    deltas.reserve(sources.size());
+    for (const MemberSource& source : sources) {
+        if (!copy(archive, cursor, source.Start - cursor))
+            return readFailure();
+        auto file = InFile::Open(source.Path);
+        if (!file || file->Length() != source.Length || !copy(*file, 0, source.Length))
+            return Fail("Could not read modified s16 file (" + source.Path + ")");
+        deltas.push_back(source.Length - (source.Finish - source.Start));
+        cursor = source.Finish;
+    }
+    // Bytes from the last Finish on follow; a member running past the end has none.
+    if (cursor < length && !copy(archive, cursor, length - cursor))
+        return readFailure();
+
+    // Up to the first replaced member the output is the archive's own bytes.
+    const std::int64_t sharedPrefix = sources.empty() ? 0 : sources.front().Start;
+    std::int64_t shift = 0;
+    for (std::size_t k = 0; k < sources.size(); ++k) {
+        shift += deltas[k];
+        const std::int64_t lastRow =
+            k + 1 < sources.size() ? std::min<std::int64_t>(sources[k + 1].Row - 1, memberCount)
+                                   : memberCount;
+        if (!ShiftEndWords(archive, out, sources[k].Row, lastRow, shift, sharedPrefix))
+            return readFailure();
     }
     return {};
 }

@@ -15,6 +15,9 @@
 
 namespace kiv {
 
+class InFile;
+class SafeFile;
+
 // One listing row, as its cells read.
 struct ArchiveRow {
     std::string Name;
@@ -39,6 +42,17 @@ struct OpResult {
 // may: empty, ".", "..", absolute, with a path separator, a drive prefix or a control
 // character.
 std::string UnsafeNameReason(const std::string& name);
+
+// Extract's refusals, shared with anything that says beforehand what Extract would do.
+// "Cannot extract member "NAME": REASON." when the name may not be used as a file name in
+// the current folder (see UnsafeNameReason), else "".
+std::string UnsafeNameRefusal(const std::string& name);
+// Why the member named `name`, bytes [start, finish) of the archive at `archivePath` that is
+// `archiveLength` bytes long, may not be written to `target`: the target is the archive
+// itself, or the member runs past the end of the archive. "" when it may.
+std::string ExtractTargetRefusal(const std::string& archivePath, std::int64_t archiveLength,
+                                 const std::string& name, std::int64_t start, std::int64_t finish,
+                                 const std::string& target);
 
 // Copies the member's bytes [Start, Finish) into `outPath` (default: the member's name).
 // Start and Finish are parsed before anything is opened. Refused, with nothing written: a
@@ -70,6 +84,29 @@ struct ReplaceRequest {
 // lie beyond the archive's end, or beyond the archive's own member count, are left as copied.
 // Nothing replaces OutPath unless all went well.
 OpResult ReplaceMember(const ReplaceRequest& request);
+
+// One member of a rebuild that takes new bytes: listing row Row (1-based), whose bytes are
+// [Start, Finish) of the archive, takes the whole file at Path, Length bytes long when it was
+// chosen.
+struct MemberSource {
+    std::int32_t Row = 0;
+    std::int64_t Start = 0;
+    std::int64_t Finish = 0;
+    std::string Path;
+    std::int64_t Length = 0;
+};
+
+// The rebuild behind Replace and reimport, in one pass: copies `archive` into `out` with each
+// source's file in place of its member's bytes, then moves the end words of rows
+// source.Row..memberCount by the change in size of that member and every earlier one (the
+// same as replacing the members one after another). `sources` are in row order and their
+// bytes do not overlap. Source files are opened one at a time, when their turn comes.
+// Returns the failure message when the archive or a source could not be read as measured;
+// a failed write throws EWriteError. `written` hears the output's size after each piece.
+// The caller commits `out`, after closing the inputs when the output may be one of them.
+OpResult CopyRebuilt(const std::string& archivePath, InFile& archive, SafeFile& out,
+                     const std::vector<MemberSource>& sources, std::int32_t memberCount,
+                     const std::function<void(std::int64_t)>& written = {});
 
 // rows[r - 1] is listing row r; rows 1..min(memberCount, rows.size()) are tested. One
 // message per bad member, in listing order ("%s at %06X is bad!"); none when the archive

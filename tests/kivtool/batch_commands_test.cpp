@@ -168,6 +168,21 @@ TEST(ExtractAll, RefusesASecondMemberOfTheSameNameSoReimportGetsNoWrongBytes) {
     }
     EXPECT_EQ(ReadFile("out/dup.s16"), SmallSprite(1, 1));
 
+    // A member that would land on the archive: the dry run refuses it in the real run's words.
+    const Bytes named = ArchiveBuilder().Member("Named.dat", SmallSprite(1, 1)).Build();
+    WriteFile("Named.dat", named);
+    std::string refusals[2];
+    for (const bool dry : {true, false}) {
+        const ToolRun run = RunCommand([&](const Context& c) {
+            return kivtool::ExtractAllCommand(c, "Named.dat", ".", {"", dry, true});
+        });
+        EXPECT_EQ(run.Status, 1);
+        refusals[dry] = run.Err.substr(0, run.Err.find(dry ? "Dry run" : "Extracted"));
+    }
+    EXPECT_NE(refusals[true].find("that is the archive it is read from"), std::string::npos);
+    EXPECT_EQ(refusals[true], refusals[false]);
+    EXPECT_EQ(ReadFile("Named.dat"), named);
+
     // A member that runs past the end of the file: the archive is refused as a whole.
     Bytes archive = ReadFile("Modgen.dat");
     kiv::PutInt32LE(archive.data() + kiv::EndWordOffset(3),

@@ -17,6 +17,14 @@ namespace {
 // Archives above this size show a progress line while Replace copies them.
 constexpr std::int64_t LargeArchive = 8 * 1024 * 1024;
 
+// The start of the commands that write a member or a new archive: the archive is listed,
+// refused when it does not look like one, and the member found.
+bool FindMemberToWrite(const Context& ctx, const std::string& archive, const std::string& member,
+                       kiv::ArchiveListing& listing, MemberRef& ref) {
+    return ListOrFail(ctx, archive, listing) && ArchiveLooksRight(ctx, archive, listing) &&
+           FindMember(ctx, listing, member, ref);
+}
+
 } // namespace
 
 int ListCommand(const Context& ctx, const std::string& archive) {
@@ -76,8 +84,7 @@ int ExtractCommand(const Context& ctx, const std::string& archive, const std::st
     return Guarded(ctx, [&] {
         kiv::ArchiveListing listing;
         MemberRef ref;
-        if (!ListOrFail(ctx, archive, listing) || !ArchiveLooksRight(ctx, archive, listing) ||
-            !FindMember(ctx, listing, member, ref))
+        if (!FindMemberToWrite(ctx, archive, member, listing, ref))
             return ExitFailure;
         const kiv::OpResult result =
             kiv::ExtractMember(archive, kiv::ArchiveRow::FromEntry(ref.Entry), outPath);
@@ -90,8 +97,7 @@ int ReplaceCommand(const Context& ctx, const std::string& archive, const std::st
     return Guarded(ctx, [&] {
         kiv::ArchiveListing listing;
         MemberRef ref;
-        if (!ListOrFail(ctx, archive, listing) || !ArchiveLooksRight(ctx, archive, listing) ||
-            !FindMember(ctx, listing, member, ref))
+        if (!FindMemberToWrite(ctx, archive, member, listing, ref))
             return ExitFailure;
         kiv::ReplaceRequest request;
         request.ArchivePath = archive;

@@ -47,8 +47,7 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
             return ExitFailure;
         if (!options.DryRun && !MakeFolder(ctx, dir))
             return ExitFailure;
-        // A dry run refuses what Extract would refuse: a member that runs past the end of
-        // the archive, or one that would be written over the archive itself.
+        // A dry run refuses what Extract would refuse, in its words.
         const auto source = kiv::InFile::Open(archive);
         if (!source)
             return Fail(ctx, kiv::MainDataFileNotFound);
@@ -63,9 +62,8 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
             if (!options.Match.empty() && !kiv::platform::NameMatches(options.Match, entry.Name))
                 continue;
             // The name becomes a path inside DIR: it must stay there.
-            if (const std::string reason = kiv::UnsafeNameReason(entry.Name); !reason.empty()) {
-                Err(ctx) << "Cannot extract member \"" << PrintableName(entry.Name)
-                         << "\": " << reason << ".\n";
+            if (const std::string refusal = kiv::UnsafeNameRefusal(entry.Name); !refusal.empty()) {
+                Err(ctx) << refusal << '\n';
                 ++refused;
                 continue;
             }
@@ -96,15 +94,10 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
                 }
             }
             if (options.DryRun) {
-                if (entry.Finish > entry.Start && entry.Finish > length) {
-                    Err(ctx) << "Member \"" << PrintableName(entry.Name)
-                             << "\" runs past the end of the archive.\n";
-                    ++refused;
-                    continue;
-                }
-                if (kiv::SameFile(archive, path)) {
-                    Err(ctx) << "Cannot extract member \"" << PrintableName(entry.Name) << "\" to "
-                             << path << ": that is the archive it is read from.\n";
+                const std::string refusal = kiv::ExtractTargetRefusal(
+                    archive, length, entry.Name, entry.Start, entry.Finish, path);
+                if (!refusal.empty()) {
+                    Err(ctx) << refusal << '\n';
                     ++refused;
                     continue;
                 }
@@ -136,16 +129,6 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
 
 namespace {
 
-// A member's new bytes: a file of the folder with the member's name. Only its length is
-// kept; the file is opened again when its turn to be copied comes, so an archive of many
-// members never holds more than one member file open.
-struct MemberSource {
-    std::string Path;
-    std::int64_t Length = -1; // -1: the member keeps its bytes
-    bool Changed = false;     // the file's bytes differ from the member's
-    bool Taken() const { return Length >= 0; }
-};
-
 // The file of the folder that holds a member's new bytes: its twin (the name with its last
 // character changed to '7', as the editor and import write it) when there is one, else a
 // file of the member's own name; empty when neither exists.
@@ -174,11 +157,6 @@ bool MembersInOrder(const kiv::ArchiveListing& listing, std::int64_t length) {
     return entries.back().Finish <= length;
 }
 
-// Appends `count` bytes of `source` from `offset`; false when the source no longer holds them.
-bool CopyExactly(kiv::SafeFile& out, kiv::InFile& source, std::int64_t offset, std::int64_t count) {
-    return count <= 0 || out.CopyFrom(source, offset, count) == count;
-}
-
 } // namespace
 
 int ReimportCommand(const Context& ctx, const std::string& archive, const std::string& dir,
@@ -198,50 +176,36 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
                              "replace them one at a time.");
         const auto& entries = listing.Entries;
 
-        // Every member with a file in the folder takes that file's bytes.
-        std::vector<MemberSource> sources(entries.size());
-        std::size_t taken = 0, changedCount = 0;
+        // Every member with a file in the folder takes that file's bytes. Only its length is
+        // kept; the rebuild opens it again when its turn comes, so an archive of many members
+        // never holds more than one member file open.
+        std::vector<kiv::MemberSource> sources;
+        std::size_t changedCount = 0;
+        std::int64_t newLength = length;
         for (std::size_t k = 0; k < entries.size(); ++k) {
-            if (!kiv::UnsafeNameReason(entries[k].Name).empty())
+            const kiv::TArchiveEntry& entry = entries[k];
+            if (!kiv::UnsafeNameReason(entry.Name).empty())
                 continue;
-            const std::string path = MemberFile(dir, entries[k].Name);
+            const std::string path = MemberFile(dir, entry.Name);
             if (path.empty())
                 continue;
             const auto file = kiv::InFile::Open(path);
             if (!file)
                 return Fail(ctx, "Could not open modified s16 file (" + path + ")");
-            sources[k].Path = path;
-            sources[k].Length = file->Length();
-            const std::int64_t oldSize =
-                static_cast<std::int64_t>(entries[k].Finish) - entries[k].Start;
-            sources[k].Changed = !kiv::FileHolds(path, *in, entries[k].Start, oldSize);
-            changedCount += sources[k].Changed ? 1 : 0;
-            ++taken;
+            const std::int64_t oldSize = std::int64_t{entry.Finish} - entry.Start;
+            const bool changed = !kiv::FileHolds(path, *in, entry.Start, oldSize);
+            changedCount += changed ? 1 : 0;
+            newLength += file->Length() - oldSize;
+            sources.push_back({static_cast<std::int32_t>(k + 1), entry.Start, entry.Finish, path,
+                               file->Length()});
+            ctx.out << PrintableName(entry.Name) << ": from " << path;
+            if (changed)
+                ctx.out << ", " << oldSize << " -> " << file->Length() << " bytes\n";
+            else
+                ctx.out << ", unchanged\n";
         }
-        if (taken == 0)
+        if (sources.empty())
             return Fail(ctx, "None of the archive's members is in " + dir + "; nothing written.");
-
-        // Each replaced member moves its own end word and every later one by its change in
-        // size, exactly as one Replace after another would.
-        std::vector<std::int64_t> ends(entries.size());
-        std::int64_t shift = 0;
-        std::size_t firstTaken = entries.size();
-        for (std::size_t k = 0; k < entries.size(); ++k) {
-            const std::int64_t oldSize =
-                static_cast<std::int64_t>(entries[k].Finish) - entries[k].Start;
-            if (sources[k].Taken()) {
-                const std::int64_t newSize = sources[k].Length;
-                shift += newSize - oldSize;
-                firstTaken = std::min(firstTaken, k);
-                ctx.out << PrintableName(entries[k].Name) << ": from " << sources[k].Path;
-                if (sources[k].Changed)
-                    ctx.out << ", " << oldSize << " -> " << newSize << " bytes\n";
-                else
-                    ctx.out << ", unchanged\n";
-            }
-            ends[k] = static_cast<std::int64_t>(entries[k].Finish) + shift;
-        }
-        const std::int64_t newLength = length + shift;
         if (newLength > std::numeric_limits<std::int32_t>::max())
             return Fail(ctx, "The new archive would be too large.");
         if (options.DryRun) {
@@ -258,34 +222,12 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
             return FailWrite(ctx, "Could not open New Data file (" + options.OutPath + ")",
                              e.Reason());
         }
-        const auto changed = [&] {
-            return Fail(ctx, "The archive or a member file changed while it was read; nothing "
-                             "written.");
-        };
         ProgressLine progress(ctx, "Writing " + options.OutPath, newLength);
-        if (!CopyExactly(*out, *in, 0, entries.front().Start))
-            return changed();
-        for (std::size_t k = 0; k < entries.size(); ++k) {
-            bool ok = false;
-            if (sources[k].Taken()) {
-                const auto file = kiv::InFile::Open(sources[k].Path);
-                ok = file && file->Length() == sources[k].Length &&
-                     CopyExactly(*out, *file, 0, sources[k].Length);
-            } else {
-                ok = CopyExactly(*out, *in, entries[k].Start,
-                                 static_cast<std::int64_t>(entries[k].Finish) - entries[k].Start);
-            }
-            if (!ok)
-                return changed();
-            progress.Update(out->Size());
-        }
-        if (!CopyExactly(*out, *in, entries.back().Finish, length - entries.back().Finish))
-            return changed();
-        for (std::size_t k = firstTaken; k < entries.size(); ++k) {
-            unsigned char word[4];
-            kiv::PutInt32LE(word, static_cast<std::int32_t>(ends[k]));
-            out->WriteAt(kiv::EndWordOffset(static_cast<std::int64_t>(k) + 1), word, sizeof word);
-        }
+        const kiv::OpResult copied =
+            kiv::CopyRebuilt(archive, *in, *out, sources, static_cast<std::int32_t>(entries.size()),
+                             [&progress](std::int64_t size) { progress.Update(size); });
+        if (!copied.Ok)
+            return Fail(ctx, copied.Message + ": it changed while it was read; nothing written.");
         // The output may be the archive itself: it is read no more from here on.
         in.reset();
         out->Commit();
