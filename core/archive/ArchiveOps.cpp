@@ -184,6 +184,7 @@ OpResult ExtractMember(const std::string& archivePath, const ArchiveRow& row,
     const std::int64_t size = finish > start ? finish - start : 0;
     try {
         SafeFile out(target);
+        out.DropTargetCache(); // the target is not the archive: refused above
         if (size > 0 && out.CopyFrom(*archive, start, size) != size)
             return Fail("Could not read member \"" + PrintableName(row.Name) +
                         "\" from the archive.");
@@ -269,6 +270,15 @@ OpResult CopyRebuilt(const std::string& archivePath, InFile& archive, SafeFile& 
             written(out.Size());
         return whole;
     };
+    // The file replaced may be one of the inputs (a rebuild of the archive itself): then its
+    // cached pages are still wanted.
+    const bool targetIsInput =
+        SameFile(out.Target(), archivePath) ||
+        std::any_of(sources.begin(), sources.end(), [&out](const MemberSource& source) {
+            return SameFile(out.Target(), source.Path);
+        });
+    if (!targetIsInput)
+        out.DropTargetCache();
     const std::int64_t length = archive.Length();
     std::int64_t cursor = 0; // the archive's bytes before this are done with
     std::vector<std::int64_t> deltas;

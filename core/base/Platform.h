@@ -62,6 +62,10 @@ inline constexpr std::int64_t kCopyUnsupported = -2;
 std::int64_t KernelCopy(FileHandle source, std::int64_t offset, FileHandle target,
                         std::int64_t count);
 
+// Lets the system drop the file's pages from its memory cache; the file itself is not
+// touched. Does nothing where the system offers no such request.
+void DropCachedPages(const std::string& path);
+
 // The system's own words for why the latest failed call failed ("No space left on
 // device"); empty when it gave none.
 std::string LastErrorText();

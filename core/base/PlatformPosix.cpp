@@ -87,6 +87,15 @@ bool FlushToDisk(FileHandle file) {
     return result == 0;
 }
 
+void DropCachedPages(const std::string& path) {
+    const FileHandle file = OpenForReading(path);
+    if (file == kNoFile)
+        return;
+    // Dirty pages are only queued for writing; the clean ones are dropped.
+    ::posix_fadvise(Fd(file), 0, 0, POSIX_FADV_DONTNEED);
+    ::close(Fd(file));
+}
+
 std::string LastErrorText() {
     return errno == 0 ? std::string() : std::generic_category().message(errno);
 }

@@ -203,6 +203,9 @@ bool WriteAllAt(FileHandle file, std::int64_t offset, const void* data, std::siz
     return ::SetFilePointerEx(Handle(file), position, nullptr, FILE_BEGIN) && written;
 }
 
+// The cache manager offers no request to forget one file's pages.
+void DropCachedPages(const std::string&) {}
+
 // No copy inside the kernel between two open files here: the caller reads and writes.
 std::int64_t KernelCopy(FileHandle, std::int64_t, FileHandle, std::int64_t) {
     return kCopyUnsupported;

@@ -32,6 +32,11 @@ public:
     // Appends `count` bytes of `source` from `offset`, in large blocks (the kernel's copy where
     // it can). Returns how many bytes the source really had; fewer when it ends early.
     std::int64_t CopyFrom(InFile& source, std::int64_t offset, std::int64_t count);
+    // Lets the system drop the cached pages of the file this one will replace. The copy into
+    // the temporary file then reuses that memory, as a copy that truncates its output does,
+    // instead of growing the cache by a whole file's worth; the target stays whole until
+    // Commit. Not for a target that is also an input: it would be read from the disk again.
+    void DropTargetCache() { platform::DropCachedPages(target_); }
     // Bytes written so far.
     std::int64_t Size() const { return size_; }
 

@@ -102,6 +102,7 @@ TEST(SafeFile, CommitReplacesTheTargetOnlyAtTheEnd) {
     WriteFile("out.bin", Bytes(10, 1));
     {
         SafeFile file("out.bin");
+        file.DropTargetCache(); // only the cache: the file stays as it was
         file.Write(Counting(300).data(), 300);
         const std::uint8_t patch[] = {0xEE, 0xFF};
         file.WriteAt(5, patch, 2);
@@ -117,6 +118,9 @@ TEST(SafeFile, CommitReplacesTheTargetOnlyAtTheEnd) {
     EXPECT_EQ(ReadFile("out.bin"), expected);
     EXPECT_EQ(ListFolder(folder), Names({"out.bin"}));
 
+    SafeFile fresh(dir.File("fresh.bin"));
+    fresh.DropTargetCache(); // nothing there yet
+    fresh.Discard();
     WriteWholeFile(dir.File("new.bin"), "abc", 3);
     EXPECT_EQ(ReadFile("new.bin"), (Bytes{'a', 'b', 'c'}));
 }
