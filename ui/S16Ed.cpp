@@ -81,7 +81,7 @@ void ReportNoSuchIcon(int number) {
 std::unique_ptr<kiv::InFile> OpenSelectedIcon(TUpDown& upDown, int& index) {
     auto file = kiv::InFile::Open(IconTable.Path);
     if (!file) {
-        ShowMessageBox(QStringLiteral("S16 file not found."));
+        ShowMessageBox(QString::fromLatin1(kiv::SpriteFileNotFound));
         return nullptr;
     }
     const int number = IconNumber(upDown);
@@ -113,7 +113,7 @@ void TEditForm::LoadS16File(const QString& path) {
         ShowMessageBox(QStringLiteral("Could not open ") + path);
         return;
     case kiv::ReadTableResult::CountExceeded:
-        ShowMessageBox(QStringLiteral("Maximum icons exceeded! Do NOT edit"));
+        ShowMessageBox(QString::fromLatin1(kiv::MaxIconsExceeded));
         break;
     case kiv::ReadTableResult::Loaded:
         break;
@@ -176,7 +176,7 @@ void TEditForm::BmpLoadBtnClick(QObject*) {
 void TEditForm::ReplaceBtnClick(QObject*) {
     // The re-encoder is only ever given an icon of the loaded file.
     if (!FileLoaded()) {
-        ShowMessageBox(QStringLiteral("Couldn't open S16 file."));
+        ShowMessageBox(QString::fromLatin1(kiv::CannotOpenSpriteFile));
         return;
     }
     const int number = IconNumber(*IconUpDown);

@@ -197,6 +197,18 @@ OpResult ExtractMember(const std::string& archivePath, const ArchiveRow& row,
     return {};
 }
 
+std::string CannotOpenTwin(const std::string& path) {
+    return "Could not open modified s16 file (" + path + ")";
+}
+
+std::string CannotOpenArchive(const std::string& path) {
+    return "Could not open Main Data (" + path + ")";
+}
+
+std::string CannotOpenNewArchive(const std::string& path) {
+    return "Could not open New Data file (" + path + ")";
+}
+
 OpResult ReplaceMember(const ReplaceRequest& request) {
     std::string twinPath = request.TwinPath;
     if (twinPath.empty()) {
@@ -209,10 +221,10 @@ OpResult ReplaceMember(const ReplaceRequest& request) {
 
     auto twin = InFile::Open(twinPath);
     if (!twin)
-        return Fail("Could not open modified s16 file (" + twinPath + ")");
+        return Fail(CannotOpenTwin(twinPath));
     auto archive = InFile::Open(request.ArchivePath);
     if (!archive)
-        return Fail("Could not open Main Data (" + request.ArchivePath + ")");
+        return Fail(CannotOpenArchive(request.ArchivePath));
     // The output may be the archive itself: it is written beside it and renamed over it only
     // once every byte needed from the archive and the twin has been read.
 
@@ -220,7 +232,7 @@ OpResult ReplaceMember(const ReplaceRequest& request) {
     try {
         out.emplace(request.OutPath);
     } catch (const EFCreateError& e) {
-        return WriteFailed("Could not open New Data file (" + request.OutPath + ")", e.Reason());
+        return WriteFailed(CannotOpenNewArchive(request.OutPath), e.Reason());
     }
 
     // Parsed only now, with every file open; a conversion error discards the output.

@@ -65,6 +65,13 @@ OpResult ExtractMember(const std::string& archivePath, const ArchiveRow& row,
                        const std::string& outPath = std::string(), std::int32_t rowIndex = 0,
                        std::int32_t memberCount = 0);
 
+// What Replace and reimport say when a file of theirs cannot be opened: "Could not open
+// modified s16 file (PATH)", "Could not open Main Data (PATH)", "Could not open New Data file
+// (PATH)".
+std::string CannotOpenTwin(const std::string& path);
+std::string CannotOpenArchive(const std::string& path);
+std::string CannotOpenNewArchive(const std::string& path);
+
 struct ReplaceRequest {
     std::string ArchivePath;
     ArchiveRow Row;

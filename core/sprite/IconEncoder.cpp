@@ -21,8 +21,6 @@ constexpr int kMaxRun = 255;
 
 const char* const kNoMemoryForImage = "Couldn't allocate memory for ne file image";
 const char* const kNoMemoryForData = "Couldn't allocate memory for the encoded icon";
-const char* const kCannotOpenSource = "Couldn't open S16 file.";
-const char* const kCannotOpenOutput = "Could not open output file!";
 const char* const kCannotWriteOutput = "Could not write output file!";
 const char* const kSourceChanged =
     "The sprite file changed since it was loaded. Load it again before replacing an icon.";
@@ -275,7 +273,7 @@ std::string BuildImage(const TIconTable& table, int i, const EncodedIcon& icon,
 
     auto file = InFile::Open(table.Path);
     if (!file)
-        return kCannotOpenSource;
+        return CannotOpenSpriteFile;
     if (file->Length() != table.FileLength)
         return kSourceChanged;
     unsigned char* out = image.data();
@@ -325,7 +323,7 @@ void WriteOutput(const std::string& path, const std::vector<unsigned char>& imag
     try {
         out.emplace(path);
     } catch (const EFCreateError& e) {
-        result.Message = kCannotOpenOutput;
+        result.Message = CannotOpenOutputFile;
         result.Reason = e.Reason();
         return;
     }
@@ -387,7 +385,7 @@ ReencodeResult ReencodeIcons(const std::vector<std::pair<int, const Image*>>& ed
     {
         auto file = InFile::Open(table.Path);
         if (!file)
-            return Fail(result, kCannotOpenSource);
+            return Fail(result, CannotOpenSpriteFile);
         if (file->Length() != table.FileLength ||
             !ReadExactly(*file, 0, image.data(), table.FileLength) ||
             !MatchesTable(image.data(), table))

@@ -21,6 +21,9 @@ struct ReencodeResult {
 // The box search starts from this many pixels, so pictures must be smaller on each side.
 constexpr int MaxPictureSide = 10000;
 
+// The output file could not be created.
+inline constexpr const char* CannotOpenOutputFile = "Could not open output file!";
+
 // Why the loaded file cannot take a re-encoded icon at all, or "" when it can: its count was
 // cut to 1000, or its icons' data do not lie back to back, in icon order, up to the end of
 // the file.

@@ -90,7 +90,7 @@ SheetImport ImportSheet(const Image& sheet, const TIconTable& table, const std::
     }
     auto file = InFile::Open(table.Path);
     if (!file) {
-        import.Result.Message = "Couldn't open S16 file.";
+        import.Result.Message = CannotOpenSpriteFile;
         return import;
     }
 
@@ -111,7 +111,7 @@ SheetImport ImportSheet(const Image& sheet, const TIconTable& table, const std::
         // Nothing to re-encode: the output is the loaded file as it stands.
         SafeFile out(outPath);
         if (out.CopyFrom(*file, 0, file->Length()) != file->Length()) {
-            import.Result.Message = "Couldn't open S16 file.";
+            import.Result.Message = CannotOpenSpriteFile;
             return import;
         }
         out.Commit();

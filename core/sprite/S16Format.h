@@ -53,10 +53,15 @@ struct TIconTable {
     bool CountClamped() const { return StoredCount > MaxIcons; }
 };
 
+// Texts the editor and kivtool both show.
+inline constexpr const char* SpriteFileNotFound = "S16 file not found.";
+inline constexpr const char* CannotOpenSpriteFile = "Couldn't open S16 file.";
+inline constexpr const char* MaxIconsExceeded = "Maximum icons exceeded! Do NOT edit";
+
 enum class ReadTableResult {
     Loaded,        // the table now describes the file
     CountExceeded, // loaded, but the count was above 1000 and 1000 headers were kept:
-                   // the window warns "Maximum icons exceeded! Do NOT edit"
+                   // the window warns MaxIconsExceeded
     CannotOpen,    // the file did not open; the table is unchanged
 };
 

@@ -17,6 +17,8 @@ namespace {
 // Archives above this size show a progress line while Replace copies them.
 constexpr std::int64_t LargeArchive = 8 * 1024 * 1024;
 
+const char* const kIconCountPastEnd = "The member's icon count lies beyond the end of the archive.";
+
 // The start of the commands that write a member or a new archive: the archive is listed,
 // refused when it does not look like one, and the member found.
 bool FindMemberToWrite(const Context& ctx, const std::string& archive, const std::string& member,
@@ -51,7 +53,7 @@ int HeadersCommand(const Context& ctx, const std::string& archive, const std::st
         if (!summary.Opened)
             return Fail(ctx, kiv::MainDataFileNotFound);
         if (!summary.CountRead)
-            return Fail(ctx, "The member's icon count lies beyond the end of the archive.");
+            return Fail(ctx, kIconCountPastEnd);
         if (auto file = kiv::InFile::Open(archive)) // a warning: the grid is shown anyway
             SpriteLooksRight(ctx, ref.Entry.Name, *file, ref.Entry.Start,
                              std::int64_t{ref.Entry.Finish} - ref.Entry.Start);
@@ -148,7 +150,7 @@ int PreviewCommand(const Context& ctx, const std::string& archive, const std::st
         std::int32_t count = 0;
         file->Seek(start);
         if (!file->ReadInt32(count))
-            return Fail(ctx, "The member's icon count lies beyond the end of the archive.");
+            return Fail(ctx, kIconCountPastEnd);
         if (icon < 1 || icon > count)
             return Fail(ctx, IconRangeMessage(icon, count));
         unsigned char bytes[kiv::IconHeaderSize];

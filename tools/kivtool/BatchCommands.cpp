@@ -28,15 +28,6 @@ std::string Join(const std::string& dir, const std::string& name) {
     return (fs::path(dir) / name).generic_string();
 }
 
-bool MakeFolder(const Context& ctx, const std::string& dir) {
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (fs::is_directory(dir, ec))
-        return true;
-    Fail(ctx, "Cannot create folder " + dir);
-    return false;
-}
-
 } // namespace
 
 int ExtractAllCommand(const Context& ctx, const std::string& archive, const std::string& dir,
@@ -167,7 +158,7 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
             return ExitFailure;
         auto in = kiv::InFile::Open(archive);
         if (!in)
-            return Fail(ctx, "Could not open Main Data (" + archive + ")");
+            return Fail(ctx, kiv::CannotOpenArchive(archive));
         const std::int64_t length = in->Length();
         if (listing.Truncated)
             return Fail(ctx, "The archive ends inside its directory; nothing written.");
@@ -191,7 +182,7 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
                 continue;
             const auto file = kiv::InFile::Open(path);
             if (!file)
-                return Fail(ctx, "Could not open modified s16 file (" + path + ")");
+                return Fail(ctx, kiv::CannotOpenTwin(path));
             const std::int64_t oldSize = std::int64_t{entry.Finish} - entry.Start;
             const bool changed = !kiv::FileHolds(path, *in, entry.Start, oldSize);
             changedCount += changed ? 1 : 0;
@@ -219,8 +210,7 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
         try {
             out.emplace(options.OutPath);
         } catch (const kiv::EFCreateError& e) {
-            return FailWrite(ctx, "Could not open New Data file (" + options.OutPath + ")",
-                             e.Reason());
+            return FailWrite(ctx, kiv::CannotOpenNewArchive(options.OutPath), e.Reason());
         }
         ProgressLine progress(ctx, "Writing " + options.OutPath, newLength);
         const kiv::OpResult copied =
@@ -298,7 +288,7 @@ kiv::ReencodeResult EncodePictures(const std::vector<const ImportPicture*>& acce
                 part.emplace(outPath);
                 part->CloseTemporary(); // each part replaces it
             } catch (const kiv::EFCreateError& e) {
-                failed.Message = "Could not open output file!";
+                failed.Message = kiv::CannotOpenOutputFile;
                 failed.Reason = e.Reason();
                 return failed;
             }
@@ -310,7 +300,7 @@ kiv::ReencodeResult EncodePictures(const std::vector<const ImportPicture*>& acce
             return result;
         }
         if (kiv::ReadIconTable(part->TempPath(), *working) != kiv::ReadTableResult::Loaded) {
-            failed.Message = "Couldn't open S16 file.";
+            failed.Message = kiv::CannotOpenSpriteFile;
             return failed;
         }
         next = end;

@@ -4,6 +4,7 @@
 #include "sprite/SpriteCheck.h"
 
 #include <charconv>
+#include <filesystem>
 
 namespace kivtool {
 
@@ -39,6 +40,15 @@ int FailErrorBox(const Context& ctx, const std::exception& error) {
         reason = create->Reason();
     Err(ctx) << WithReason(error.what(), reason) << ".\n";
     return ExitFailure;
+}
+
+bool MakeFolder(const Context& ctx, const std::string& dir) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (std::filesystem::is_directory(dir, ec))
+        return true;
+    Fail(ctx, "Cannot create folder " + dir);
+    return false;
 }
 
 bool ListOrFail(const Context& ctx, const std::string& archive, kiv::ArchiveListing& listing) {

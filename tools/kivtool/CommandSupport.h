@@ -32,6 +32,10 @@ std::string WithReason(const std::string& message, const std::string& reason);
 // reason first, for a file that could not be created or written).
 int FailErrorBox(const Context& ctx, const std::exception& error);
 
+// Creates the folder and any above it that are missing; false, after a failure line, when it
+// cannot be made.
+bool MakeFolder(const Context& ctx, const std::string& dir);
+
 // The archive's listing, or a failure line when it cannot be opened. Warns on `err` when
 // the file ends inside the directory.
 bool ListOrFail(const Context& ctx, const std::string& archive, kiv::ArchiveListing& listing);

@@ -103,7 +103,7 @@ int SheetExportCommand(const Context& ctx, const std::string& sprite, const std:
             return Fail(ctx, sprite + " holds no icons.");
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
-            return Fail(ctx, "S16 file not found.");
+            return Fail(ctx, kiv::SpriteFileNotFound);
         const kiv::SheetLayout layout = kiv::LayOutSheet(table);
         std::vector<int> endedEarly;
         const kiv::Image sheet = kiv::BuildSheet(*file, table, layout, &endedEarly);

@@ -22,7 +22,7 @@ bool LoadTableOrFail(const Context& ctx, const std::string& sprite, kiv::TIconTa
         Fail(ctx, "Could not open " + sprite);
         return false;
     case kiv::ReadTableResult::CountExceeded:
-        Err(ctx) << "Maximum icons exceeded! Do NOT edit\n";
+        Err(ctx) << kiv::MaxIconsExceeded << '\n';
         return true;
     case kiv::ReadTableResult::Loaded:
         break;
@@ -69,7 +69,7 @@ int ShowCommand(const Context& ctx, const std::string& sprite, std::int64_t icon
             return ExitFailure;
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
-            return Fail(ctx, "S16 file not found.");
+            return Fail(ctx, kiv::SpriteFileNotFound);
         kiv::DecodeStats stats;
         const kiv::Image picture =
             kiv::ShowPicture(*file, table, static_cast<int>(icon - 1), &stats);
@@ -89,7 +89,7 @@ int CollageCommand(const Context& ctx, const std::string& sprite, std::int64_t i
             return ExitFailure;
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
-            return Fail(ctx, "S16 file not found.");
+            return Fail(ctx, kiv::SpriteFileNotFound);
         const kiv::CollageResult collage = kiv::CollagePage(*file, table, static_cast<int>(icon));
         file.reset();
         kiv::SavePictureFile(collage.Page, outPath, kiv::BackColor);
@@ -155,11 +155,9 @@ int ExportCommand(const Context& ctx, const std::string& sprite, const std::stri
             return ExitFailure;
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
-            return Fail(ctx, "S16 file not found.");
-        std::error_code ec;
-        fs::create_directories(dir, ec);
-        if (!fs::is_directory(dir))
-            return Fail(ctx, "Cannot create folder " + dir);
+            return Fail(ctx, kiv::SpriteFileNotFound);
+        if (!MakeFolder(ctx, dir))
+            return ExitFailure;
 
         const std::string stem = fs::path(sprite).stem().string();
         int status = ExitOk;

@@ -95,10 +95,8 @@ std::vector<std::uint8_t> BuildDemoArchive() {
 
 int DemoCommand(const Context& ctx, const std::string& dir) {
     return Guarded(ctx, [&] {
-        std::error_code ec;
-        std::filesystem::create_directories(dir, ec);
-        if (!std::filesystem::is_directory(dir))
-            return Fail(ctx, "Cannot create folder " + dir);
+        if (!MakeFolder(ctx, dir))
+            return ExitFailure;
         const std::string path = (std::filesystem::path(dir) / "Modgen.dat").generic_string();
         const std::vector<std::uint8_t> archive = BuildDemoArchive();
         kiv::WriteWholeFile(path, archive.data(), archive.size());
