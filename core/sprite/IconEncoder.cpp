@@ -200,11 +200,8 @@ std::string EncodePicture(const Image& picture, const TIconHeader& old, EncodedI
 }
 
 // Reads exactly `count` bytes at `offset`; false when the file no longer holds them.
-bool ReadExactly(InFile& file, std::int64_t offset, unsigned char* into, std::int64_t count) {
-    if (count <= 0)
-        return true;
-    file.Seek(offset);
-    return file.Read(into, static_cast<std::size_t>(count)) == static_cast<std::size_t>(count);
+bool ReadExactly(const InFile& file, std::int64_t offset, unsigned char* into, std::int64_t count) {
+    return count <= 0 || file.ReadExactlyAt(offset, into, static_cast<std::size_t>(count));
 }
 
 // The loaded file must still be the one the table describes: same length, same count word,
