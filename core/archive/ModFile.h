@@ -9,11 +9,15 @@
 
 #include "base/Errors.h"
 #include "base/ZipFile.h"
+#include "sprite/S16Format.h"
+#include "sprite/SpriteDiff.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace kiv {
@@ -44,14 +48,19 @@ struct ByteSum {
 ByteSum SumOf(const void* data, std::size_t count);
 
 // A member of the base archive: its name and, for a name listed more than once, which of
-// those it is (1 for the first).
+// those it is (1 for the first). Repeated only changes how it is shown.
 struct MemberKey {
     std::string Name;
     std::int32_t Copy = 1;
-    bool operator==(const MemberKey&) const = default;
-    auto operator<=>(const MemberKey&) const = default;
+    bool Repeated = false; // the name is listed more than once in either archive
+    bool operator==(const MemberKey& other) const {
+        return Name == other.Name && Copy == other.Copy;
+    }
+    auto operator<=>(const MemberKey& other) const {
+        return std::tie(Name, Copy) <=> std::tie(other.Name, other.Copy);
+    }
 };
-// "hero.s16", or "hero.s16 (copy 2)" for the second member of that name; printable.
+// As listings show a member: "hero.s16", or "tile.s16 (2nd)" for a repeated name.
 std::string MemberLabel(const MemberKey& key);
 
 enum class ModChangeKind {
@@ -60,27 +69,33 @@ enum class ModChangeKind {
     Icon,   // one icon of a member: its header (but the data offset) and its data
     Add,    // a new member
     Remove, // a member dropped
+    Move,   // a member put elsewhere in the directory (its bytes change by other changes)
+    Field,  // the bytes after a member's name in its directory entry
     Tail,   // the bytes after the last member
 };
 
-// What changed in an icon, for listings.
-enum class IconPart { Header, Pixels, Both };
-const char* IconPartName(IconPart part);
-
 struct ModChange {
     ModChangeKind Kind = ModChangeKind::Member;
-    MemberKey Member;       // Member, Icon, Remove; Add: the new member's name
-    std::int32_t Icon = 0;  // Icon: 1-based
-    IconPart Part = IconPart::Both; // Icon
-    bool First = false;     // Add: placed before every base member, else right after After
-    MemberKey After;        // Add
-    ByteSum Base;           // not for Add
-    ByteSum Result;         // not for Remove
-    std::string File;       // the zip entry with the result, or with the member's icon streams
-    std::int64_t At = 0;    // Icon: where its stream starts in File, and its length
+    MemberKey Member;      // the base member; Add: the new member's name
+    std::int32_t Icon = 0; // Icon: 1-based
+    bool Header = true;    // Icon: what changed, for listings
+    bool Data = true;
+    bool First = false;  // Add, Move: placed before every base member, else right after After
+    MemberKey After;     // Add, Move
+    ByteSum Base;        // Gap, Member, Icon, Remove, Tail
+    ByteSum Result;      // Gap, Member, Icon, Add, Tail
+    std::string File;    // the zip entry with the result, or with the member's icon streams
+    std::int64_t At = 0; // Icon: where its stream starts in File, and its length
     std::int64_t Length = 0;
-    // Member: the icon-level summary of the change, for listings (both sides sprite files).
-    std::vector<std::string> Details;
+    // Add, Field: the 13 bytes of the name field as stored, when other than the name followed
+    // by NULs (for Field always).
+    std::string NameField;
+    // For listings only: the member's listing rows in the base (RowA) and in the archive the
+    // mod makes (RowB), where known, and for a member both archives hold as sprite files, which
+    // of its icons changed.
+    std::int32_t RowA = 0;
+    std::int32_t RowB = 0;
+    std::optional<SpriteDiff> Icons;
 };
 
 struct ModManifest {
@@ -88,15 +103,15 @@ struct ModManifest {
     std::string Title;
     std::string Author;
     std::string Note;
-    std::int64_t BaseSize = 0;     // the archive the mod was made from
+    std::int64_t BaseSize = 0; // the archive the mod was made from
     std::int64_t BaseMembers = 0;
     std::vector<ModChange> Changes; // in the order of the archive they make
 };
 
 // The manifest as JSON, and back. Names are JSON strings whose characters U+0000..U+00FF
 // stand for the bytes of the name. Reading checks every field and the changes against each
-// other (one change per member, or per icon; icons of a member in ascending order, their
-// streams one after another in one entry) and throws EBadMod.
+// other (a member's bytes changed once, whole or icon by icon, icons in ascending order with
+// their streams one after another in one entry; a member moved once) and throws EBadMod.
 std::string ManifestJson(const ModManifest& manifest);
 ModManifest ParseManifest(const std::string& json);
 
@@ -124,6 +139,16 @@ private:
 // offset (Starts) set to 0, then its data. `read(from, count, into)` gives those bytes; the
 // functions below take the base icon that way.
 using IconBytes = std::function<void(std::int64_t from, std::size_t count, unsigned char* into)>;
+
+// Icon `icon` (1-based) of the sprite file at `start` of `file`: its header as stored.
+// Throws EReadError when the file does not hold it.
+TIconHeader StoredHeader(const InFile& file, std::int64_t start, std::int32_t icon);
+// The bytes of that icon as mods compare and store them, the sprite file holding `count`
+// icons; and their size and CRC-32.
+IconBytes IconOf(const InFile& file, std::int64_t start, std::int32_t count,
+                 const TIconHeader& stored);
+ByteSum IconSum(const InFile& file, std::int64_t start, std::int32_t count,
+                const TIconHeader& stored);
 
 // Compresses an icon's new bytes (`result`, `resultSize` of them) against its base bytes:
 // piece k (ModIconPiece bytes of the result) becomes one zlib stream whose preset dictionary

@@ -16,7 +16,7 @@ constexpr std::uint32_t kEndSignature = 0x06054B50;
 constexpr std::size_t kLocalSize = 30;
 constexpr std::size_t kCentralSize = 46;
 constexpr std::size_t kEndSize = 22;
-constexpr std::uint16_t kVersion = 20; // 2.0: deflate
+constexpr std::uint16_t kVersion = 20;                   // 2.0: deflate
 constexpr std::uint16_t kDate = (0 << 9) | (1 << 5) | 1; // 1980-01-01, as DOS dates count
 // Flags a reader must understand to get the bytes: encryption (bits 0 and 6), and patched
 // data (bit 5). Bit 3 (sizes after the data) is fine: the central directory has them.
@@ -53,9 +53,9 @@ std::uint32_t Crc(std::uint32_t crc, const void* data, std::size_t count) {
 } // namespace
 
 bool Crc32Of(const InFile& file, std::int64_t offset, std::int64_t count, std::uint32_t& crc) {
-    std::vector<unsigned char> block(static_cast<std::size_t>(std::clamp<std::int64_t>(
-        count, 1, static_cast<std::int64_t>(4 * kBlock))));
-    std::uint32_t value = Crc(0, nullptr, 0);
+    std::vector<unsigned char> block(static_cast<std::size_t>(
+        std::clamp<std::int64_t>(count, 1, static_cast<std::int64_t>(4 * kBlock))));
+    std::uint32_t value = crc;
     while (count > 0) {
         const auto n = static_cast<std::size_t>(std::min<std::int64_t>(count, std::ssize(block)));
         if (!file.ReadExactlyAt(offset, block.data(), n))
@@ -159,7 +159,7 @@ bool ZipWriter::Copy(const InFile& source, std::int64_t offset, std::int64_t cou
     return true;
 }
 
-void ZipWriter::End() {
+std::uint32_t ZipWriter::End() {
     Written& entry = entries_.back();
     if (entry.Method == ZipMethod::Deflated) {
         Deflate(nullptr, 0, Z_FINISH);
@@ -174,6 +174,7 @@ void ZipWriter::End() {
     Put32(sizes, static_cast<std::uint32_t>(entry.Size));
     out_.WriteAt(entry.HeaderOffset + 14, sizes.data(), sizes.size());
     open_ = false;
+    return entry.Crc;
 }
 
 void ZipWriter::Finish() {
@@ -226,7 +227,8 @@ ZipReader::ZipReader(const InFile& file) {
     std::int64_t at = -1;
     for (std::int64_t k = tailLength - static_cast<std::int64_t>(kEndSize); k >= 0; --k) {
         const unsigned char* p = tail.data() + k;
-        if (Get32(p) == kEndSignature && k + static_cast<std::int64_t>(kEndSize) + Get16(p + 20) <= tailLength) {
+        if (Get32(p) == kEndSignature &&
+            k + static_cast<std::int64_t>(kEndSize) + Get16(p + 20) <= tailLength) {
             at = k;
             break;
         }
@@ -286,12 +288,12 @@ ZipReader::ZipReader(const InFile& file) {
 
         unsigned char local[kLocalSize];
         if (headerOffset + static_cast<std::int64_t>(kLocalSize) > centralOffset ||
-            !file.ReadExactlyAt(headerOffset, local, kLocalSize) ||
-            Get32(local) != kLocalSignature)
+            !file.ReadExactlyAt(headerOffset, local, kLocalSize) || Get32(local) != kLocalSignature)
             Bad("the local header of " + which + " is missing");
         const std::size_t localName = Get16(local + 26);
         const std::size_t localExtra = Get16(local + 28);
-        entry.DataOffset = headerOffset + static_cast<std::int64_t>(kLocalSize + localName + localExtra);
+        entry.DataOffset =
+            headerOffset + static_cast<std::int64_t>(kLocalSize + localName + localExtra);
         if (entry.DataOffset + entry.CompressedSize > centralOffset)
             Bad("the data of " + which + " run into the central directory");
         std::string name(localName, '\0');
@@ -316,11 +318,18 @@ ZipEntryReader::ZipEntryReader(const InFile& file, const ZipEntry& entry)
         if (inflateInit2(&zs_, -MAX_WBITS) != Z_OK)
             throw std::bad_alloc();
         inflating_ = true;
-        in_.resize(static_cast<std::size_t>(
-            std::clamp<std::int64_t>(entry_.CompressedSize, 1, kBlock)));
+        in_.resize(
+            static_cast<std::size_t>(std::clamp<std::int64_t>(entry_.CompressedSize, 1, kBlock)));
     }
-    if (entry_.Size == 0)
-        Check();
+    if (entry_.Size == 0) {
+        try {
+            Check();
+        } catch (...) {
+            if (inflating_)
+                inflateEnd(&zs_); // no destructor runs for a constructor that throws
+            throw;
+        }
+    }
 }
 
 ZipEntryReader::~ZipEntryReader() {
@@ -343,8 +352,8 @@ bool ZipEntryReader::Fill() {
 
 std::size_t ZipEntryReader::Read(void* data, std::size_t count) {
     auto* out = static_cast<unsigned char*>(data);
-    count = static_cast<std::size_t>(std::min<std::int64_t>(
-        static_cast<std::int64_t>(count), entry_.Size - produced_));
+    count = static_cast<std::size_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(count), entry_.Size - produced_));
     std::size_t done = 0;
     if (entry_.Method == ZipMethod::Stored) {
         if (count > 0 && !file_.ReadExactlyAt(entry_.DataOffset + produced_, out, count))
@@ -385,6 +394,13 @@ void ZipEntryReader::ReadExactly(void* data, std::size_t count) {
 }
 
 void ZipEntryReader::Skip(std::int64_t count) {
+    if (entry_.Method == ZipMethod::Stored && count > 0) {
+        if (count > entry_.Size - produced_)
+            Bad("entry " + entry_.Name + " ends early");
+        produced_ += count;
+        skipped_ = true;
+        return;
+    }
     unsigned char scratch[4096];
     while (count > 0) {
         const auto n = static_cast<std::size_t>(std::min<std::int64_t>(count, sizeof scratch));
@@ -423,7 +439,7 @@ void ZipEntryReader::Check() {
         else
             Stalled(status, took);
     }
-    if (crc_ != entry_.Crc)
+    if (!skipped_ && crc_ != entry_.Crc)
         Bad("entry " + entry_.Name + " is damaged: its checksum does not match");
 }
 

@@ -33,8 +33,8 @@ inline constexpr std::size_t ZipMaxEntries = 0xFFFF;
 
 enum class ZipMethod : std::uint16_t { Stored = 0, Deflated = 8 };
 
-// CRC-32 (zlib's) of `count` bytes of `file` from `offset`, read in blocks; false when the
-// file does not hold them all.
+// Carries the CRC-32 (zlib's; 0 to start) over `count` bytes of `file` from `offset`, read in
+// blocks; false when the file does not hold them all.
 bool Crc32Of(const InFile& file, std::int64_t offset, std::int64_t count, std::uint32_t& crc);
 
 // Writes entries one at a time into `out`, then the central directory. Each local header is
@@ -54,7 +54,10 @@ public:
     void Write(const void* data, std::size_t count);
     // Writes `count` bytes of `source` from `offset`; false when the source ends early.
     bool Copy(const InFile& source, std::int64_t offset, std::int64_t count);
-    void End();
+    // Bytes given to the open entry so far.
+    std::int64_t EntrySize() const { return entries_.back().Size; }
+    // Completes the entry; returns the CRC-32 of its bytes.
+    std::uint32_t End();
     // The central directory and its end record; the caller then commits the file.
     void Finish();
 
@@ -115,6 +118,8 @@ public:
     std::size_t Read(void* data, std::size_t count);
     // Reads exactly `count` bytes or throws EBadZip ("ends early").
     void ReadExactly(void* data, std::size_t count);
+    // Passes over `count` bytes. A stored entry just moves on; its checksum, which covers
+    // every byte, is then no longer checked at its end.
     void Skip(std::int64_t count);
     std::int64_t Position() const { return produced_; }
     const ZipEntry& Entry() const { return entry_; }
@@ -132,6 +137,7 @@ private:
     z_stream zs_{};
     bool inflating_ = false;
     bool ended_ = false;
+    bool skipped_ = false; // bytes of a stored entry were passed over unread
     std::vector<unsigned char> in_;
     std::size_t inStart_ = 0;
     std::size_t inSize_ = 0;
