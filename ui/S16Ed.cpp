@@ -17,9 +17,11 @@ TEditForm* EditForm = nullptr;
 
 namespace S16Ed {
 kiv::TIconTable IconTable;
+std::vector<kiv::CollageTile> PageTiles;
 
 void ResetModuleState() {
     IconTable = kiv::TIconTable();
+    PageTiles.clear();
 }
 } // namespace S16Ed
 
@@ -119,6 +121,7 @@ void TEditForm::LoadS16File(const QString& path) {
         break;
     }
     IconTable = std::move(table);
+    PageTiles.clear(); // a page's icon numbers belong to the file loaded before
 
     NameLbl->SetCaption(DisplayName(path));
     IconsLbl->SetCaption(QStringLiteral("Icons ") + QString::number(IconTable.Count));
@@ -135,7 +138,9 @@ void TEditForm::ShowBtnClick(QObject*) {
     if (!file)
         return;
     Image1->SetPicture(kiv::ShowPicture(*file, IconTable, i));
+    PageTiles.clear();
     Image1->resize(DisplayWidth, DisplayHeight);
+    Image1->ShowTopLeft();
     Image1->Repaint();
 }
 
@@ -146,12 +151,22 @@ void TEditForm::CollageBtnClick(QObject*) {
     if (!file)
         return;
     Image1->SetPicture(kiv::BlankCollagePage());
+    PageTiles.clear();
     Image1->resize(DisplayWidth, DisplayHeight);
     // Each tile shows as soon as it is drawn.
     const int next =
         kiv::DrawCollage(*file, IconTable, first, Image1->Picture(), [this] { Image1->Repaint(); });
     file.reset();
+    PageTiles = kiv::CollageTiles(IconTable, first);
     IconUpDown->SetPosition(next);
+}
+
+void TEditForm::Image1DblClick(QObject*, QPoint pixel) {
+    const auto icon = kiv::CollageIconAt(PageTiles, pixel.x(), pixel.y());
+    if (!icon)
+        return;
+    IconUpDown->SetPosition(*icon + 1);
+    ShowBtnClick(ShowBtn);
 }
 
 void TEditForm::BmpSaveBtnClick(QObject*) {
@@ -170,6 +185,7 @@ void TEditForm::BmpLoadBtnClick(QObject*) {
         return;
     // Read as PNG when the file begins with the PNG signature.
     Image1->Picture() = kiv::LoadPictureFile(LocalPath(OpenDialog1->FileName), kiv::BackColor);
+    PageTiles.clear();
     Image1->Repaint();
 }
 

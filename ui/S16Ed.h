@@ -5,7 +5,10 @@
 #include "vcl/Dialogs.h"
 #include "vcl/Forms.h"
 
+#include "sprite/IconPictures.h"
 #include "sprite/S16Format.h"
+
+#include <vector>
 
 class TEditForm : public TForm {
     Q_OBJECT
@@ -36,6 +39,8 @@ public:
     void BmpSaveBtnClick(QObject* Sender);
     void BmpLoadBtnClick(QObject* Sender);
     void ReplaceBtnClick(QObject* Sender);
+    // A double click on a collage page shows the icon clicked, as the up-down and Show would.
+    void Image1DblClick(QObject* Sender, QPoint pixel);
 
     // Load S16 after its dialog: reads the icon table of `path`.
     void LoadS16File(const QString& path);
@@ -53,5 +58,7 @@ extern TEditForm* EditForm;
 // The editor's module state.
 namespace S16Ed {
 extern kiv::TIconTable IconTable; // the one table: the loaded sprite file's headers
+// The tiles of the collage page the picture holds; empty once anything else replaced it.
+extern std::vector<kiv::CollageTile> PageTiles;
 void ResetModuleState();
 } // namespace S16Ed

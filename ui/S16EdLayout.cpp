@@ -128,4 +128,7 @@ void TEditForm::BuildLayout() {
             [this] { TApplication::Guard([&] { BmpLoadBtnClick(BmpLoadBtn); }); });
     connect(ReplaceBtn, &QPushButton::clicked, this,
             [this] { TApplication::Guard([&] { ReplaceBtnClick(ReplaceBtn); }); });
+    Image1->OnDblClick = [this](QPoint pixel) {
+        TApplication::Guard([&] { Image1DblClick(Image1, pixel); });
+    };
 }

@@ -11,6 +11,7 @@
 #include "sprite/IconDecoder.h"
 
 #include <QGuiApplication>
+#include <QScrollBar>
 #include <QtTest>
 #include <filesystem>
 #include <map>
@@ -114,6 +115,7 @@ private slots:
     void BmpLoadTakesTheFilesPictureOrShowsTheError();
     void ReplaceOfALoadedS17RewritesItInPlace();
     void ZoomPaintsWholePixelsAndKeepsThePictureAtNaturalSize();
+    void ACollageIconDoubleClickedIsShownFromItsTopLeftCorner();
 };
 
 void EditorTest::NameLabelShowsLongPathsByTheirLast14Characters() {
@@ -516,6 +518,53 @@ void EditorTest::ZoomPaintsWholePixelsAndKeepsThePictureAtNaturalSize() {
     QTest::keyClick(&ed.form, Qt::Key_0, Qt::ControlModifier);
     QCOMPARE(image->Zoom(), 1);
     QCOMPARE(image->size(), QSize(642, 482));
+}
+
+void EditorTest::ACollageIconDoubleClickedIsShownFromItsTopLeftCorner() {
+    Editor ed;
+    ed.LoadFile("hundred.s16", MarkedSprite(100, [](int) { return std::pair{100, 50}; }));
+    ed.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&ed.form));
+    TImage* image = ed.form.Image1;
+    const auto scrolled = [&] {
+        return QPoint(ed.form.ImageSB->horizontalScrollBar()->value(),
+                      ed.form.ImageSB->verticalScrollBar()->value());
+    };
+    const auto zoomAt = [&](QPoint at, int turns) {
+        for (int k = 0; k < turns; ++k) {
+            QWheelEvent wheel(at, image->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                              Qt::ControlModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(image, &wheel);
+        }
+    };
+
+    // At 4x, far down the page: a double click on the eighth tile (second row, second
+    // column) shows icon 8, from the picture's top-left corner; the gaps show nothing.
+    ed.form.CollageBtn->click();
+    zoomAt(QPoint(600, 400), 3);
+    QCOMPARE(image->toolTip(), QStringLiteral("4x"));
+    QVERIFY(scrolled() != QPoint(0, 0));
+    QTest::mouseDClick(image, Qt::LeftButton, {}, QPoint(4 * 101, 4 * 51)); // a gap
+    QCOMPARE(ed.form.IconUpDown->Position(), 55);
+    QTest::mouseDClick(image, Qt::LeftButton, {}, QPoint(4 * 102, 4 * 52));
+    QCOMPARE(ed.form.IconUpDown->Position(), 8);
+    QCOMPARE(ed.Picture().Width(), 100);
+    QCOMPARE(MarkAt(ed.Picture(), 0, 0), 7);
+    QCOMPARE(scrolled(), QPoint(0, 0));
+    QCOMPARE(image->Zoom(), 4);
+
+    // No collage on show any more: a double click does nothing. Ctrl + "0" returns to 1x at
+    // the corner, wherever the pointer was.
+    QTest::mouseDClick(image, Qt::LeftButton, {}, QPoint(10, 10));
+    QCOMPARE(ed.form.IconUpDown->Position(), 8);
+    zoomAt(QPoint(380, 180), 1);
+    ed.form.ImageSB->verticalScrollBar()->setValue(300);
+    ed.form.activateWindow();
+    QTest::keyClick(&ed.form, Qt::Key_0, Qt::ControlModifier);
+    QCOMPARE(image->Zoom(), 1);
+    QCOMPARE(scrolled(), QPoint(0, 0));
+    QCOMPARE(image->toolTip(), QStringLiteral("1x"));
+    QVERIFY(ed.dialogs.boxes.empty());
 }
 
 QTEST_MAIN(EditorTest)

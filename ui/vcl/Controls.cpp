@@ -157,9 +157,14 @@ TImage::TImage(QWidget* parent) : QWidget(parent) {
     for (const auto& [sequence, step] : keys) {
         auto* shortcut = new QShortcut(sequence, this);
         shortcut->setContext(Qt::WindowShortcut);
-        connect(shortcut, &QShortcut::activated, this,
-                [this, step = step] { SetZoom(step == 0 ? 1 : zoom_ + step); });
+        connect(shortcut, &QShortcut::activated, this, [this, step = step] {
+            if (step != 0)
+                return SetZoom(zoom_ + step);
+            SetZoom(1);
+            ShowTopLeft();
+        });
     }
+    setToolTip(QStringLiteral("1x"));
 }
 
 void TImage::SetPicture(const kiv::Image& picture) {
@@ -204,6 +209,7 @@ void TImage::SetZoom(int zoom, QPoint anchor) {
     const QPoint before = anchor + offset_;
     const QPoint after(before.x() * zoom / zoom_, before.y() * zoom / zoom_);
     zoom_ = zoom;
+    setToolTip(QStringLiteral("%1x").arg(zoom_));
     if (QScrollArea* box = ScrollBox()) {
         const QPoint inView = anchor - VisibleRect().topLeft();
         zooming_ = true;
@@ -216,6 +222,15 @@ void TImage::SetZoom(int zoom, QPoint anchor) {
         offset_ = QPoint(std::clamp(after.x() - anchor.x(), 0, std::max(room.width(), 0)),
                          std::clamp(after.y() - anchor.y(), 0, std::max(room.height(), 0)));
     }
+    update();
+}
+
+void TImage::ShowTopLeft() {
+    if (QScrollArea* box = ScrollBox()) {
+        box->horizontalScrollBar()->setValue(0);
+        box->verticalScrollBar()->setValue(0);
+    }
+    offset_ = QPoint(0, 0);
     update();
 }
 
@@ -245,6 +260,14 @@ void TImage::wheelEvent(QWheelEvent* event) {
     if (steps != 0)
         SetZoom(zoom_ + steps, event->position().toPoint());
     event->accept();
+}
+
+void TImage::mouseDoubleClickEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint() + offset_;
+    const QPoint pixel(at.x() / zoom_, at.y() / zoom_);
+    if (OnDblClick && at.x() >= 0 && at.y() >= 0 && pixel.x() < picture_.Width() &&
+        pixel.y() < picture_.Height())
+        OnDblClick(pixel);
 }
 
 void TImage::paintEvent(QPaintEvent* event) {

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QWidget>
+#include <functional>
 #include <optional>
 
 // A label that sizes itself to its caption.
@@ -76,7 +77,8 @@ private:
 // factor, 1 to 16, each pixel a square of that many screen pixels (never smoothed), keeping
 // the pixel under the pointer in place. Inside a scroll box the control grows with the
 // factor so the box scrolls over it; elsewhere it keeps its size and shows the part of the
-// enlarged picture around the pointer. The picture itself never changes.
+// enlarged picture around the pointer. The picture itself never changes. Ctrl + "0" also
+// brings the picture's top-left corner into view; the tooltip names the factor ("4x").
 class TImage : public QWidget {
     Q_OBJECT
 public:
@@ -97,10 +99,16 @@ public:
     // centre.
     void SetZoom(int zoom);
     void SetZoom(int zoom, QPoint anchor);
+    // Scrolls the picture's top-left corner into view, at any zoom.
+    void ShowTopLeft();
+
+    // A double click, with the picture's pixel under the pointer.
+    std::function<void(QPoint pixel)> OnDblClick;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     // A size given while zoomed is the new size at 1x.
     void resizeEvent(QResizeEvent* event) override;
 
