@@ -8,6 +8,7 @@
 #include "sprite/IconPictures.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -175,7 +176,22 @@ void TEditForm::BmpSaveBtnClick(QObject*) {
     if (!SaveDialog1->Execute())
         return;
     // A name ending in ".png" (chosen through "All files") is written as PNG.
-    kiv::SavePictureFile(Image1->Picture(), LocalPath(SaveDialog1->FileName), kiv::BackColor);
+    const QString chosen = SaveDialog1->FileName;
+    const std::string path = LocalPath(chosen);
+    // The dialog offers the name chosen last, so one Enter would overwrite an edited
+    // picture: a file that holds anything else is replaced only when the user says so.
+    if (QFileInfo(chosen).isFile()) {
+        bool same = false;
+        {
+            HourGlassCursor hourGlass;
+            same = kiv::PictureFileHolds(Image1->Picture(), path, kiv::BackColor);
+        }
+        if (same || !AskYesNoBox(
+                        QStringLiteral("%1 exists. Replace it?").arg(QFileInfo(chosen).fileName())))
+            return;
+    }
+    HourGlassCursor hourGlass;
+    kiv::SavePictureFile(Image1->Picture(), path, kiv::BackColor);
 }
 
 void TEditForm::BmpLoadBtnClick(QObject*) {
@@ -201,7 +217,12 @@ void TEditForm::ReplaceBtnClick(QObject*) {
         ReportNoSuchIcon(number);
         return;
     }
-    const kiv::ReencodeResult result = kiv::ReencodeIcon(Image1->Picture(), *i, IconTable);
+    kiv::ReencodeResult result;
+    {
+        // A second writer of the same file is waited for, up to two seconds.
+        HourGlassCursor hourGlass;
+        result = kiv::ReencodeIcon(Image1->Picture(), *i, IconTable);
+    }
     if (!result.Ok) {
         ShowMessageBox(QString::fromStdString(result.Message));
         return;

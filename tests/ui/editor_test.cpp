@@ -215,6 +215,24 @@ void EditorTest::ShowMakesThePictureTheWholeFrame() {
     QCOMPARE(save.Filter, QStringLiteral("Windows bitmap (*.bmp)|*.bmp|All files (*.*)|*.*"));
     QCOMPARE(save.DefaultExt, QStringLiteral("bmp"));
     QCOMPARE(kiv::LoadBitmapFile("frame.bmp"), ed.Picture());
+
+    // Saved again: the same picture silently, another one only when the user says Yes.
+    for (const std::optional<bool> yes :
+         {std::optional<bool>(), std::optional(false), std::optional(true)}) {
+        const Bytes before = kivtest::ReadFile("frame.bmp");
+        ed.dialogs.Clear();
+        if (yes) {
+            ed.form.Image1->Picture().SetPixel(0, 0, *yes ? 0x00010203 : 0x00030201);
+            ed.dialogs.Answer(*yes);
+        }
+        ed.dialogs.Choose(QStringLiteral("frame.bmp"));
+        ed.form.BmpSaveBtn->click();
+        QCOMPARE(ed.dialogs.Texts(),
+                 yes ? QStringList{QStringLiteral("frame.bmp exists. Replace it?")}
+                     : QStringList());
+        QCOMPARE(kiv::LoadBitmapFile("frame.bmp") == ed.Picture(), yes.value_or(true));
+        QCOMPARE(kivtest::ReadFile("frame.bmp") == before, !yes.value_or(false));
+    }
 }
 
 void EditorTest::CollageFillsPagesAndMovesTheIconNumberOn() {
