@@ -263,8 +263,14 @@ void TMainForm::HeaderGridSelectCell(QObject*, int ACol, int, bool&) {
 }
 
 void TMainForm::ExtractBtnClick(QObject*) {
-    ShowCoreMessage(kiv::ExtractMember(DataFileName, ListingRow(*InfoGrid, SelectedRow), {},
-                                       SelectedRow, MemberCount));
+    kiv::OpResult result;
+    {
+        // Every write may wait for another writer of the same file.
+        HourGlassCursor hourglass;
+        result = kiv::ExtractMember(DataFileName, ListingRow(*InfoGrid, SelectedRow), {},
+                                    SelectedRow, MemberCount);
+    }
+    ShowCoreMessage(result);
 }
 
 void TMainForm::TestBtnClick(QObject*) {
