@@ -161,14 +161,12 @@ TImage::TImage(QWidget* parent) : QWidget(parent) {
         connect(shortcut, &QShortcut::activated, this,
                 [this, step = step] { SetZoom(step == 0 ? 1 : zoom_ + step); });
     }
-    UpdateToolTip();
 }
 
 void TImage::UpdateToolTip() {
-    QString text = QString::number(zoom_) + QLatin1Char('x');
+    // Only a control given a hint has a tooltip.
     if (!hint_.isEmpty())
-        text += QStringLiteral(", ") + hint_;
-    setToolTip(text);
+        setToolTip(QString::number(zoom_) + QStringLiteral("x, ") + hint_);
 }
 
 void TImage::SetHint(const QString& hint) {

@@ -112,7 +112,7 @@ public:
     bool Grid() const { return grid_; }
     void SetGrid(bool grid);
 
-    // Text the tooltip shows after the zoom factor ("4x, " and the hint).
+    // The tooltip: the zoom factor, then this ("4x, " and the hint).
     void SetHint(const QString& hint);
 
 signals:
