@@ -495,6 +495,69 @@ ModManifest ParseManifest(const std::string& text) {
     return manifest;
 }
 
+ArchiveDiff ModChanges(const ModManifest& manifest) {
+    ArchiveDiff diff;
+    diff.CountA = static_cast<std::int32_t>(manifest.BaseMembers);
+    std::map<MemberKey, std::size_t> listed;
+    const auto member = [&](const ModChange& c) -> MemberDiff& {
+        const auto [at, fresh] = listed.emplace(c.Member, diff.Members.size());
+        if (fresh) {
+            MemberDiff m;
+            m.Name = c.Member.Name;
+            m.Occurrence = c.Member.Copy;
+            m.Repeated = c.Member.Repeated;
+            m.RowA = m.RowB = 1;
+            diff.Members.push_back(std::move(m));
+        }
+        return diff.Members[at->second];
+    };
+    for (const ModChange& c : manifest.Changes) {
+        switch (c.Kind) {
+        case ModChangeKind::Gap:
+            diff.GapDiffers = true;
+            break;
+        case ModChangeKind::Tail:
+            diff.TailDiffers = true;
+            break;
+        case ModChangeKind::Field:
+            diff.NameFieldsDiffer = true;
+            break;
+        case ModChangeKind::Add: {
+            MemberDiff m;
+            m.Name = c.Member.Name;
+            m.RowB = 1;
+            diff.Members.push_back(std::move(m));
+            break;
+        }
+        case ModChangeKind::Remove:
+            member(c).RowB = 0;
+            break;
+        case ModChangeKind::Member: {
+            MemberDiff& m = member(c);
+            m.Changed = true;
+            m.Icons = c.Icons;
+            break;
+        }
+        case ModChangeKind::Icon: {
+            MemberDiff& m = member(c);
+            m.Changed = true;
+            if (!m.Icons)
+                m.Icons.emplace();
+            m.Icons->Changed.push_back({c.Icon, c.Header, c.Data});
+            break;
+        }
+        case ModChangeKind::Move: {
+            MemberDiff& m = member(c);
+            m.Moved = true;
+            m.RowA = std::max(c.RowA, 1);
+            m.RowB = std::max(c.RowB, 1);
+            break;
+        }
+        }
+    }
+    return diff;
+}
+
 ModReader::ModReader(const std::string& path) : path_(path) {
     file_ = InFile::Open(path);
     if (!file_)

@@ -7,6 +7,7 @@
 // tools. Reading a mod takes a file from a stranger: every field is checked before use and
 // names inside it are only ever compared with the archive's member names.
 
+#include "archive/ArchiveDiff.h"
 #include "base/Errors.h"
 #include "base/ZipFile.h"
 #include "sprite/S16Format.h"
@@ -114,6 +115,10 @@ struct ModManifest {
 // their streams one after another in one entry; a member moved once) and throws EBadMod.
 std::string ManifestJson(const ModManifest& manifest);
 ModManifest ParseManifest(const std::string& json);
+
+// What a mod changes, as the comparison of its base with the archive it makes lists it
+// (rows that the manifest does not give are 1).
+ArchiveDiff ModChanges(const ModManifest& manifest);
 
 // An open mod: its file, its zip directory and its manifest, each entry a change names
 // checked against the zip (present, of the size the change says). Throws EBadMod, with the

@@ -1,6 +1,7 @@
 // Mod files: making one from two archives, applying mods, and showing what one changes.
 
 #include "CommandSupport.h"
+#include "DiffListing.h"
 
 #include "archive/ModApply.h"
 #include "archive/ModCreate.h"
@@ -73,6 +74,7 @@ int ModInfoCommand(const Context& ctx, const std::string& mod) {
                 << "Made from: an archive of " << manifest.BaseSize << " bytes, "
                 << manifest.BaseMembers << " members\n"
                 << "Changes: " << manifest.Changes.size() << '\n';
+        PrintArchiveDiff(ctx.out, kiv::ModChanges(manifest), {"the base", "the modded archive"});
         return ExitOk;
     });
 }
