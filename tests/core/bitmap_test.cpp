@@ -739,24 +739,59 @@ template <typename E> std::string PngMessageOf(const Bytes& bytes) {
 
 } // namespace
 
-TEST(Png, WritesTheKeyColourTransparentAndEveryOtherPixelOpaque) {
+TEST(Png, WritesTheSmallestFormAPeerProgramReadsPixelForPixel) {
     ScratchDir dir;
-    const Image image = Sprite(false);
-    SavePictureFile(image, "sheet.Png", kKey);
-    const Bytes png = ReadFile("sheet.Png");
-    EXPECT_EQ(PngHeader(png), (std::vector<int>{9, 6, 8, 6, 0}));
-    const Bytes alpha = MagickRaw("png:sheet.Png -alpha extract gray:");
-    const Bytes rgb = MagickRaw("png:sheet.Png -alpha off rgb:");
-    ASSERT_EQ(alpha.size(), 54u);
-    ASSERT_EQ(rgb.size(), 162u);
-    for (int k = 0; k < 54; ++k) {
-        const TColor c = image.Pixel(k % 9, k / 9);
-        EXPECT_EQ(alpha[k], c == kKey ? 0 : 255) << k;
-        EXPECT_EQ(RGB(rgb[3 * k], rgb[3 * k + 1], rgb[3 * k + 2]), c) << k;
+    // Pixels from a few colours to many; `keys` of them, all matching the key, transparent.
+    auto picture = [](int colours, int keys) {
+        Image image(24, 20);
+        for (int k = 0; k < 480; ++k) {
+            const int c = k % colours;
+            image.SetPixel(k % 24, k / 24,
+                           k % 7 == 0 && k / 7 < keys * 9 ? kKey | ((k / 7 % keys) << 16)
+                                                          : RGB(c * 13, c / 3 * 7, c));
+        }
+        return image;
+    };
+    // Transparent: the key colour with any blue of the top five bits.
+    const PngKey key(kKey, 0x00F8FFFF);
+    struct Form {
+        const char* Name;
+        Image Picture;
+        std::vector<int> Header; // depth, colour type
+    };
+    const Form forms[] = {
+        {"two colours, one transparent", picture(1, 1), {1, 3}},
+        {"four colours", picture(2, 2), {2, 3}},
+        {"sixteen colours", picture(10, 4), {4, 3}},
+        {"a full palette", picture(250, 6), {8, 3}},
+        {"many colours, one transparent", picture(400, 1), {8, 2}},
+        {"many colours, none transparent", picture(400, 0), {8, 2}},
+        {"many colours, several transparent", picture(400, 3), {8, 6}},
+    };
+    for (const Form& form : forms) {
+        SCOPED_TRACE(form.Name);
+        const Image& image = form.Picture;
+        SavePictureFile(image, "sheet.Png", key);
+        const Bytes png = ReadFile("sheet.Png");
+        const std::vector<int> header = PngHeader(png);
+        EXPECT_EQ(std::vector<int>(header.begin() + 2, header.end() - 1), form.Header);
+        const Bytes alpha = MagickRaw("png:sheet.Png -alpha extract gray:");
+        const Bytes rgb = MagickRaw("png:sheet.Png -alpha off rgb:");
+        ASSERT_EQ(alpha.size(), 480u);
+        ASSERT_EQ(rgb.size(), 1440u);
+        Image expected = image;
+        for (int k = 0; k < 480; ++k) {
+            const TColor c = image.Pixel(k % 24, k / 24);
+            EXPECT_EQ(alpha[k], key.Matches(c) ? 0 : 255) << k;
+            EXPECT_EQ(RGB(rgb[3 * k], rgb[3 * k + 1], rgb[3 * k + 2]), c) << k;
+            if (key.Matches(c))
+                expected.SetPixel(k % 24, k / 24, kKey);
+        }
+        EXPECT_EQ(LoadPictureFile("sheet.Png", kKey), expected);
     }
-    EXPECT_EQ(LoadPictureFile("sheet.Png", kKey), image);
 
     // Other paths keep the bitmap; loading goes by the signature, not the name.
+    const Image image = Sprite(false);
     SavePictureFile(image, "sheet.bmp", kKey);
     EXPECT_EQ(ReadFile("sheet.bmp"), EncodeBitmap(image));
     std::filesystem::rename("sheet.bmp", "bitmap.png");
@@ -826,7 +861,11 @@ TEST(Png, ReadsAlphaBelowHalfAsTheKeyColour) {
 
 TEST(Png, RefusesHostileFilesBeforeAllocatingWithAClearMessage) {
     ScratchDir dir;
-    const Bytes good = EncodePng(Sprite(false), kKey);
+    // Opaque, of more colours than a palette holds, so the data follow the header chunk.
+    Image colourful(20, 15);
+    for (int k = 0; k < 300; ++k)
+        colourful.SetPixel(k % 20, k / 20, RGB(k % 20 * 12, k / 20 * 17, 5));
+    const Bytes good = EncodePng(colourful, kKey);
     auto with = [&](std::size_t at, std::vector<std::uint8_t> bytes) {
         Bytes b = good;
         std::copy(bytes.begin(), bytes.end(), b.begin() + at);
