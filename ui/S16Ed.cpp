@@ -6,6 +6,7 @@
 #include "image/Png.h"
 #include "sprite/IconEncoder.h"
 #include "sprite/IconPictures.h"
+#include "sprite/PictureFiles.h"
 
 #include <QFile>
 #include <algorithm>
@@ -159,8 +160,9 @@ void TEditForm::BmpSaveBtnClick(QObject*) {
     SaveDialog1->DefaultExt = QStringLiteral("bmp");
     if (!SaveDialog1->Execute())
         return;
-    // A name ending in ".png" (chosen through "All files") is written as PNG.
-    kiv::SavePictureFile(Image1->Picture(), LocalPath(SaveDialog1->FileName), kiv::BackColor);
+    // A name ending in ".png" (chosen through "All files") is written as PNG, every pixel of
+    // the background's 16-bit value transparent.
+    kiv::SavePictureFile(Image1->Picture(), LocalPath(SaveDialog1->FileName), kiv::BackKey);
 }
 
 void TEditForm::BmpLoadBtnClick(QObject*) {
