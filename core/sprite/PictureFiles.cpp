@@ -90,9 +90,9 @@ std::vector<std::string> PixelChangeWarnings(const std::string& path, const Pixe
                         " became the background (alpha below 128), " +
                         std::to_string(changes.PartlyOpaque) + " became opaque.");
     if (changes.BecameBackground > 0)
-        lines.push_back(Pixels(changes.BecameBackground) +
-                        " became the background colour, as their 16-bit value is the "
-                        "background's.");
+        lines.push_back(Pixels(changes.BecameBackground) + " became the background colour, as " +
+                        (changes.BecameBackground == 1 ? "its" : "their") +
+                        " 16-bit value is the background's.");
     if (changes.Reduced > 0)
         lines.push_back("colours are reduced to 16 bits (5-6-5); " + Pixels(changes.Reduced) +
                         " changed.");

@@ -1,12 +1,15 @@
 #include "base/Errors.h"
+#include "base/FileStream.h"
 #include "image/Bitmap.h"
 #include "image/Png.h"
+#include "sprite/IconSheet.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdlib>
+#include <random>
 #include <unistd.h>
 
 // The cases below name only the fields they bend; GCC would warn about every other one.
@@ -797,6 +800,55 @@ TEST(Png, WritesTheSmallestFormAPeerProgramReadsPixelForPixel) {
     std::filesystem::rename("sheet.bmp", "bitmap.png");
     EXPECT_EQ(LoadPictureFile("bitmap.png", kKey), image);
     EXPECT_THROW(SavePictureFile(Image(), "empty.png", kKey), EInvalidGraphic);
+}
+
+TEST(Png, UneditedSheetsOfRandomSpritesComeBackByteForByte) {
+    // Boxes clipped by their frames, background-valued pixels inside them, few colours and
+    // many; the sheet as written and as an image editor saves it, every transparent pixel
+    // made (0, 0, 0, 0).
+    ScratchDir dir;
+    std::mt19937 rng(27);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    const std::uint16_t background = 0xFEFB;
+    for (int round = 0; round < 8; ++round) {
+        SpriteBuilder sprite;
+        for (int icon = pick(1, 9); icon > 0; --icon) {
+            const int w = pick(1, 12), h = pick(1, 9), fw = pick(1, 16), fh = pick(1, 12);
+            std::vector<std::uint16_t> pixels(static_cast<std::size_t>(w) * h);
+            for (auto& p : pixels)
+                p = pick(0, 3) == 0 ? background
+                                    : static_cast<std::uint16_t>(round % 2 ? rng() : pick(0, 5));
+            const int x = pick(-2, fw - 1), y = pick(-2, fh - 1);
+            if (pick(0, 1) == 0) {
+                sprite.Raw(w, h, x, y, fw, fh, pixels);
+                continue;
+            }
+            std::vector<std::pair<int, std::uint16_t>> runs;
+            for (std::uint16_t p : pixels)
+                if (!runs.empty() && runs.back().second == p && runs.back().first < 255)
+                    ++runs.back().first;
+                else
+                    runs.push_back({1, p});
+            sprite.Runs(w, h, x, y, fw, fh, runs);
+        }
+        WriteFile("random.s16", sprite.Build());
+        TIconTable table;
+        ASSERT_EQ(ReadIconTable("random.s16", table), ReadTableResult::Loaded);
+        auto file = InFile::Open("random.s16");
+        const SheetExport sheet = MakeSheetExport(*file, table, "random.png");
+        file.reset();
+        WriteFile("random.png", sheet.Picture);
+        WriteFile(sheet.RecordsPath, Bytes(sheet.Records.begin(), sheet.Records.end()));
+        for (const bool cleared : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << "round " << round << (cleared ? ", cleared" : ""));
+            if (cleared)
+                Magick("random.png -background 'rgba(0,0,0,0)' -alpha background PNG32:random.png");
+            const SheetImport import = ImportSheet("random.png", table, "same.s16");
+            ASSERT_TRUE(import.Result.Ok) << import.Result.Message;
+            EXPECT_EQ(import.Changed, std::vector<int>{});
+            EXPECT_EQ(ReadFile("same.s16"), ReadFile("random.s16"));
+        }
+    }
 }
 
 TEST(Png, ReadsEveryFormAPeerProgramWritesPixelForPixel) {
