@@ -9,18 +9,24 @@
 #include "sprite/PictureFiles.h"
 
 #include <QFile>
+#include <QKeyEvent>
 #include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
 
 TEditForm* EditForm = nullptr;
 
 namespace S16Ed {
 kiv::TIconTable IconTable;
+kiv::PaintHistory History;
+kiv::TColor PaintColor = kiv::clBlack;
 
 void ResetModuleState() {
     IconTable = kiv::TIconTable();
+    History.Clear();
+    PaintColor = kiv::clBlack;
 }
 } // namespace S16Ed
 
@@ -95,6 +101,30 @@ std::unique_ptr<kiv::InFile> OpenSelectedIcon(TUpDown& upDown, int& index) {
     return file;
 }
 
+// Show, Collage and Bmp Load replace the picture as one step of its history, taken when the
+// handler ends, so that a page drawn only in part (a tile that fails) can still be undone.
+class PictureStep {
+public:
+    explicit PictureStep(TImage& image) : image_(image), before_(image.Picture()) {}
+    PictureStep(const PictureStep&) = delete;
+    PictureStep& operator=(const PictureStep&) = delete;
+    ~PictureStep() {
+        try {
+            History.PictureReplaced(std::move(before_), image_.Picture());
+        } catch (...) {
+            History.Clear(); // no memory for the step: the history cannot follow the picture
+        }
+    }
+
+private:
+    TImage& image_;
+    kiv::Image before_;
+};
+
+kiv::PixelPoint ToPixelPoint(QPoint pixel) {
+    return {pixel.x(), pixel.y()};
+}
+
 } // namespace
 
 void TEditForm::Loads16BtnClick(QObject*) {
@@ -135,6 +165,7 @@ void TEditForm::ShowBtnClick(QObject*) {
     const auto file = OpenSelectedIcon(*IconUpDown, i);
     if (!file)
         return;
+    PictureStep step(*Image1);
     Image1->SetPicture(kiv::ShowPicture(*file, IconTable, i));
     Image1->resize(DisplayWidth, DisplayHeight);
     Image1->Repaint();
@@ -146,6 +177,7 @@ void TEditForm::CollageBtnClick(QObject*) {
     auto file = OpenSelectedIcon(*IconUpDown, first);
     if (!file)
         return;
+    PictureStep step(*Image1);
     Image1->SetPicture(kiv::BlankCollagePage());
     Image1->resize(DisplayWidth, DisplayHeight);
     // Each tile shows as soon as it is drawn.
@@ -171,7 +203,9 @@ void TEditForm::BmpLoadBtnClick(QObject*) {
     if (!OpenDialog1->Execute())
         return;
     // Read as PNG when the file begins with the PNG signature.
-    Image1->Picture() = kiv::LoadPictureFile(LocalPath(OpenDialog1->FileName), kiv::BackColor);
+    kiv::Image loaded = kiv::LoadPictureFile(LocalPath(OpenDialog1->FileName), kiv::BackColor);
+    PictureStep step(*Image1);
+    Image1->Picture() = std::move(loaded);
     Image1->Repaint();
 }
 
@@ -197,6 +231,58 @@ void TEditForm::ReplaceBtnClick(QObject*) {
     if (kiv::ReadIconTable(result.OutputPath, IconTable) != kiv::ReadTableResult::CannotOpen)
         NameLbl->SetCaption(
             DisplayName(QFile::decodeName(QByteArray::fromStdString(result.OutputPath))));
+}
+
+void TEditForm::Image1MouseDown(QObject*, Qt::MouseButton Button, QPoint Pixel) {
+    const kiv::Image& picture = Image1->Picture();
+    if (Button == Qt::LeftButton) {
+        History.BeginStroke(Image1->Picture(), ToPixelPoint(Pixel), PaintColor);
+        Image1->UpdatePixels(QRect(Pixel, QSize(1, 1)));
+    } else if (Button == Qt::RightButton && !History.Stroking() && Pixel.x() >= 0 &&
+               Pixel.y() >= 0 && Pixel.x() < picture.Width() && Pixel.y() < picture.Height()) {
+        PaintColor = picture.Pixel(Pixel.x(), Pixel.y());
+        ShowPaintColor();
+    }
+}
+
+void TEditForm::Image1MouseMove(QObject*, Qt::MouseButtons, QPoint Pixel) {
+    if (!History.Stroking())
+        return;
+    const kiv::PixelPoint from = History.StrokeEnd();
+    History.StrokeTo(Image1->Picture(), ToPixelPoint(Pixel));
+    Image1->UpdatePixels(QRect(QPoint(std::min(from.X, Pixel.x()), std::min(from.Y, Pixel.y())),
+                               QPoint(std::max(from.X, Pixel.x()), std::max(from.Y, Pixel.y()))));
+}
+
+void TEditForm::Image1MouseUp(QObject* Sender, Qt::MouseButton Button, QPoint Pixel) {
+    if (Button != Qt::LeftButton)
+        return;
+    Image1MouseMove(Sender, Qt::NoButton, Pixel);
+    History.EndStroke();
+}
+
+void TEditForm::Image1KeyDown(QObject*, QKeyEvent* Key) {
+    const auto mods = Key->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier |
+                                          Qt::AltModifier | Qt::MetaModifier);
+    const bool ctrl = mods == Qt::ControlModifier;
+    const bool ctrlShift = mods == (Qt::ControlModifier | Qt::ShiftModifier);
+    if (Key->key() == Qt::Key_Z && (ctrl || ctrlShift)) {
+        if (ctrl ? History.Undo(Image1->Picture()) : History.Redo(Image1->Picture()))
+            Image1->update();
+    } else if (Key->key() == Qt::Key_Y && ctrl) {
+        if (History.Redo(Image1->Picture()))
+            Image1->update();
+    } else if (Key->key() == Qt::Key_G && (mods & ~Qt::ShiftModifier) == 0 &&
+               Image1->Zoom() >= TImage::GridMinZoom) {
+        Image1->SetGrid(!Image1->Grid());
+    } else {
+        return;
+    }
+    Key->accept();
+}
+
+void TEditForm::ShowPaintColor() {
+    Image1->SetHint(QString::fromStdString(kiv::PixelColorText(PaintColor)));
 }
 
 void TEditForm::FormResize(QObject*) {

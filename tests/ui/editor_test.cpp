@@ -9,6 +9,7 @@
 #include "image/Bitmap.h"
 #include "image/Png.h"
 #include "sprite/IconDecoder.h"
+#include "sprite/IconEncoder.h"
 
 #include <QGuiApplication>
 #include <QtTest>
@@ -114,6 +115,7 @@ private slots:
     void BmpLoadTakesTheFilesPictureOrShowsTheError();
     void ReplaceOfALoadedS17RewritesItInPlace();
     void ZoomPaintsWholePixelsAndKeepsThePictureAtNaturalSize();
+    void PaintedStrokesUndoAndRedoAndReachTheTwinAsTheReencoderWritesThem();
 };
 
 void EditorTest::NameLabelShowsLongPathsByTheirLast14Characters() {
@@ -519,6 +521,82 @@ void EditorTest::ZoomPaintsWholePixelsAndKeepsThePictureAtNaturalSize() {
     QTest::keyClick(&ed.form, Qt::Key_0, Qt::ControlModifier);
     QCOMPARE(image->Zoom(), 1);
     QCOMPARE(image->size(), QSize(642, 482));
+}
+
+void EditorTest::PaintedStrokesUndoAndRedoAndReachTheTwinAsTheReencoderWritesThem() {
+    Editor ed;
+    SpriteBuilder sprite;
+    sprite.Runs(4, 3, 2, 2, 12, 10, {{12, 0xF800}}).Raw(1, 1, 0, 0, 2, 2, {0x07E0});
+    const Bytes original = sprite.Build();
+    ed.LoadFile("hero.s16", original);
+    ed.form.ShowBtn->click();
+    const kiv::Image shown = ed.Picture();
+    TImage* image = ed.form.Image1;
+    // A press on the first pixel, one move to each further pixel however far, a release.
+    const auto drag = [&](Qt::MouseButton button, std::vector<QPoint> pixels) {
+        for (std::size_t k = 0; k < pixels.size(); ++k) {
+            const QPointF at = (QPointF(pixels[k]) + QPointF(0.5, 0.5)) * image->Zoom();
+            const bool last = k + 1 == pixels.size();
+            QMouseEvent event(k == 0 ? QEvent::MouseButtonPress : QEvent::MouseMove, at,
+                              image->mapToGlobal(at), k == 0 ? button : Qt::NoButton, button,
+                              Qt::NoModifier);
+            QApplication::sendEvent(image, &event);
+            if (last) {
+                QMouseEvent up(QEvent::MouseButtonRelease, at, image->mapToGlobal(at), button,
+                               Qt::NoButton, Qt::NoModifier);
+                QApplication::sendEvent(image, &up);
+            }
+        }
+    };
+    QCOMPARE(image->toolTip(), QStringLiteral("1x, R 0 G 0 B 0, 5-6-5 0000"));
+    drag(Qt::LeftButton, {{0, 0}, {5, 5}});
+    kiv::Image expected = shown;
+    for (int k = 0; k <= 5; ++k)
+        expected.SetPixel(k, k, kiv::clBlack);
+    const kiv::Image firstStroke = expected;
+    drag(Qt::RightButton, {{4, 2}});
+    image->SetZoom(8, QPoint(0, 0));
+    QCOMPARE(image->toolTip(), QStringLiteral("8x, R 248 G 0 B 0, 5-6-5 F800"));
+    drag(Qt::LeftButton, {{1, 9}, {9, 9}, {9, 1}});
+    for (int k = 1; k <= 9; ++k) {
+        expected.SetPixel(k, 9, kiv::RGB(248, 0, 0));
+        expected.SetPixel(9, k, kiv::RGB(248, 0, 0));
+    }
+    QCOMPARE(ed.Picture(), expected);
+
+    // Whole strokes go and come back; a Show is a step of the same history.
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
+        {Qt::Key_Z, Qt::ControlModifier}, {Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier},
+        {Qt::Key_Z, Qt::ControlModifier}, {Qt::Key_Z, Qt::ControlModifier},
+        {Qt::Key_Y, Qt::ControlModifier}, {Qt::Key_Y, Qt::ControlModifier}};
+    const kiv::Image* after[] = {&firstStroke, &expected,    &firstStroke,
+                                 &shown,       &firstStroke, &expected};
+    for (int k = 0; k < 6; ++k) {
+        QTest::keyClick(image, keys[k].first, keys[k].second);
+        QCOMPARE(ed.Picture(), *after[k]);
+    }
+    ed.SetIcon(2);
+    ed.form.ShowBtn->click();
+    QCOMPARE(ed.Picture().Width(), 2);
+    QTest::keyClick(image, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(ed.Picture(), expected);
+
+    // The grid is drawn on screen only.
+    QTest::keyClick(image, Qt::Key_G);
+    QVERIFY(image->Grid());
+    const QImage shot = image->grab(QRect(0, 0, 8, 8)).toImage();
+    QVERIFY(shot.pixel(0, 4) != shot.pixel(4, 4));
+    QCOMPARE(ed.Picture(), expected);
+
+    // Replace writes what the re-encoder makes of the same picture.
+    ed.SetIcon(1);
+    ed.form.ReplaceBtn->click();
+    QVERIFY(ed.dialogs.boxes.empty());
+    kivtest::WriteFile("same.s16", original);
+    kiv::TIconTable table;
+    kiv::ReadIconTable("same.s16", table);
+    QVERIFY(kiv::ReencodeIcon(expected, 0, table).Ok);
+    QCOMPARE(kivtest::ReadFile("hero.s17"), kivtest::ReadFile("same.s17"));
 }
 
 QTEST_MAIN(EditorTest)
