@@ -185,10 +185,10 @@ TEST(KivtoolCli, DiffListsWhatAnEditChangedAndShowsItOnASheet) {
         picture.Draw(-std::stoi(m.str(1)), -std::stoi(m.str(2)), sheet);
         return picture;
     };
-    ASSERT_EQ(RunKivtool({"show", "hero.s16", "2", "-o", "before.bmp"}).Status, 0);
-    ASSERT_EQ(RunKivtool({"show", "hero.s17", "2", "-o", "after.bmp"}).Status, 0);
-    EXPECT_EQ(cell("before"), Picture("before.bmp"));
-    EXPECT_EQ(cell("after"), Picture("after.bmp"));
+    ASSERT_EQ(RunKivtool({"show", "hero.s16", "2", "-o", "before.png"}).Status, 0);
+    ASSERT_EQ(RunKivtool({"show", "hero.s17", "2", "-o", "after.png"}).Status, 0);
+    EXPECT_EQ(cell("before"), Picture("before.png"));
+    EXPECT_EQ(cell("after"), Picture("after.png"));
 
     // Trouble: two files of different kinds, a missing file, a sheet over a compared file or
     // over its own records.
