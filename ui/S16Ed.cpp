@@ -9,6 +9,7 @@
 #include "sprite/PictureFiles.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <algorithm>
 #include <cstdint>
@@ -22,11 +23,13 @@ namespace S16Ed {
 kiv::TIconTable IconTable;
 kiv::PaintHistory History;
 kiv::TColor PaintColor = kiv::clBlack;
+std::vector<kiv::CollageTile> PageTiles;
 
 void ResetModuleState() {
     IconTable = kiv::TIconTable();
     History.Clear();
     PaintColor = kiv::clBlack;
+    PageTiles.clear();
 }
 } // namespace S16Ed
 
@@ -150,6 +153,7 @@ void TEditForm::LoadS16File(const QString& path) {
         break;
     }
     IconTable = std::move(table);
+    PageTiles.clear(); // a page's icon numbers belong to the file loaded before
 
     NameLbl->SetCaption(DisplayName(path));
     IconsLbl->SetCaption(QStringLiteral("Icons ") + QString::number(IconTable.Count));
@@ -167,7 +171,9 @@ void TEditForm::ShowBtnClick(QObject*) {
         return;
     PictureStep step(*Image1);
     Image1->SetPicture(kiv::ShowPicture(*file, IconTable, i));
+    PageTiles.clear();
     Image1->resize(DisplayWidth, DisplayHeight);
+    Image1->ShowTopLeft();
     Image1->Repaint();
 }
 
@@ -179,12 +185,25 @@ void TEditForm::CollageBtnClick(QObject*) {
         return;
     PictureStep step(*Image1);
     Image1->SetPicture(kiv::BlankCollagePage());
+    PageTiles.clear();
     Image1->resize(DisplayWidth, DisplayHeight);
     // Each tile shows as soon as it is drawn.
     const int next =
         kiv::DrawCollage(*file, IconTable, first, Image1->Picture(), [this] { Image1->Repaint(); });
     file.reset();
+    PageTiles = kiv::CollageTiles(IconTable, first);
     IconUpDown->SetPosition(next);
+}
+
+void TEditForm::Image1DblClick(QObject*, QMouseEvent* Event, QPoint Pixel) {
+    if (Event->button() != Qt::LeftButton)
+        return;
+    const auto icon = kiv::CollageIconAt(PageTiles, Pixel.x(), Pixel.y());
+    if (!icon)
+        return;
+    Event->accept();
+    IconUpDown->SetPosition(*icon + 1);
+    ShowBtnClick(ShowBtn);
 }
 
 void TEditForm::BmpSaveBtnClick(QObject*) {
@@ -194,7 +213,22 @@ void TEditForm::BmpSaveBtnClick(QObject*) {
         return;
     // A name ending in ".png" (chosen through "All files") is written as PNG, every pixel of
     // the background's 16-bit value transparent.
-    kiv::SavePictureFile(Image1->Picture(), LocalPath(SaveDialog1->FileName), kiv::BackKey);
+    const QString chosen = SaveDialog1->FileName;
+    const std::string path = LocalPath(chosen);
+    // The dialog offers the name chosen last, so one Enter would overwrite an edited
+    // picture: a file that holds anything else is replaced only when the user says so.
+    if (QFileInfo(chosen).isFile()) {
+        bool same = false;
+        {
+            HourGlassCursor hourGlass;
+            same = kiv::PictureFileHolds(Image1->Picture(), path, kiv::BackKey);
+        }
+        if (same || !AskYesNoBox(
+                        QStringLiteral("%1 exists. Replace it?").arg(QFileInfo(chosen).fileName())))
+            return;
+    }
+    HourGlassCursor hourGlass;
+    kiv::SavePictureFile(Image1->Picture(), path, kiv::BackKey);
 }
 
 void TEditForm::BmpLoadBtnClick(QObject*) {
@@ -206,6 +240,7 @@ void TEditForm::BmpLoadBtnClick(QObject*) {
     kiv::Image loaded = kiv::LoadPictureFile(LocalPath(OpenDialog1->FileName), kiv::BackColor);
     PictureStep step(*Image1);
     Image1->Picture() = std::move(loaded);
+    PageTiles.clear();
     Image1->Repaint();
 }
 
@@ -221,7 +256,12 @@ void TEditForm::ReplaceBtnClick(QObject*) {
         ReportNoSuchIcon(number);
         return;
     }
-    const kiv::ReencodeResult result = kiv::ReencodeIcon(Image1->Picture(), *i, IconTable);
+    kiv::ReencodeResult result;
+    {
+        // A second writer of the same file is waited for, up to two seconds.
+        HourGlassCursor hourGlass;
+        result = kiv::ReencodeIcon(Image1->Picture(), *i, IconTable);
+    }
     if (!result.Ok) {
         ShowMessageBox(QString::fromStdString(result.Message));
         return;

@@ -9,6 +9,7 @@
 // beyond the two directories whatever the members' sizes.
 
 #include "archive/ArchiveDirectory.h"
+#include "archive/ArchiveOps.h" // MemberSource
 #include "sprite/SpriteDiff.h"
 
 #include <cstdint>
@@ -17,8 +18,6 @@
 #include <vector>
 
 namespace kiv {
-
-struct MemberSource;
 
 // A member that differs: on one side only, or on both with other bytes or another place.
 struct MemberDiff {

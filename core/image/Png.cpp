@@ -221,6 +221,12 @@ void SavePictureFile(const Image& image, const std::string& path, PngKey transpa
         SaveBitmapFile(image, path);
 }
 
+bool PictureFileHolds(const Image& image, const std::string& path, PngKey transparent) {
+    const std::vector<std::uint8_t> bytes =
+        IsPngPath(path) ? EncodePng(image, transparent) : EncodeBitmap(image);
+    return FileHolds(path, bytes.data(), bytes.size());
+}
+
 Image LoadPictureFile(const std::string& path, TColor transparent,
                       std::vector<std::uint8_t>* alpha) {
     std::uint8_t head[sizeof kSignature] = {};

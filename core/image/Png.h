@@ -46,6 +46,8 @@ Image LoadPngFile(const std::string& path, TColor transparent,
 // bitmap; loaded as PNG when the file begins with the PNG signature, else as a bitmap (whose
 // `alpha` is left empty).
 void SavePictureFile(const Image& image, const std::string& path, PngKey transparent);
+// True when the file at `path` already holds exactly what SavePictureFile would write.
+bool PictureFileHolds(const Image& image, const std::string& path, PngKey transparent);
 Image LoadPictureFile(const std::string& path, TColor transparent,
                       std::vector<std::uint8_t>* alpha = nullptr);
 
