@@ -6,8 +6,10 @@
 #include "image/Png.h"
 #include "sprite/IconEncoder.h"
 #include "sprite/IconPictures.h"
+#include "sprite/SpriteDiff.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <algorithm>
 #include <cstdint>
@@ -21,11 +23,13 @@ namespace S16Ed {
 kiv::TIconTable IconTable;
 kiv::PaintHistory History;
 kiv::TColor PaintColor = kiv::clBlack;
+std::vector<kiv::CollageTile> PageTiles;
 
 void ResetModuleState() {
     IconTable = kiv::TIconTable();
     History.Clear();
     PaintColor = kiv::clBlack;
+    PageTiles.clear();
 }
 } // namespace S16Ed
 
@@ -120,6 +124,38 @@ private:
     kiv::Image before_;
 };
 
+// Replace writes the twin from the loaded file. A twin it would not rewrite in place may hold
+// edits of its own (the loaded ".s16" was loaded again after an earlier Replace): unless the
+// user says so, those are kept and nothing is written. A Replace that cannot go ahead asks
+// nothing; it says why itself.
+bool MayReplaceTwin(const kiv::Image& picture, int index) {
+    const std::string twin = kiv::TwinName(IconTable.Path);
+    if (!kiv::IsRegularFile(twin) || kiv::SameFile(twin, IconTable.Path) ||
+        !kiv::ReencodeFileFault(IconTable).empty() || !kiv::ReencodePictureFault(picture).empty())
+        return true;
+    kiv::SpriteRebuildReport report;
+    {
+        HourGlassCursor hourGlass;
+        report = kiv::SpriteRebuildCheck(IconTable.Path, twin, {index + 1});
+    }
+    if (!report.SourceReadable || report.NothingDropped())
+        return true;
+    QStringList icons;
+    for (const std::int32_t icon : report.DroppedIcons)
+        icons << QString::number(icon);
+    QStringList changes;
+    if (!icons.isEmpty())
+        changes << (icons.size() == 1 ? QStringLiteral("icon ") : QStringLiteral("icons ")) +
+                       ListedNames(icons);
+    else if (report.CountDiffers)
+        changes << QStringLiteral("its icon count");
+    if (report.OutsideDiffers)
+        changes << QStringLiteral("bytes outside its icons");
+    const QString name = QFileInfo(QFile::decodeName(QByteArray::fromStdString(twin))).fileName();
+    return AskToDropChanges(name, report.Readable ? ListedNames(changes) : QString(),
+                            QStringLiteral("sprite file"));
+}
+
 kiv::PixelPoint ToPixelPoint(QPoint pixel) {
     return {pixel.x(), pixel.y()};
 }
@@ -149,6 +185,7 @@ void TEditForm::LoadS16File(const QString& path) {
         break;
     }
     IconTable = std::move(table);
+    PageTiles.clear(); // a page's icon numbers belong to the file loaded before
 
     NameLbl->SetCaption(DisplayName(path));
     IconsLbl->SetCaption(QStringLiteral("Icons ") + QString::number(IconTable.Count));
@@ -166,7 +203,9 @@ void TEditForm::ShowBtnClick(QObject*) {
         return;
     PictureStep step(*Image1);
     Image1->SetPicture(kiv::ShowPicture(*file, IconTable, i));
+    PageTiles.clear();
     Image1->resize(DisplayWidth, DisplayHeight);
+    Image1->ShowTopLeft();
     Image1->Repaint();
 }
 
@@ -178,12 +217,25 @@ void TEditForm::CollageBtnClick(QObject*) {
         return;
     PictureStep step(*Image1);
     Image1->SetPicture(kiv::BlankCollagePage());
+    PageTiles.clear();
     Image1->resize(DisplayWidth, DisplayHeight);
     // Each tile shows as soon as it is drawn.
     const int next =
         kiv::DrawCollage(*file, IconTable, first, Image1->Picture(), [this] { Image1->Repaint(); });
     file.reset();
+    PageTiles = kiv::CollageTiles(IconTable, first);
     IconUpDown->SetPosition(next);
+}
+
+void TEditForm::Image1DblClick(QObject*, QMouseEvent* Event, QPoint Pixel) {
+    if (Event->button() != Qt::LeftButton)
+        return;
+    const auto icon = kiv::CollageIconAt(PageTiles, Pixel.x(), Pixel.y());
+    if (!icon)
+        return;
+    Event->accept();
+    IconUpDown->SetPosition(*icon + 1);
+    ShowBtnClick(ShowBtn);
 }
 
 void TEditForm::BmpSaveBtnClick(QObject*) {
@@ -192,7 +244,22 @@ void TEditForm::BmpSaveBtnClick(QObject*) {
     if (!SaveDialog1->Execute())
         return;
     // A name ending in ".png" (chosen through "All files") is written as PNG.
-    kiv::SavePictureFile(Image1->Picture(), LocalPath(SaveDialog1->FileName), kiv::BackColor);
+    const QString chosen = SaveDialog1->FileName;
+    const std::string path = LocalPath(chosen);
+    // The dialog offers the name chosen last, so one Enter would overwrite an edited
+    // picture: a file that holds anything else is replaced only when the user says so.
+    if (QFileInfo(chosen).isFile()) {
+        bool same = false;
+        {
+            HourGlassCursor hourGlass;
+            same = kiv::PictureFileHolds(Image1->Picture(), path, kiv::BackColor);
+        }
+        if (same || !AskYesNoBox(
+                        QStringLiteral("%1 exists. Replace it?").arg(QFileInfo(chosen).fileName())))
+            return;
+    }
+    HourGlassCursor hourGlass;
+    kiv::SavePictureFile(Image1->Picture(), path, kiv::BackColor);
 }
 
 void TEditForm::BmpLoadBtnClick(QObject*) {
@@ -204,6 +271,7 @@ void TEditForm::BmpLoadBtnClick(QObject*) {
     kiv::Image loaded = kiv::LoadPictureFile(LocalPath(OpenDialog1->FileName), kiv::BackColor);
     PictureStep step(*Image1);
     Image1->Picture() = std::move(loaded);
+    PageTiles.clear();
     Image1->Repaint();
 }
 
@@ -219,7 +287,14 @@ void TEditForm::ReplaceBtnClick(QObject*) {
         ReportNoSuchIcon(number);
         return;
     }
-    const kiv::ReencodeResult result = kiv::ReencodeIcon(Image1->Picture(), *i, IconTable);
+    if (!MayReplaceTwin(Image1->Picture(), *i))
+        return;
+    kiv::ReencodeResult result;
+    {
+        // A second writer of the same file is waited for, up to two seconds.
+        HourGlassCursor hourGlass;
+        result = kiv::ReencodeIcon(Image1->Picture(), *i, IconTable);
+    }
     if (!result.Ok) {
         ShowMessageBox(QString::fromStdString(result.Message));
         return;

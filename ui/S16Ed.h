@@ -6,7 +6,10 @@
 #include "vcl/Forms.h"
 
 #include "image/PaintHistory.h"
+#include "sprite/IconPictures.h"
 #include "sprite/S16Format.h"
+
+#include <vector>
 
 class TEditForm : public TForm {
     Q_OBJECT
@@ -43,6 +46,8 @@ public:
     void Image1MouseMove(QObject* Sender, Qt::MouseButtons Buttons, QPoint Pixel);
     void Image1MouseUp(QObject* Sender, Qt::MouseButton Button, QPoint Pixel);
     void Image1KeyDown(QObject* Sender, QKeyEvent* Key);
+    // A double click on a collage page shows the icon clicked, as the up-down and Show would.
+    void Image1DblClick(QObject* Sender, QMouseEvent* Event, QPoint Pixel);
 
     // Load S16 after its dialog: reads the icon table of `path`.
     void LoadS16File(const QString& path);
@@ -64,5 +69,7 @@ extern kiv::TIconTable IconTable; // the one table: the loaded sprite file's hea
 // The picture's strokes and replacements (Show, Collage, Bmp Load), to undo and redo.
 extern kiv::PaintHistory History;
 extern kiv::TColor PaintColor; // black until a colour is picked
+// The tiles of the collage page the picture holds; empty once anything else replaced it.
+extern std::vector<kiv::CollageTile> PageTiles;
 void ResetModuleState();
 } // namespace S16Ed

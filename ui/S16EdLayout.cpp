@@ -139,6 +139,9 @@ void TEditForm::BuildLayout() {
     connect(Image1, &TImage::MouseUp, this, [this](Qt::MouseButton button, QPoint pixel) {
         TApplication::Guard([&] { Image1MouseUp(Image1, button, pixel); });
     });
+    connect(Image1, &TImage::DblClick, this, [this](QMouseEvent* event, QPoint pixel) {
+        TApplication::Guard([&] { Image1DblClick(Image1, event, pixel); });
+    });
     connect(Image1, &TImage::KeyDown, this,
             [this](QKeyEvent* key) { TApplication::Guard([&] { Image1KeyDown(Image1, key); }); });
 }

@@ -158,8 +158,12 @@ TImage::TImage(QWidget* parent) : QWidget(parent) {
     for (const auto& [sequence, step] : keys) {
         auto* shortcut = new QShortcut(sequence, this);
         shortcut->setContext(Qt::WindowShortcut);
-        connect(shortcut, &QShortcut::activated, this,
-                [this, step = step] { SetZoom(step == 0 ? 1 : zoom_ + step); });
+        connect(shortcut, &QShortcut::activated, this, [this, step = step] {
+            if (step != 0)
+                return SetZoom(zoom_ + step);
+            SetZoom(1);
+            ShowTopLeft();
+        });
     }
 }
 
@@ -199,6 +203,13 @@ void TImage::mouseMoveEvent(QMouseEvent* event) {
 
 void TImage::mouseReleaseEvent(QMouseEvent* event) {
     emit MouseUp(event->button(), PixelAt(event->position()));
+}
+
+void TImage::mouseDoubleClickEvent(QMouseEvent* event) {
+    event->ignore();
+    emit DblClick(event, PixelAt(event->position()));
+    if (!event->isAccepted())
+        mousePressEvent(event);
 }
 
 void TImage::keyPressEvent(QKeyEvent* event) {
@@ -263,6 +274,15 @@ void TImage::SetZoom(int zoom, QPoint anchor) {
         offset_ = QPoint(std::clamp(after.x() - anchor.x(), 0, std::max(room.width(), 0)),
                          std::clamp(after.y() - anchor.y(), 0, std::max(room.height(), 0)));
     }
+    update();
+}
+
+void TImage::ShowTopLeft() {
+    if (QScrollArea* box = ScrollBox()) {
+        box->horizontalScrollBar()->setValue(0);
+        box->verticalScrollBar()->setValue(0);
+    }
+    offset_ = QPoint(0, 0);
     update();
 }
 

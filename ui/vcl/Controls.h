@@ -76,7 +76,8 @@ private:
 // factor, 1 to 16, each pixel a square of that many screen pixels (never smoothed), keeping
 // the pixel under the pointer in place. Inside a scroll box the control grows with the
 // factor so the box scrolls over it; elsewhere it keeps its size and shows the part of the
-// enlarged picture around the pointer. The picture itself never changes.
+// enlarged picture around the pointer. The picture itself never changes. Ctrl + "0" also
+// brings the picture's top-left corner into view.
 //
 // The pointer's presses, drags and releases, and the keys while the control has focus, come
 // out as signals; pointer positions are given as picture pixels, whatever the zoom.
@@ -102,6 +103,8 @@ public:
     // centre.
     void SetZoom(int zoom);
     void SetZoom(int zoom, QPoint anchor);
+    // Scrolls the picture's top-left corner into view, at any zoom.
+    void ShowTopLeft();
 
     // The picture pixel under a point of this control (it may lie outside the picture).
     QPoint PixelAt(QPointF point) const;
@@ -119,6 +122,9 @@ signals:
     void MouseDown(Qt::MouseButton button, QPoint pixel);
     void MouseMove(Qt::MouseButtons buttons, QPoint pixel);
     void MouseUp(Qt::MouseButton button, QPoint pixel);
+    // A receiver that acts on the double click accepts the event; otherwise it is taken as
+    // another press.
+    void DblClick(QMouseEvent* event, QPoint pixel);
     // A receiver that acts on the key accepts the event; any other key goes on to the parent.
     void KeyDown(QKeyEvent* event);
 
@@ -128,6 +134,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     // A size given while zoomed is the new size at 1x.
     void resizeEvent(QResizeEvent* event) override;
