@@ -566,12 +566,25 @@ void EditorTest::ACollageIconDoubleClickedIsShownFromItsTopLeftCorner() {
     QVERIFY(scrolled() != QPoint(0, 0));
     QTest::mouseDClick(image, Qt::LeftButton, {}, QPoint(4 * 101, 4 * 51)); // a gap
     QCOMPARE(ed.form.IconUpDown->Position(), 55);
+    const kiv::Image page = ed.Picture();
     QTest::mouseDClick(image, Qt::LeftButton, {}, QPoint(4 * 102, 4 * 52));
     QCOMPARE(ed.form.IconUpDown->Position(), 8);
     QCOMPARE(ed.Picture().Width(), 100);
     QCOMPARE(MarkAt(ed.Picture(), 0, 0), 7);
     QCOMPARE(scrolled(), QPoint(0, 0));
     QCOMPARE(image->Zoom(), 4);
+
+    // Undo brings back the page, whose icons a double click still shows; the click before a
+    // double click leaves no paint on it.
+    QTest::keyClick(image, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(ed.Picture(), page);
+    QTest::mouseClick(image, Qt::LeftButton, {}, QPoint(4 * 102, 4 * 52));
+    QVERIFY(ed.Picture() != page);
+    QTest::mouseDClick(image, Qt::LeftButton, {}, QPoint(4 * 102, 4 * 52));
+    QCOMPARE(MarkAt(ed.Picture(), 0, 0), 7);
+    QTest::keyClick(image, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(ed.Picture(), page);
+    QTest::keyClick(image, Qt::Key_Y, Qt::ControlModifier);
 
     // No collage on show any more: a double click does nothing. Ctrl + "0" returns to 1x at
     // the corner, wherever the pointer was.
