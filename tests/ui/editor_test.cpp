@@ -115,6 +115,7 @@ private slots:
     void IconNumbersOutsideTheLoadedFileAreRefused();
     void BmpLoadTakesTheFilesPictureOrShowsTheError();
     void ReplaceOfALoadedS17RewritesItInPlace();
+    void ReplaceAsksBeforeDroppingEditsTheTwinHolds();
     void ZoomPaintsWholePixelsAndKeepsThePictureAtNaturalSize();
     void ACollageIconDoubleClickedIsShownFromItsTopLeftCorner();
     void PaintedStrokesUndoAndRedoAndReachTheTwinAsTheReencoderWritesThem();
@@ -487,6 +488,39 @@ void EditorTest::ReplaceOfALoadedS17RewritesItInPlace() {
     QVERIFY(ed.dialogs.boxes.empty());
     QCOMPARE(DecodeFromFile("hero.s17", 0), edited);
     QCOMPARE(DecodeFromFile("hero.s17", 1), second);
+}
+
+void EditorTest::ReplaceAsksBeforeDroppingEditsTheTwinHolds() {
+    Editor ed;
+    ed.LoadFile("hero.s16", MarkedSprite(3, [](int) { return std::pair{4, 4}; }));
+    const auto edit = [&](int icon, kiv::TColor colour) {
+        ed.SetIcon(icon);
+        ed.form.ShowBtn->click();
+        ed.form.Image1->Picture().SetPixel(3, 3, colour);
+        ed.form.ReplaceBtn->click();
+    };
+    edit(1, 0x00F8FCF8); // writes hero.s17, which the editor goes on from
+    const Bytes twin = kivtest::ReadFile("hero.s17");
+
+    // Loaded again, the ".s16" would overwrite the twin's edit of icon 1: asked, and only Yes
+    // writes. A Replace of that same icon drops nothing and asks nothing.
+    const QString dropping =
+        QStringLiteral("hero.s17 also holds changes to icon 1 that this Replace would drop. "
+                       "Replace hero.s17 anyway?");
+    for (const bool yes : {false, true}) {
+        ed.Load(QStringLiteral("hero.s16"));
+        ed.dialogs.Clear();
+        ed.dialogs.Answer(yes);
+        edit(3, 0x00000000);
+        QCOMPARE(ed.dialogs.Texts(), QStringList{dropping});
+        QCOMPARE(kivtest::ReadFile("hero.s17") == twin, !yes);
+        QCOMPARE(ed.form.NameLbl->Caption(),
+                 yes ? QStringLiteral("hero.s17") : QStringLiteral("hero.s16"));
+    }
+    ed.Load(QStringLiteral("hero.s16"));
+    ed.dialogs.Clear();
+    edit(3, 0x00F8FCF8);
+    QVERIFY(ed.dialogs.boxes.empty());
 }
 
 void EditorTest::ZoomPaintsWholePixelsAndKeepsThePictureAtNaturalSize() {
