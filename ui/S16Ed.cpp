@@ -6,6 +6,7 @@
 #include "image/Png.h"
 #include "sprite/IconEncoder.h"
 #include "sprite/IconPictures.h"
+#include "sprite/PictureFiles.h"
 #include "sprite/SpriteDiff.h"
 
 #include <QFile>
@@ -264,7 +265,8 @@ void TEditForm::BmpSaveBtnClick(QObject*) {
     SaveDialog1->DefaultExt = QStringLiteral("bmp");
     if (!SaveDialog1->Execute())
         return;
-    // A name ending in ".png" (chosen through "All files") is written as PNG.
+    // A name ending in ".png" (chosen through "All files") is written as PNG, every pixel of
+    // the background's 16-bit value transparent.
     const QString chosen = SaveDialog1->FileName;
     const std::string path = LocalPath(chosen);
     // The dialog offers the name chosen last, so one Enter would overwrite an edited
@@ -273,14 +275,14 @@ void TEditForm::BmpSaveBtnClick(QObject*) {
         bool same = false;
         {
             HourGlassCursor hourGlass;
-            same = kiv::PictureFileHolds(Image1->Picture(), path, kiv::BackColor);
+            same = kiv::PictureFileHolds(Image1->Picture(), path, kiv::BackKey);
         }
         if (same || !AskYesNoBox(
                         QStringLiteral("%1 exists. Replace it?").arg(QFileInfo(chosen).fileName())))
             return;
     }
     HourGlassCursor hourGlass;
-    kiv::SavePictureFile(Image1->Picture(), path, kiv::BackColor);
+    kiv::SavePictureFile(Image1->Picture(), path, kiv::BackKey);
 }
 
 void TEditForm::BmpLoadBtnClick(QObject*) {
