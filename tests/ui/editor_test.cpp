@@ -583,10 +583,23 @@ void EditorTest::ACollageIconDoubleClickedIsShownFromItsTopLeftCorner() {
     QVERIFY(image->toolTip().startsWith(QStringLiteral("4x, ")));
     QTest::mouseDClick(image, Qt::LeftButton, {}, QPoint(4 * 101, 4 * 51));
     QCOMPARE(ed.form.IconUpDown->Position(), 55);
+    const kiv::Image page = ed.Picture();
     QTest::mouseDClick(image, Qt::LeftButton, {}, QPoint(4 * 102, 4 * 52));
     QCOMPARE(ed.form.IconUpDown->Position(), 8);
     QCOMPARE(MarkAt(ed.Picture(), 0, 0), 7);
     QCOMPARE(down->value(), 0);
+
+    // Undo brings back the page, whose icons a double click still shows; the click before a
+    // double click leaves no paint on it.
+    QTest::keyClick(image, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(ed.Picture(), page);
+    QTest::mouseClick(image, Qt::LeftButton, {}, QPoint(4 * 102, 4 * 52));
+    QVERIFY(ed.Picture() != page);
+    QTest::mouseDClick(image, Qt::LeftButton, {}, QPoint(4 * 102, 4 * 52));
+    QCOMPARE(MarkAt(ed.Picture(), 0, 0), 7);
+    QTest::keyClick(image, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(ed.Picture(), page);
+    QTest::keyClick(image, Qt::Key_Y, Qt::ControlModifier);
 
     // Ctrl + "0" returns to 1x at the corner, wherever the view was.
     image->SetZoom(2, QPoint(300, 200));
