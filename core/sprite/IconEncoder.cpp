@@ -362,8 +362,6 @@ ReencodeResult ReencodeIcons(const std::vector<std::pair<int, const Image*>>& ed
                              const TIconTable& table, const std::string& outPath) {
     ReencodeResult result;
     result.OutputPath = outPath;
-    if (edits.empty())
-        return Fail(result, "No icon to re-encode.");
     for (const auto& [i, picture] : edits) {
         if (std::string fault = IndexFault(i, table); !fault.empty())
             return Fail(result, fault);
