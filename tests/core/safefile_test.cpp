@@ -107,9 +107,10 @@ TEST(SafeFile, CommitReplacesTheTargetOnlyAtTheEnd) {
         const std::uint8_t patch[] = {0xEE, 0xFF};
         file.WriteAt(5, patch, 2);
         EXPECT_EQ(file.Size(), 300);
-        // Until the commit, the old file is what readers see.
+        // Until the commit, the old file is what readers see (beside it: the temporary file
+        // and the output's lock).
         EXPECT_EQ(ReadFile("out.bin"), Bytes(10, 1));
-        EXPECT_EQ(ListFolder(folder).size(), 2u);
+        EXPECT_EQ(ListFolder(folder).size(), 3u);
         file.Commit();
     }
     Bytes expected = Counting(300);
