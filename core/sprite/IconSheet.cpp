@@ -110,12 +110,17 @@ SheetImport ImportSheet(const Image& sheet, const TIconTable& table, const std::
     if (changed.empty()) {
         // Nothing to re-encode: the output is the loaded file as it stands.
         SafeFile out(outPath);
+        import.Result.Ok = true;
+        if (FileHolds(outPath, *file, 0, file->Length())) {
+            import.Result.UpToDate = true;
+            return import;
+        }
+        out.WatchInput(*file);
         if (out.CopyFrom(*file, 0, file->Length()) != file->Length()) {
-            import.Result.Message = CannotOpenSpriteFile;
+            import.Result = {false, CannotOpenSpriteFile, {}, outPath, false};
             return import;
         }
         out.Commit();
-        import.Result.Ok = true;
         return import;
     }
     file.reset();

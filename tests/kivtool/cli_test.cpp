@@ -161,10 +161,10 @@ TEST(KivtoolCli, EditsIconsThroughPngAndWholeMemberSheets) {
         const std::string name = Cells(lines[i]).at(0);
         SCOPED_TRACE(name);
         ASSERT_EQ(RunKivtool({"extract", "demo/Modgen.dat", name}).Status, 0);
-        ToolRun run = RunKivtool({"sheet", "export", name, "sheet.png"});
+        ToolRun run = RunKivtool({"sheet", "export", name, "sheet.png", "--force"});
         ASSERT_EQ(run.Status, 0) << run.Err;
         EXPECT_EQ(run.Out, "sheet.png\nsheet.json\n");
-        run = RunKivtool({"sheet", "import", name, "sheet.png", "-o", "same.s16"});
+        run = RunKivtool({"sheet", "import", name, "sheet.png", "-o", "same.s16", "--force"});
         ASSERT_EQ(run.Status, 0) << run.Err;
         EXPECT_EQ(run.Out, "");
         EXPECT_EQ(ReadFile("same.s16"), ReadFile(name));
@@ -177,15 +177,16 @@ TEST(KivtoolCli, EditsIconsThroughPngAndWholeMemberSheets) {
     const kiv::SheetCell cell = kiv::LayOutSheet(table).Cells.at(1);
     ASSERT_EQ(RunKivtool({"show", name, "2", "-o", "icon2.png"}).Status, 0);
     const auto [x2, y2] = IconPixel(Picture("icon2.png"));
-    ASSERT_EQ(RunKivtool({"sheet", "export", name, "sheet.png"}).Status, 0);
+    ASSERT_EQ(RunKivtool({"sheet", "export", name, "sheet.png", "--force"}).Status, 0);
     Paint("sheet.png", cell.X + x2, cell.Y + y2, "#FF0000");
     ToolRun run = RunKivtool({"sheet", "import", name, "sheet.png", "-o", "edited.s16"});
     ASSERT_EQ(run.Status, 0) << run.Err;
     EXPECT_EQ(run.Out, "icon 2\n");
     for (int icon = 1; icon <= table.Count; ++icon) {
         const std::string number = std::to_string(icon);
-        ASSERT_EQ(RunKivtool({"show", name, number, "-o", "before.png"}).Status, 0);
-        ASSERT_EQ(RunKivtool({"show", "edited.s16", number, "-o", "after.png"}).Status, 0);
+        ASSERT_EQ(RunKivtool({"show", name, number, "-o", "before.png", "--force"}).Status, 0);
+        ASSERT_EQ(RunKivtool({"show", "edited.s16", number, "-o", "after.png", "--force"}).Status,
+                  0);
         kiv::Image expected = Picture("before.png");
         if (icon == 2)
             expected.SetPixel(x2, y2, kiv::RGB(248, 0, 0));

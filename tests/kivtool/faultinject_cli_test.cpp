@@ -34,16 +34,19 @@ struct CliCase {
     std::string Output;       // the first file written, inside OutputFolder
 };
 
+// Each with --force: the earlier output these tests lay down is to be replaced.
 std::vector<CliCase> Cases() {
     return {
-        {{"extract", "Modgen.dat", "hero.s16"}, ".", "hero.s16"},
-        {{"replace", "Modgen.dat", "hero.s16"}, ".", "Newgen.dat"},
-        {{"preview", "Modgen.dat", "hero.s16", "1", "-o", "preview.bmp"}, ".", "preview.bmp"},
-        {{"show", "sprite.s16", "1", "-o", "show.bmp"}, ".", "show.bmp"},
-        {{"collage", "sprite.s16", "1", "-o", "collage.bmp"}, ".", "collage.bmp"},
-        {{"reencode", "sprite.s16", "1", "picture.bmp"}, ".", "sprite.s17"},
-        {{"import", "sprite.s16", "icons"}, ".", "sprite.s17"},
-        {{"reimport", "Modgen.dat", "members"}, ".", "Newgen.dat"},
+        {{"extract", "Modgen.dat", "hero.s16", "--force"}, ".", "hero.s16"},
+        {{"replace", "Modgen.dat", "hero.s16", "--force"}, ".", "Newgen.dat"},
+        {{"preview", "Modgen.dat", "hero.s16", "1", "-o", "preview.bmp", "--force"},
+         ".",
+         "preview.bmp"},
+        {{"show", "sprite.s16", "1", "-o", "show.bmp", "--force"}, ".", "show.bmp"},
+        {{"collage", "sprite.s16", "1", "-o", "collage.bmp", "--force"}, ".", "collage.bmp"},
+        {{"reencode", "sprite.s16", "1", "picture.bmp", "--force"}, ".", "sprite.s17"},
+        {{"import", "sprite.s16", "icons", "--force"}, ".", "sprite.s17"},
+        {{"reimport", "Modgen.dat", "members", "--force"}, ".", "Newgen.dat"},
         {{"export", "sprite.s16", "exported", "--force"},
          "exported",
          kivtool::ExportFileName("sprite", 1)},

@@ -1,6 +1,7 @@
 // A whole sprite file as one sheet picture, with its records in a JSON file beside it.
 
 #include "CommandSupport.h"
+#include "OutputRule.h"
 #include "SpriteSupport.h"
 
 #include "base/FileStream.h"
@@ -9,8 +10,6 @@
 #include "sprite/IconSheet.h"
 
 #include <nlohmann/json.hpp>
-
-#include <filesystem>
 
 namespace kivtool {
 
@@ -22,7 +21,16 @@ using nlohmann::json;
 constexpr std::int64_t kMaxRecordsBytes = 4 << 20;
 
 std::string RecordsPath(const std::string& sheet) {
-    return std::filesystem::path(sheet).replace_extension(".json").string();
+    return WithExtension(sheet, ".json");
+}
+
+// False, after a failure line, when the sheet's records would be the sheet itself.
+bool RecordsApart(const Context& ctx, const std::string& sheet) {
+    if (RecordsPath(sheet) != sheet && !kiv::SameFile(RecordsPath(sheet), sheet))
+        return true;
+    Fail(ctx, "Cannot use " + PrintableName(sheet) +
+                  " as a sheet: its records would be the same file; nothing was written.");
+    return false;
 }
 
 std::vector<std::int32_t> Words(const kiv::TIconHeader& header) {
@@ -94,8 +102,16 @@ std::string RecordsFault(const std::string& path, const kiv::SheetLayout& layout
 
 } // namespace
 
-int SheetExportCommand(const Context& ctx, const std::string& sprite, const std::string& outPath) {
+int SheetExportCommand(const Context& ctx, const std::string& sprite, const std::string& outPath,
+                       bool force) {
     return Guarded(ctx, [&] {
+        const std::string recordsPath = RecordsPath(outPath);
+        const std::string what = "the sprite file it is read from";
+        if (!RecordsApart(ctx, outPath) || !NotItsInput(ctx, outPath, sprite, what) ||
+            !NotItsInput(ctx, recordsPath, sprite, what))
+            return ExitFailure;
+        kiv::OutputLock pictureLock(outPath);
+        kiv::OutputLock recordsLock(recordsPath);
         kiv::TIconTable table;
         if (!LoadTableOrFail(ctx, sprite, table))
             return ExitFailure;
@@ -104,6 +120,8 @@ int SheetExportCommand(const Context& ctx, const std::string& sprite, const std:
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
             return Fail(ctx, kiv::SpriteFileNotFound);
+        pictureLock.Watch(file->Stamp());
+        recordsLock.Watch(file->Stamp());
         const kiv::SheetLayout layout = kiv::LayOutSheet(table);
         std::vector<int> endedEarly;
         const kiv::Image sheet = kiv::BuildSheet(*file, table, layout, &endedEarly);
@@ -112,33 +130,67 @@ int SheetExportCommand(const Context& ctx, const std::string& sprite, const std:
             Err(ctx) << "Warning: the data of icon " << icon
                      << " ends early; the rest of its frame is background.\n";
 
-        const std::string records =
-            RecordsText(std::filesystem::path(sprite).filename().string(), layout, table);
-        kiv::SavePictureFile(sheet, outPath, kiv::BackColor);
-        kiv::WriteWholeFile(RecordsPath(outPath), records.data(), records.size());
-        ctx.out << outPath << '\n' << RecordsPath(outPath) << '\n';
+        const std::string records = RecordsText(FileNameOf(sprite), layout, table);
+        const std::vector<std::uint8_t> picture = PictureBytes(sheet, outPath);
+        // The sheet and its records go together: either is kept, neither is written.
+        const Existing pictureWas = CompareExisting(outPath, picture.data(), picture.size());
+        const Existing recordsWere = CompareExisting(recordsPath, records.data(), records.size());
+        int pictureStatus = ExitOk, recordsStatus = ExitOk;
+        const bool writePicture =
+            ShouldWrite(ctx, pictureLock, outPath, pictureWas, force, pictureStatus);
+        const bool writeRecords =
+            ShouldWrite(ctx, recordsLock, recordsPath, recordsWere, force, recordsStatus);
+        if (pictureStatus != ExitOk || recordsStatus != ExitOk)
+            return ExitFailure;
+        if (writePicture)
+            kiv::WriteWholeFile(outPath, picture.data(), picture.size());
+        if (writeRecords)
+            kiv::WriteWholeFile(recordsPath, records.data(), records.size());
+        ctx.out << outPath << '\n' << recordsPath << '\n';
         return ExitOk;
     });
 }
 
 int SheetImportCommand(const Context& ctx, const std::string& sprite, const std::string& sheetPath,
-                       const std::string& outPath) {
+                       const std::string& outPath, bool onTwin, bool force) {
     return Guarded(ctx, [&] {
+        const std::string recordsPath = RecordsPath(sheetPath);
+        if (!RecordsApart(ctx, sheetPath))
+            return ExitFailure;
+        // A sheet may come from someone else's folder: it is read only where it lies.
+        const std::string sheetFolder =
+            sheetPath.substr(0, sheetPath.size() - FileNameOf(sheetPath).size());
+        for (const std::string& path : {sheetPath, recordsPath})
+            if (const std::string fault = kiv::ForeignFileFault(sheetFolder, path); !fault.empty())
+                return Fail(ctx, PrintableName(path) + " is refused: " + fault +
+                                     "; nothing was written.");
+        const std::string target = outPath.empty() ? kiv::TwinName(sprite) : outPath;
+        if (!NotItsInput(ctx, target, sheetPath, "the sheet it is read from") ||
+            !NotItsInput(ctx, target, recordsPath, "the sheet's records") ||
+            !NotTheSpriteUnlessInPlace(ctx, target, sprite, onTwin))
+            return ExitFailure;
+        kiv::OutputLock lock(target);
+        const std::string source = BuildingSource(ctx, sprite, target, onTwin);
         kiv::TIconTable table;
-        if (!LoadTableOrFail(ctx, sprite, table))
+        if (!LoadTableOrFail(ctx, source, table))
             return ExitFailure;
         const kiv::SheetLayout layout = kiv::LayOutSheet(table);
-        if (const std::string fault = RecordsFault(RecordsPath(sheetPath), layout, table);
-            !fault.empty())
+        lock.Watch(kiv::StampOf(recordsPath));
+        lock.Watch(kiv::StampOf(sheetPath));
+        if (const std::string fault = RecordsFault(recordsPath, layout, table); !fault.empty())
             return Fail(ctx, fault + " Nothing was written.");
         const kiv::Image sheet = kiv::LoadPictureFile(sheetPath, kiv::BackColor);
-        const std::string out = outPath.empty() ? kiv::TwinName(table.Path) : outPath;
-        const kiv::SheetImport import = kiv::ImportSheet(sheet, table, out);
+        (void)force;
+        const kiv::SheetImport import = kiv::ImportSheet(sheet, table, target);
         if (!import.Result.Ok)
-            return Fail(ctx, import.Result.Message);
+            return FailWrite(ctx, import.Result.Message, import.Result.Fault);
         for (int icon : import.Changed)
             ctx.out << "icon " << icon << '\n';
-        Err(ctx) << "Wrote " << out << ": " << import.Changed.size() << " icons re-encoded.\n";
+        if (import.Result.UpToDate)
+            SayUpToDate(ctx, target);
+        else
+            Err(ctx) << "Wrote " << target << ": " << import.Changed.size()
+                     << " icons re-encoded.\n";
         return ExitOk;
     });
 }

@@ -1,0 +1,53 @@
+#pragma once
+// The rule every file kivtool writes follows: an output is never one of the command's own
+// inputs, and an existing output that differs from what the command would write is kept
+// (exit 1) unless --force; one that is already the same is left untouched.
+
+#include "Commands.h"
+
+#include "base/Errors.h"
+#include "base/FileStream.h"
+#include "base/SafeFile.h"
+#include "image/Image.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kivtool {
+
+// False, after "Cannot write OUTPUT: that is WHAT; nothing was written.", when `output`
+// names the same file as `input` (links followed). `what` reads "the sprite file it is read
+// from" and the like.
+bool NotItsInput(const Context& ctx, const std::string& output, const std::string& input,
+                 const std::string& what);
+
+// What became of an existing output, compared with what the command would write.
+enum class Existing { Missing, Same, Different };
+Existing CompareExisting(const std::string& path, const void* data, std::size_t count);
+Existing CompareExisting(const std::string& path, kiv::InFile& source, std::int64_t offset,
+                         std::int64_t count);
+
+// Whether to write after that comparison: Missing, or Different with `force`. Otherwise
+// reports "X is up to date; nothing written." (status 0) or "kept changed file X; --force
+// overwrites" (status 1) and sets `status`. A file to be replaced is watched by `lock`, so a
+// change made to it from now on stops the write.
+bool ShouldWrite(const Context& ctx, kiv::OutputLock& lock, const std::string& path,
+                 Existing existing, bool force, int& status);
+
+// Writes a whole file under the rule above; returns the exit status.
+int WriteUnderRule(const Context& ctx, kiv::OutputLock& lock, const std::string& path,
+                   const std::vector<std::uint8_t>& bytes, bool force);
+
+// The file a picture output gets: PNG when the path ends in ".png", else a bitmap.
+std::vector<std::uint8_t> PictureBytes(const kiv::Image& picture, const std::string& path);
+
+// "X is up to date; nothing written." on stderr.
+void SayUpToDate(const Context& ctx, const std::string& path);
+
+// The line that says what a failed create or write concerns: "Cannot write X: REASON." or
+// "Cannot create files in folder F: REASON.".
+std::string FaultLine(const kiv::WriteFault& fault);
+
+} // namespace kivtool
