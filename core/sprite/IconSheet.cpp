@@ -77,7 +77,8 @@ Image BuildSheet(InFile& file, const TIconTable& table, const SheetLayout& layou
     return sheet;
 }
 
-SheetImport ImportSheet(const Image& sheet, const TIconTable& table, const std::string& outPath) {
+SheetImport ImportSheet(const Image& sheet, const TIconTable& table, const std::string& outPath,
+                        const std::function<bool(const std::vector<int>&)>& approve) {
     SheetImport import;
     import.Result.OutputPath = outPath;
     const SheetLayout layout = LayOutSheet(table);
@@ -107,6 +108,10 @@ SheetImport ImportSheet(const Image& sheet, const TIconTable& table, const std::
         pictures.push_back(std::move(picture));
     }
 
+    if (approve && !approve(changed)) {
+        import.Changed = std::move(changed);
+        return import;
+    }
     if (changed.empty()) {
         // Nothing to re-encode: the output is the loaded file as it stands.
         SafeFile out(outPath);

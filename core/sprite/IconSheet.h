@@ -8,6 +8,8 @@
 #include "sprite/IconEncoder.h"
 #include "sprite/S16Format.h"
 
+#include <functional>
+#include <string>
 #include <vector>
 
 namespace kiv {
@@ -44,7 +46,10 @@ struct SheetImport {
 
 // Writes `outPath` from the loaded file with every icon whose cell in `sheet` differs from
 // its frame re-encoded from that cell, in one rewrite; with no cell changed, the output is
-// the loaded file byte for byte. A sheet of another size than the layout is refused.
-SheetImport ImportSheet(const Image& sheet, const TIconTable& table, const std::string& outPath);
+// the loaded file byte for byte. A sheet of another size than the layout is refused. Once
+// the changed icons are known, and before anything is written, `approve` (when given) may
+// stop the import: then Result is not Ok, its Message is empty and Changed lists them.
+SheetImport ImportSheet(const Image& sheet, const TIconTable& table, const std::string& outPath,
+                        const std::function<bool(const std::vector<int>&)>& approve = {});
 
 } // namespace kiv

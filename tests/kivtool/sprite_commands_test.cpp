@@ -188,9 +188,14 @@ TEST(ReencodeCommand, WritesTheTwinCoreWritesAndRefusesBadPictures) {
 
     // --on-twin builds on the twin an earlier re-encode wrote; a picture of another size
     // than the frame, or in colours 16 bits cannot hold, is written with a warning.
+    // Over a twin that holds another changed icon, only with --force.
     picture.SetPixel(0, 0, kiv::RGB(255, 255, 255));
     kiv::SaveBitmapFile(picture, "second.bmp");
-    ASSERT_EQ(refuse("edit.bmp").Status, 0);
+    EXPECT_EQ(refuse("edit.bmp").Status, 1);
+    ASSERT_EQ(RunCommand([](const Context& c) {
+                  return kivtool::ReencodeCommand(c, "s.s16", 1, "edit.bmp", "", false, true);
+              }).Status,
+              0);
     run = RunCommand([](const Context& c) {
         return kivtool::ReencodeCommand(c, "s.s16", 2, "second.bmp", "", true);
     });

@@ -142,7 +142,25 @@ int ReplaceCommand(const Context& ctx, const std::string& archive, const std::st
             return ExitFailure;
 
         kiv::OutputLock lock(request.OutPath);
-        (void)force;
+        if (!force && !twinPath.empty() && kiv::StampOf(twinPath).Exists) {
+            std::vector<std::string> buildsOn{"replace", request.OutPath, member};
+            if (!twin.empty())
+                buildsOn.insert(buildsOn.end(), {"--twin", twin});
+            if (request.OutPath != "Newgen.dat")
+                buildsOn.insert(buildsOn.end(), {"-o", request.OutPath});
+            const kiv::MemberSource rewritten{ref.Row, ref.Entry.Start, ref.Entry.Finish, twinPath,
+                                              0};
+            switch (
+                JudgeArchiveRebuild(ctx, lock, archive, request.OutPath, {rewritten}, buildsOn)) {
+            case RebuildVerdict::Kept:
+                return ExitFailure;
+            case RebuildVerdict::UpToDate:
+                SayUpToDate(ctx, request.OutPath);
+                return ExitOk;
+            case RebuildVerdict::Write:
+                break;
+            }
+        }
         ProgressLine progress(ctx, "Writing " + request.OutPath, 0);
         if (auto file = kiv::InFile::Open(archive); file && file->Length() > LargeArchive)
             progress.ShowNow();

@@ -203,6 +203,20 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
             return refusedLine();
         }
 
+        if (!options.Force) {
+            std::vector<std::string> buildsOn{"reimport", options.OutPath, dir};
+            if (options.OutPath != "Newgen.dat")
+                buildsOn.insert(buildsOn.end(), {"-o", options.OutPath});
+            switch (JudgeArchiveRebuild(ctx, *lock, archive, options.OutPath, sources, buildsOn)) {
+            case RebuildVerdict::Kept:
+                return ExitFailure;
+            case RebuildVerdict::UpToDate:
+                SayUpToDate(ctx, options.OutPath);
+                return refusedLine();
+            case RebuildVerdict::Write:
+                break;
+            }
+        }
         std::optional<kiv::SafeFile> out;
         try {
             out.emplace(options.OutPath);
@@ -345,8 +359,19 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
             return refused > 0 ? ExitFailure : ExitOk;
         }
         std::vector<int> indices;
-        for (const ImportPicture* p : accepted)
+        std::vector<std::int32_t> icons;
+        for (const ImportPicture* p : accepted) {
             indices.push_back(static_cast<int>(p->Icon - 1));
+            icons.push_back(static_cast<std::int32_t>(p->Icon));
+        }
+        if (!options.Force) {
+            std::vector<std::string> buildsOn{"import", "--on-twin", sprite, dir};
+            if (!options.OutPath.empty())
+                buildsOn.insert(buildsOn.end(), {"-o", options.OutPath});
+            if (JudgeSpriteRebuild(ctx, *lock, source, outPath, icons, buildsOn) ==
+                RebuildVerdict::Kept)
+                return ExitFailure;
+        }
         const kiv::ReencodeResult result = kiv::ReencodeIcons(
             indices,
             [&accepted](std::size_t k) {

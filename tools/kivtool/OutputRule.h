@@ -5,6 +5,7 @@
 
 #include "Commands.h"
 
+#include "archive/ArchiveOps.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "base/SafeFile.h"
@@ -45,6 +46,23 @@ std::vector<std::uint8_t> PictureBytes(const kiv::Image& picture, const std::str
 
 // "X is up to date; nothing written." on stderr.
 void SayUpToDate(const Context& ctx, const std::string& path);
+
+// A rebuild over an existing output that is not its own input (a rebuild in place cannot
+// lose anything): Write when the output is missing, or differs from the base only in what
+// the rebuild rewrites; UpToDate when it already is what the rebuild would write (for an
+// archive; the sprite rewrite tells that itself); Kept when it holds any other change,
+// after "OUT also holds WHAT that this rebuild from BASE would drop; `BUILDS-ON` builds on
+// it, --force replaces it." (or, for an output that cannot be compared, why). A compared
+// output is watched by `lock`.
+enum class RebuildVerdict { Write, UpToDate, Kept };
+RebuildVerdict JudgeArchiveRebuild(const Context& ctx, kiv::OutputLock& lock,
+                                   const std::string& base, const std::string& out,
+                                   const std::vector<kiv::MemberSource>& rewritten,
+                                   const std::vector<std::string>& buildsOn);
+RebuildVerdict JudgeSpriteRebuild(const Context& ctx, kiv::OutputLock& lock,
+                                  const std::string& source, const std::string& out,
+                                  const std::vector<std::int32_t>& rewrittenIcons,
+                                  const std::vector<std::string>& buildsOn);
 
 // The line that says what a failed create or write concerns: "Cannot write X: REASON." or
 // "Cannot create files in folder F: REASON.".

@@ -180,8 +180,17 @@ int SheetImportCommand(const Context& ctx, const std::string& sprite, const std:
         if (const std::string fault = RecordsFault(recordsPath, layout, table); !fault.empty())
             return Fail(ctx, fault + " Nothing was written.");
         const kiv::Image sheet = kiv::LoadPictureFile(sheetPath, kiv::BackColor);
-        (void)force;
-        const kiv::SheetImport import = kiv::ImportSheet(sheet, table, target);
+        std::vector<std::string> buildsOn{"sheet", "import", "--on-twin", sprite, sheetPath};
+        if (!outPath.empty())
+            buildsOn.insert(buildsOn.end(), {"-o", outPath});
+        const kiv::SheetImport import =
+            kiv::ImportSheet(sheet, table, target, [&](const std::vector<int>& changed) {
+                return force || JudgeSpriteRebuild(ctx, lock, source, target,
+                                                   {changed.begin(), changed.end()},
+                                                   buildsOn) != RebuildVerdict::Kept;
+            });
+        if (!import.Result.Ok && import.Result.Message.empty())
+            return ExitFailure; // kept, and said why
         if (!import.Result.Ok)
             return FailWrite(ctx, import.Result.Message, import.Result.Fault);
         for (int icon : import.Changed)

@@ -160,7 +160,18 @@ int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t 
         lock.Watch(kiv::StampOf(picturePath));
         const kiv::Image picture = LoadPicture(picturePath);
         const int index = static_cast<int>(icon - 1);
-        (void)force;
+        // A picture that cannot be encoded is refused before any comparison.
+        if (const std::string fault = kiv::ReencodePictureFault(picture); !fault.empty())
+            return Fail(ctx, fault);
+        if (!force) {
+            std::vector<std::string> buildsOn{"reencode", "--on-twin", sprite, std::to_string(icon),
+                                              picturePath};
+            if (!outPath.empty())
+                buildsOn.insert(buildsOn.end(), {"-o", outPath});
+            if (JudgeSpriteRebuild(ctx, lock, source, target, {static_cast<std::int32_t>(icon)},
+                                   buildsOn) == RebuildVerdict::Kept)
+                return ExitFailure;
+        }
         const kiv::ReencodeResult result = kiv::ReencodeIcons({{index, &picture}}, table, target);
         if (!result.Ok)
             return FailWrite(ctx, result.Message, result.Fault);
