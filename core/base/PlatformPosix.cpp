@@ -162,8 +162,11 @@ LockFileOutcome OpenLockFile(const std::string& path, FileHandle& file) {
     do {
         fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
         // Another user's lock file may be read-only for us; a lock needs no write access.
-        if (fd < 0 && errno == EACCES)
+        if (fd < 0 && errno == EACCES) {
             fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+            if (fd < 0 && errno == ENOENT)
+                errno = EACCES; // no such file to read: the folder refused to make it
+        }
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return LockFileOutcome::Failed;
