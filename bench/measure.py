@@ -73,6 +73,9 @@ COMMANDS = {
                 "extract.out"),
     "dd": (f"dd if=big.dat of=dd.out {dd_range}", "dd.out"),
     "dd_sync": (f"dd if=big.dat of=ddsync.out {dd_range} && sync ddsync.out", "ddsync.out"),
+    # Reading only: their "outputs" are never written.
+    "diff": ([KIVTOOL, "diff", "big.dat", "same.dat"], "diff.none"),
+    "cmp": ("cmp big.dat same.dat", "cmp.none"),
 }
 
 # Commands timed together, and the regimes they run in: "synced" (each run starts with its
@@ -84,11 +87,15 @@ GROUPS = {
                 "regimes": ["synced", "back_to_back"], "setup": "mkdir -p edited && "
                 "cp m4.s17 edited/m4.s16"},
     "member": {"commands": ["extract", "dd", "dd_sync"], "regimes": ["synced", "back_to_back"]},
+    # Both archives are read from the cache, as right after a rebuild.
+    "compare": {"commands": ["diff", "cmp"], "regimes": ["warm_cache"],
+                "setup": "cp big.dat same.dat && cat big.dat same.dat >/dev/null"},
 }
 
 # The rows of the copy table. `baseline_synced` names the baseline that also waits for the
 # output to reach the disk: when our saves flush before the rename, that one is checked,
-# otherwise the plain one; the other is reported beside it.
+# otherwise the plain one; the other is reported beside it. A case that writes nothing has
+# no such baseline (None): its one baseline is checked.
 ROWS = [
     {"case": "Replace, middle member of a 1 GiB archive", "group": "archive", "ours": "replace",
      "baseline": ("cp", "cp"), "baseline_synced": ("cp_sync", "cp + sync FILE"),
@@ -99,6 +106,8 @@ ROWS = [
     {"case": "Extract of a 512 MiB member at an unaligned offset", "group": "member",
      "ours": "extract", "baseline": ("dd", "dd"), "baseline_synced": ("dd_sync", "dd + sync FILE"),
      "limit": 1.15, "cpu_limit": None},
+    {"case": "Diff of two identical 1 GiB archives", "group": "compare", "ours": "diff",
+     "baseline": ("cmp", "cmp"), "baseline_synced": None, "limit": 1.0, "cpu_limit": None},
 ]
 
 # Sizes of files ours and a peer write for the same content: (case, setup command, our file,
@@ -228,6 +237,8 @@ def saves_flush():
 
 def copy_cases(durable):
     rows, failed = [], False
+    checked_key = lambda r: ("baseline_synced" if durable and r["baseline_synced"] else
+                             "baseline")
     for group, spec in GROUPS.items():
         if spec.get("setup"):
             subprocess.run(spec["setup"], shell=True, cwd=WORK, check=True)
@@ -235,15 +246,17 @@ def copy_cases(durable):
         for regime in spec["regimes"]:
             first = measure(group, regime)
             measurements = [first]
-            checked = lambda r: r["baseline_synced" if durable else "baseline"][0]
+            checked = lambda r: r[checked_key(r)][0]
             if any(not judge(first, r["ours"], checked(r), r["limit"], r["cpu_limit"])["met"]
                    for r in group_rows):
                 say(f"  {group}, {regime}: a checked row missed; measuring it again")
                 measurements.append(measure(group, regime))
             for r in group_rows:
                 for key in ("baseline", "baseline_synced"):
+                    if r[key] is None:
+                        continue
                     base, name = r[key]
-                    is_checked = (key == "baseline_synced") == durable
+                    is_checked = key == checked_key(r)
                     verdicts = [judge(m, r["ours"], base, r["limit"], r["cpu_limit"])
                                 for m in measurements]
                     # Only a checked row that missed its first measurement shows its second.

@@ -20,13 +20,10 @@ using nlohmann::json;
 // Records of 1000 icons take well under this; a larger file is not one of ours.
 constexpr std::int64_t kMaxRecordsBytes = 4 << 20;
 
-std::string RecordsPath(const std::string& sheet) {
-    return WithExtension(sheet, ".json");
-}
-
 // False, after a failure line, when the sheet's records would be the sheet itself.
 bool RecordsApart(const Context& ctx, const std::string& sheet) {
-    if (RecordsPath(sheet) != sheet && !kiv::SameFile(RecordsPath(sheet), sheet))
+    const std::string records = SheetRecordsPath(sheet);
+    if (records != sheet && !kiv::SameFile(records, sheet))
         return true;
     Fail(ctx, "Cannot use " + PrintableName(sheet) +
                   " as a sheet: its records would be the same file; nothing was written.");
@@ -105,7 +102,7 @@ std::string RecordsFault(const std::string& path, const kiv::SheetLayout& layout
 int SheetExportCommand(const Context& ctx, const std::string& sprite, const std::string& outPath,
                        bool force) {
     return Guarded(ctx, [&] {
-        const std::string recordsPath = RecordsPath(outPath);
+        const std::string recordsPath = SheetRecordsPath(outPath);
         const std::string what = "the sprite file it is read from";
         if (!RecordsApart(ctx, outPath) || !NotItsInput(ctx, outPath, sprite, what) ||
             !NotItsInput(ctx, recordsPath, sprite, what))
@@ -154,7 +151,7 @@ int SheetExportCommand(const Context& ctx, const std::string& sprite, const std:
 int SheetImportCommand(const Context& ctx, const std::string& sprite, const std::string& sheetPath,
                        const std::string& outPath, bool onTwin, bool force) {
     return Guarded(ctx, [&] {
-        const std::string recordsPath = RecordsPath(sheetPath);
+        const std::string recordsPath = SheetRecordsPath(sheetPath);
         if (!RecordsApart(ctx, sheetPath))
             return ExitFailure;
         // A sheet may come from someone else's folder: it is read only where it lies.
