@@ -193,19 +193,18 @@ OutputLock::OutputLock(const std::string& target) {
                 held_ = std::move(held);
                 return;
             }
-            // Registered before it is locked: a request that ends the process now removes
-            // a file that no one holds, which is harmless.
-            const int token = platform::RemoveOnTermination(path);
             if (platform::TryLock(file) && StillNamed(file, path)) {
+                // Only once it is ours: a lock file another run holds is never removed here.
+                // A request that ends the process before this leaves a lock file no one
+                // holds, which the next write into the folder sweeps.
                 held_ = std::make_shared<HeldOutputLock>();
                 held_->File = file;
                 held_->Path = path;
-                held_->Token = token;
+                held_->Token = platform::RemoveOnTermination(path);
                 platform::StatusOf(file, held_->Identity);
                 heldLocks.push_back(held_);
                 return;
             }
-            platform::DropRemoveOnTermination(token);
             platform::Close(file);
         }
         if (waited >= kLockWaitMs)

@@ -109,8 +109,9 @@ int ExtractCommand(const Context& ctx, const std::string& archive, const std::st
         const std::int64_t size =
             std::max<std::int64_t>(std::int64_t{ref.Entry.Finish} - ref.Entry.Start, 0);
         int status = ExitOk;
-        if (!ShouldWrite(ctx, lock, target, CompareExisting(target, *file, ref.Entry.Start, size),
-                         force, status))
+        if (!ShouldWrite(
+                ctx, lock, target, force,
+                [&] { return CompareExisting(target, *file, ref.Entry.Start, size); }, status))
             return status;
         file.reset();
         const kiv::OpResult result =

@@ -43,14 +43,15 @@ void SayUpToDate(const Context& ctx, const std::string& path) {
     Err(ctx) << PrintableName(path) << " is up to date; nothing written.\n";
 }
 
-bool ShouldWrite(const Context& ctx, kiv::OutputLock& lock, const std::string& path,
-                 Existing existing, bool force, int& status) {
+bool ShouldWrite(const Context& ctx, kiv::OutputLock& lock, const std::string& path, bool force,
+                 const std::function<Existing()>& compare, int& status) {
     status = ExitOk;
+    const Existing existing = force ? Existing::Missing : compare();
     if (existing == Existing::Same) {
         SayUpToDate(ctx, path);
         return false;
     }
-    if (existing == Existing::Different && !force) {
+    if (existing == Existing::Different) {
         // Most likely the user's edit of an earlier output.
         Err(ctx) << "kept changed file " << PrintableName(path) << "; --force overwrites\n";
         status = ExitFailure;
@@ -63,8 +64,9 @@ bool ShouldWrite(const Context& ctx, kiv::OutputLock& lock, const std::string& p
 int WriteUnderRule(const Context& ctx, kiv::OutputLock& lock, const std::string& path,
                    const std::vector<std::uint8_t>& bytes, bool force) {
     int status = ExitOk;
-    if (ShouldWrite(ctx, lock, path, CompareExisting(path, bytes.data(), bytes.size()), force,
-                    status))
+    if (ShouldWrite(
+            ctx, lock, path, force,
+            [&] { return CompareExisting(path, bytes.data(), bytes.size()); }, status))
         kiv::WriteWholeFile(path, bytes.data(), bytes.size());
     return status;
 }

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,12 +31,13 @@ Existing CompareExisting(const std::string& path, const void* data, std::size_t 
 Existing CompareExisting(const std::string& path, kiv::InFile& source, std::int64_t offset,
                          std::int64_t count);
 
-// Whether to write after that comparison: Missing, or Different with `force`. Otherwise
-// reports "X is up to date; nothing written." (status 0) or "kept changed file X; --force
-// overwrites" (status 1) and sets `status`. A file to be replaced is watched by `lock`, so a
-// change made to it from now on stops the write.
-bool ShouldWrite(const Context& ctx, kiv::OutputLock& lock, const std::string& path,
-                 Existing existing, bool force, int& status);
+// Whether to write: with `force` at once, without reading the existing file; otherwise after
+// `compare`, when it finds the output Missing. Same reports "X is up to date; nothing
+// written." (status 0), Different "kept changed file X; --force overwrites" (status 1). A
+// file to be replaced is watched by `lock`, so a change made to it from now on stops the
+// write.
+bool ShouldWrite(const Context& ctx, kiv::OutputLock& lock, const std::string& path, bool force,
+                 const std::function<Existing()>& compare, int& status);
 
 // Writes a whole file under the rule above; returns the exit status.
 int WriteUnderRule(const Context& ctx, kiv::OutputLock& lock, const std::string& path,

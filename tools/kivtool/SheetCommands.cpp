@@ -130,13 +130,15 @@ int SheetExportCommand(const Context& ctx, const std::string& sprite, const std:
         const std::string records = RecordsText(FileNameOf(sprite), layout, table);
         const std::vector<std::uint8_t> picture = PictureBytes(sheet, outPath);
         // The sheet and its records go together: either is kept, neither is written.
-        const Existing pictureWas = CompareExisting(outPath, picture.data(), picture.size());
-        const Existing recordsWere = CompareExisting(recordsPath, records.data(), records.size());
         int pictureStatus = ExitOk, recordsStatus = ExitOk;
-        const bool writePicture =
-            ShouldWrite(ctx, pictureLock, outPath, pictureWas, force, pictureStatus);
-        const bool writeRecords =
-            ShouldWrite(ctx, recordsLock, recordsPath, recordsWere, force, recordsStatus);
+        const bool writePicture = ShouldWrite(
+            ctx, pictureLock, outPath, force,
+            [&] { return CompareExisting(outPath, picture.data(), picture.size()); },
+            pictureStatus);
+        const bool writeRecords = ShouldWrite(
+            ctx, recordsLock, recordsPath, force,
+            [&] { return CompareExisting(recordsPath, records.data(), records.size()); },
+            recordsStatus);
         if (pictureStatus != ExitOk || recordsStatus != ExitOk)
             return ExitFailure;
         if (writePicture)
