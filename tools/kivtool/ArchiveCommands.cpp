@@ -123,6 +123,10 @@ int ExtractCommand(const Context& ctx, const std::string& archive, const std::st
 int ReplaceCommand(const Context& ctx, const std::string& archive, const std::string& member,
                    const std::string& twin, const std::string& outPath, bool force) {
     return Guarded(ctx, [&] {
+        // Held before the archive is listed: a run that waited for another one then lists
+        // the archive that run wrote, and builds on it.
+        const std::string out = outPath.empty() ? std::string("Newgen.dat") : outPath;
+        kiv::OutputLock lock(out);
         kiv::ArchiveListing listing;
         MemberRef ref;
         if (!FindMemberToWrite(ctx, archive, member, listing, ref))
@@ -134,7 +138,7 @@ int ReplaceCommand(const Context& ctx, const std::string& archive, const std::st
         // Rows the listing could not read lie beyond the end of the file: no end word to move.
         request.MemberCount = static_cast<std::int32_t>(listing.Entries.size());
         request.TwinPath = twin;
-        request.OutPath = outPath.empty() ? std::string("Newgen.dat") : outPath;
+        request.OutPath = out;
         const std::string twinPath = twin.empty() && kiv::UnsafeNameReason(ref.Entry.Name).empty()
                                          ? kiv::TwinName(ref.Entry.Name)
                                          : twin;
@@ -142,7 +146,6 @@ int ReplaceCommand(const Context& ctx, const std::string& archive, const std::st
             !NotItsInput(ctx, request.OutPath, twinPath, "the twin it is read from"))
             return ExitFailure;
 
-        kiv::OutputLock lock(request.OutPath);
         if (!force && !twinPath.empty() && kiv::StampOf(twinPath).Exists) {
             std::vector<std::string> buildsOn{"replace", request.OutPath, member};
             if (!twin.empty())

@@ -133,12 +133,13 @@ bool MembersInOrder(const kiv::ArchiveListing& listing, std::int64_t length) {
 int ReimportCommand(const Context& ctx, const std::string& archive, const std::string& dir,
                     const ReimportOptions& options) {
     return Guarded(ctx, [&] {
-        kiv::ArchiveListing listing;
-        if (!ListOrFail(ctx, archive, listing))
-            return ExitFailure;
+        // Held before the archive is listed, as Replace holds it.
         std::optional<kiv::OutputLock> lock;
         if (!options.DryRun)
             lock.emplace(options.OutPath);
+        kiv::ArchiveListing listing;
+        if (!ListOrFail(ctx, archive, listing))
+            return ExitFailure;
         auto in = kiv::InFile::Open(archive);
         if (!in)
             return Fail(ctx, kiv::CannotOpenArchive(archive));
