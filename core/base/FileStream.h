@@ -82,6 +82,8 @@ inline void PutInt32LE(unsigned char* p, std::int32_t value) {
 
 // True when both paths name one existing file (same device and inode).
 bool SameFile(const std::string& a, const std::string& b);
+// True when `path` names a regular file (links followed): one an output would replace.
+bool IsRegularFile(const std::string& path);
 
 // `name` inside `dir`, joined with '/' (which Windows takes too, so paths print alike on
 // every system); `name` alone when `dir` is empty.

@@ -40,11 +40,6 @@ void* LimitedRealloc(void* block, std::size_t size) {
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb_image.h>
 
-#define STBI_WRITE_NO_STDIO
-#define STB_IMAGE_WRITE_STATIC
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#include <stb_image_write.h>
-
 namespace kiv {
 
 namespace {
@@ -159,30 +154,8 @@ bool IsPngPath(const std::string& path) {
     return tail == ".png";
 }
 
-std::vector<std::uint8_t> EncodePng(const Image& image, TColor transparent) {
-    if (image.Empty())
-        throw EInvalidGraphic("An empty picture cannot be saved as PNG");
-    // The picture's R, G, B, 0 bytes with the 0 turned into the alpha.
-    const int w = image.Width();
-    const int h = image.Height();
-    std::vector<std::uint8_t> rgba(static_cast<std::size_t>(w) * h * 4);
-    std::memcpy(rgba.data(), image.Bits(), rgba.size());
-    const TColor* pixel = image.Row(0);
-    for (std::size_t k = 0, n = static_cast<std::size_t>(w) * h; k < n; ++k)
-        rgba[4 * k + 3] = pixel[k] == transparent ? 0 : 255;
-
-    std::vector<std::uint8_t> out;
-    auto append = [](void* context, void* bytes, int count) {
-        auto* target = static_cast<std::vector<std::uint8_t>*>(context);
-        const auto* p = static_cast<const std::uint8_t*>(bytes);
-        target->insert(target->end(), p, p + count);
-    };
-    if (!stbi_write_png_to_func(append, &out, w, h, 4, rgba.data(), w * 4))
-        throw EWriteError("Out of memory while encoding a PNG image");
-    return out;
-}
-
-Image DecodePng(const std::uint8_t* data, std::size_t size, TColor transparent) {
+Image DecodePng(const std::uint8_t* data, std::size_t size, TColor transparent,
+                std::vector<std::uint8_t>* alpha) {
     const std::int64_t limit = CheckHeader(data, size);
     if (size > static_cast<std::size_t>(std::min<std::int64_t>(limit, INT_MAX)))
         Invalid("the file is larger than its picture can be");
@@ -204,12 +177,18 @@ Image DecodePng(const std::uint8_t* data, std::size_t size, TColor transparent) 
     Image image(w, h);
     const stbi_uc* in = rgba.get();
     TColor* out = image.Row(0);
-    for (std::size_t k = 0, n = static_cast<std::size_t>(w) * h; k < n; ++k, in += 4)
+    const std::size_t n = static_cast<std::size_t>(w) * h;
+    if (alpha)
+        alpha->resize(n);
+    for (std::size_t k = 0; k < n; ++k, in += 4) {
         out[k] = in[3] < 128 ? transparent : RGB(in[0], in[1], in[2]);
+        if (alpha)
+            (*alpha)[k] = in[3];
+    }
     return image;
 }
 
-void SavePngFile(const Image& image, const std::string& path, TColor transparent) {
+void SavePngFile(const Image& image, const std::string& path, PngKey transparent) {
     const std::vector<std::uint8_t> bytes = EncodePng(image, transparent);
     try {
         WriteWholeFile(path, bytes.data(), bytes.size());
@@ -218,7 +197,7 @@ void SavePngFile(const Image& image, const std::string& path, TColor transparent
     }
 }
 
-Image LoadPngFile(const std::string& path, TColor transparent) {
+Image LoadPngFile(const std::string& path, TColor transparent, std::vector<std::uint8_t>* alpha) {
     const std::unique_ptr<InFile> file = InFile::Open(path);
     if (!file)
         throw EFOpenError(path);
@@ -232,23 +211,24 @@ Image LoadPngFile(const std::string& path, TColor transparent) {
     std::memcpy(data.data(), head, got);
     if (file->Read(data.data() + got, data.size() - got) != data.size() - got)
         throw EReadError(); // the file shrank since it was opened
-    return DecodePng(data.data(), data.size(), transparent);
+    return DecodePng(data.data(), data.size(), transparent, alpha);
 }
 
-void SavePictureFile(const Image& image, const std::string& path, TColor transparent) {
+void SavePictureFile(const Image& image, const std::string& path, PngKey transparent) {
     if (IsPngPath(path))
         SavePngFile(image, path, transparent);
     else
         SaveBitmapFile(image, path);
 }
 
-bool PictureFileHolds(const Image& image, const std::string& path, TColor transparent) {
+bool PictureFileHolds(const Image& image, const std::string& path, PngKey transparent) {
     const std::vector<std::uint8_t> bytes =
         IsPngPath(path) ? EncodePng(image, transparent) : EncodeBitmap(image);
     return FileHolds(path, bytes.data(), bytes.size());
 }
 
-Image LoadPictureFile(const std::string& path, TColor transparent) {
+Image LoadPictureFile(const std::string& path, TColor transparent,
+                      std::vector<std::uint8_t>* alpha) {
     std::uint8_t head[sizeof kSignature] = {};
     std::size_t got = 0;
     {
@@ -258,7 +238,9 @@ Image LoadPictureFile(const std::string& path, TColor transparent) {
         got = file->Read(head, sizeof head);
     }
     if (IsPngData(head, got))
-        return LoadPngFile(path, transparent);
+        return LoadPngFile(path, transparent, alpha);
+    if (alpha)
+        alpha->clear();
     return LoadBitmapFile(path);
 }
 

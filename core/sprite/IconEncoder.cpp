@@ -384,8 +384,6 @@ ReencodeResult ReencodeEach(const std::vector<int>& indices,
                             const TIconTable& table, const std::string& outPath) {
     ReencodeResult result;
     result.OutputPath = outPath;
-    if (indices.empty())
-        return Fail(result, "No icon to re-encode.");
     for (const int i : indices)
         if (std::string fault = IndexFault(i, table); !fault.empty())
             return Fail(result, fault);

@@ -59,7 +59,8 @@ ReencodeResult ReencodeIcon(const Image& picture, int i, const TIconTable& table
 // Re-encodes several icons in one rewrite of the loaded file and writes the result to
 // `outPath`. The file written equals re-encoding each (index, picture) in turn, each into
 // the file the one before wrote; an index may come more than once. The same checks as
-// ReencodeIcon apply, and nothing is written unless every picture encodes.
+// ReencodeIcon apply, and nothing is written unless every picture encodes. With no edit,
+// the output is the loaded file as it stands.
 ReencodeResult ReencodeIcons(const std::vector<std::pair<int, const Image*>>& edits,
                              const TIconTable& table, const std::string& outPath);
 // The same, with picture k of `indices` made by `load(k)` when its turn comes and released

@@ -8,6 +8,7 @@
 #include "sprite/IconEncoder.h"
 #include "sprite/S16Format.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -39,17 +40,33 @@ SheetLayout LayOutSheet(const TIconTable& table);
 Image BuildSheet(InFile& file, const TIconTable& table, const SheetLayout& layout,
                  std::vector<int>* endedEarly = nullptr);
 
-struct SheetImport {
-    ReencodeResult Result;
-    std::vector<int> Changed; // 1-based numbers of the icons re-encoded
+// What `sheet export` writes: the sheet picture (PNG when its name ends in ".png", with
+// every pixel of the background's 16-bit value transparent; else a bitmap) and its records.
+struct SheetExport {
+    std::vector<std::uint8_t> Picture;
+    std::string Records;
+    std::string RecordsPath;
+    std::vector<std::string> Warnings; // lines without their end
 };
 
-// Writes `outPath` from the loaded file with every icon whose cell in `sheet` differs from
-// its frame re-encoded from that cell, in one rewrite; with no cell changed, the output is
-// the loaded file byte for byte. A sheet of another size than the layout is refused. Once
-// the changed icons are known, and before anything is written, `approve` (when given) may
-// stop the import: then Result is not Ok, its Message is empty and Changed lists them.
-SheetImport ImportSheet(const Image& sheet, const TIconTable& table, const std::string& outPath,
+// The sheet files of the loaded file, read from `file`. Throws as BuildSheet does.
+SheetExport MakeSheetExport(InFile& file, const TIconTable& table, const std::string& sheetPath);
+
+struct SheetImport {
+    ReencodeResult Result;
+    std::vector<int> Changed;          // 1-based numbers of the icons re-encoded
+    std::vector<std::string> Warnings; // lines without their end
+};
+
+// Writes `outPath` from the loaded file with every icon whose cell in the sheet differs
+// from its frame in 16-bit terms re-encoded from that cell, in one rewrite; with no cell
+// changed, the output is the loaded file byte for byte. The records beside the sheet must
+// describe this sprite file, and the sheet must have the layout's size; otherwise nothing is
+// written. A sheet that cannot be read throws as LoadPictureFile does. Once the changed icons
+// are known, and before anything is written, `approve` (when given) may stop the import:
+// then Result is not Ok, its Message is empty and Changed lists them.
+SheetImport ImportSheet(const std::string& sheetPath, const TIconTable& table,
+                        const std::string& outPath,
                         const std::function<bool(const std::vector<int>&)>& approve = {});
 
 } // namespace kiv

@@ -10,6 +10,7 @@
 #include "base/TextConv.h"
 #include "image/Png.h"
 #include "sprite/IconDecoder.h"
+#include "sprite/PictureFiles.h"
 
 #include <algorithm>
 
@@ -223,8 +224,7 @@ int PreviewCommand(const Context& ctx, const std::string& archive, const std::st
             kiv::DecodeIcon(*file, start + kiv::IconDataOffset(count, header), header, &stats);
         file.reset();
         if (stats.EndedEarly)
-            Err(ctx) << "Warning: the icon's data ends early; the rest of the frame is "
-                        "background.\n";
+            Err(ctx) << kiv::EndedEarlyWarning(icon) << '\n';
         return WriteUnderRule(ctx, lock, outPath, PictureBytes(frame, outPath), force);
     });
 }

@@ -11,6 +11,7 @@
 #include "base/SafeFile.h"
 #include "image/Png.h"
 #include "sprite/IconEncoder.h"
+#include "sprite/PictureFiles.h"
 
 #include <algorithm>
 #include <limits>
@@ -264,6 +265,7 @@ std::optional<std::int64_t> ExportedIconNumber(const std::string& name, const st
 struct ImportPicture {
     std::int64_t Icon = 0;
     std::string Path;
+    bool Unchanged = false; // decodes as the icon does: its stored bytes stay
 };
 
 } // namespace
@@ -288,7 +290,8 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
         if (!kiv::platform::IsFolder(dir) || !kiv::platform::ListFolder(dir, names))
             return Fail(ctx, "Cannot open folder " + PrintableName(dir));
 
-        // Pictures are named after the sprite file the user named, also when building on the twin.
+        // Pictures are named after the sprite file the user named, also when building on
+        // the twin.
         const std::string stem = StemOf(sprite);
         std::vector<ImportPicture> pictures;
         for (const std::string& name : names) {
@@ -307,10 +310,15 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
                   [](const ImportPicture& a, const ImportPicture& b) { return a.Icon < b.Icon; });
 
         // Each picture is checked before anything is written; a refusal names its file.
-        // Pictures are not kept: the encoding reads them again, one at a time.
+        // Pictures are not kept: the encoding reads them again, one at a time. A picture
+        // that decodes as its icon does, in 16-bit terms, leaves the icon's stored bytes as
+        // they are.
+        const auto file = kiv::InFile::Open(table.Path);
+        if (!file)
+            return Fail(ctx, kiv::SpriteFileNotFound);
         ProgressLine progress(ctx, "Reading pictures", std::ssize(pictures));
         std::vector<const ImportPicture*> accepted;
-        std::size_t refused = 0;
+        std::size_t refused = 0, unchanged = 0;
         for (std::size_t k = 0; k < pictures.size(); ++k) {
             ImportPicture& p = pictures[k];
             std::string reason;
@@ -327,17 +335,24 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
                 try {
                     if (lock)
                         lock->Watch(kiv::StampOf(p.Path));
-                    const kiv::Image picture = kiv::LoadPictureFile(p.Path, kiv::BackColor);
-                    reason = kiv::ReencodePictureFault(picture);
-                    if (reason.empty())
-                        WarnAboutPicture(ctx, p.Path, picture,
+                    kiv::PixelChanges changes;
+                    const kiv::Image picture =
+                        kiv::TakeIconPicture(kiv::ReadPictureFile(p.Path), changes);
+                    p.Unchanged =
+                        kiv::IconHolds(*file, table, static_cast<int>(p.Icon - 1), picture);
+                    if (!p.Unchanged)
+                        reason = kiv::ReencodePictureFault(picture);
+                    if (reason.empty() && !p.Unchanged)
+                        WarnAboutPicture(ctx, p.Path, picture, changes,
                                          table.Headers[static_cast<std::size_t>(p.Icon - 1)],
                                          p.Icon);
                 } catch (const kiv::Exception& e) {
                     reason = std::string(e.what()) + ".";
                 }
             }
-            if (reason.empty()) {
+            if (reason.empty() && p.Unchanged) {
+                ++unchanged;
+            } else if (reason.empty()) {
                 accepted.push_back(&p);
             } else {
                 Err(ctx) << p.Path << ": " << reason << '\n';
@@ -349,14 +364,19 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
             return Fail(ctx, "Nothing was written: " + std::to_string(refused) + " of " +
                                  std::to_string(pictures.size()) +
                                  " pictures were refused (--skip-bad imports the rest).");
-        if (accepted.empty())
+        if (accepted.empty() && unchanged == 0)
             return Fail(ctx, "Nothing was written: every picture was refused.");
 
+        for (const ImportPicture& p : pictures)
+            if (p.Unchanged)
+                ctx.out << "icon " << p.Icon << ": " << p.Path << ", unchanged\n";
         for (const ImportPicture* p : accepted)
             ctx.out << "icon " << p->Icon << ": " << p->Path << '\n';
+        const std::string kept =
+            unchanged > 0 ? ", " + std::to_string(unchanged) + " unchanged" : std::string();
         if (options.DryRun) {
             Err(ctx) << "Dry run: would write " << outPath << " with " << accepted.size()
-                     << " icons re-encoded; nothing written.\n";
+                     << " icons re-encoded" << kept << "; nothing written.\n";
             return refused > 0 ? ExitFailure : ExitOk;
         }
         std::vector<int> indices;
@@ -376,7 +396,8 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
         const kiv::ReencodeResult result = kiv::ReencodeIcons(
             indices,
             [&accepted](std::size_t k) {
-                return kiv::LoadPictureFile(accepted[k]->Path, kiv::BackColor);
+                kiv::PixelChanges changes; // told when the picture was first read
+                return kiv::TakeIconPicture(kiv::ReadPictureFile(accepted[k]->Path), changes);
             },
             table, outPath);
         if (!result.Ok)
@@ -384,7 +405,8 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
         if (result.UpToDate)
             SayUpToDate(ctx, outPath);
         else
-            Err(ctx) << "Wrote " << outPath << ": " << accepted.size() << " icons re-encoded.\n";
+            Err(ctx) << "Wrote " << outPath << ": " << accepted.size() << " icons re-encoded"
+                     << kept << ".\n";
         return refused > 0 ? ExitFailure : ExitOk;
     });
 }

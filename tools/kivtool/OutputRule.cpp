@@ -5,7 +5,7 @@
 #include "archive/ArchiveDiff.h"
 #include "image/Bitmap.h"
 #include "image/Png.h"
-#include "sprite/S16Format.h"
+#include "sprite/PictureFiles.h"
 
 namespace kivtool {
 
@@ -35,7 +35,7 @@ Existing CompareExisting(const std::string& path, kiv::InFile& source, std::int6
 }
 
 std::vector<std::uint8_t> PictureBytes(const kiv::Image& picture, const std::string& path) {
-    return kiv::IsPngPath(path) ? kiv::EncodePng(picture, kiv::BackColor)
+    return kiv::IsPngPath(path) ? kiv::EncodePng(picture, kiv::BackKey)
                                 : kiv::EncodeBitmap(picture);
 }
 

@@ -10,6 +10,7 @@
 #include "image/Png.h"
 #include "sprite/IconEncoder.h"
 #include "sprite/IconPictures.h"
+#include "sprite/PictureFiles.h"
 
 namespace kivtool {
 
@@ -51,8 +52,7 @@ namespace {
 
 void WarnEndedEarly(const Context& ctx, const kiv::DecodeStats& stats, std::int64_t icon) {
     if (stats.EndedEarly)
-        Err(ctx) << "Warning: the data of icon " << icon
-                 << " ends early; the rest of its frame is background.\n";
+        Err(ctx) << kiv::EndedEarlyWarning(icon) << '\n';
 }
 
 } // namespace
@@ -104,19 +104,19 @@ int CollageCommand(const Context& ctx, const std::string& sprite, std::int64_t i
 }
 
 void WarnAboutPicture(const Context& ctx, const std::string& path, const kiv::Image& picture,
-                      const kiv::TIconHeader& header, std::int64_t icon) {
+                      const kiv::PixelChanges& changes, const kiv::TIconHeader& header,
+                      std::int64_t icon) {
     if (picture.Width() != header.FWidth || picture.Height() != header.FHeight)
         Err(ctx) << "Warning: " << path << " is " << picture.Width() << " x " << picture.Height()
                  << " pixels, the frame of icon " << icon << " is " << header.FWidth << " x "
                  << header.FHeight << "; the frame takes the picture's size.\n";
-    if (const std::int64_t changed = kiv::ReducedPixelCount(picture); changed > 0)
-        Err(ctx) << "Warning: " << path << ": colours are reduced to 16 bits (5-6-5); " << changed
-                 << (changed == 1 ? " pixel" : " pixels") << " changed.\n";
+    for (const std::string& line : kiv::PixelChangeWarnings(path, changes))
+        Err(ctx) << line << '\n';
 }
 
-kiv::Image LoadPicture(const std::string& path) {
+kiv::PictureFile LoadPicture(const std::string& path) {
     try {
-        return kiv::LoadPictureFile(path, kiv::BackColor);
+        return kiv::ReadPictureFile(path);
     } catch (const kiv::EFOpenError&) {
         throw;
     } catch (const kiv::Exception& e) {
@@ -158,7 +158,8 @@ int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t 
             !IconInRange(ctx, table, icon))
             return ExitFailure;
         lock.Watch(kiv::StampOf(picturePath));
-        const kiv::Image picture = LoadPicture(picturePath);
+        kiv::PixelChanges changes;
+        const kiv::Image picture = kiv::TakeIconPicture(LoadPicture(picturePath), changes);
         const int index = static_cast<int>(icon - 1);
         // A picture that cannot be encoded is refused before any comparison.
         if (const std::string fault = kiv::ReencodePictureFault(picture); !fault.empty())
@@ -175,7 +176,7 @@ int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t 
         const kiv::ReencodeResult result = kiv::ReencodeIcons({{index, &picture}}, table, target);
         if (!result.Ok)
             return FailWrite(ctx, result.Message, result.Fault);
-        WarnAboutPicture(ctx, picturePath, picture, table.Headers[index], icon);
+        WarnAboutPicture(ctx, picturePath, picture, changes, table.Headers[index], icon);
         if (result.UpToDate)
             SayUpToDate(ctx, target);
         return ExitOk;
@@ -212,7 +213,7 @@ int ExportCommand(const Context& ctx, const std::string& sprite, const std::stri
                 const kiv::Image picture = kiv::ShowPicture(*file, table, n - 1, &stats);
                 WarnEndedEarly(ctx, stats, n);
                 const std::vector<std::uint8_t> bytes =
-                    format == "png" ? kiv::EncodePng(picture, kiv::BackColor)
+                    format == "png" ? kiv::EncodePng(picture, kiv::BackKey)
                                     : kiv::EncodeBitmap(picture);
                 const Existing existing = CompareExisting(path, bytes.data(), bytes.size());
                 if (existing == Existing::Different && !force) {

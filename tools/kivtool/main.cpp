@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,16 @@ void AddOnTwin(CLI::App* sub, Arguments& a) {
                   "does not");
 }
 
+// --help-all, and the manual page made from it, shows the arguments of every command,
+// those of a command's own commands (`sheet export`) included.
+class ExpandingFormatter : public CLI::Formatter {
+public:
+    std::string make_subcommands(const CLI::App* app, CLI::AppFormatMode mode) const override {
+        return CLI::Formatter::make_subcommands(
+            app, mode == CLI::AppFormatMode::Sub ? CLI::AppFormatMode::All : mode);
+    }
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -98,6 +109,7 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "kivtool " KIV_VERSION);
     // Every command's help in one text; the manual page is made from it.
     app.set_help_all_flag("--help-all", "Print the help of every command");
+    app.formatter(std::make_shared<ExpandingFormatter>());
     app.footer("Run 'kivtool COMMAND --help' for a command's arguments and an example.\n"
                "Outputs: no command writes over one of its own inputs (the rebuilds in place\n"
                "excepted). An existing output that differs from what a command would write is\n"
@@ -249,7 +261,7 @@ int main(int argc, char** argv) {
     sub->add_option("DIR", a.dir, "Folder for the pictures (made when missing)")->required();
     sub->add_flag("--force", a.force,
                   "Overwrite pictures that differ from the icons (kept and listed otherwise)");
-    sub->add_option("--format", a.format, "bmp (default) or png, with the key colour transparent")
+    sub->add_option("--format", a.format, "bmp (default) or png, the background transparent")
         ->check(CLI::IsMember({"bmp", "png"}));
 
     CLI::App* sheet =
@@ -258,7 +270,7 @@ int main(int argc, char** argv) {
     sheet->require_subcommand(1);
     sub = add(AddCommand(*sheet, "export",
                          "Lay every icon's frame on one sheet (a grid, one cell per icon, in "
-                         "icon order; PNG with the key colour transparent, or a bitmap) and "
+                         "icon order; PNG with the background transparent, or a bitmap) and "
                          "write its records, one per icon, to OUT with the extension .json.",
                          "kivtool sheet export hero.s16 hero.png"),
               [&](const kivtool::Context& c) {
@@ -296,8 +308,9 @@ int main(int argc, char** argv) {
     sub->add_option("--sheet", a.out,
                     "Also write the icons that differ as before/after pairs on one sheet "
                     "(PNG with the key colour transparent; a bitmap unless it ends in .png), "
-                    "with a record per pair (member, icon, cells) in OUT with the extension "
-                    ".json");
+                    "with a record per pair (member, icon, cells) beside it, under its name "
+                    "with the extension .json")
+        ->type_name("OUT");
 
     sub = add(AddCommand(app, "demo",
                          "Write a demo archive DIR/Modgen.dat of procedurally drawn sprites "
