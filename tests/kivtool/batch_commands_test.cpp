@@ -411,6 +411,7 @@ TEST(Import, OfUnchangedExportsKeepsEveryIconsStoredBytes) {
         EXPECT_EQ(run.Err, "Wrote walk.s17: 0 icons re-encoded, 5 unchanged.\n");
         EXPECT_EQ(ReadFile("walk.s17"), ReadFile("walk.s16")) << format;
         std::filesystem::remove_all("pics");
+        std::filesystem::remove("walk.s17");
     }
 }
 

@@ -390,8 +390,7 @@ TEST(KivtoolCli, EditsIconsThroughPngAndWholeMemberSheets) {
         for (const bool cleared : {false, true}) {
             if (cleared)
                 Magick("sheet.png -background 'rgba(0,0,0,0)' -alpha background PNG32:sheet.png");
-            run = RunKivtool(
-                {"sheet", "import", name, "sheet.png", "-o", "same.s16", "--force"});
+            run = RunKivtool({"sheet", "import", name, "sheet.png", "-o", "same.s16", "--force"});
             ASSERT_EQ(run.Status, 0) << run.Err;
             EXPECT_EQ(run.Out, "");
             EXPECT_EQ(ReadFile("same.s16"), ReadFile(name));
@@ -480,7 +479,7 @@ TEST(KivtoolCli, SaysWhatTakingAPictureDidToItsPixelsAndWhatIsWrongWithASheet) {
     run = RunKivtool({"sheet", "import", "coins.s16", "new/coins.png", "-o", "no.s16"});
     EXPECT_EQ(run.Err, "new/coins.json cannot be read as a sheet's records: it is not JSON. "
                        "Nothing was written.\n");
-    ASSERT_EQ(RunKivtool({"sheet", "export", "hero.s16", "new/coins.png"}).Status, 0);
+    ASSERT_EQ(RunKivtool({"sheet", "export", "hero.s16", "new/coins.png", "--force"}).Status, 0);
     run = RunKivtool({"sheet", "import", "coins.s16", "new/coins.png", "-o", "no.s16"});
     EXPECT_EQ(run.Err, "new/coins.json describes a sheet of hero.s16, not of coins.s16. Nothing "
                        "was written.\n");
