@@ -1,5 +1,5 @@
 #pragma once
-// UTF-8 to UTF-16, for systems whose file names are UTF-16.
+// UTF-8 to UTF-16 and back, for systems whose file names are UTF-16.
 
 #include <optional>
 #include <string>
@@ -11,5 +11,7 @@ namespace kiv {
 // missing continuation byte, an overlong form, a surrogate, a value past U+10FFFF), so a
 // damaged name is refused rather than turned into the name of another file.
 std::optional<std::u16string> Utf8ToUtf16(std::string_view text);
+// The UTF-8 form of a UTF-16 text; nothing when a surrogate stands unpaired.
+std::optional<std::string> Utf16ToUtf8(std::u16string_view text);
 
 } // namespace kiv
