@@ -806,6 +806,44 @@ std::vector<MemberSource> Sources(const ModPlanState& st) {
 
 } // namespace
 
+ArchiveRebuildReport ModRebuildCheck(const ModPlan& plan, const std::string& existingPath) {
+    ArchiveRebuildReport report;
+    const ModPlanState& st = *plan.State;
+    const ArchiveDiff diff = DiffArchives(st.BasePath, existingPath);
+    report.BaseFault = diff.FaultA;
+    report.Fault = diff.FaultB;
+    report.BaseReadable = diff.FaultA.empty();
+    report.Readable = diff.FaultB.empty();
+    if (!diff.Readable())
+        return report;
+    const auto kept = [&](const MemberDiff& m) {
+        if (m.Added())
+            return std::any_of(st.Adds.begin(), st.Adds.end(), [&](const Chosen& add) {
+                return st.Change(add).Member.Name == m.Name;
+            });
+        if (std::find(plan.RewrittenRows.begin(), plan.RewrittenRows.end(), m.RowA) !=
+            plan.RewrittenRows.end())
+            return true;
+        const auto icons = plan.RewrittenIcons.find(m.RowA);
+        if (icons == plan.RewrittenIcons.end() || m.Moved || !m.Icons || !m.Icons->Readable() ||
+            m.Icons->CountA != m.Icons->CountB || m.Icons->OutsideDiffers)
+            return false;
+        return std::all_of(m.Icons->Changed.begin(), m.Icons->Changed.end(),
+                           [&](const IconDiff& icon) {
+                               return std::find(icons->second.begin(), icons->second.end(),
+                                                icon.Icon) != icons->second.end();
+                           });
+    };
+    for (const MemberDiff& m : diff.Members)
+        if (!kept(m))
+            report.Dropped.push_back(MemberLabel(m));
+    const bool fields = std::any_of(st.Members.begin(), st.Members.end(),
+                                    [](const auto& row) { return row.second.Field.has_value(); });
+    report.OutsideDiffers = (diff.GapDiffers && !st.Gap) || (diff.TailDiffers && !st.Tail) ||
+                            (diff.NameFieldsDiffer && !fields);
+    return report;
+}
+
 OpResult WriteModded(const ModPlan& plan, const std::string& outPath,
                      const std::function<void(std::int64_t)>& written) {
     OpResult result;
@@ -821,10 +859,15 @@ OpResult WriteModded(const ModPlan& plan, const std::string& outPath,
     } catch (const EFCreateError& e) {
         result.Message = CannotOpenNewArchive(outPath);
         result.WriteFailed = true;
-        result.Reason = e.Reason();
+        result.Fault = e.Fault();
+        return result;
+    } catch (const EOutputBusy& e) {
+        result.Message = e.what();
         return result;
     }
     try {
+        for (const LoadedMod& mod : st.Mods)
+            out->WatchInput(mod.Reader->File());
         const OpResult copied =
             CopyRebuilt(st.BasePath, *st.Base, *out, Sources(st), st.Rows(), written);
         if (!copied.Ok)
@@ -836,7 +879,10 @@ OpResult WriteModded(const ModPlan& plan, const std::string& outPath,
     } catch (const EWriteError& e) {
         result.Message = "Could not write New Data file (" + outPath + ")";
         result.WriteFailed = true;
-        result.Reason = e.Reason();
+        result.Fault = e.Fault();
+        return result;
+    } catch (const EInputChanged& e) {
+        result.Message = e.what();
         return result;
     } catch (const EReadError&) {
         result.Message = ReadFailure(st);

@@ -4,6 +4,7 @@
 // is written in one pass through the shared rebuild, each changed member's new bytes made as
 // they are written.
 
+#include "archive/ArchiveDiff.h"
 #include "archive/ArchiveOps.h"
 
 #include <cstdint>
@@ -54,6 +55,13 @@ struct ModPlan {
 // given. Refusals become notes with SkipMismatched, conflicts with PreferLast.
 ModPlan PlanMods(const std::string& basePath, const std::vector<std::string>& modPaths,
                  const ModApplyOptions& options = {});
+
+// What writing the plan over an existing output would lose, as ArchiveRebuildCheck tells it
+// for a rebuild: the existing output's changes (against the base) in members the mods leave
+// alone, in icons of a member the mods change icon by icon, members it adds that the mods do
+// not, and bytes outside members the mods do not rewrite. Identical is never set: the new
+// bytes are made only as they are written.
+ArchiveRebuildReport ModRebuildCheck(const ModPlan& plan, const std::string& existingPath);
 
 // Writes the planned archive to `outPath` (which may be the base itself) through SafeFile.
 // Refused when the plan is blocked. A mod whose data turn out damaged on the way leaves no

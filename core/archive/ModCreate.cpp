@@ -292,13 +292,17 @@ ModCreateResult CreateMod(const std::string& basePath, const std::string& newPat
     } catch (const EFCreateError& e) {
         ModCreateResult result = Failed(e.what());
         result.WriteFailed = true;
-        result.Reason = e.Reason();
+        result.Fault = e.Fault();
         return result;
+    } catch (const EOutputBusy& e) {
+        return Failed(e.what());
     }
     ModCreateResult result;
     try {
         Side a = OpenSide(basePath);
         Side b = OpenSide(newPath);
+        out->WatchInput(*a.File);
+        out->WatchInput(*b.File);
         ZipWriter zip(*out);
         Maker maker(a, b, zip);
         maker.Standing(diff);
@@ -360,8 +364,10 @@ ModCreateResult CreateMod(const std::string& basePath, const std::string& newPat
     } catch (const EWriteError& e) {
         ModCreateResult failed = Failed("Cannot write file " + PrintableName(outPath));
         failed.WriteFailed = true;
-        failed.Reason = e.Reason().empty() ? e.what() : e.Reason();
+        failed.Fault = e.Fault();
         return failed;
+    } catch (const EInputChanged& e) {
+        return Failed(e.what());
     }
     result.Ok = true;
     return result;

@@ -1,6 +1,8 @@
 #pragma once
 // Making a mod file from two archives: what the comparison finds, and only that.
 
+#include "base/Errors.h"
+
 #include <cstdint>
 #include <string>
 
@@ -16,7 +18,7 @@ struct ModCreateResult {
     bool Ok = false;
     std::string Message; // why nothing was written
     bool WriteFailed = false;
-    std::string Reason;
+    WriteFault Fault;         // the file or folder, and the system's reason
     bool Same = false;        // the two archives hold the same bytes: nothing to share
     std::int64_t Changes = 0; // changes the mod holds
     std::int64_t Size = 0;    // bytes of the mod file

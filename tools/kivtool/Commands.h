@@ -97,6 +97,7 @@ struct ModCreateOptions {
     std::string Title;
     std::string Author;
     std::string Note;
+    bool Force = false;
 };
 int ModCreateCommand(const Context& ctx, const std::string& base, const std::string& edited,
                      const ModCreateOptions& options);
@@ -104,6 +105,7 @@ struct ModApplyCommandOptions {
     std::string OutPath = "Newgen.dat";
     bool SkipMismatched = false;
     bool PreferLast = false;
+    bool Force = false;
 };
 int ModApplyCommand(const Context& ctx, const std::string& base,
                     const std::vector<std::string>& mods, const ModApplyCommandOptions& options);

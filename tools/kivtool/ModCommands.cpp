@@ -2,6 +2,7 @@
 
 #include "CommandSupport.h"
 #include "DiffListing.h"
+#include "OutputRule.h"
 
 #include "archive/ModApply.h"
 #include "archive/ModCreate.h"
@@ -12,6 +13,12 @@ namespace kivtool {
 int ModCreateCommand(const Context& ctx, const std::string& base, const std::string& edited,
                      const ModCreateOptions& options) {
     return Guarded(ctx, [&] {
+        kiv::OutputLock lock(options.OutPath);
+        if (!options.Force && kiv::StampOf(options.OutPath).Exists) {
+            Err(ctx) << "kept existing file " << PrintableName(options.OutPath)
+                     << "; --force overwrites\n";
+            return ExitFailure;
+        }
         ProgressLine progress(
             ctx, "Comparing " + PrintableName(base) + " with " + PrintableName(edited), 0);
         progress.ShowNow();
@@ -19,7 +26,7 @@ int ModCreateCommand(const Context& ctx, const std::string& base, const std::str
             base, edited, options.OutPath, {options.Title, options.Author, options.Note});
         progress.Clear();
         if (!result.Ok)
-            return FailWrite(ctx, result.Message, result.Reason);
+            return FailWrite(ctx, result.Message, result.Fault);
         Err(ctx) << "Wrote " << PrintableName(options.OutPath) << ": " << result.Changes
                  << (result.Changes == 1 ? " change, " : " changes, ") << result.Size
                  << " bytes.\n";
@@ -30,6 +37,10 @@ int ModCreateCommand(const Context& ctx, const std::string& base, const std::str
 int ModApplyCommand(const Context& ctx, const std::string& base,
                     const std::vector<std::string>& mods, const ModApplyCommandOptions& options) {
     return Guarded(ctx, [&] {
+        kiv::OutputLock lock(options.OutPath);
+        for (const std::string& mod : mods)
+            if (!NotItsInput(ctx, options.OutPath, mod, "a mod it applies"))
+                return ExitFailure;
         const kiv::ModPlan plan =
             kiv::PlanMods(base, mods, {options.SkipMismatched, options.PreferLast});
         if (!plan.Fault.empty())
@@ -51,11 +62,21 @@ int ModApplyCommand(const Context& ctx, const std::string& base,
         if (plan.Applied == 0)
             return Fail(ctx, "No change of the mods applies; nothing was written.");
 
+        if (!options.Force) {
+            std::vector<std::string> buildsOn{"mod", "apply", options.OutPath};
+            buildsOn.insert(buildsOn.end(), mods.begin(), mods.end());
+            if (options.OutPath != "Newgen.dat")
+                buildsOn.insert(buildsOn.end(), {"-o", options.OutPath});
+            const auto check = [&] { return kiv::ModRebuildCheck(plan, options.OutPath); };
+            if (JudgeArchiveRebuild(ctx, lock, base, options.OutPath, check, buildsOn) ==
+                RebuildVerdict::Kept)
+                return ExitFailure;
+        }
         ProgressLine progress(ctx, "Writing " + PrintableName(options.OutPath), plan.OutputSize);
         const kiv::OpResult result = kiv::WriteModded(
             plan, options.OutPath, [&progress](std::int64_t size) { progress.Update(size); });
         if (!result.Ok)
-            return FailWrite(ctx, result.Message, result.Reason);
+            return FailWrite(ctx, result.Message, result.Fault);
         Err(ctx) << "Wrote " << PrintableName(options.OutPath) << ": " << plan.Applied
                  << (plan.Applied == 1 ? " change from " : " changes from ") << mods.size()
                  << (mods.size() == 1 ? " mod.\n" : " mods.\n");

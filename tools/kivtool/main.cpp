@@ -84,6 +84,9 @@ constexpr const char* kForceRebuild =
     "Replace an existing output even when it holds changes this rebuild would drop (kept "
     "otherwise)";
 
+// A mod is made only as it is written: an existing one is kept whatever it holds.
+constexpr const char* kForceMod = "Overwrite an existing mod file (kept otherwise)";
+
 void AddForce(CLI::App* sub, Arguments& a, const char* text) {
     sub->add_flag("--force", a.force, text);
 }
@@ -394,7 +397,7 @@ int main(int argc, char** argv) {
                          "'Red hero'"),
               [&](const kivtool::Context& c) {
                   return kivtool::ModCreateCommand(c, a.archive, a.edited,
-                                                   {a.out, a.title, a.author, a.note});
+                                                   {a.out, a.title, a.author, a.note, a.force});
               });
     sub->add_option("BASE", a.archive, "The archive the mod is made from, such as Modgen.dat")
         ->required();
@@ -403,6 +406,7 @@ int main(int argc, char** argv) {
     sub->add_option("--title", a.title, "The mod's title");
     sub->add_option("--author", a.author, "Who made it");
     sub->add_option("--note", a.note, "A note for its users");
+    AddForce(sub, a, kForceMod);
 
     sub = add(AddCommand(*mod, "apply",
                          "Write a new archive: BASE with the mods applied, in the order given, in "
@@ -416,6 +420,7 @@ int main(int argc, char** argv) {
                       options.OutPath = a.out;
                   options.SkipMismatched = a.skipMismatched;
                   options.PreferLast = a.preferLast;
+                  options.Force = a.force;
                   return kivtool::ModApplyCommand(c, a.archive, a.mods, options);
               });
     AddArchive(sub, a);
@@ -425,6 +430,7 @@ int main(int argc, char** argv) {
                   "Leave out the members a mod was not made for and write the rest");
     sub->add_flag("--prefer-last", a.preferLast,
                   "Where two mods change the same thing differently, take the later one's");
+    AddForce(sub, a, kForceRebuild);
 
     sub = add(AddCommand(*mod, "info",
                          "Print a mod's title, author, note and format version, and what it "
