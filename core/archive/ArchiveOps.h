@@ -117,8 +117,9 @@ OpResult CopyRebuilt(const std::string& archivePath, InFile& archive, SafeFile& 
 
 // rows[r - 1] is listing row r; rows 1..min(memberCount, rows.size()) are tested. One
 // message per bad member, in listing order ("%s at %06X is bad!"); none when the archive
-// cannot be opened. A member whose icon count or tested byte lies beyond the end of the
-// archive counts as sound.
+// cannot be opened. A member is bad when the byte before its pixel data area is not zero, and
+// also when its bytes are not there to be judged: its end lies past the end of the archive or
+// before its start, or its icon count or the tested byte cannot be read.
 std::vector<std::string> TestArchive(const std::string& archivePath,
                                      const std::vector<ArchiveRow>& rows, std::int32_t memberCount);
 // The same, handing each message over as soon as it is found, so messages already reported

@@ -182,18 +182,6 @@ TEST(ExtractAll, RefusesASecondMemberOfTheSameNameSoReimportGetsNoWrongBytes) {
     EXPECT_NE(refusals[true].find("that is the archive it is read from"), std::string::npos);
     EXPECT_EQ(refusals[true], refusals[false]);
     EXPECT_EQ(ReadFile("Named.dat"), named);
-
-    // A member that runs past the end of the file: the archive is refused as a whole.
-    Bytes archive = ReadFile("Modgen.dat");
-    kiv::PutInt32LE(archive.data() + kiv::EndWordOffset(3),
-                    static_cast<std::int32_t>(archive.size() + 9));
-    WriteFile("Modgen.dat", archive);
-    const ToolRun run = RunCommand([&](const Context& c) {
-        return kivtool::ExtractAllCommand(c, "Modgen.dat", "elsewhere", {"", false});
-    });
-    EXPECT_EQ(run.Status, 1);
-    EXPECT_NE(run.Err.find("member 3 ends at"), std::string::npos);
-    EXPECT_FALSE(FileExists("elsewhere"));
 }
 
 #ifndef _WIN32 // a limit on open files
@@ -252,7 +240,8 @@ TEST(Reimport, RefusesAndLeavesEveryFileUntouched) {
     WriteFile("Modgen.dat", backwards);
     const ToolRun refused = reimport("edits", "Newgen.dat", false);
     EXPECT_EQ(refused.Status, 1);
-    EXPECT_NE(refused.Err.find("do not lie in order"), std::string::npos);
+    EXPECT_NE(refused.Err.find("member 1 (a.s16) ends at 000002, before its start"),
+              std::string::npos);
 
     EXPECT_EQ(ReadFile("Newgen.dat"), (Bytes{4, 4}));
     EXPECT_EQ(ReadFile("edits/a.s16"), SmallSprite(2, 2));

@@ -34,7 +34,9 @@ int ListCommand(const Context& ctx, const std::string& archive) {
         kiv::ArchiveListing listing;
         if (!ListOrFail(ctx, archive, listing))
             return ExitFailure;
-        ArchiveLooksRight(ctx, archive, listing); // a warning: the listing goes on
+        // Warnings: the listing goes on.
+        if (ArchiveLooksRight(ctx, archive, listing))
+            WarnDamagedMembers(ctx, listing);
         ctx.out << listing.StoredCount << " Files\n";
         for (const kiv::TArchiveEntry& entry : listing.Entries)
             ctx.out << PrintableName(entry.Name) << '\t' << kiv::OffsetText(entry.Start) << '\t'
@@ -49,12 +51,15 @@ int HeadersCommand(const Context& ctx, const std::string& archive, const std::st
         MemberRef ref;
         if (!ListOrFail(ctx, archive, listing) || !FindMember(ctx, listing, member, ref))
             return ExitFailure;
+        // Warnings: the grid is shown anyway, from what the archive holds.
+        const bool damaged =
+            WarnIfDamaged(ctx, static_cast<std::size_t>(ref.Row), ref.Entry, listing.FileLength);
         const kiv::MemberSummary summary = kiv::SummariseMember(archive, ref.Entry.Start);
         if (!summary.Opened)
             return Fail(ctx, kiv::MainDataFileNotFound);
         if (!summary.CountRead)
             return Fail(ctx, kIconCountPastEnd);
-        if (auto file = kiv::InFile::Open(archive)) // a warning: the grid is shown anyway
+        if (auto file = kiv::InFile::Open(archive); file && !damaged)
             SpriteLooksRight(ctx, ref.Entry.Name, *file, ref.Entry.Start,
                              std::int64_t{ref.Entry.Finish} - ref.Entry.Start);
 
@@ -99,7 +104,8 @@ int ReplaceCommand(const Context& ctx, const std::string& archive, const std::st
     return Guarded(ctx, [&] {
         kiv::ArchiveListing listing;
         MemberRef ref;
-        if (!FindMemberToWrite(ctx, archive, member, listing, ref))
+        if (!FindMemberToWrite(ctx, archive, member, listing, ref) ||
+            !NoDamagedMember(ctx, archive, listing))
             return ExitFailure;
         kiv::ReplaceRequest request;
         request.ArchivePath = archive;

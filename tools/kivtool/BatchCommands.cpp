@@ -52,6 +52,12 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
             progress.Update(done++);
             if (!options.Match.empty() && !kiv::platform::NameMatches(options.Match, entry.Name))
                 continue;
+            // A damaged member's bytes are not all there; the others are whole and come out.
+            if (const std::string fault = kiv::MemberFault(entry, length); !fault.empty()) {
+                Err(ctx) << "Cannot extract member \"" << entry.Name << "\": it " << fault << ".\n";
+                ++refused;
+                continue;
+            }
             // The name becomes a path inside DIR: it must stay there.
             if (const std::string refusal = kiv::UnsafeNameRefusal(entry.Name); !refusal.empty()) {
                 Err(ctx) << refusal << '\n';
@@ -133,38 +139,22 @@ std::string MemberFile(const std::string& dir, const std::string& name) {
     return {};
 }
 
-// Whether members lie one after another behind the directory, inside the file. On such an
-// archive a rebuild in one pass gives what replacing the members one by one gives.
-bool MembersInOrder(const kiv::ArchiveListing& listing, std::int64_t length) {
-    const auto& entries = listing.Entries;
-    if (listing.Truncated || entries.empty())
-        return !listing.Truncated;
-    if (entries.front().Start <
-        8 + kiv::ArchiveEntrySize * static_cast<std::int64_t>(entries.size()))
-        return false;
-    for (const kiv::TArchiveEntry& entry : entries)
-        if (entry.Finish < entry.Start)
-            return false;
-    return entries.back().Finish <= length;
-}
-
 } // namespace
 
 int ReimportCommand(const Context& ctx, const std::string& archive, const std::string& dir,
                     const ReimportOptions& options) {
     return Guarded(ctx, [&] {
+        // With a plausible directory and no damaged member, members lie back to back behind
+        // the directory, inside the file: a rebuild in one pass gives what replacing them one
+        // by one gives.
         kiv::ArchiveListing listing;
-        if (!ListOrFail(ctx, archive, listing))
+        if (!ListOrFail(ctx, archive, listing) || !ArchiveLooksRight(ctx, archive, listing) ||
+            !NoDamagedMember(ctx, archive, listing))
             return ExitFailure;
         auto in = kiv::InFile::Open(archive);
         if (!in)
             return Fail(ctx, kiv::CannotOpenArchive(archive));
         const std::int64_t length = in->Length();
-        if (listing.Truncated)
-            return Fail(ctx, "The archive ends inside its directory; nothing written.");
-        if (!MembersInOrder(listing, length))
-            return Fail(ctx, "The archive's members do not lie in order behind its directory; "
-                             "replace them one at a time.");
         const auto& entries = listing.Entries;
 
         // Every member with a file in the folder takes that file's bytes. Only its length is
