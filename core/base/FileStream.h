@@ -75,4 +75,19 @@ bool SameFile(const std::string& a, const std::string& b);
 bool FileHolds(const std::string& path, InFile& source, std::int64_t offset, std::int64_t count);
 bool FileHolds(const std::string& path, const void* data, std::size_t count);
 
+// Compares byte ranges of open files a block at a time, through two buffers of its own that
+// every call reuses, so comparing gigabytes costs two blocks of memory. Reads go through the
+// files' own buffered reads: ranges visited in file order (members of an archive, the icons'
+// data of a sprite file) cost few system calls however small they are.
+class RangeComparer {
+public:
+    // True when the `count` bytes of `a` from `aOffset` on equal those of `b` from `bOffset`
+    // on; false when they differ or either file ends before them. `a` and `b` may be one file.
+    bool Equal(InFile& a, std::int64_t aOffset, InFile& b, std::int64_t bOffset,
+               std::int64_t count);
+
+private:
+    std::vector<unsigned char> ours_, theirs_;
+};
+
 } // namespace kiv

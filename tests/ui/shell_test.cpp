@@ -12,6 +12,7 @@
 #include "base/TextConv.h"
 
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QProcess>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -98,6 +99,7 @@ private slots:
     void ImageIsDrawnOpaqueAtNaturalSizeAndClipped();
     void ErrorsEscapingAHandlerShowTheErrorBox();
     void FileDialogsRememberTheChosenName();
+    void TheQuestionBoxKeepsWhatIsThereUnlessToldYes();
     void TitleIsTheExecutableNameCapitalised();
     void EditorIsShownHiddenAndShownAgainWithItsState();
     void ResizingTheEditorFitsTheScrollBox();
@@ -500,6 +502,33 @@ void ShellTest::FileDialogsRememberTheChosenName() {
     QCOMPARE(QtNameFilters(open.Filter), QStringLiteral("Data (*.dat);;All files (*)"));
     QCOMPARE(QtNameFilters(QStringLiteral("S16 files (*.s16)|*.s16|Both|*.s16;*.s17")),
              QStringLiteral("S16 files (*.s16);;Both (*.s16 *.s17)"));
+}
+
+void ShellTest::TheQuestionBoxKeepsWhatIsThereUnlessToldYes() {
+    TApplication::SetTitle(QStringLiteral("Kivutil"));
+    // The real box: Enter and Escape answer No, only the Yes button answers Yes.
+    const auto answer = [](const std::function<void(QMessageBox&)>& user) {
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            QCOMPARE(box->windowTitle(), QStringLiteral("Kivutil"));
+            QCOMPARE(box->text(), QStringLiteral("pic.bmp exists. Replace it?"));
+            user(*box);
+        });
+        return QtDialogService().AskYesNo(QStringLiteral("pic.bmp exists. Replace it?"),
+                                          TApplication::Title());
+    };
+    QVERIFY(!answer([](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Return); }));
+    QVERIFY(!answer([](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }));
+    QVERIFY(answer([](QMessageBox& box) { box.button(QMessageBox::Yes)->click(); }));
+
+    // Scripted like the other boxes, with the title as caption.
+    ScriptedDialogs dialogs;
+    dialogs.Answer(true);
+    QVERIFY(AskYesNoBox(QStringLiteral("Replace?")));
+    QVERIFY(!AskYesNoBox(QStringLiteral("Replace?")));
+    QVERIFY(dialogs.boxes[1].Question);
+    QCOMPARE(dialogs.boxes[1].Caption, QStringLiteral("Kivutil"));
 }
 
 void ShellTest::TitleIsTheExecutableNameCapitalised() {

@@ -1,5 +1,7 @@
 #include "vcl/Dialogs.h"
 
+#include "vcl/Application.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -30,11 +32,19 @@ QWidget* BoxOwner() {
     return QApplication::activeWindow();
 }
 
-void RunBox(QMessageBox::Icon icon, const QString& text, const QString& caption) {
-    QMessageBox box(icon, caption, text, QMessageBox::Ok, BoxOwner());
+QMessageBox::StandardButton RunBox(QMessageBox::Icon icon, const QString& text,
+                                   const QString& caption,
+                                   QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                   QMessageBox::StandardButton byDefault = QMessageBox::Ok) {
+    QMessageBox box(icon, caption, text, buttons, BoxOwner());
     box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
+    box.setDefaultButton(byDefault);
+    // Closing the box without a button counts as the default.
+    box.setEscapeButton(byDefault);
     box.exec();
+    const auto clicked = box.standardButton(box.clickedButton());
+    return clicked == QMessageBox::NoButton ? byDefault : clicked;
 }
 
 } // namespace
@@ -111,6 +121,12 @@ void QtDialogService::ShowError(const QString& text, const QString& caption) {
     RunBox(QMessageBox::Critical, text, caption);
 }
 
+bool QtDialogService::AskYesNo(const QString& text, const QString& caption) {
+    // No is the default: Enter, Escape and the close box all keep what is there.
+    return RunBox(QMessageBox::Warning, text, caption, QMessageBox::Yes | QMessageBox::No,
+                  QMessageBox::No) == QMessageBox::Yes;
+}
+
 bool TOpenDialog::Execute() {
     FileDialogRequest request;
     request.Save = IsSave();
@@ -127,4 +143,8 @@ bool TOpenDialog::Execute() {
 
 void ShowMessageBox(const QString& text, const QString& caption) {
     DialogService::Instance().ShowMessage(text, caption);
+}
+
+bool AskYesNoBox(const QString& text) {
+    return DialogService::Instance().AskYesNo(text, TApplication::Title());
 }

@@ -24,6 +24,9 @@ public:
     virtual void ShowMessage(const QString& text, const QString& caption) = 0;
     // The error box: text, caption, one OK button, the stop icon.
     virtual void ShowError(const QString& text, const QString& caption) = 0;
+    // The question box: text, caption, Yes and No buttons with No the default, owned like
+    // the other boxes. True only when the user answered Yes.
+    virtual bool AskYesNo(const QString& text, const QString& caption) = 0;
 
     // The service in force (the Qt one unless a test installed another).
     static DialogService& Instance();
@@ -37,6 +40,7 @@ public:
     bool RunFileDialog(FileDialogRequest& request) override;
     void ShowMessage(const QString& text, const QString& caption) override;
     void ShowError(const QString& text, const QString& caption) override;
+    bool AskYesNo(const QString& text, const QString& caption) override;
 };
 
 // "Filter|pattern|Filter|pattern" to Qt's ";;"-separated name filters.
@@ -66,3 +70,7 @@ protected:
 
 // A handler's own failure report: text, caption "Error" unless given, OK, no icon.
 void ShowMessageBox(const QString& text, const QString& caption = QStringLiteral("Error"));
+
+// Asks before a handler drops something the user may want kept, with the application title
+// as caption; true only on Yes.
+bool AskYesNoBox(const QString& text);

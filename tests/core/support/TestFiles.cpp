@@ -167,8 +167,14 @@ ArchiveBuilder& ArchiveBuilder::Trailer(const Bytes& bytes) {
     return *this;
 }
 
+ArchiveBuilder& ArchiveBuilder::Gap(const Bytes& bytes) {
+    gap_ = bytes;
+    return *this;
+}
+
 std::uint32_t ArchiveBuilder::StartOf(std::size_t i) const {
-    std::uint32_t offset = 8 + 17 * static_cast<std::uint32_t>(members_.size());
+    std::uint32_t offset = 8 + 17 * static_cast<std::uint32_t>(members_.size()) +
+                           static_cast<std::uint32_t>(gap_.size());
     for (std::size_t k = 0; k < i; ++k)
         offset += static_cast<std::uint32_t>(members_[k].Data.size());
     return offset;
@@ -186,6 +192,7 @@ Bytes ArchiveBuilder::Build() const {
         out.insert(out.end(), members_[i].NameField.begin(), members_[i].NameField.end());
         PutLE32(out, static_cast<std::int32_t>(FinishOf(i)));
     }
+    out.insert(out.end(), gap_.begin(), gap_.end());
     for (const auto& m : members_)
         out.insert(out.end(), m.Data.begin(), m.Data.end());
     out.insert(out.end(), trailer_.begin(), trailer_.end());

@@ -76,6 +76,8 @@ public:
     ArchiveBuilder& MemberRawName(const Bytes& nameField, const Bytes& data);
     // Bytes after the last member.
     ArchiveBuilder& Trailer(const Bytes& bytes);
+    // Bytes between the directory and the first member.
+    ArchiveBuilder& Gap(const Bytes& bytes);
     Bytes Build() const;
     // Start and finish of member i in the built archive.
     std::uint32_t StartOf(std::size_t i) const;
@@ -88,6 +90,7 @@ private:
     };
     std::vector<Entry> members_;
     Bytes trailer_;
+    Bytes gap_;
 };
 
 } // namespace kivtest

@@ -1,5 +1,6 @@
 #pragma once
-// A DialogService for tests: file dialogs answer from a script, boxes are recorded.
+// A DialogService for tests: file dialogs and questions answer from a script, boxes are
+// recorded.
 
 #include "vcl/Dialogs.h"
 
@@ -10,7 +11,8 @@
 #include <vector>
 
 struct RecordedBox {
-    bool Error = false; // the error box (stop icon) rather than the message box
+    bool Error = false;    // the error box (stop icon) rather than the message box
+    bool Question = false; // the Yes/No box
     QString Text;
     QString Caption;
 };
@@ -23,6 +25,8 @@ public:
     // The next file dialog confirms `path`; Cancel() makes the next one cancelled.
     void Choose(const QString& path) { answers_.push_back(path); }
     void Cancel() { answers_.push_back(std::nullopt); }
+    // The next question is answered Yes (or No); unscripted ones get the default, No.
+    void Answer(bool yes) { replies_.push_back(yes); }
 
     bool RunFileDialog(FileDialogRequest& request) override {
         requests.push_back(request);
@@ -36,10 +40,18 @@ public:
         return true;
     }
     void ShowMessage(const QString& text, const QString& caption) override {
-        boxes.push_back({false, text, caption});
+        boxes.push_back({false, false, text, caption});
     }
     void ShowError(const QString& text, const QString& caption) override {
-        boxes.push_back({true, text, caption});
+        boxes.push_back({true, false, text, caption});
+    }
+    bool AskYesNo(const QString& text, const QString& caption) override {
+        boxes.push_back({false, true, text, caption});
+        if (replies_.empty())
+            return false;
+        const bool yes = replies_.front();
+        replies_.pop_front();
+        return yes;
     }
 
     // Texts of every box shown so far, in order.
@@ -59,4 +71,5 @@ public:
 
 private:
     std::deque<std::optional<QString>> answers_;
+    std::deque<bool> replies_;
 };
