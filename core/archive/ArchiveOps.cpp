@@ -207,6 +207,14 @@ std::string CannotOpenNewArchive(const std::string& path) {
     return "Could not open New Data file (" + path + ")";
 }
 
+std::string ArchiveLengthRefusal(std::int64_t newLength) {
+    if (newLength <= MaxArchiveLength)
+        return std::string();
+    return "The new archive would be " + std::to_string(newLength) +
+           " bytes long; its end words hold at most " + std::to_string(MaxArchiveLength) +
+           ". Nothing was written.";
+}
+
 OpResult ReplaceMember(const ReplaceRequest& request) {
     std::string twinPath = request.TwinPath;
     if (twinPath.empty()) {
@@ -251,8 +259,8 @@ OpResult ReplaceMember(const ReplaceRequest& request) {
                     IntToHex(static_cast<std::uint32_t>(length), 6) + ".");
     // Bytes from Finish on follow the twin; a member running past the end has none.
     const std::int64_t tail = finish < length ? length - finish : 0;
-    if (start + twin->Length() + tail > 0xFFFFFFFFLL)
-        return Fail("The new archive would be larger than its 32-bit offsets can address.");
+    if (std::string refusal = ArchiveLengthRefusal(start + twin->Length() + tail); !refusal.empty())
+        return Fail(std::move(refusal));
 
     try {
         const OpResult copied = CopyRebuilt(

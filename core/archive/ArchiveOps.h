@@ -72,6 +72,12 @@ std::string CannotOpenTwin(const std::string& path);
 std::string CannotOpenArchive(const std::string& path);
 std::string CannotOpenNewArchive(const std::string& path);
 
+// The longest archive Replace and reimport write, so every end word stays a positive 32-bit
+// signed value: 2 GiB - 1.
+constexpr std::int64_t MaxArchiveLength = 0x7FFFFFFF;
+// Why a rebuild of `newLength` bytes is refused, or "" when it fits MaxArchiveLength.
+std::string ArchiveLengthRefusal(std::int64_t newLength);
+
 struct ReplaceRequest {
     std::string ArchivePath;
     ArchiveRow Row;
