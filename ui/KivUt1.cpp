@@ -253,10 +253,7 @@ void TMainForm::HeaderGridSelectCell(QObject*, int ACol, int, bool&) {
         return;
     }
     header.Compress = CellInt(*HeaderGrid, ACol, Compress);
-    std::int64_t offset = PixelBaseOffset + header.Starts;
-    if (offset < 0)
-        offset = archive->Length(); // nothing lies before the start of the file
-    kiv::Image frame = kiv::DecodeIcon(*archive, offset, header);
+    kiv::Image frame = kiv::PreviewIcon(*archive, PixelBaseOffset, header);
     archive.reset();
 
     IconImage->SetPicture(std::move(frame));
