@@ -148,27 +148,23 @@ int PreviewCommand(const Context& ctx, const std::string& archive, const std::st
         MemberRef ref;
         if (!ListOrFail(ctx, archive, listing) || !FindMember(ctx, listing, member, ref))
             return ExitFailure;
+        // The member as the browser shows it, then the icon of its column.
+        const kiv::MemberSummary summary = kiv::SummariseMember(archive, ref.Entry.Start);
+        if (!summary.Opened)
+            return Fail(ctx, kiv::MainDataFileNotFound);
+        if (!summary.CountRead)
+            return Fail(ctx, kIconCountPastEnd);
+        if (icon < 1 || icon > summary.MemberIconCount)
+            return Fail(ctx, IconRangeMessage(icon, summary.MemberIconCount));
+        if (icon > std::ssize(summary.Headers))
+            return Fail(ctx, "The header of icon " + std::to_string(icon) +
+                                 " lies beyond the end of the archive.");
         auto file = kiv::InFile::Open(archive);
         if (!file)
             return Fail(ctx, kiv::MainDataFileNotFound);
-
-        const std::int64_t start = ref.Entry.Start;
-        std::int32_t count = 0;
-        file->Seek(start);
-        if (!file->ReadInt32(count))
-            return Fail(ctx, kIconCountPastEnd);
-        if (icon < 1 || icon > count)
-            return Fail(ctx, IconRangeMessage(icon, count));
-        unsigned char bytes[kiv::IconHeaderSize];
-        file->Seek(start + 4 + kiv::IconHeaderSize * (icon - 1));
-        if (file->Read(bytes, sizeof bytes) != sizeof bytes)
-            return Fail(ctx, "The header of icon " + std::to_string(icon) +
-                                 " lies beyond the end of the archive.");
-        const kiv::TIconHeader header = kiv::TIconHeader::FromBytes(bytes);
-
         kiv::DecodeStats stats;
-        const kiv::Image frame =
-            kiv::DecodeIcon(*file, start + kiv::IconDataOffset(count, header), header, &stats);
+        const kiv::Image frame = kiv::PreviewIcon(
+            *file, summary.PixelBase, summary.Headers[static_cast<std::size_t>(icon - 1)], &stats);
         file.reset();
         if (stats.EndedEarly)
             Err(ctx) << "Warning: the icon's data ends early; the rest of the frame is "
@@ -201,15 +197,16 @@ int VerifyCommand(const Context& ctx, const std::string& path) {
         case kiv::VerifiedKind::Sprite:
             break;
         }
-        const std::string what = result.Kind == kiv::VerifiedKind::Archive
-                                     ? "archive of " + std::to_string(result.Members) +
-                                           " members, " + std::to_string(result.Icons) + " icons"
-                                     : "sprite file of " + std::to_string(result.Icons) + " icons";
+        const std::string what =
+            result.Kind == kiv::VerifiedKind::Archive
+                ? "an archive of " + std::to_string(result.Members) + " members, " +
+                      std::to_string(result.Icons) + " icons"
+                : "a sprite file of " + std::to_string(result.Icons) + " icons";
         if (result.Problems > 0)
             return Fail(ctx, shown + ": " + std::to_string(result.Problems) +
-                                 (result.Problems == 1 ? " problem" : " problems") + " in an " +
-                                 what + ".");
-        ctx.out << shown << ": sound " << what << ".\n";
+                                 (result.Problems == 1 ? " problem in " : " problems in ") + what +
+                                 ".");
+        ctx.out << shown << ": " << what << ": no problems.\n";
         return ExitOk;
     });
 }
