@@ -15,9 +15,9 @@ mode="${1:-test}"
 # libqt6gui6) and a font for the windows. The benchmarks add Google Benchmark, python3,
 # /usr/bin/time (peak memory), hyperfine (whole-process timings: warm-up, medians, JSON) and
 # strace (whether a save flushes to disk); xvfb runs the tool on a machine without a display.
-# ImageMagick is the peer program the bitmap and PNG tests exchange files with. PNG files go
-# through stb's header-only decoder and encoder; sheet records are JSON through the
-# header-only nlohmann-json. zlib gives PNG and the tool's own files their checksums and
+# ImageMagick is the peer program the bitmap and PNG tests exchange files with. PNG files are
+# read through zlib and written through stb's header-only encoder; sheet records are JSON
+# through the header-only nlohmann-json. zlib gives PNG and the tool's own files their checksums and
 # deflate streams (zlib1g-dev, and libz-mingw-w64-dev for the Windows build). The package
 # needs help2man (kivtool's manual page from its own help), librsvg2-bin (the icon's PNG
 # sizes), lintian and desktop-file-utils (its checks); the Windows build needs the MinGW-w64

@@ -29,8 +29,14 @@ inline constexpr const char* CannotOpenOutputFile = "Could not open output file!
 // the file.
 std::string ReencodeFileFault(const TIconTable& table);
 
-// Why a picture cannot be re-encoded, or "": too large, or no pixel other than BackColor.
+// Why a picture cannot be re-encoded, or "": empty, too large, or no pixel other than
+// BackColor.
 std::string ReencodePictureFault(const Image& picture);
+
+// A bitmap or PNG file read for re-encoding. A file that declares a picture too large to
+// encode is refused before a pixel is decoded, in ReencodePictureFault's words
+// (EInvalidGraphic); any other picture loads as LoadPictureFile loads it.
+Image LoadPictureToEncode(const std::string& path);
 
 // How many icon pixels (those other than BackColor) the re-encoder would store in another
 // colour, since 16-bit pixels keep only 5 bits of red and blue and 6 of green.

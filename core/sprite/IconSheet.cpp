@@ -4,6 +4,7 @@
 #include "base/FileStream.h"
 #include "base/SafeFile.h"
 #include "image/Bitmap.h"
+#include "image/Png.h"
 #include "sprite/IconDecoder.h"
 
 #include <algorithm>
@@ -77,15 +78,28 @@ Image BuildSheet(InFile& file, const TIconTable& table, const SheetLayout& layou
     return sheet;
 }
 
+std::string SheetSizeFault(const SheetLayout& layout, std::int64_t width, std::int64_t height) {
+    if (width == layout.Width && height == layout.Height)
+        return {};
+    return "The sheet is " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels; the sprite's is " + std::to_string(layout.Width) + " x " +
+           std::to_string(layout.Height);
+}
+
+Image LoadSheet(const std::string& path, const SheetLayout& layout) {
+    try {
+        return LoadPictureFile(path, BackColor, {layout.Width, layout.Height});
+    } catch (const EPictureTooLarge& e) {
+        throw EInvalidGraphic(SheetSizeFault(layout, e.Width(), e.Height()));
+    }
+}
+
 SheetImport ImportSheet(const Image& sheet, const TIconTable& table, const std::string& outPath) {
     SheetImport import;
     import.Result.OutputPath = outPath;
     const SheetLayout layout = LayOutSheet(table);
-    if (sheet.Width() != layout.Width || sheet.Height() != layout.Height) {
-        import.Result.Message = "The sheet is " + std::to_string(sheet.Width()) + " x " +
-                                std::to_string(sheet.Height()) + " pixels; the sprite's is " +
-                                std::to_string(layout.Width) + " x " +
-                                std::to_string(layout.Height) + ".";
+    if (std::string fault = SheetSizeFault(layout, sheet.Width(), sheet.Height()); !fault.empty()) {
+        import.Result.Message = fault + ".";
         return import;
     }
     auto file = InFile::Open(table.Path);

@@ -37,6 +37,14 @@ SheetLayout LayOutSheet(const TIconTable& table);
 Image BuildSheet(InFile& file, const TIconTable& table, const SheetLayout& layout,
                  std::vector<int>* endedEarly = nullptr);
 
+// Why a sheet picture of width x height does not fit `layout`, without the closing full stop,
+// or "" when it does: "The sheet is W x H pixels; the sprite's is W2 x H2".
+std::string SheetSizeFault(const SheetLayout& layout, std::int64_t width, std::int64_t height);
+
+// The sheet picture at `path` (PNG or bitmap). A file that declares a picture larger than
+// `layout` is refused before a pixel is decoded, in SheetSizeFault's words (EInvalidGraphic).
+Image LoadSheet(const std::string& path, const SheetLayout& layout);
+
 struct SheetImport {
     ReencodeResult Result;
     std::vector<int> Changed; // 1-based numbers of the icons re-encoded

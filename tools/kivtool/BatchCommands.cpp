@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <set>
@@ -187,8 +186,8 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
         }
         if (sources.empty())
             return Fail(ctx, "None of the archive's members is in " + dir + "; nothing written.");
-        if (newLength > std::numeric_limits<std::int32_t>::max())
-            return Fail(ctx, "The new archive would be too large.");
+        if (const std::string refusal = kiv::ArchiveLengthRefusal(newLength); !refusal.empty())
+            return Fail(ctx, refusal);
         if (options.DryRun) {
             Err(ctx) << "Dry run: would write " << options.OutPath << " (" << newLength
                      << " bytes) with " << changedCount << " of " << entries.size()
@@ -269,7 +268,7 @@ kiv::ReencodeResult EncodePictures(const std::vector<const ImportPicture*>& acce
         pictures.reserve(end - next);
         std::vector<std::pair<int, const kiv::Image*>> edits;
         for (std::size_t k = next; k < end; ++k) {
-            pictures.push_back(kiv::LoadPictureFile(accepted[k]->Path, kiv::BackColor));
+            pictures.push_back(kiv::LoadPictureToEncode(accepted[k]->Path));
             edits.push_back({static_cast<int>(accepted[k]->Icon - 1), &pictures.back()});
         }
         const bool last = end == accepted.size();
@@ -339,7 +338,7 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
                 reason = "Icon " + std::to_string(p.Icon) + " has a bitmap and a PNG picture.";
             } else {
                 try {
-                    const kiv::Image picture = kiv::LoadPictureFile(p.Path, kiv::BackColor);
+                    const kiv::Image picture = kiv::LoadPictureToEncode(p.Path);
                     p.Pixels = std::int64_t{picture.Width()} * picture.Height();
                     reason = kiv::ReencodePictureFault(picture);
                     if (reason.empty())

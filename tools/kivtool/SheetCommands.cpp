@@ -131,7 +131,7 @@ int SheetImportCommand(const Context& ctx, const std::string& sprite, const std:
         if (const std::string fault = RecordsFault(RecordsPath(sheetPath), layout, table);
             !fault.empty())
             return Fail(ctx, fault + " Nothing was written.");
-        const kiv::Image sheet = kiv::LoadPictureFile(sheetPath, kiv::BackColor);
+        const kiv::Image sheet = kiv::LoadSheet(sheetPath, layout);
         const std::string out = outPath.empty() ? kiv::TwinName(table.Path) : outPath;
         const kiv::SheetImport import = kiv::ImportSheet(sheet, table, out);
         if (!import.Result.Ok)

@@ -111,7 +111,7 @@ void WarnAboutPicture(const Context& ctx, const std::string& path, const kiv::Im
 
 kiv::Image LoadPicture(const std::string& path) {
     try {
-        return kiv::LoadPictureFile(path, kiv::BackColor);
+        return kiv::LoadPictureToEncode(path);
     } catch (const kiv::EFOpenError&) {
         throw;
     } catch (const kiv::Exception& e) {
