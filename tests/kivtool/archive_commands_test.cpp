@@ -416,10 +416,16 @@ TEST(VerifyCommand, NamesEveryFaultOfACraftedArchiveAndPassesSoundFiles) {
         EXPECT_EQ(lines[k].rfind("a.dat: " + expected[k], 0), 0u) << lines[k];
     EXPECT_NE(run.Err.find("7 problems"), std::string::npos);
 
-    WriteFile("one.s16", TwoIconSprite());
+    // Icons with both sides negative hold |Width| x |Height| pixels, as the decoder reads them.
+    Bytes negative = SpriteBuilder()
+                         .Raw(2, 2, 1, 1, 4, 4, {0xF800, 0x07E0, 0x001F, 0xFFFF}, 255)
+                         .Raw(-2, -1, 3, 3, 4, 4, {1, 2})
+                         .Runs(-3, -2, 3, 3, 4, 4, {{4, 7}, {2, 8}})
+                         .Build();
+    WriteFile("one.s16", negative);
     run = RunCommand([](const Context& c) { return kivtool::VerifyCommand(c, "one.s16"); });
-    EXPECT_EQ(run.Status, 0);
-    EXPECT_EQ(run.Out, "one.s16: sound sprite file of 2 icons.\n");
+    EXPECT_EQ(run.Status, 0) << run.Out;
+    EXPECT_EQ(run.Out, "one.s16: a sprite file of 3 icons: no problems.\n");
 }
 
 TEST(TestCommand, PrintsOneLinePerBadMemberAndFailsWhenAnyIsBad) {
