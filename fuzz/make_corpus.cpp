@@ -414,6 +414,32 @@ Seeds PngSeeds() {
     return seeds;
 }
 
+// Pairs of files as fuzz_diff takes them: the first file's length in two bytes, the first
+// file, the second.
+Bytes Pair(const Bytes& a, const Bytes& b) {
+    Bytes out;
+    Put16(out, static_cast<std::uint32_t>(a.size()));
+    Append(out, a);
+    Append(out, b);
+    return out;
+}
+
+Seeds DiffSeeds() {
+    const Seeds sprites = SpriteSeeds();
+    const Seeds archives = ArchiveSeeds();
+    const Bytes& three = Named(archives, "three_members");
+    Bytes edited = three;
+    edited.back() ^= 0x55;
+    return {
+        {"same_archive", Pair(three, three)},
+        {"archive_edited", Pair(three, edited)},
+        {"archive_and_trailer", Pair(three, Named(archives, "one_member_trailer"))},
+        {"bad_and_cut", Pair(Named(archives, "bad_member"), Named(archives, "cut_directory"))},
+        {"sprites", Pair(Named(sprites, "three_icons"), Named(sprites, "overshoot"))},
+        {"sprite_and_empty", Pair(Named(sprites, "one_raw"), Named(sprites, "no_icons"))},
+    };
+}
+
 void WriteSeeds(const fs::path& folder, const std::vector<std::pair<std::string, Bytes>>& seeds) {
     fs::create_directories(folder);
     for (const auto& [name, bytes] : seeds) {
@@ -439,6 +465,7 @@ int main(int argc, char** argv) {
         WriteSeeds(root / "fuzz_archive", ArchiveSeeds());
         WriteSeeds(root / "fuzz_reencode", ReencodeSeeds());
         WriteSeeds(root / "fuzz_png", PngSeeds());
+        WriteSeeds(root / "fuzz_diff", DiffSeeds());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make_corpus: %s\n", e.what());
         return 1;

@@ -12,9 +12,9 @@ mode="${1:-test}"
 
 # Build and tests: compilers (g++ for the tool, clang-14 with its sanitizer and fuzzer
 # runtimes for the fuzz targets), GoogleTest, CLI11, Qt 6 (its offscreen platform comes with
-# libqt6gui6) and a font for the windows. The benchmarks add Google Benchmark, python3,
-# /usr/bin/time (peak memory), hyperfine (whole-process timings: warm-up, medians, JSON) and
-# strace (whether a save flushes to disk); xvfb runs the tool on a machine without a display.
+# libqt6gui6) and a font for the windows. The benchmarks add Google Benchmark, python3 (the
+# driver that times whole processes), /usr/bin/time (peak memory of a single run) and strace
+# (whether a save flushes to disk); xvfb runs the tool on a machine without a display.
 # ImageMagick is the peer program the bitmap and PNG tests exchange files with. PNG files are
 # read through zlib and written through stb's header-only encoder; sheet records are JSON
 # through the header-only nlohmann-json. zlib gives PNG and the tool's own files their checksums and
@@ -24,7 +24,7 @@ mode="${1:-test}"
 # cross compiler, GoogleTest's sources and wine64 to run its tests.
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
           libbenchmark-dev libcli11-dev qt6-base-dev clang-14 libclang-rt-14-dev
-          xvfb xauth fonts-liberation2 python3 time hyperfine strace imagemagick libstb-dev
+          xvfb xauth fonts-liberation2 python3 time strace imagemagick libstb-dev
           nlohmann-json3-dev zlib1g-dev libz-mingw-w64-dev help2man librsvg2-bin lintian
           desktop-file-utils g++-mingw-w64-x86-64-posix googletest wine64)
 

@@ -261,8 +261,14 @@ void TMainForm::HeaderGridSelectCell(QObject*, int ACol, int, bool&) {
 }
 
 void TMainForm::ExtractBtnClick(QObject*) {
-    ShowCoreMessage(kiv::ExtractMember(DataFileName, ListingRow(*InfoGrid, SelectedRow), {},
-                                       SelectedRow, MemberCount));
+    kiv::OpResult result;
+    {
+        // Every write may wait for another writer of the same file.
+        HourGlassCursor hourglass;
+        result = kiv::ExtractMember(DataFileName, ListingRow(*InfoGrid, SelectedRow), {},
+                                    SelectedRow, MemberCount);
+    }
+    ShowCoreMessage(result);
 }
 
 void TMainForm::TestBtnClick(QObject*) {
@@ -290,9 +296,13 @@ void TMainForm::ReplaceBtnClick(QObject*) {
     }
     ShowCoreMessage(result);
     // A rebuilt current archive has new offsets: the listing must show them before the
-    // next Extract, Replace or Test takes them from the grid.
-    if (result.Ok && kiv::SameFile(request.OutPath, DataFileName))
-        ListDirectory(*this);
+    // next Extract, Replace or Test takes them from the grid. The member just replaced is
+    // selected again, so the header grid shows its new bytes and the buttons act on it.
+    if (!result.Ok || !kiv::SameFile(request.OutPath, DataFileName) || !ListDirectory(*this))
+        return;
+    const int row = request.RowIndex;
+    if (row >= 1 && row <= MemberCount && ListingRow(*InfoGrid, row).Name == request.Row.Name)
+        InfoGrid->SelectCell(0, row);
 }
 
 void TMainForm::S16Editor1Click(QObject*) {

@@ -53,6 +53,11 @@ int main(int argc, char* argv[]) {
     try {
         TApplication::SetTitle(TApplication::TitleFromExecutable(
             argc > 0 ? QString::fromLocal8Bit(argv[0]) : QStringLiteral("Kivutil")));
+        // A file opened from a file manager: everything happens in its folder, whatever
+        // folder the program was launched in.
+        const QStringList arguments = QCoreApplication::arguments();
+        const QString startupFile =
+            arguments.size() > 1 ? EnterFolderOf(arguments.at(1)) : QString();
         QApplication::setQuitOnLastWindowClosed(false);
         static QtDialogService dialogs;
         DialogService::Install(&dialogs);
@@ -79,10 +84,8 @@ int main(int argc, char* argv[]) {
 
         MainForm->show();
         MainForm->activateWindow();
-        // Qt has taken its own options out of the arguments by now.
-        const QStringList arguments = QCoreApplication::arguments();
-        if (arguments.size() > 1)
-            OpenStartupFile(arguments.at(1));
+        if (!startupFile.isEmpty())
+            OpenStartupFile(startupFile);
         QApplication::exec();
 
         delete EditForm;

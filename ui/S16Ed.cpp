@@ -8,18 +8,27 @@
 #include "sprite/IconPictures.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
 #include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
 
 TEditForm* EditForm = nullptr;
 
 namespace S16Ed {
 kiv::TIconTable IconTable;
+kiv::PaintHistory History;
+kiv::TColor PaintColor = kiv::clBlack;
+std::vector<kiv::CollageTile> PageTiles;
 
 void ResetModuleState() {
     IconTable = kiv::TIconTable();
+    History.Clear();
+    PaintColor = kiv::clBlack;
+    PageTiles.clear();
 }
 } // namespace S16Ed
 
@@ -94,6 +103,30 @@ std::unique_ptr<kiv::InFile> OpenSelectedIcon(TUpDown& upDown, int& index) {
     return file;
 }
 
+// Show, Collage and Bmp Load replace the picture as one step of its history, taken when the
+// handler ends, so that a page drawn only in part (a tile that fails) can still be undone.
+class PictureStep {
+public:
+    explicit PictureStep(TImage& image) : image_(image), before_(image.Picture()) {}
+    PictureStep(const PictureStep&) = delete;
+    PictureStep& operator=(const PictureStep&) = delete;
+    ~PictureStep() {
+        try {
+            History.PictureReplaced(std::move(before_), image_.Picture());
+        } catch (...) {
+            History.Clear(); // no memory for the step: the history cannot follow the picture
+        }
+    }
+
+private:
+    TImage& image_;
+    kiv::Image before_;
+};
+
+kiv::PixelPoint ToPixelPoint(QPoint pixel) {
+    return {pixel.x(), pixel.y()};
+}
+
 } // namespace
 
 void TEditForm::Loads16BtnClick(QObject*) {
@@ -119,6 +152,7 @@ void TEditForm::LoadS16File(const QString& path) {
         break;
     }
     IconTable = std::move(table);
+    PageTiles.clear(); // a page's icon numbers belong to the file loaded before
 
     NameLbl->SetCaption(DisplayName(path));
     IconsLbl->SetCaption(QStringLiteral("Icons ") + QString::number(IconTable.Count));
@@ -134,8 +168,11 @@ void TEditForm::ShowBtnClick(QObject*) {
     const auto file = OpenSelectedIcon(*IconUpDown, i);
     if (!file)
         return;
+    PictureStep step(*Image1);
     Image1->SetPicture(kiv::ShowPicture(*file, IconTable, i));
+    PageTiles.clear();
     Image1->resize(DisplayWidth, DisplayHeight);
+    Image1->ShowTopLeft();
     Image1->Repaint();
 }
 
@@ -145,13 +182,27 @@ void TEditForm::CollageBtnClick(QObject*) {
     auto file = OpenSelectedIcon(*IconUpDown, first);
     if (!file)
         return;
+    PictureStep step(*Image1);
     Image1->SetPicture(kiv::BlankCollagePage());
+    PageTiles.clear();
     Image1->resize(DisplayWidth, DisplayHeight);
     // Each tile shows as soon as it is drawn.
     const int next =
         kiv::DrawCollage(*file, IconTable, first, Image1->Picture(), [this] { Image1->Repaint(); });
     file.reset();
+    PageTiles = kiv::CollageTiles(IconTable, first);
     IconUpDown->SetPosition(next);
+}
+
+void TEditForm::Image1DblClick(QObject*, QMouseEvent* Event, QPoint Pixel) {
+    if (Event->button() != Qt::LeftButton)
+        return;
+    const auto icon = kiv::CollageIconAt(PageTiles, Pixel.x(), Pixel.y());
+    if (!icon)
+        return;
+    Event->accept();
+    IconUpDown->SetPosition(*icon + 1);
+    ShowBtnClick(ShowBtn);
 }
 
 void TEditForm::BmpSaveBtnClick(QObject*) {
@@ -160,7 +211,22 @@ void TEditForm::BmpSaveBtnClick(QObject*) {
     if (!SaveDialog1->Execute())
         return;
     // A name ending in ".png" (chosen through "All files") is written as PNG.
-    kiv::SavePictureFile(Image1->Picture(), LocalPath(SaveDialog1->FileName), kiv::BackColor);
+    const QString chosen = SaveDialog1->FileName;
+    const std::string path = LocalPath(chosen);
+    // The dialog offers the name chosen last, so one Enter would overwrite an edited
+    // picture: a file that holds anything else is replaced only when the user says so.
+    if (QFileInfo(chosen).isFile()) {
+        bool same = false;
+        {
+            HourGlassCursor hourGlass;
+            same = kiv::PictureFileHolds(Image1->Picture(), path, kiv::BackColor);
+        }
+        if (same || !AskYesNoBox(
+                        QStringLiteral("%1 exists. Replace it?").arg(QFileInfo(chosen).fileName())))
+            return;
+    }
+    HourGlassCursor hourGlass;
+    kiv::SavePictureFile(Image1->Picture(), path, kiv::BackColor);
 }
 
 void TEditForm::BmpLoadBtnClick(QObject*) {
@@ -169,7 +235,10 @@ void TEditForm::BmpLoadBtnClick(QObject*) {
     if (!OpenDialog1->Execute())
         return;
     // Read as PNG when the file begins with the PNG signature.
-    Image1->Picture() = kiv::LoadPictureFile(LocalPath(OpenDialog1->FileName), kiv::BackColor);
+    kiv::Image loaded = kiv::LoadPictureFile(LocalPath(OpenDialog1->FileName), kiv::BackColor);
+    PictureStep step(*Image1);
+    Image1->Picture() = std::move(loaded);
+    PageTiles.clear();
     Image1->Repaint();
 }
 
@@ -185,7 +254,12 @@ void TEditForm::ReplaceBtnClick(QObject*) {
         ReportNoSuchIcon(number);
         return;
     }
-    const kiv::ReencodeResult result = kiv::ReencodeIcon(Image1->Picture(), *i, IconTable);
+    kiv::ReencodeResult result;
+    {
+        // A second writer of the same file is waited for, up to two seconds.
+        HourGlassCursor hourGlass;
+        result = kiv::ReencodeIcon(Image1->Picture(), *i, IconTable);
+    }
     if (!result.Ok) {
         ShowMessageBox(QString::fromStdString(result.Message));
         return;
@@ -195,6 +269,58 @@ void TEditForm::ReplaceBtnClick(QObject*) {
     if (kiv::ReadIconTable(result.OutputPath, IconTable) != kiv::ReadTableResult::CannotOpen)
         NameLbl->SetCaption(
             DisplayName(QFile::decodeName(QByteArray::fromStdString(result.OutputPath))));
+}
+
+void TEditForm::Image1MouseDown(QObject*, Qt::MouseButton Button, QPoint Pixel) {
+    const kiv::Image& picture = Image1->Picture();
+    if (Button == Qt::LeftButton) {
+        History.BeginStroke(Image1->Picture(), ToPixelPoint(Pixel), PaintColor);
+        Image1->UpdatePixels(QRect(Pixel, QSize(1, 1)));
+    } else if (Button == Qt::RightButton && !History.Stroking() && Pixel.x() >= 0 &&
+               Pixel.y() >= 0 && Pixel.x() < picture.Width() && Pixel.y() < picture.Height()) {
+        PaintColor = picture.Pixel(Pixel.x(), Pixel.y());
+        ShowPaintColor();
+    }
+}
+
+void TEditForm::Image1MouseMove(QObject*, Qt::MouseButtons, QPoint Pixel) {
+    if (!History.Stroking())
+        return;
+    const kiv::PixelPoint from = History.StrokeEnd();
+    History.StrokeTo(Image1->Picture(), ToPixelPoint(Pixel));
+    Image1->UpdatePixels(QRect(QPoint(std::min(from.X, Pixel.x()), std::min(from.Y, Pixel.y())),
+                               QPoint(std::max(from.X, Pixel.x()), std::max(from.Y, Pixel.y()))));
+}
+
+void TEditForm::Image1MouseUp(QObject* Sender, Qt::MouseButton Button, QPoint Pixel) {
+    if (Button != Qt::LeftButton)
+        return;
+    Image1MouseMove(Sender, Qt::NoButton, Pixel);
+    History.EndStroke();
+}
+
+void TEditForm::Image1KeyDown(QObject*, QKeyEvent* Key) {
+    const auto mods = Key->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier |
+                                          Qt::AltModifier | Qt::MetaModifier);
+    const bool ctrl = mods == Qt::ControlModifier;
+    const bool ctrlShift = mods == (Qt::ControlModifier | Qt::ShiftModifier);
+    if (Key->key() == Qt::Key_Z && (ctrl || ctrlShift)) {
+        if (ctrl ? History.Undo(Image1->Picture()) : History.Redo(Image1->Picture()))
+            Image1->update();
+    } else if (Key->key() == Qt::Key_Y && ctrl) {
+        if (History.Redo(Image1->Picture()))
+            Image1->update();
+    } else if (Key->key() == Qt::Key_G && (mods & ~Qt::ShiftModifier) == 0 &&
+               Image1->Zoom() >= TImage::GridMinZoom) {
+        Image1->SetGrid(!Image1->Grid());
+    } else {
+        return;
+    }
+    Key->accept();
+}
+
+void TEditForm::ShowPaintColor() {
+    Image1->SetHint(QString::fromStdString(kiv::PixelColorText(PaintColor)));
 }
 
 void TEditForm::FormResize(QObject*) {

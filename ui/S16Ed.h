@@ -5,7 +5,11 @@
 #include "vcl/Dialogs.h"
 #include "vcl/Forms.h"
 
+#include "image/PaintHistory.h"
+#include "sprite/IconPictures.h"
 #include "sprite/S16Format.h"
+
+#include <vector>
 
 class TEditForm : public TForm {
     Q_OBJECT
@@ -36,6 +40,14 @@ public:
     void BmpSaveBtnClick(QObject* Sender);
     void BmpLoadBtnClick(QObject* Sender);
     void ReplaceBtnClick(QObject* Sender);
+    // Painting on the picture: the left button paints, the right one picks the paint colour;
+    // Ctrl+Z, Ctrl+Y (Ctrl+Shift+Z) and G while the picture has focus.
+    void Image1MouseDown(QObject* Sender, Qt::MouseButton Button, QPoint Pixel);
+    void Image1MouseMove(QObject* Sender, Qt::MouseButtons Buttons, QPoint Pixel);
+    void Image1MouseUp(QObject* Sender, Qt::MouseButton Button, QPoint Pixel);
+    void Image1KeyDown(QObject* Sender, QKeyEvent* Key);
+    // A double click on a collage page shows the icon clicked, as the up-down and Show would.
+    void Image1DblClick(QObject* Sender, QMouseEvent* Event, QPoint Pixel);
 
     // Load S16 after its dialog: reads the icon table of `path`.
     void LoadS16File(const QString& path);
@@ -46,6 +58,7 @@ protected:
 
 private:
     void BuildLayout(); // S16EdLayout.cpp
+    void ShowPaintColor();
 };
 
 extern TEditForm* EditForm;
@@ -53,5 +66,10 @@ extern TEditForm* EditForm;
 // The editor's module state.
 namespace S16Ed {
 extern kiv::TIconTable IconTable; // the one table: the loaded sprite file's headers
+// The picture's strokes and replacements (Show, Collage, Bmp Load), to undo and redo.
+extern kiv::PaintHistory History;
+extern kiv::TColor PaintColor; // black until a colour is picked
+// The tiles of the collage page the picture holds; empty once anything else replaced it.
+extern std::vector<kiv::CollageTile> PageTiles;
 void ResetModuleState();
 } // namespace S16Ed

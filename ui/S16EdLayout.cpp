@@ -44,6 +44,8 @@ void TEditForm::BuildLayout() {
     Image1->setObjectName(QStringLiteral("Image1"));
     ImageSB->setWidget(Image1);
     Image1->setGeometry(Scaled(0), Scaled(0), Scaled(640), Scaled(480));
+    Image1->setFocusPolicy(Qt::ClickFocus); // for the painting keys
+    ShowPaintColor();
 
     OpenDialog1 = new TOpenDialog;
 
@@ -128,4 +130,18 @@ void TEditForm::BuildLayout() {
             [this] { TApplication::Guard([&] { BmpLoadBtnClick(BmpLoadBtn); }); });
     connect(ReplaceBtn, &QPushButton::clicked, this,
             [this] { TApplication::Guard([&] { ReplaceBtnClick(ReplaceBtn); }); });
+    connect(Image1, &TImage::MouseDown, this, [this](Qt::MouseButton button, QPoint pixel) {
+        TApplication::Guard([&] { Image1MouseDown(Image1, button, pixel); });
+    });
+    connect(Image1, &TImage::MouseMove, this, [this](Qt::MouseButtons buttons, QPoint pixel) {
+        TApplication::Guard([&] { Image1MouseMove(Image1, buttons, pixel); });
+    });
+    connect(Image1, &TImage::MouseUp, this, [this](Qt::MouseButton button, QPoint pixel) {
+        TApplication::Guard([&] { Image1MouseUp(Image1, button, pixel); });
+    });
+    connect(Image1, &TImage::DblClick, this, [this](QMouseEvent* event, QPoint pixel) {
+        TApplication::Guard([&] { Image1DblClick(Image1, event, pixel); });
+    });
+    connect(Image1, &TImage::KeyDown, this,
+            [this](QKeyEvent* key) { TApplication::Guard([&] { Image1KeyDown(Image1, key); }); });
 }

@@ -5,6 +5,7 @@
 
 #include "vcl/Application.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace {
@@ -15,6 +16,13 @@ bool IsSpriteFileName(const QString& path) {
 }
 
 } // namespace
+
+QString EnterFolderOf(const QString& path) {
+    const QFileInfo file(path);
+    const QString full = file.absoluteFilePath();
+    QDir::setCurrent(file.absolutePath());
+    return full;
+}
 
 void OpenStartupFile(const QString& path) {
     // The dialogs hand over full paths; so does this, whatever the folder becomes later.

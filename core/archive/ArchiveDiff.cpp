@@ -182,7 +182,8 @@ ArchiveDiff Compare(ArchiveSide& a, ArchiveSide& b, const ArchiveDiffOptions& op
             m.InB = b.Entry(rb);
         diff.Members.push_back(std::move(m));
     };
-    // B's order, each removed member before the first member that followed it in A.
+    // B's order, each removed member before the first member that followed it in A and kept
+    // its place.
     std::int32_t nextA = 1;
     const auto removedBefore = [&](std::int32_t ra) {
         for (; nextA < ra; ++nextA)
@@ -198,9 +199,14 @@ ArchiveDiff Compare(ArchiveSide& a, ArchiveSide& b, const ArchiveDiffOptions& op
             fill(added, 0, rb);
             continue;
         }
-        removedBefore(ra);
-        nextA = std::max(nextA, ra + 1);
-        if (const auto change = changes.find(ra); change != changes.end())
+        const auto change = changes.find(ra);
+        const bool moved = change != changes.end() && change->second.Moved;
+        // Members that moved are out of place: only the others mark where A's members were.
+        if (!moved) {
+            removedBefore(ra);
+            nextA = std::max(nextA, ra + 1);
+        }
+        if (change != changes.end())
             fill(change->second, ra, rb);
     }
     removedBefore(a.Rows() + 1);

@@ -9,6 +9,7 @@
 // beyond the two directories whatever the members' sizes.
 
 #include "archive/ArchiveDirectory.h"
+#include "archive/ArchiveOps.h" // MemberSource
 #include "sprite/SpriteDiff.h"
 
 #include <cstdint>
@@ -17,8 +18,6 @@
 #include <vector>
 
 namespace kiv {
-
-struct MemberSource;
 
 // A member that differs: on one side only, or on both with other bytes or another place.
 struct MemberDiff {
@@ -53,7 +52,7 @@ struct ArchiveDiff {
     std::int32_t CountA = 0;
     std::int32_t CountB = 0;
     // Every member that differs: B's members in B's order, each removed member before the
-    // first member that followed it in A.
+    // first member that followed it in A and did not move.
     std::vector<MemberDiff> Members;
     // The bytes between the directory and the first member (with the first-start word
     // itself), and those after the last member.

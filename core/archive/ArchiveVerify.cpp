@@ -60,7 +60,30 @@ void VerifyArchive(InFile& file, const ArchiveListing& listing, VerifyResult& re
     }
 }
 
+VerifiedKind Classify(InFile& file, const ArchiveListing& listing, std::string& archiveFault,
+                      std::string& spriteFault) {
+    archiveFault = listing.Opened ? kiv::ArchiveFault(listing) : "it cannot be read";
+    spriteFault = kiv::SpriteFault(file, 0, file.Length());
+    const bool archive = archiveFault.empty();
+    const bool sprite = spriteFault.empty();
+    if (!archive && !sprite)
+        return VerifiedKind::Neither;
+    // A damaged member tips a file that could be either towards a sprite file.
+    const bool wholeArchive = archive && FirstDamagedMember(listing).empty();
+    if (sprite && (!wholeArchive || EndsWithIconData(file)))
+        return VerifiedKind::Sprite;
+    return VerifiedKind::Archive;
+}
+
 } // namespace
+
+VerifiedKind ClassifyFile(const std::string& path, std::string& archiveFault,
+                          std::string& spriteFault) {
+    auto file = InFile::Open(path);
+    if (!file)
+        return VerifiedKind::Missing;
+    return Classify(*file, ListArchive(path), archiveFault, spriteFault);
+}
 
 VerifyResult VerifyFile(const std::string& path,
                         const std::function<void(const std::string&)>& report) {
@@ -69,25 +92,15 @@ VerifyResult VerifyFile(const std::string& path,
     if (!file)
         return result;
     const ArchiveListing listing = ListArchive(path);
-    result.ArchiveFault = listing.Opened ? kiv::ArchiveFault(listing) : "it cannot be read";
-    result.SpriteFault = kiv::SpriteFault(*file, 0, file->Length());
-
-    const bool archive = result.ArchiveFault.empty();
-    const bool sprite = result.SpriteFault.empty();
-    if (!archive && !sprite) {
-        result.Kind = VerifiedKind::Neither;
+    result.Kind = Classify(*file, listing, result.ArchiveFault, result.SpriteFault);
+    if (result.Kind == VerifiedKind::Neither)
         return result;
-    }
-    // A damaged member tips a file that could be either towards a sprite file.
-    const bool wholeArchive = archive && FirstDamagedMember(listing).empty();
-    if (sprite && (!wholeArchive || EndsWithIconData(*file))) {
-        result.Kind = VerifiedKind::Sprite;
+    if (result.Kind == VerifiedKind::Sprite) {
         const SpriteCheck check = VerifySprite(*file, 0, file->Length(), report);
         result.Icons = check.Icons;
         result.Problems = check.Problems;
         return result;
     }
-    result.Kind = VerifiedKind::Archive;
     VerifyArchive(*file, listing, result, report);
     return result;
 }

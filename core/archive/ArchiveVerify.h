@@ -26,6 +26,12 @@ struct VerifyResult {
 };
 
 // Tells an archive from a sprite file by which structure the file holds (a file that could
+// be both is a sprite file when it ends exactly with its last icon's data). Missing when the
+// file does not open; for Neither, the faults say why it is neither.
+VerifiedKind ClassifyFile(const std::string& path, std::string& archiveFault,
+                          std::string& spriteFault);
+
+// Tells an archive from a sprite file by which structure the file holds (a file that could
 // be both is a sprite file when it ends exactly with its last icon's data) and checks it:
 // for an archive, a directory that fits the file and names ended within their fields, then
 // every member as a sprite file, its lines prefixed with the member's name; a damaged member

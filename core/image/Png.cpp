@@ -520,6 +520,12 @@ void SavePictureFile(const Image& image, const std::string& path, TColor transpa
         SaveBitmapFile(image, path);
 }
 
+bool PictureFileHolds(const Image& image, const std::string& path, TColor transparent) {
+    const std::vector<std::uint8_t> bytes =
+        IsPngPath(path) ? EncodePng(image, transparent) : EncodeBitmap(image);
+    return FileHolds(path, bytes.data(), bytes.size());
+}
+
 Image LoadPictureFile(const std::string& path, TColor transparent, const PictureLimit& limit) {
     std::uint8_t head[sizeof kSignature] = {};
     std::size_t got = 0;

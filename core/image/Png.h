@@ -37,6 +37,8 @@ Image LoadPngFile(const std::string& path, TColor transparent, const PictureLimi
 // Picture files of either kind: saved as PNG when the path ends in ".png", else as a
 // bitmap; loaded as PNG when the file begins with the PNG signature, else as a bitmap.
 void SavePictureFile(const Image& image, const std::string& path, TColor transparent);
+// True when the file at `path` already holds exactly what SavePictureFile would write.
+bool PictureFileHolds(const Image& image, const std::string& path, TColor transparent);
 Image LoadPictureFile(const std::string& path, TColor transparent, const PictureLimit& limit = {});
 
 } // namespace kiv

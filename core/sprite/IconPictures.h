@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <vector>
 
 namespace kiv {
 
@@ -24,6 +26,22 @@ Image ShowPicture(InFile& file, const TIconTable& table, int index, DecodeStats*
 
 // A collage page before any tile is drawn: 642 x 482, all aqua.
 Image BlankCollagePage();
+
+// One tile of a collage page: icon Index (0-based), its frame's top-left corner at At.
+struct CollageTile {
+    int Index = 0;
+    TilePosition At;
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+};
+
+// Where a collage from icon `index` (0-based) puts its tiles on a page of the given size, in
+// drawing order, from the headers alone.
+std::vector<CollageTile> CollageTiles(const TIconTable& table, int index,
+                                      int pageWidth = CollagePageWidth,
+                                      int pageHeight = CollagePageHeight);
+// The icon whose tile covers pixel (x, y) of the page; nothing on the margins and gaps.
+std::optional<int> CollageIconAt(const std::vector<CollageTile>& tiles, int x, int y);
 
 // Draws the collage from icon `index` (0-based) onto `page`: tiles left to right with a
 // one-pixel margin and gap, a row's bottom moved down by every tile that reaches below it

@@ -1,6 +1,7 @@
 #include "sprite/S16Format.h"
 
 #include "base/FileStream.h"
+#include "base/TextConv.h"
 
 #include <algorithm>
 #include <vector>
@@ -123,6 +124,19 @@ const char* HeaderRowLabel(int row) {
                                           "Start Y", "FWidth",   "FHeight", "Starts",
                                           "Bytes",   "Compress", "???????", "Pix Count"};
     return row >= 1 && row <= 11 ? kLabels[row] : "";
+}
+
+std::string PixelColorText(TColor color) {
+    const std::uint16_t packed = PackPixel(color);
+    const TColor stored = (color & 0x00FFFFFF) == BackColor
+                              ? BackColor
+                              : UnpackPixel(packed & 0xFF, static_cast<std::uint8_t>(packed >> 8));
+    const std::string rgb = "R " + IntToStr(RedOf(stored)) + " G " + IntToStr(GreenOf(stored)) +
+                            " B " + IntToStr(BlueOf(stored));
+    const std::string word = "5-6-5 " + IntToHex(packed, 4);
+    if (stored == BackColor)
+        return "background " + rgb + ", " + word + " inside the box";
+    return rgb + ", " + word;
 }
 
 } // namespace kiv

@@ -93,6 +93,11 @@ inline std::uint16_t PackPixel(TColor color) {
                                       (BlueOf(color) >> 3));
 }
 
+// A colour as the editor's picture names its paint colour: what a pixel of it reads as once
+// stored, and the 16-bit value ("R 248 G 0 B 0, 5-6-5 F800"). BackColor is named as the
+// background it marks, with the value it takes inside an icon's box.
+std::string PixelColorText(TColor color);
+
 // The rows of the browser's header grid: the header words in file order (the numbers
 // TIconHeader::Word takes), then the pixel count.
 namespace HeaderRow {

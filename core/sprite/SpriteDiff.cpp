@@ -166,7 +166,7 @@ bool SameOutside(const SpriteRange& a, bool orderedA, const SpriteRange& b, bool
 
 bool SameHeaderWords(const TIconHeader& a, const TIconHeader& b) {
     for (int j = 1; j <= 10; ++j)
-        if (j != HeaderRow::Starts && a.Word(j) != b.Word(j))
+        if (j != HeaderRow::Starts && j != HeaderRow::Bytes && a.Word(j) != b.Word(j))
             return false;
     return true;
 }

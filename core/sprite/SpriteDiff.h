@@ -18,8 +18,10 @@ class InFile;
 // One icon present on both sides that differs.
 struct IconDiff {
     std::int32_t Icon = 0; // 1-based
-    bool Header = false;   // a header word other than Starts (the data offset) differs
-    bool Data = false;     // its data bytes differ (or their length, which Bytes gives)
+    // A header word differs: its box, frame, encoding or Aux. Starts (where its data lie)
+    // and Bytes (their length) are not counted here: a Bytes of its own makes Data true.
+    bool Header = false;
+    bool Data = false; // its data bytes differ, or their length
     bool operator==(const IconDiff&) const = default;
 };
 

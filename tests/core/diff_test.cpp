@@ -116,6 +116,10 @@ const std::vector<Edit> kEdits = {
      },
      {"b.s16 icon 2 header data"},
      "b.s16"},
+    {"an icon's data grown without another header word",
+     [](Model& m) { PutLE16(m.Named("c.s16").Icons[2].Data, 0); },
+     {"c.s16 icon 3 data"},
+     "c.s16"},
     {"an icon added",
      [](Model& m) { m.Named("c.s16").Icons.push_back(Icon(50)); },
      {"c.s16 count"},
@@ -156,7 +160,8 @@ const std::vector<Edit> kEdits = {
      [](Model& m) {
          m.Gap = {1, 2};
      },
-     {"gap"}, ""},
+     {"gap"},
+     ""},
     {"the bytes after the last member", [](Model& m) { m.Tail[1] = 0; }, {"tail"}, ""},
 };
 

@@ -1,8 +1,11 @@
 #include "image/Image.h"
+#include "image/PaintHistory.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
+#include <utility>
 
 using namespace kiv;
 
@@ -135,4 +138,90 @@ TEST(Image, BitsAreRedGreenBlueZeroWithoutRowPadding) {
               (std::vector<std::uint8_t>{0xAA, 0xBB, 0xCC, 0}));
     image.Bits()[4] = 0x44;
     EXPECT_EQ(image.Pixel(1, 0), RGB(0x44, 0, 0));
+}
+
+TEST(LinePixels, JoinTheEndsWithoutGapsAndWalkOnlyThePictureWhateverTheDistance) {
+    struct Case {
+        PixelPoint From, To;
+        std::size_t Count;
+    };
+    const Case cases[] = {
+        {{3, 4}, {3, 4}, 1},
+        {{0, 0}, {19, 11}, 20},
+        {{19, 0}, {0, 11}, 20},
+        {{5, 1}, {7, 11}, 11},
+        {{-100, 5}, {100, 5}, 20},
+        {{-1000, -1000}, {900, 900}, 12},
+        {{INT_MIN, 6}, {INT_MAX, 6}, 20},
+        {{INT_MAX, INT_MAX}, {INT_MIN, INT_MIN}, 12},
+        {{-5, -5}, {-1, -9}, 0},
+        {{25, 0}, {25, 11}, 0},
+    };
+    for (const auto& [from, to, count] : cases) {
+        const auto points = LinePixels(from, to, 20, 12);
+        EXPECT_EQ(points.size(), count) << from.X << "," << from.Y;
+        // Inside, one step along the longer axis at a time, within half a pixel of the line.
+        const double dx = double(to.X) - from.X, dy = double(to.Y) - from.Y;
+        const bool alongX = std::abs(dx) >= std::abs(dy);
+        for (std::size_t k = 0; k < points.size(); ++k) {
+            const auto [x, y] = points[k];
+            EXPECT_TRUE(x >= 0 && y >= 0 && x < 20 && y < 12);
+            EXPECT_LE(alongX ? std::abs((dx == 0 ? 0 : dy * (x - double(from.X)) / dx) + from.Y - y)
+                             : std::abs(dx * (y - double(from.Y)) / dy + from.X - x),
+                      0.5);
+            if (k > 0) {
+                EXPECT_EQ(alongX ? std::abs(x - points[k - 1].X) : std::abs(y - points[k - 1].Y),
+                          1);
+            }
+        }
+    }
+}
+
+TEST(PaintHistory, UndoesAndRedoesWholeStrokesAndPicturesWithinItsLimit) {
+    Image picture = Numbered(10, 40);
+    PaintHistory history(4000);
+    std::vector<Image> states{picture};
+    // A stroke that turns back over itself; one that changes nothing is no step.
+    history.BeginStroke(picture, {1, 1}, clAqua);
+    history.StrokeTo(picture, {6, 1});
+    history.StrokeTo(picture, {6, 4});
+    history.StrokeTo(picture, {1, 1});
+    history.EndStroke();
+    states.push_back(picture);
+    history.BeginStroke(picture, {6, 1}, clAqua);
+    history.EndStroke();
+    history.PictureReplaced(std::exchange(picture, Numbered(10, 30)), picture);
+    states.push_back(picture);
+    for (int k = 1; k >= 0; --k) {
+        ASSERT_TRUE(history.Undo(picture));
+        EXPECT_EQ(picture, states[k]);
+    }
+    EXPECT_FALSE(history.Undo(picture));
+    ASSERT_TRUE(history.Redo(picture));
+    EXPECT_EQ(picture, states[1]);
+    // A stroke after an undo ends what could be redone.
+    history.BeginStroke(picture, {0, 0}, clBlack);
+    history.EndStroke();
+    EXPECT_FALSE(history.CanRedo());
+    states.resize(1);
+
+    // Rows painted one stroke each: the oldest go beyond the limit, and what is kept still
+    // takes the picture back to an earlier state.
+    for (int row = 0; row < 40; ++row) {
+        history.BeginStroke(picture, {-5, row}, RGB(1, 2, 3));
+        history.StrokeTo(picture, {50, row});
+        history.EndStroke();
+        EXPECT_LE(history.Bytes(), 4000u);
+        states.push_back(picture);
+    }
+    int undone = 0;
+    while (history.Undo(picture))
+        ++undone;
+    EXPECT_GT(undone, 2);
+    EXPECT_EQ(picture, states[40 - undone]);
+    // A picture resized outside the history clears it.
+    history.Redo(picture);
+    picture.SetSize(3, 3);
+    EXPECT_FALSE(history.Undo(picture));
+    EXPECT_FALSE(history.CanRedo());
 }

@@ -42,6 +42,11 @@ TEST(S16Format, PixelsPackAndUnpackAsRgb565WithoutRepeatingTopBits) {
 
     for (unsigned p = 0; p <= 0xFFFF; ++p)
         ASSERT_EQ(PackPixel(Unpack16(static_cast<std::uint16_t>(p))), p) << std::hex << p;
+
+    // The editor names a paint colour by what it becomes once stored.
+    EXPECT_EQ(PixelColorText(RGB(255, 3, 7)), "R 248 G 0 B 0, 5-6-5 F800");
+    EXPECT_EQ(PixelColorText(Unpack16(0xFEFB)), "R 248 G 220 B 216, 5-6-5 FEFB");
+    EXPECT_EQ(PixelColorText(BackColor), "background R 248 G 220 B 220, 5-6-5 FEFB inside the box");
 }
 
 TEST(S16Format, IconDataOffsetCountsFromTheStartOfTheFile) {

@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <iterator>
+#include <regex>
 #include <sstream>
 #include <unistd.h>
 
@@ -18,9 +19,9 @@ namespace kivtest {
 namespace {
 
 const std::vector<std::string> kCommands = {
-    "list",        "headers",  "extract", "replace",  "test",         "verify",
-    "preview",     "show",     "collage", "reencode", "export",       "demo",
-    "extract-all", "reimport", "import",  "sheet",    "sheet export", "sheet import"};
+    "list",   "headers", "extract",      "replace",      "test", "verify",      "preview",
+    "show",   "collage", "reencode",     "export",       "demo", "extract-all", "reimport",
+    "import", "sheet",   "sheet export", "sheet import", "diff"};
 
 TEST(KivtoolCli, ExplainsItselfAndEveryCommandWithAnExample) {
     ScratchDir dir;
@@ -129,19 +130,6 @@ TEST(KivtoolCli, MakesADemoArchiveThatListsTestsSoundAndExportsEveryIcon) {
     EXPECT_EQ(ReadFile("again.dat"), ReadFile("demo/Modgen.dat"));
 }
 
-// ImageMagick runs on the build machine; the Windows build's tests cannot start it.
-#ifndef _WIN32
-// ImageMagick paints one pixel, keeping the picture's transparency, as a modder's editor would.
-void Paint(const std::string& path, int x, int y, const std::string& colour) {
-    // Debian's ImageMagick installs convert here; another program of that name may come
-    // earlier on PATH.
-    const std::string convert =
-        ::access("/usr/bin/convert", X_OK) == 0 ? "/usr/bin/convert" : "convert";
-    const std::string command = convert + " " + path + " -fill '" + colour + "' -draw 'point " +
-                                std::to_string(x) + "," + std::to_string(y) + "' PNG32:" + path;
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-}
-
 kiv::Image Picture(const std::string& path) {
     return kiv::LoadPictureFile(path, kiv::BackColor);
 }
@@ -153,6 +141,80 @@ std::pair<int, int> IconPixel(const kiv::Image& picture) {
             if (picture.Pixel(x, y) != kiv::BackColor)
                 return {x, y};
     return {0, 0};
+}
+
+// diff answers as cmp does (0 the same, 1 different, with the listing alone, 2 on trouble),
+// and its sheet shows the changed icon before and after as `show` shows it.
+TEST(KivtoolCli, DiffListsWhatAnEditChangedAndShowsItOnASheet) {
+    ScratchDir dir;
+    ASSERT_EQ(RunKivtool({"demo", "."}).Status, 0);
+    ASSERT_EQ(RunKivtool({"extract", "Modgen.dat", "hero.s16"}).Status, 0);
+    ASSERT_EQ(RunKivtool({"show", "hero.s16", "2", "-o", "h2.bmp"}).Status, 0);
+    kiv::Image edited = Picture("h2.bmp");
+    const auto [x, y] = IconPixel(edited);
+    edited.SetPixel(x, y, kiv::RGB(248, 0, 0));
+    kiv::SavePictureFile(edited, "h2.bmp", kiv::BackColor);
+    ASSERT_EQ(RunKivtool({"reencode", "hero.s16", "2", "h2.bmp"}).Status, 0);
+    ASSERT_EQ(RunKivtool({"replace", "Modgen.dat", "hero.s16"}).Status, 0);
+    const Bytes rebuilt = ReadFile("Newgen.dat");
+
+    ToolRun run = RunKivtool({"diff", "Modgen.dat", "Modgen.dat"});
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Out + run.Err, "");
+    run = RunKivtool({"diff", "hero.s16", "hero.s17"});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Out, "icon 2: pixels\n");
+    EXPECT_EQ(run.Err, "");
+    run = RunKivtool({"diff", "Modgen.dat", "Newgen.dat", "--sheet", "changes.png"});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Out, "changed hero.s16\n  icon 2: pixels\n");
+
+    // One record, for icon 2 of hero.s16, whose cells hold the icon before and after.
+    const Bytes json = ReadFile("changes.json");
+    const std::string records(json.begin(), json.end());
+    EXPECT_EQ(Lines(records).size(), 3u);
+    EXPECT_NE(records.find("{\"member\":\"hero.s16\",\"icon\":2,"), std::string::npos);
+    const kiv::Image sheet = Picture("changes.png");
+    const auto cell = [&](const std::string& side) {
+        std::smatch m;
+        const std::regex rect(
+            "\"" + side + "\":\\{\"x\":(\\d+),\"y\":(\\d+),\"width\":(\\d+),\"height\":(\\d+)\\}");
+        EXPECT_TRUE(std::regex_search(records, m, rect)) << side;
+        kiv::Image picture(std::stoi(m.str(3)), std::stoi(m.str(4)));
+        picture.Draw(-std::stoi(m.str(1)), -std::stoi(m.str(2)), sheet);
+        return picture;
+    };
+    ASSERT_EQ(RunKivtool({"show", "hero.s16", "2", "-o", "before.bmp"}).Status, 0);
+    ASSERT_EQ(RunKivtool({"show", "hero.s17", "2", "-o", "after.bmp"}).Status, 0);
+    EXPECT_EQ(cell("before"), Picture("before.bmp"));
+    EXPECT_EQ(cell("after"), Picture("after.bmp"));
+
+    // Trouble: two files of different kinds, a missing file, a sheet over a compared file or
+    // over its own records.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"diff", "Modgen.dat", "hero.s16"},
+          {"diff", "missing.dat", "Modgen.dat"},
+          {"diff", "Modgen.dat", "Newgen.dat", "--sheet", "Newgen.dat"},
+          {"diff", "Modgen.dat", "Newgen.dat", "--sheet", "changes.json"}}) {
+        run = RunKivtool(args);
+        EXPECT_EQ(run.Status, 2) << args.back();
+        EXPECT_EQ(run.Out, "");
+        EXPECT_NE(run.Err, "");
+    }
+    EXPECT_EQ(ReadFile("Newgen.dat"), rebuilt);
+}
+
+// ImageMagick runs on the build machine; the Windows build's tests cannot start it.
+#ifndef _WIN32
+// ImageMagick paints one pixel, keeping the picture's transparency, as a modder's editor would.
+void Paint(const std::string& path, int x, int y, const std::string& colour) {
+    // Debian's ImageMagick installs convert here; another program of that name may come
+    // earlier on PATH.
+    const std::string convert =
+        ::access("/usr/bin/convert", X_OK) == 0 ? "/usr/bin/convert" : "convert";
+    const std::string command = convert + " " + path + " -fill '" + colour + "' -draw 'point " +
+                                std::to_string(x) + "," + std::to_string(y) + "' PNG32:" + path;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
 TEST(KivtoolCli, EditsIconsThroughPngAndWholeMemberSheets) {

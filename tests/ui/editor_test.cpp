@@ -9,8 +9,10 @@
 #include "image/Bitmap.h"
 #include "image/Png.h"
 #include "sprite/IconDecoder.h"
+#include "sprite/IconEncoder.h"
 
 #include <QGuiApplication>
+#include <QScrollBar>
 #include <QtTest>
 #include <filesystem>
 #include <map>
@@ -114,6 +116,8 @@ private slots:
     void BmpLoadTakesTheFilesPictureOrShowsTheError();
     void ReplaceOfALoadedS17RewritesItInPlace();
     void ZoomPaintsWholePixelsAndKeepsThePictureAtNaturalSize();
+    void ACollageIconDoubleClickedIsShownFromItsTopLeftCorner();
+    void PaintedStrokesUndoAndRedoAndReachTheTwinAsTheReencoderWritesThem();
 };
 
 void EditorTest::NameLabelShowsLongPathsByTheirLast14Characters() {
@@ -213,6 +217,24 @@ void EditorTest::ShowMakesThePictureTheWholeFrame() {
     QCOMPARE(save.Filter, QStringLiteral("Windows bitmap (*.bmp)|*.bmp|All files (*.*)|*.*"));
     QCOMPARE(save.DefaultExt, QStringLiteral("bmp"));
     QCOMPARE(kiv::LoadBitmapFile("frame.bmp"), ed.Picture());
+
+    // Saved again: the same picture silently, another one only when the user says Yes.
+    for (const std::optional<bool> yes :
+         {std::optional<bool>(), std::optional(false), std::optional(true)}) {
+        const Bytes before = kivtest::ReadFile("frame.bmp");
+        ed.dialogs.Clear();
+        if (yes) {
+            ed.form.Image1->Picture().SetPixel(0, 0, *yes ? 0x00010203 : 0x00030201);
+            ed.dialogs.Answer(*yes);
+        }
+        ed.dialogs.Choose(QStringLiteral("frame.bmp"));
+        ed.form.BmpSaveBtn->click();
+        QCOMPARE(ed.dialogs.Texts(),
+                 yes ? QStringList{QStringLiteral("frame.bmp exists. Replace it?")}
+                     : QStringList());
+        QCOMPARE(kiv::LoadBitmapFile("frame.bmp") == ed.Picture(), yes.value_or(true));
+        QCOMPARE(kivtest::ReadFile("frame.bmp") == before, !yes.value_or(false));
+    }
 }
 
 void EditorTest::CollageFillsPagesAndMovesTheIconNumberOn() {
@@ -516,6 +538,129 @@ void EditorTest::ZoomPaintsWholePixelsAndKeepsThePictureAtNaturalSize() {
     QTest::keyClick(&ed.form, Qt::Key_0, Qt::ControlModifier);
     QCOMPARE(image->Zoom(), 1);
     QCOMPARE(image->size(), QSize(642, 482));
+}
+
+void EditorTest::ACollageIconDoubleClickedIsShownFromItsTopLeftCorner() {
+    Editor ed;
+    ed.LoadFile("hundred.s16", MarkedSprite(100, [](int) { return std::pair{100, 50}; }));
+    ed.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&ed.form));
+    TImage* image = ed.form.Image1;
+    const auto scrolled = [&] {
+        return QPoint(ed.form.ImageSB->horizontalScrollBar()->value(),
+                      ed.form.ImageSB->verticalScrollBar()->value());
+    };
+    const auto zoomAt = [&](QPoint at, int turns) {
+        for (int k = 0; k < turns; ++k) {
+            QWheelEvent wheel(at, image->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                              Qt::ControlModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(image, &wheel);
+        }
+    };
+
+    // At 4x, far down the page: a double click on the eighth tile (second row, second
+    // column) shows icon 8, from the picture's top-left corner; the gaps show nothing.
+    ed.form.CollageBtn->click();
+    zoomAt(QPoint(600, 400), 3);
+    QVERIFY(image->toolTip().startsWith(QStringLiteral("4x, ")));
+    QVERIFY(scrolled() != QPoint(0, 0));
+    QTest::mouseDClick(image, Qt::LeftButton, {}, QPoint(4 * 101, 4 * 51)); // a gap
+    QCOMPARE(ed.form.IconUpDown->Position(), 55);
+    QTest::mouseDClick(image, Qt::LeftButton, {}, QPoint(4 * 102, 4 * 52));
+    QCOMPARE(ed.form.IconUpDown->Position(), 8);
+    QCOMPARE(ed.Picture().Width(), 100);
+    QCOMPARE(MarkAt(ed.Picture(), 0, 0), 7);
+    QCOMPARE(scrolled(), QPoint(0, 0));
+    QCOMPARE(image->Zoom(), 4);
+
+    // No collage on show any more: a double click does nothing. Ctrl + "0" returns to 1x at
+    // the corner, wherever the pointer was.
+    QTest::mouseDClick(image, Qt::LeftButton, {}, QPoint(10, 10));
+    QCOMPARE(ed.form.IconUpDown->Position(), 8);
+    zoomAt(QPoint(380, 180), 1);
+    ed.form.ImageSB->verticalScrollBar()->setValue(300);
+    ed.form.activateWindow();
+    QTest::keyClick(&ed.form, Qt::Key_0, Qt::ControlModifier);
+    QCOMPARE(image->Zoom(), 1);
+    QCOMPARE(scrolled(), QPoint(0, 0));
+    QVERIFY(image->toolTip().startsWith(QStringLiteral("1x, ")));
+    QVERIFY(ed.dialogs.boxes.empty());
+}
+
+void EditorTest::PaintedStrokesUndoAndRedoAndReachTheTwinAsTheReencoderWritesThem() {
+    Editor ed;
+    SpriteBuilder sprite;
+    sprite.Runs(4, 3, 2, 2, 12, 10, {{12, 0xF800}}).Raw(1, 1, 0, 0, 2, 2, {0x07E0});
+    const Bytes original = sprite.Build();
+    ed.LoadFile("hero.s16", original);
+    ed.form.ShowBtn->click();
+    const kiv::Image shown = ed.Picture();
+    TImage* image = ed.form.Image1;
+    // A press on the first pixel, one move to each further pixel however far, a release.
+    const auto drag = [&](Qt::MouseButton button, std::vector<QPoint> pixels) {
+        for (std::size_t k = 0; k < pixels.size(); ++k) {
+            const QPointF at = (QPointF(pixels[k]) + QPointF(0.5, 0.5)) * image->Zoom();
+            const bool last = k + 1 == pixels.size();
+            QMouseEvent event(k == 0 ? QEvent::MouseButtonPress : QEvent::MouseMove, at,
+                              image->mapToGlobal(at), k == 0 ? button : Qt::NoButton, button,
+                              Qt::NoModifier);
+            QApplication::sendEvent(image, &event);
+            if (last) {
+                QMouseEvent up(QEvent::MouseButtonRelease, at, image->mapToGlobal(at), button,
+                               Qt::NoButton, Qt::NoModifier);
+                QApplication::sendEvent(image, &up);
+            }
+        }
+    };
+    QCOMPARE(image->toolTip(), QStringLiteral("1x, R 0 G 0 B 0, 5-6-5 0000"));
+    drag(Qt::LeftButton, {{0, 0}, {5, 5}});
+    kiv::Image expected = shown;
+    for (int k = 0; k <= 5; ++k)
+        expected.SetPixel(k, k, kiv::clBlack);
+    const kiv::Image firstStroke = expected;
+    drag(Qt::RightButton, {{4, 2}});
+    image->SetZoom(8, QPoint(0, 0));
+    QCOMPARE(image->toolTip(), QStringLiteral("8x, R 248 G 0 B 0, 5-6-5 F800"));
+    drag(Qt::LeftButton, {{1, 9}, {9, 9}, {9, 1}});
+    for (int k = 1; k <= 9; ++k) {
+        expected.SetPixel(k, 9, kiv::RGB(248, 0, 0));
+        expected.SetPixel(9, k, kiv::RGB(248, 0, 0));
+    }
+    QCOMPARE(ed.Picture(), expected);
+
+    // Whole strokes go and come back; a Show is a step of the same history.
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
+        {Qt::Key_Z, Qt::ControlModifier}, {Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier},
+        {Qt::Key_Z, Qt::ControlModifier}, {Qt::Key_Z, Qt::ControlModifier},
+        {Qt::Key_Y, Qt::ControlModifier}, {Qt::Key_Y, Qt::ControlModifier}};
+    const kiv::Image* after[] = {&firstStroke, &expected,    &firstStroke,
+                                 &shown,       &firstStroke, &expected};
+    for (int k = 0; k < 6; ++k) {
+        QTest::keyClick(image, keys[k].first, keys[k].second);
+        QCOMPARE(ed.Picture(), *after[k]);
+    }
+    ed.SetIcon(2);
+    ed.form.ShowBtn->click();
+    QCOMPARE(ed.Picture().Width(), 2);
+    QTest::keyClick(image, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(ed.Picture(), expected);
+
+    // The grid is drawn on screen only.
+    QTest::keyClick(image, Qt::Key_G);
+    QVERIFY(image->Grid());
+    const QImage shot = image->grab(QRect(0, 0, 8, 8)).toImage();
+    QVERIFY(shot.pixel(0, 4) != shot.pixel(4, 4));
+    QCOMPARE(ed.Picture(), expected);
+
+    // Replace writes what the re-encoder makes of the same picture.
+    ed.SetIcon(1);
+    ed.form.ReplaceBtn->click();
+    QVERIFY(ed.dialogs.boxes.empty());
+    kivtest::WriteFile("same.s16", original);
+    kiv::TIconTable table;
+    kiv::ReadIconTable("same.s16", table);
+    QVERIFY(kiv::ReencodeIcon(expected, 0, table).Ok);
+    QCOMPARE(kivtest::ReadFile("hero.s17"), kivtest::ReadFile("same.s17"));
 }
 
 QTEST_MAIN(EditorTest)

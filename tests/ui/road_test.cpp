@@ -6,6 +6,7 @@
 #include "support/TestFiles.h"
 
 #include "archive/ArchiveDirectory.h"
+#include "archive/MemberSummary.h"
 #include "base/FileStream.h"
 #include "image/Bitmap.h"
 #include "sprite/IconDecoder.h"
@@ -162,6 +163,19 @@ void RoadTest::AnIconEditedInTheEditorReachesTheRebuiltArchive() {
     QCOMPARE(Slice(twice, again.Entries[2].Start, again.Entries[2].Finish), jump.Build());
     QCOMPARE(browser.InfoGrid->Cells(2, 2),
              QString::fromStdString(kiv::OffsetText(again.Entries[1].Finish)));
+
+    // The replaced member comes back selected, showing its new headers; Extract takes it.
+    QCOMPARE(KivUt1::SelectedRow, 2);
+    QCOMPARE(browser.InfoGrid->Row(), 2);
+    QCOMPARE(browser.FileLbl->Caption(), QStringLiteral("File: walk.s16"));
+    kiv::TIconTable twin;
+    kiv::ReadIconTable("walk.s17", twin);
+    for (int row = kiv::HeaderRow::Width; row <= kiv::HeaderRow::Aux; ++row)
+        QCOMPARE(browser.HeaderGrid->Cells(3, row),
+                 QString::fromStdString(kiv::HeaderCellText(twin.Headers[2], row)));
+    browser.ExtractBtn->click();
+    QVERIFY(dialogs.boxes.empty());
+    QCOMPARE(kivtest::ReadFile("walk.s16"), kivtest::ReadFile("walk.s17"));
 }
 
 QTEST_MAIN(RoadTest)

@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QtTest>
 #include <csignal>
+#include <filesystem>
 #include <vector>
 
 namespace {
@@ -683,6 +684,22 @@ void ShellTest::AFileNamedAtStartOpensInItsWindow() {
         QVERIFY(EditForm->isVisible());
         QCOMPARE(EditForm->IconsLbl->Caption(), QStringLiteral("Icons 2"));
         QCOMPARE(S16Ed::IconTable.Path, tool.dir.File("Two.S17"));
+    }
+    {
+        // A file opened from elsewhere: its folder becomes the current one (the scratch
+        // folder puts the folder back), so the archive beside it is listed and an
+        // extracted member lands beside it too.
+        Tool tool;
+        std::filesystem::create_directory("gui");
+        kivtest::WriteFile("gui/Modgen.dat", ArchiveBuilder().Member("c.s16", {7}).Build());
+        kivtest::WriteFile("gui/hero.s16", sprite.Build());
+        OpenStartupFile(EnterFolderOf(QStringLiteral("gui/hero.s16")));
+        QCOMPARE(QDir::currentPath(), QString::fromStdString(tool.dir.File("gui")));
+        QCOMPARE(MainForm->InfoGrid->Cells(0, 1), QStringLiteral("c.s16"));
+        QVERIFY(MainForm->InfoGrid->SelectCell(0, 1));
+        MainForm->ExtractBtn->click();
+        QVERIFY(tool.dialogs.boxes.empty());
+        QCOMPARE(kivtest::ReadFile(tool.dir.File("gui/c.s16")), kivtest::Bytes{7});
     }
     {
         Tool tool; // files that do not open: each window's own message

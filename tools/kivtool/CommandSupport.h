@@ -12,10 +12,13 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace kivtool {
 
-// Runs a command body; an error that escapes it becomes its failure line.
+// Runs a command body; an error that escapes it becomes its failure line and the exit
+// status `failure` (ExitFailure unless given).
+template <typename Body> int Guarded(const Context& ctx, Body&& body, int failure);
 template <typename Body> int Guarded(const Context& ctx, Body&& body);
 
 // The stream for a line on stderr: a progress line that is showing is cleared first, so
@@ -73,6 +76,9 @@ bool FindMember(const Context& ctx, const kiv::ArchiveListing& listing, const st
 // Names on stdout (the listing, test's and verify's lines): control characters as '?'.
 using kiv::PrintableName;
 
+// Where a sheet's records go: the sheet's path with the extension ".json".
+std::string SheetRecordsPath(const std::string& sheet);
+
 // "Icon 7 is out of range: the file holds icons 1 to 5." (or "holds no icons").
 std::string IconRangeMessage(std::int64_t icon, std::int64_t count);
 
@@ -99,16 +105,20 @@ private:
     bool shown_ = false;
 };
 
-template <typename Body> int Guarded(const Context& ctx, Body&& body) {
+template <typename Body> int Guarded(const Context& ctx, Body&& body, int failure) {
     try {
         return body();
     } catch (const kiv::Exception& e) {
-        return FailErrorBox(ctx, e);
+        FailErrorBox(ctx, e);
     } catch (const std::bad_alloc&) {
-        return Fail(ctx, "Out of memory.");
+        Fail(ctx, "Out of memory.");
     } catch (const std::exception& e) {
-        return Fail(ctx, e.what());
+        Fail(ctx, e.what());
     }
+    return failure;
+}
+template <typename Body> int Guarded(const Context& ctx, Body&& body) {
+    return Guarded(ctx, std::forward<Body>(body), ExitFailure);
 }
 
 } // namespace kivtool

@@ -11,6 +11,9 @@ namespace kivtool {
 constexpr int ExitOk = 0;
 constexpr int ExitFailure = 1; // a failure the windows would report
 constexpr int ExitUsage = 2;   // the command line itself is wrong
+// For `diff`, as for cmp: 1 says the files differ, and trouble (a file that cannot be read
+// or compared) is 2.
+constexpr int ExitTrouble = 2;
 
 struct Context {
     std::ostream& out;
@@ -47,6 +50,13 @@ int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t 
 // `format`: "bmp" or "png".
 int ExportCommand(const Context& ctx, const std::string& sprite, const std::string& dir,
                   bool force = false, const std::string& format = "bmp");
+
+// Lists what differs between two archives or two sprite files (told apart by their
+// structure): exit 0 when they are the same, 1 when they differ, ExitTrouble otherwise.
+// `sheetPath` not empty: the changed icons as before/after pairs on one sheet, its records
+// beside it.
+int DiffCommand(const Context& ctx, const std::string& pathA, const std::string& pathB,
+                const std::string& sheetPath);
 
 int DemoCommand(const Context& ctx, const std::string& dir);
 

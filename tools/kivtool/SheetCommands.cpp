@@ -21,10 +21,6 @@ using nlohmann::json;
 // Records of 1000 icons take well under this; a larger file is not one of ours.
 constexpr std::int64_t kMaxRecordsBytes = 4 << 20;
 
-std::string RecordsPath(const std::string& sheet) {
-    return std::filesystem::path(sheet).replace_extension(".json").string();
-}
-
 std::vector<std::int32_t> Words(const kiv::TIconHeader& header) {
     std::vector<std::int32_t> words;
     for (int j = 1; j <= 10; ++j)
@@ -115,8 +111,8 @@ int SheetExportCommand(const Context& ctx, const std::string& sprite, const std:
         const std::string records =
             RecordsText(std::filesystem::path(sprite).filename().string(), layout, table);
         kiv::SavePictureFile(sheet, outPath, kiv::BackColor);
-        kiv::WriteWholeFile(RecordsPath(outPath), records.data(), records.size());
-        ctx.out << outPath << '\n' << RecordsPath(outPath) << '\n';
+        kiv::WriteWholeFile(SheetRecordsPath(outPath), records.data(), records.size());
+        ctx.out << outPath << '\n' << SheetRecordsPath(outPath) << '\n';
         return ExitOk;
     });
 }
@@ -128,7 +124,7 @@ int SheetImportCommand(const Context& ctx, const std::string& sprite, const std:
         if (!LoadTableOrFail(ctx, sprite, table))
             return ExitFailure;
         const kiv::SheetLayout layout = kiv::LayOutSheet(table);
-        if (const std::string fault = RecordsFault(RecordsPath(sheetPath), layout, table);
+        if (const std::string fault = RecordsFault(SheetRecordsPath(sheetPath), layout, table);
             !fault.empty())
             return Fail(ctx, fault + " Nothing was written.");
         const kiv::Image sheet = kiv::LoadSheet(sheetPath, layout);

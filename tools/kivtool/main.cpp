@@ -250,6 +250,23 @@ int main(int argc, char** argv) {
     sub->add_option("SHEET", a.picture, "The edited sheet")->required();
     sub->add_option("-o,--output", a.out, "Sprite file to write");
 
+    sub = add(AddCommand(app, "diff",
+                         "List what differs between two archives (members added, removed, "
+                         "moved, changed; for a changed sprite member, its icons: header, "
+                         "pixels or both, added or removed) or two sprite files. Exit status 0 "
+                         "when they are the same, 1 when they differ, 2 on trouble.",
+                         "kivtool diff Modgen.dat Newgen.dat --sheet changes.png"),
+              [&](const kivtool::Context& c) {
+                  return kivtool::DiffCommand(c, a.archive, a.picture, a.out);
+              });
+    sub->add_option("A", a.archive, "The first archive or sprite file")->required();
+    sub->add_option("B", a.picture, "The second, of the same kind")->required();
+    sub->add_option("--sheet", a.out,
+                    "Also write the icons that differ as before/after pairs on one sheet "
+                    "(PNG with the key colour transparent; a bitmap unless it ends in .png), "
+                    "with a record per pair (member, icon, cells) in OUT with the extension "
+                    ".json");
+
     sub = add(AddCommand(app, "demo",
                          "Write a demo archive DIR/Modgen.dat of procedurally drawn sprites "
                          "and print its path.",

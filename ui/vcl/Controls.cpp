@@ -13,6 +13,7 @@
 #include <QStyleOption>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -157,9 +158,65 @@ TImage::TImage(QWidget* parent) : QWidget(parent) {
     for (const auto& [sequence, step] : keys) {
         auto* shortcut = new QShortcut(sequence, this);
         shortcut->setContext(Qt::WindowShortcut);
-        connect(shortcut, &QShortcut::activated, this,
-                [this, step = step] { SetZoom(step == 0 ? 1 : zoom_ + step); });
+        connect(shortcut, &QShortcut::activated, this, [this, step = step] {
+            if (step != 0)
+                return SetZoom(zoom_ + step);
+            SetZoom(1);
+            ShowTopLeft();
+        });
     }
+}
+
+void TImage::UpdateToolTip() {
+    // Only a control given a hint has a tooltip.
+    if (!hint_.isEmpty())
+        setToolTip(QString::number(zoom_) + QStringLiteral("x, ") + hint_);
+}
+
+void TImage::SetHint(const QString& hint) {
+    hint_ = hint;
+    UpdateToolTip();
+}
+
+void TImage::SetGrid(bool grid) {
+    grid_ = grid;
+    update();
+}
+
+QPoint TImage::PixelAt(QPointF point) const {
+    const QPointF enlarged = point + QPointF(offset_);
+    return QPoint(static_cast<int>(std::floor(enlarged.x() / zoom_)),
+                  static_cast<int>(std::floor(enlarged.y() / zoom_)));
+}
+
+void TImage::UpdatePixels(const QRect& pixels) {
+    update(QRect(pixels.topLeft() * zoom_ - offset_, pixels.size() * zoom_));
+}
+
+void TImage::mousePressEvent(QMouseEvent* event) {
+    emit MouseDown(event->button(), PixelAt(event->position()));
+}
+
+void TImage::mouseMoveEvent(QMouseEvent* event) {
+    emit MouseMove(event->buttons(), PixelAt(event->position()));
+}
+
+void TImage::mouseReleaseEvent(QMouseEvent* event) {
+    emit MouseUp(event->button(), PixelAt(event->position()));
+}
+
+void TImage::mouseDoubleClickEvent(QMouseEvent* event) {
+    event->ignore();
+    emit DblClick(event, PixelAt(event->position()));
+    if (!event->isAccepted())
+        mousePressEvent(event);
+}
+
+void TImage::keyPressEvent(QKeyEvent* event) {
+    event->ignore();
+    emit KeyDown(event);
+    if (!event->isAccepted())
+        QWidget::keyPressEvent(event);
 }
 
 void TImage::SetPicture(const kiv::Image& picture) {
@@ -204,6 +261,7 @@ void TImage::SetZoom(int zoom, QPoint anchor) {
     const QPoint before = anchor + offset_;
     const QPoint after(before.x() * zoom / zoom_, before.y() * zoom / zoom_);
     zoom_ = zoom;
+    UpdateToolTip();
     if (QScrollArea* box = ScrollBox()) {
         const QPoint inView = anchor - VisibleRect().topLeft();
         zooming_ = true;
@@ -216,6 +274,15 @@ void TImage::SetZoom(int zoom, QPoint anchor) {
         offset_ = QPoint(std::clamp(after.x() - anchor.x(), 0, std::max(room.width(), 0)),
                          std::clamp(after.y() - anchor.y(), 0, std::max(room.height(), 0)));
     }
+    update();
+}
+
+void TImage::ShowTopLeft() {
+    if (QScrollArea* box = ScrollBox()) {
+        box->horizontalScrollBar()->setValue(0);
+        box->verticalScrollBar()->setValue(0);
+    }
+    offset_ = QPoint(0, 0);
     update();
 }
 
@@ -270,14 +337,23 @@ void TImage::paintEvent(QPaintEvent* event) {
         painter.drawImage(area.topLeft(), view.convertToFormat(QImage::Format_RGB32));
         return;
     }
-    // Each screen pixel takes the colour of the picture pixel it falls in.
+    // Each screen pixel takes the colour of the picture pixel it falls in; the grid's screen
+    // pixels are drawn a quarter of the way to grey.
+    const bool grid = grid_ && z >= GridMinZoom;
+    const auto faint = [](unsigned c) { return (3 * c + 128) / 4; };
     QImage enlarged(area.size(), QImage::Format_RGB32);
     for (int y = 0; y < area.height(); ++y) {
-        const kiv::TColor* in = picture_.Row((area.top() + y + offset_.y()) / z);
+        const int atY = area.top() + y + offset_.y();
+        const kiv::TColor* in = picture_.Row(atY / z);
+        const bool lineRow = grid && atY % z == 0;
         auto* out = reinterpret_cast<QRgb*>(enlarged.scanLine(y));
         for (int x = 0; x < area.width(); ++x) {
-            const kiv::TColor c = in[(area.left() + x + offset_.x()) / z];
-            out[x] = qRgb(kiv::RedOf(c), kiv::GreenOf(c), kiv::BlueOf(c));
+            const int atX = area.left() + x + offset_.x();
+            const kiv::TColor c = in[atX / z];
+            if (lineRow || (grid && atX % z == 0))
+                out[x] = qRgb(faint(kiv::RedOf(c)), faint(kiv::GreenOf(c)), faint(kiv::BlueOf(c)));
+            else
+                out[x] = qRgb(kiv::RedOf(c), kiv::GreenOf(c), kiv::BlueOf(c));
         }
     }
     painter.drawImage(area.topLeft(), enlarged);

@@ -76,11 +76,17 @@ private:
 // factor, 1 to 16, each pixel a square of that many screen pixels (never smoothed), keeping
 // the pixel under the pointer in place. Inside a scroll box the control grows with the
 // factor so the box scrolls over it; elsewhere it keeps its size and shows the part of the
-// enlarged picture around the pointer. The picture itself never changes.
+// enlarged picture around the pointer. The picture itself never changes. Ctrl + "0" also
+// brings the picture's top-left corner into view.
+//
+// The pointer's presses, drags and releases, and the keys while the control has focus, come
+// out as signals; pointer positions are given as picture pixels, whatever the zoom.
 class TImage : public QWidget {
     Q_OBJECT
 public:
     static constexpr int MaxZoom = 16;
+    // The pixel grid shows from this zoom on.
+    static constexpr int GridMinZoom = 4;
 
     explicit TImage(QWidget* parent = nullptr);
     const kiv::Image& Picture() const { return picture_; }
@@ -97,10 +103,39 @@ public:
     // centre.
     void SetZoom(int zoom);
     void SetZoom(int zoom, QPoint anchor);
+    // Scrolls the picture's top-left corner into view, at any zoom.
+    void ShowTopLeft();
+
+    // The picture pixel under a point of this control (it may lie outside the picture).
+    QPoint PixelAt(QPointF point) const;
+    // Repaints the part of the control that shows these picture pixels.
+    void UpdatePixels(const QRect& pixels);
+
+    // A faint line along every pixel's top and left edge, on screen only, from GridMinZoom on.
+    bool Grid() const { return grid_; }
+    void SetGrid(bool grid);
+
+    // The tooltip: the zoom factor, then this ("4x, " and the hint).
+    void SetHint(const QString& hint);
+
+signals:
+    void MouseDown(Qt::MouseButton button, QPoint pixel);
+    void MouseMove(Qt::MouseButtons buttons, QPoint pixel);
+    void MouseUp(Qt::MouseButton button, QPoint pixel);
+    // A receiver that acts on the double click accepts the event; otherwise it is taken as
+    // another press.
+    void DblClick(QMouseEvent* event, QPoint pixel);
+    // A receiver that acts on the key accepts the event; any other key goes on to the parent.
+    void KeyDown(QKeyEvent* event);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     // A size given while zoomed is the new size at 1x.
     void resizeEvent(QResizeEvent* event) override;
 
@@ -108,6 +143,7 @@ private:
     QScrollArea* ScrollBox() const;
     // The part of the control that shows: the scroll box's view, or the control itself.
     QRect VisibleRect() const;
+    void UpdateToolTip();
 
     kiv::Image picture_;
     int zoom_ = 1;
@@ -115,6 +151,8 @@ private:
     QPoint offset_;      // of the enlarged picture, when no scroll box holds the control
     int wheelAngle_ = 0; // wheel turns not yet worth a whole step
     bool zooming_ = false;
+    bool grid_ = false;
+    QString hint_;
 };
 
 // Scrolls over a larger child control.

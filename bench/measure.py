@@ -1,0 +1,404 @@
+#!/usr/bin/env python3
+"""Times every benchmark case beside its baseline, judges the checked rows and prints the
+tables; exits 1 when a checked row misses its target (or a case could not run).
+
+Run by bench/run.sh, which builds the programs and writes the inputs first:
+    measure.py WORK BUILD
+Whole processes are timed here (wall time, and user + system time and peak memory from the
+kernel's account of the finished process), so the figures are those of the programs a user
+runs, not of a harness around them.
+
+How a checked row is judged:
+  - its group (ours and its baselines) runs one warm-up round and then ROUNDS rounds (at
+    least 9), each round running every command of the group once, in turn, starting one
+    command further on each round, so ours and its baselines share the machine's state;
+  - the row meets its target when the median of ours over the median of the baseline is
+    within the limit (and so is the ratio of the median CPU times, where it has a CPU limit,
+    and ours' peak memory is within 64 MiB);
+  - a row that misses is measured once more, the whole group again; it misses only if the
+    second measurement misses too, and the table prints both;
+  - a row whose per-round ratios spread (between their first and third quartiles) wider
+    than the distance between its ratio and its limit is marked "noisy": the same work on
+    the same machine could have come out on the other side of the target.
+
+Other developers add cases in the tables below (COMMANDS, GROUPS, ROWS, SIZE_ROWS,
+IN_PROCESS_ROWS); nothing else needs to change.
+"""
+
+import json
+import os
+import shlex
+import statistics
+import subprocess
+import sys
+import time
+
+WORK, BUILD = sys.argv[1], sys.argv[2]
+ROUNDS = max(9, int(os.environ.get("KIV_BENCH_ROUNDS", "9")))
+# A trial run (KIV_BENCH_TRIAL=1) checks that every case runs, with one round: its figures
+# judge nothing, and it says so.
+TRIAL = os.environ.get("KIV_BENCH_TRIAL") == "1"
+if TRIAL:
+    ROUNDS = 1
+KIVTOOL = f"{BUILD}/tools/kivtool/kivtool"
+MEMORY_LIMIT_KIB = 64 * 1024
+
+
+def range_of_member(archive, member):
+    """The byte range of a member, for dd's copy of the same bytes."""
+    listing = subprocess.run([KIVTOOL, "list", archive], capture_output=True, text=True,
+                             check=True, cwd=WORK).stdout
+    for line in listing.splitlines():
+        fields = line.split("\t")
+        if fields[0] == member:
+            start, finish = int(fields[1], 16), int(fields[2], 16)
+            return start, finish - start
+    raise SystemExit(f"bench: {member} is not in {archive}")
+
+
+big_start, big_length = range_of_member("big.dat", "big.s16")
+dd_range = (f"bs=8M iflag=skip_bytes,count_bytes skip={big_start} count={big_length} "
+            "status=none")
+
+# Every command: its label, what runs (a list runs directly, a string through bash), and the
+# file it writes (removed before each run of the "synced" regime).
+COMMANDS = {
+    "replace": ([KIVTOOL, "replace", "big.dat", "m4.s16", "--twin", "m4.s17", "-o",
+                 "replace.out"], "replace.out"),
+    "reimport": ([KIVTOOL, "reimport", "big.dat", "edited", "-o", "reimport.out"],
+                 "reimport.out"),
+    "cp": ("cp big.dat cp.out", "cp.out"),
+    "cp_sync": ("cp big.dat cpsync.out && sync cpsync.out", "cpsync.out"),
+    "extract": ([KIVTOOL, "extract", "big.dat", "big.s16", "-o", "extract.out"],
+                "extract.out"),
+    "dd": (f"dd if=big.dat of=dd.out {dd_range}", "dd.out"),
+    "dd_sync": (f"dd if=big.dat of=ddsync.out {dd_range} && sync ddsync.out", "ddsync.out"),
+    # Reading only: their "outputs" are never written.
+    "diff": ([KIVTOOL, "diff", "big.dat", "same.dat"], "diff.none"),
+    "cmp": ("cmp big.dat same.dat", "cmp.none"),
+}
+
+# Commands timed together, and the regimes they run in: "synced" (each run starts with its
+# output removed and every dirty page written out) and "back to back" (each run writes over
+# the previous run's output while it may still be flushed, as a user rebuilding twice in a
+# row does). `setup` runs once before the group, untimed.
+GROUPS = {
+    "archive": {"commands": ["replace", "reimport", "cp", "cp_sync"],
+                "regimes": ["synced", "back_to_back"], "setup": "mkdir -p edited && "
+                "cp m4.s17 edited/m4.s16"},
+    "member": {"commands": ["extract", "dd", "dd_sync"], "regimes": ["synced", "back_to_back"]},
+    # Both archives are read from the cache, as right after a rebuild.
+    "compare": {"commands": ["diff", "cmp"], "regimes": ["warm_cache"],
+                "setup": "cp big.dat same.dat && cat big.dat same.dat >/dev/null"},
+}
+
+# The rows of the copy table. `baseline_synced` names the baseline that also waits for the
+# output to reach the disk: when our saves flush before the rename, that one is checked,
+# otherwise the plain one; the other is reported beside it. A case that writes nothing has
+# no such baseline (None): its one baseline is checked.
+ROWS = [
+    {"case": "Replace, middle member of a 1 GiB archive", "group": "archive", "ours": "replace",
+     "baseline": ("cp", "cp"), "baseline_synced": ("cp_sync", "cp + sync FILE"),
+     "limit": 1.15, "cpu_limit": 1.2},
+    {"case": "Reimport of one member into a 1 GiB archive", "group": "archive",
+     "ours": "reimport", "baseline": ("cp", "cp"),
+     "baseline_synced": ("cp_sync", "cp + sync FILE"), "limit": 1.15, "cpu_limit": 1.2},
+    {"case": "Extract of a 512 MiB member at an unaligned offset", "group": "member",
+     "ours": "extract", "baseline": ("dd", "dd"), "baseline_synced": ("dd_sync", "dd + sync FILE"),
+     "limit": 1.15, "cpu_limit": None},
+    {"case": "Diff of two identical 1 GiB archives", "group": "compare", "ours": "diff",
+     "baseline": ("cmp", "cmp"), "baseline_synced": None, "limit": 1.0, "cpu_limit": None},
+]
+
+# Sizes of files ours and a peer write for the same content: (case, setup command, our file,
+# the peer's file, limit or None for a reported row).
+SIZE_ROWS = []
+
+# In-process cases (Google Benchmark): (case, our benchmark, baseline benchmark, target text,
+# limit or None; "absolute" compares ours alone, in seconds, with the limit).
+IN_PROCESS_ROWS = [
+    ("DecodeIcon, raw 640 x 480", "BM_DecodeRaw", "BM_DecodeRaw_Baseline", "<= 2", 2),
+    ("DecodeIcon, run-length 640 x 480", "BM_DecodeRle", "BM_DecodeRle_Baseline", "<= 2", 2),
+    ("ReencodeIcon, 642 x 482 into 1,000 icons", "BM_Reencode", "BM_Reencode_Baseline",
+     "report", None),
+    ("Bitmap load, 4096 x 4096", "BM_BitmapLoad", "BM_QtBitmapLoad", "<= 1 (QImage)", 1),
+    ("Bitmap save, 4096 x 4096", "BM_BitmapSave", "BM_QtBitmapSave", "<= 1 (QImage)", 1),
+    ("List 100,000 members into InfoGrid", "BM_ListArchive100k", "BM_ListArchive100k_Baseline",
+     "< 0.5 s absolute", ("absolute", 0.5)),
+    ("Select a 1,000-icon member", "BM_SelectMember1000", "BM_SelectMember1000_Baseline",
+     "report", None),
+]
+
+
+def say(text):
+    print(text, file=sys.stderr, flush=True)
+
+
+def run_once(label, synced):
+    """One run of a command: (wall seconds, CPU seconds, peak memory in KiB)."""
+    command, output = COMMANDS[label]
+    if synced:
+        try:
+            os.remove(os.path.join(WORK, output))
+        except FileNotFoundError:
+            pass
+        os.sync()
+    # Our commands run under /usr/bin/time for their peak memory: a process forked from this
+    # one would count this interpreter's pages as its own until it starts the program.
+    peak_file = os.path.join(WORK, "peak.kib")
+    argv = (["/usr/bin/time", "-f", "%M", "-o", peak_file] + command
+            if isinstance(command, list) else ["bash", "-c", command])
+    started = time.monotonic()
+    process = subprocess.Popen(argv, cwd=WORK, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.PIPE)
+    # wait4 gives the finished process's own account, its children (cp, sync) included.
+    _, status, usage = os.wait4(process.pid, 0)
+    wall = time.monotonic() - started
+    process.returncode = os.waitstatus_to_exitcode(status)
+    error = process.stderr.read().decode(errors="replace")
+    process.stderr.close()
+    if process.returncode != 0:
+        raise SystemExit(f"bench: {label} failed (exit {process.returncode}): "
+                         f"{shlex.join(argv)}\n{error}")
+    kib = 0
+    if isinstance(command, list):
+        with open(peak_file) as f:
+            kib = int(f.read().split()[-1])
+    return wall, usage.ru_utime + usage.ru_stime, kib
+
+
+def measure(group, regime):
+    """ROUNDS rounds after a warm-up: {label: [(wall, cpu, kib), ...]} in round order."""
+    labels = GROUPS[group]["commands"]
+    runs = {label: [] for label in labels}
+    for round_number in range(ROUNDS + 1):
+        say(f"  {group}, {regime.replace('_', ' ')}: round {round_number} of {ROUNDS}")
+        for k in range(len(labels)):
+            label = labels[(k + round_number) % len(labels)]
+            result = run_once(label, regime == "synced")
+            if round_number > 0:
+                runs[label].append(result)
+    return runs
+
+
+def quartile_spread(values):
+    if len(values) < 2:
+        return 0.0
+    q = statistics.quantiles(values, n=4)
+    return q[2] - q[0]
+
+
+def judge(runs, ours, base, limit, cpu_limit):
+    """A row's figures from one measurement."""
+    o = [r[0] for r in runs[ours]]
+    b = [r[0] for r in runs[base]]
+    ratio = statistics.median(o) / statistics.median(b)
+    cpu = (statistics.median(r[1] for r in runs[ours]) /
+           max(statistics.median(r[1] for r in runs[base]), 1e-9))
+    kib = max(r[2] for r in runs[ours])
+    met = ratio <= limit and (cpu_limit is None or cpu <= cpu_limit) and kib <= MEMORY_LIMIT_KIB
+    # Per-round ratios: each pairs runs taken moments apart, so their spread is the noise
+    # this row's figure carries.
+    noisy = quartile_spread([x / y for x, y in zip(o, b)]) > abs(limit - ratio)
+    if cpu_limit is not None:
+        cpu_rounds = [x[1] / max(y[1], 1e-9) for x, y in zip(runs[ours], runs[base])]
+        noisy = noisy or quartile_spread(cpu_rounds) > abs(cpu_limit - cpu)
+    return {"ratio": ratio, "cpu": cpu, "kib": kib, "met": met, "noisy": noisy,
+            "ours": o, "base": b}
+
+
+def fmt(s):
+    return f"{s * 1e3:.1f} ms" if s < 1 else f"{s:.2f} s"
+
+
+def spread(values):
+    return f"{fmt(statistics.median(values))} ({fmt(min(values))}-{fmt(max(values))})"
+
+
+def table(head, rows):
+    widths = [max(len(str(x[i])) for x in rows + [head]) for i in range(len(head))]
+    line = lambda r: "| " + " | ".join(str(v).ljust(w) for v, w in zip(r, widths)) + " |"
+    print(line(head))
+    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    for r in rows:
+        print(line(r))
+
+
+def saves_flush():
+    """Whether our saves flush their file to disk before the rename (strace tells)."""
+    command, _ = COMMANDS["replace"]
+    trace = os.path.join(WORK, "flush.trace")
+    subprocess.run(["strace", "-f", "-qq", "-e", "trace=fsync,fdatasync", "-o", trace] + command,
+                   cwd=WORK, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    with open(trace) as f:
+        text = f.read()
+    return "fsync" in text or "fdatasync" in text
+
+
+def copy_cases(durable):
+    rows, failed = [], False
+    checked_key = lambda r: ("baseline_synced" if durable and r["baseline_synced"] else
+                             "baseline")
+    for group, spec in GROUPS.items():
+        if spec.get("setup"):
+            subprocess.run(spec["setup"], shell=True, cwd=WORK, check=True)
+        group_rows = [r for r in ROWS if r["group"] == group]
+        for regime in spec["regimes"]:
+            first = measure(group, regime)
+            measurements = [first]
+            checked = lambda r: r[checked_key(r)][0]
+            if any(not judge(first, r["ours"], checked(r), r["limit"], r["cpu_limit"])["met"]
+                   for r in group_rows):
+                say(f"  {group}, {regime}: a checked row missed; measuring it again")
+                measurements.append(measure(group, regime))
+            for r in group_rows:
+                for key in ("baseline", "baseline_synced"):
+                    if r[key] is None:
+                        continue
+                    base, name = r[key]
+                    is_checked = key == checked_key(r)
+                    verdicts = [judge(m, r["ours"], base, r["limit"], r["cpu_limit"])
+                                for m in measurements]
+                    # Only a checked row that missed its first measurement shows its second.
+                    shown = verdicts if is_checked and not verdicts[0]["met"] else verdicts[:1]
+                    for n, v in enumerate(shown):
+                        if is_checked:
+                            result = "met" if v["met"] else "MISSED"
+                            if v["noisy"]:
+                                result += " (noisy)"
+                            if len(shown) > 1:
+                                result = ("first: " if n == 0 else "again: ") + result
+                            target = (f"<= {r['limit']}" +
+                                      (f", CPU <= {r['cpu_limit']}" if r["cpu_limit"] else "") +
+                                      ", <= 64 MiB")
+                        else:
+                            result, target = "reported", ""
+                        rows.append((r["case"], regime.replace("_", " "), spread(v["ours"]),
+                                     f"{name}: {spread(v['base'])}", f"{v['ratio']:.2f}",
+                                     f"{v['cpu']:.2f}", target, f"{v['kib'] / 1024:.1f} MiB",
+                                     result))
+                    if is_checked and not shown[-1]["met"]:
+                        failed = True
+    return rows, failed
+
+
+def size_cases():
+    rows, failed = [], False
+    for case, setup, ours, peer, limit in SIZE_ROWS:
+        subprocess.run(setup, shell=True, cwd=WORK, check=True)
+        o = os.path.getsize(os.path.join(WORK, ours))
+        p = os.path.getsize(os.path.join(WORK, peer))
+        ratio = o / p
+        result = "reported" if limit is None else "met" if ratio <= limit else "MISSED"
+        failed = failed or result == "MISSED"
+        rows.append((case, f"{o:,}", f"{p:,}", f"{ratio:.2f}",
+                     "report" if limit is None else f"<= {limit}", result))
+    return rows, failed
+
+
+def benchmark_rounds():
+    """Every in-process benchmark, ROUNDS rounds after a warm-up: {name: [seconds, ...]}."""
+    times = {}
+    env = dict(os.environ, KIV_BENCH_DIR=WORK)
+    for round_number in range(ROUNDS + 1):
+        say(f"  in process: round {round_number} of {ROUNDS}")
+        for binary in ("bench_core", "bench_ui"):
+            out = subprocess.run([f"{BUILD}/bench/{binary}", "--benchmark_format=json",
+                                  "--benchmark_min_time=0.2"], capture_output=True, text=True,
+                                 env=env, cwd=WORK)
+            if out.returncode != 0:
+                raise SystemExit(f"bench: {binary} failed\n{out.stderr}")
+            if round_number == 0:
+                continue
+            for b in json.loads(out.stdout)["benchmarks"]:
+                if b.get("error_occurred"):
+                    say(f"{b['name']}: {b.get('error_message', 'failed')}")
+                    continue
+                scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b["time_unit"]]
+                times.setdefault(b["name"], []).append(b["real_time"] * scale)
+    return times
+
+
+def in_process_cases():
+    def verdict(times, ours, base, limit):
+        if ours not in times or base not in times:
+            return None
+        o, b = times[ours], times[base]
+        ratio = statistics.median(o) / statistics.median(b)
+        if isinstance(limit, tuple):  # an absolute bound on ours alone
+            value, bound = statistics.median(o), limit[1]
+            noisy = quartile_spread(o) > abs(bound - value)
+            return {"o": o, "b": b, "ratio": ratio, "met": value < bound, "noisy": noisy}
+        if limit is None:
+            return {"o": o, "b": b, "ratio": ratio, "met": True, "noisy": False}
+        noisy = quartile_spread([x / y for x, y in zip(o, b)]) > abs(limit - ratio)
+        return {"o": o, "b": b, "ratio": ratio, "met": ratio <= limit, "noisy": noisy}
+
+    measurements = [benchmark_rounds()]
+    if any((v := verdict(measurements[0], o, b, l)) is None or not v["met"]
+           for _, o, b, _, l in IN_PROCESS_ROWS):
+        say("  in process: a checked row missed; measuring again")
+        measurements.append(benchmark_rounds())
+    fmt3 = lambda s: f"{s * 1e3:.3f} ms" if s < 1 else f"{s:.2f} s"
+    rows, failed = [], False
+    for case, ours, base, target, limit in IN_PROCESS_ROWS:
+        verdicts = [verdict(m, ours, base, limit) for m in measurements]
+        if verdicts[0] is None:
+            rows.append((case, "-", "-", "-", target, "not run"))
+            failed = True
+            continue
+        shown = verdicts if len(verdicts) > 1 and not verdicts[0]["met"] else verdicts[:1]
+        for n, v in enumerate(shown):
+            if v is None:
+                rows.append((case, "-", "-", "-", target, "again: not run"))
+                failed = True
+                continue
+            result = "reported" if limit is None else "met" if v["met"] else "MISSED"
+            if limit is not None and v["noisy"]:
+                result += " (noisy)"
+            if len(shown) > 1:
+                result = ("first: " if n == 0 else "again: ") + result
+            rows.append((case, fmt3(statistics.median(v["o"])), fmt3(statistics.median(v["b"])),
+                         f"{v['ratio']:.2f}", target, result))
+        failed = failed or not shown[-1]["met"]
+    return rows, failed
+
+
+def main():
+    load_before = open("/proc/loadavg").read().split()[:3]
+    durable = saves_flush()
+    say(f"Copy cases, {ROUNDS} rounds each after a warm-up round ...")
+    started = time.monotonic()
+    copy_rows, copy_failed = copy_cases(durable)
+    for label, (_, output) in COMMANDS.items():
+        try:
+            os.remove(os.path.join(WORK, output))
+        except FileNotFoundError:
+            pass
+    load_after = open("/proc/loadavg").read().split()[:3]
+    say("Sizes ...")
+    size_rows, size_failed = size_cases()
+    say("In-process cases ...")
+    process_rows, process_failed = in_process_cases()
+    say(f"Load average (1, 5, 15 min) before the copy cases: {' '.join(load_before)}; after: "
+        f"{' '.join(load_after)}; the copy cases took {time.monotonic() - started:.0f} s")
+
+    print(f"Our saves {'flush' if durable else 'do not flush'} to disk before the rename: the "
+          f"rows against the baseline{' + sync FILE' if durable else ''} are the ones checked. "
+          f"{ROUNDS} rounds after a warm-up; a checked row that misses is measured again.")
+    print()
+    table(("case (kivtool)", "regime", "ours: median (min-max)", "baseline: median (min-max)",
+           "ratio", "CPU ratio", "target", "peak memory", "result"), copy_rows)
+    if size_rows:
+        print()
+        table(("case (file size)", "ours", "peer", "ratio", "target", "result"), size_rows)
+    print()
+    table(("case (in process)", "ours", "baseline", "ratio", "target", "result"), process_rows)
+    if TRIAL:
+        print("\nA trial run of one round: the figures above are not a measurement.")
+        return 0
+    return 1 if copy_failed or size_failed or process_failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
