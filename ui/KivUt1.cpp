@@ -2,6 +2,7 @@
 
 #include "S16Ed.h"
 
+#include "archive/ArchiveDiff.h"
 #include "archive/ArchiveDirectory.h"
 #include "archive/ArchiveOps.h"
 #include "archive/MemberSummary.h"
@@ -129,6 +130,43 @@ bool ListDirectory(TMainForm& form) {
     // Whatever member was shown belongs to the archive listed before.
     form.ClearMemberPanel();
     return true;
+}
+
+// Replace writes its output from the current archive. An output it would not rebuild in place
+// may hold changes of its own (an earlier Replace of another member): unless the user says
+// so, those are kept and nothing is written. A Replace that cannot go ahead asks nothing; it
+// says why itself.
+bool MayReplaceOutput(const kiv::ReplaceRequest& request) {
+    if (request.RowIndex < 1 || !kiv::IsRegularFile(request.OutPath) ||
+        kiv::SameFile(request.OutPath, request.ArchivePath) ||
+        !kiv::UnsafeNameReason(request.Row.Name).empty())
+        return true;
+    const std::string twin = kiv::TwinName(request.Row.Name);
+    if (!kiv::IsRegularFile(twin))
+        return true;
+    kiv::ArchiveRebuildReport report;
+    {
+        HourGlassCursor hourglass;
+        report = kiv::ArchiveRebuildCheck(request.ArchivePath, request.OutPath,
+                                          {{request.RowIndex, 0, 0, twin, 0}});
+    }
+    const QString output = MessageText(request.OutPath);
+    if (!report.BaseReadable) {
+        // A damaged archive still lists and rebuilds, but nothing can be compared with it.
+        return !kiv::IsRegularFile(request.ArchivePath) ||
+               AskYesNoBox(QStringLiteral("%1 exists, and %2 cannot be compared with it. Replace "
+                                          "%1 anyway?")
+                               .arg(output, MessageText(request.ArchivePath)));
+    }
+    if (report.NothingDropped())
+        return true;
+    QStringList changes;
+    for (const std::string& name : report.Dropped)
+        changes << MessageText(name);
+    if (report.OutsideDiffers)
+        changes << QStringLiteral("bytes outside its members");
+    return AskToDropChanges(output, report.Readable ? ListedNames(changes) : QString(),
+                            QStringLiteral("archive"));
 }
 
 void ShowCoreMessage(const kiv::OpResult& result) {
@@ -289,6 +327,8 @@ void TMainForm::ReplaceBtnClick(QObject*) {
     request.Row = ListingRow(*InfoGrid, SelectedRow);
     request.RowIndex = SelectedRow;
     request.MemberCount = MemberCount;
+    if (!MayReplaceOutput(request))
+        return;
     kiv::OpResult result;
     {
         HourGlassCursor hourglass;

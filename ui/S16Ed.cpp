@@ -6,6 +6,7 @@
 #include "image/Png.h"
 #include "sprite/IconEncoder.h"
 #include "sprite/IconPictures.h"
+#include "sprite/SpriteDiff.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -122,6 +123,38 @@ private:
     TImage& image_;
     kiv::Image before_;
 };
+
+// Replace writes the twin from the loaded file. A twin it would not rewrite in place may hold
+// edits of its own (the loaded ".s16" was loaded again after an earlier Replace): unless the
+// user says so, those are kept and nothing is written. A Replace that cannot go ahead asks
+// nothing; it says why itself.
+bool MayReplaceTwin(const kiv::Image& picture, int index) {
+    const std::string twin = kiv::TwinName(IconTable.Path);
+    if (!kiv::IsRegularFile(twin) || kiv::SameFile(twin, IconTable.Path) ||
+        !kiv::ReencodeFileFault(IconTable).empty() || !kiv::ReencodePictureFault(picture).empty())
+        return true;
+    kiv::SpriteRebuildReport report;
+    {
+        HourGlassCursor hourGlass;
+        report = kiv::SpriteRebuildCheck(IconTable.Path, twin, {index + 1});
+    }
+    if (!report.SourceReadable || report.NothingDropped())
+        return true;
+    QStringList icons;
+    for (const std::int32_t icon : report.DroppedIcons)
+        icons << QString::number(icon);
+    QStringList changes;
+    if (!icons.isEmpty())
+        changes << (icons.size() == 1 ? QStringLiteral("icon ") : QStringLiteral("icons ")) +
+                       ListedNames(icons);
+    else if (report.CountDiffers)
+        changes << QStringLiteral("its icon count");
+    if (report.OutsideDiffers)
+        changes << QStringLiteral("bytes outside its icons");
+    const QString name = QFileInfo(QFile::decodeName(QByteArray::fromStdString(twin))).fileName();
+    return AskToDropChanges(name, report.Readable ? ListedNames(changes) : QString(),
+                            QStringLiteral("sprite file"));
+}
 
 kiv::PixelPoint ToPixelPoint(QPoint pixel) {
     return {pixel.x(), pixel.y()};
@@ -254,6 +287,8 @@ void TEditForm::ReplaceBtnClick(QObject*) {
         ReportNoSuchIcon(number);
         return;
     }
+    if (!MayReplaceTwin(Image1->Picture(), *i))
+        return;
     kiv::ReencodeResult result;
     {
         // A second writer of the same file is waited for, up to two seconds.

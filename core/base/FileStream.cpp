@@ -117,6 +117,11 @@ bool SameFile(const std::string& a, const std::string& b) {
     return sa.Device == sb.Device && sa.Node == sb.Node;
 }
 
+bool IsRegularFile(const std::string& path) {
+    platform::FileStatus status;
+    return platform::StatusOf(path, status) && status.Regular;
+}
+
 } // namespace kiv
 
 namespace kiv {

@@ -68,6 +68,8 @@ inline void PutInt32LE(unsigned char* p, std::int32_t value) {
 
 // True when both paths name one existing file (same device and inode).
 bool SameFile(const std::string& a, const std::string& b);
+// True when `path` names a regular file (links followed): one an output would replace.
+bool IsRegularFile(const std::string& path);
 
 // True when the file at `path` holds exactly `count` bytes equal to those of `source` from
 // `offset` on (or to `data`); false when it differs, is missing or cannot be read. Reads in

@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 #include <QtTest>
 #include <filesystem>
+#include <optional>
 
 using kivtest::ArchiveBuilder;
 using kivtest::Bytes;
@@ -80,15 +81,18 @@ QString Hex(std::uint32_t offset) {
 
 // Three members: a raw and a run-length icon, a member with no icons (or `middle`), two
 // icons again.
-ArchiveBuilder ThreeMembers(const Bytes& middle = SpriteBuilder().Build()) {
+ArchiveBuilder ThreeMembers(const Bytes& middle = SpriteBuilder().Build(),
+                            std::optional<Bytes> last = std::nullopt) {
     ArchiveBuilder archive;
     archive.Member("a.s16", SpriteBuilder()
                                 .Raw(2, 2, 1, 0, 4, 3, {0x1234, 0xABCD, 0x0001, 0xFFFF}, 255)
                                 .Runs(2, 2, 0, 0, 2, 2, {{3, 0xF800}, {1, 0x07E0}}, 0x12345678)
                                 .Build());
     archive.Member("empty.s16", middle);
-    archive.Member("c.s16",
-                   SpriteBuilder().Raw(1, 1, 0, 0, 1, 1, {1}).Raw(1, 1, 0, 0, 1, 1, {2}).Build());
+    archive.Member(
+        "c.s16",
+        last.value_or(
+            SpriteBuilder().Raw(1, 1, 0, 0, 1, 1, {1}).Raw(1, 1, 0, 0, 1, 1, {2}).Build()));
     return archive;
 }
 
@@ -496,6 +500,27 @@ void BrowserTest::replaceWritesNewgenWithTheTwin() {
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
     QCOMPARE(kivtest::ReadFile("Newgen.dat"), ThreeMembers(twin).Build());
     QCOMPARE(b.form.InfoGrid->Cells(0, 2), QString("empty.s16")); // still the current archive
+
+    // Another member's Replace from the same archive would drop that change: No writes
+    // nothing, Yes writes. Replaced again, that member drops nothing and asks nothing.
+    const Bytes c7 = SpriteBuilder().Raw(1, 1, 0, 0, 1, 1, {9}).Build();
+    kivtest::WriteFile("c.s17", c7);
+    b.SelectMember(3);
+    for (int k = 0; k < 3; ++k) {
+        b.dialogs.Clear();
+        b.dialogs.Answer(k == 1);
+        b.form.ReplaceBtn->click();
+        QCOMPARE(b.dialogs.Texts(), k == 2 ? QStringList()
+                                           : QStringList{"Newgen.dat also holds changes to "
+                                                         "empty.s16 that this Replace would "
+                                                         "drop. Replace Newgen.dat anyway?"});
+        QCOMPARE(kivtest::ReadFile("Newgen.dat"),
+                 (k ? ThreeMembers(SpriteBuilder().Build(), c7) : ThreeMembers(twin)).Build());
+    }
+    kivtest::WriteFile("Newgen.dat", {'n', 'o'});
+    b.form.ReplaceBtn->click();
+    QCOMPARE(b.dialogs.Texts().last(),
+             QString("Newgen.dat is not a readable archive. Replace Newgen.dat anyway?"));
 }
 
 QTEST_MAIN(BrowserTest)

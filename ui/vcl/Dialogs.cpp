@@ -148,3 +148,21 @@ void ShowMessageBox(const QString& text, const QString& caption) {
 bool AskYesNoBox(const QString& text) {
     return DialogService::Instance().AskYesNo(text, TApplication::Title());
 }
+
+QString ListedNames(const QStringList& names, int shown) {
+    if (names.size() <= 1)
+        return names.join(QString());
+    const qsizetype written = names.size() > shown ? shown : names.size() - 1;
+    const QString last =
+        names.size() > shown ? QStringLiteral("%1 more").arg(names.size() - written) : names.last();
+    return names.first(written).join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+}
+
+bool AskToDropChanges(const QString& file, const QString& what, const QString& kind) {
+    const QString anyway = QStringLiteral(" Replace %1 anyway?").arg(file);
+    if (what.isEmpty())
+        return AskYesNoBox(QStringLiteral("%1 is not a readable %2.").arg(file, kind) + anyway);
+    return AskYesNoBox(QStringLiteral("%1 also holds changes to %2 that this Replace would drop.")
+                           .arg(file, what) +
+                       anyway);
+}

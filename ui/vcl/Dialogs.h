@@ -3,6 +3,7 @@
 // Qt one; tests install a scripted one, so no test ever opens a real modal window.
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -74,3 +75,12 @@ void ShowMessageBox(const QString& text, const QString& caption = QStringLiteral
 // Asks before a handler drops something the user may want kept, with the application title
 // as caption; true only on Yes.
 bool AskYesNoBox(const QString& text);
+
+// "a", "a and b", "a, b and c", then "a, b, c and 4 more": names for a question, the first
+// `shown` of them written out.
+QString ListedNames(const QStringList& names, int shown = 3);
+
+// Asks before a rebuild replaces `file` although it holds changes the rebuild would drop:
+// "FILE also holds changes to WHAT that this Replace would drop. Replace FILE anyway?", or,
+// with no `what`, "FILE is not a readable KIND. Replace FILE anyway?". True on Yes.
+bool AskToDropChanges(const QString& file, const QString& what, const QString& kind);
