@@ -6,14 +6,13 @@
 
 #include "base/Errors.h"
 #include "image/Png.h"
+#include "support/PngChunks.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <zlib.h>
 
 namespace {
 
@@ -53,23 +52,6 @@ std::optional<kiv::Image> LoadFile(const std::uint8_t* data, std::size_t size) {
 
 } // namespace
 
-// The same bytes with every whole chunk's checksum made right: a mutation seldom keeps one,
-// and without this the decoding behind the checks would hardly be reached.
-std::vector<std::uint8_t> WithChecksums(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::uint8_t> png(data, data + size);
-    for (std::size_t at = 8; at + 12 <= png.size();) {
-        const std::size_t length =
-            (std::size_t{png[at]} << 24) | (png[at + 1] << 16) | (png[at + 2] << 8) | png[at + 3];
-        if (length > png.size() - at - 12)
-            break;
-        const uLong crc = crc32(0, png.data() + at + 4, static_cast<uInt>(length + 4));
-        for (int k = 0; k < 4; ++k)
-            png[at + 8 + length + k] = static_cast<std::uint8_t>(crc >> (24 - 8 * k));
-        at += length + 12;
-    }
-    return png;
-}
-
 // One input: decoded from memory and from a file, alike, and through the writer and back.
 void Check(const std::uint8_t* data, std::size_t size) {
     const std::optional<kiv::Image> fromFile = LoadFile(data, size);
@@ -98,7 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!kiv::IsPngData(data, size) || SlowToDecode(data, size))
         return 0;
     Check(data, size);
-    const std::vector<std::uint8_t> fixed = WithChecksums(data, size);
+    // A mutation seldom keeps a chunk's checksum: the same bytes with every checksum made
+    // right reach the decoding behind the checks.
+    const std::vector<std::uint8_t> fixed =
+        kivtest::WithPngChecksums(std::vector<std::uint8_t>(data, data + size));
     Check(fixed.data(), fixed.size());
     return 0;
 }
