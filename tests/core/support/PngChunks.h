@@ -12,8 +12,8 @@ namespace kivtest {
 
 inline std::vector<std::uint8_t> WithPngChecksums(std::vector<std::uint8_t> png) {
     for (std::size_t at = 8; at + 12 <= png.size();) {
-        const std::size_t length = (std::size_t{png[at]} << 24) | (png[at + 1] << 16) |
-                                   (png[at + 2] << 8) | png[at + 3];
+        const std::size_t length =
+            (std::size_t{png[at]} << 24) | (png[at + 1] << 16) | (png[at + 2] << 8) | png[at + 3];
         if (length > png.size() - at - 12)
             break;
         const uLong crc = crc32(0, png.data() + at + 4, static_cast<uInt>(length + 4));
