@@ -78,6 +78,18 @@ COMMANDS = {
     "cmp": ("cmp big.dat same.dat", "cmp.none"),
 }
 
+# PNG: a demo sheet written by `sheet export` beside ImageMagick's convert writing the same
+# pixels (our sheet, read back) with its defaults.
+CONVERT = "/usr/bin/convert" if os.access("/usr/bin/convert", os.X_OK) else "convert"
+PNG_SHEETS = ("sky", "fx", "tiles")
+PNG_SETUP = (f"rm -rf demo && {KIVTOOL} demo demo >/dev/null && for m in {' '.join(PNG_SHEETS)};"
+             f" do {KIVTOOL} extract demo/Modgen.dat $m.s16 -o $m.s16 >/dev/null &&"
+             f" {KIVTOOL} sheet export $m.s16 pixels_$m.png >/dev/null; done")
+for m in PNG_SHEETS:
+    COMMANDS[f"png_{m}"] = ([KIVTOOL, "sheet", "export", f"{m}.s16", f"ours_{m}.png"],
+                            f"ours_{m}.png")
+    COMMANDS[f"convert_{m}"] = (f"{CONVERT} pixels_{m}.png convert_{m}.png", f"convert_{m}.png")
+
 # Commands timed together, and the regimes they run in: "synced" (each run starts with its
 # output removed and every dirty page written out) and "back to back" (each run writes over
 # the previous run's output while it may still be flushed, as a user rebuilding twice in a
@@ -111,8 +123,12 @@ ROWS = [
 ]
 
 # Sizes of files ours and a peer write for the same content: (case, setup command, our file,
-# the peer's file, limit or None for a reported row).
-SIZE_ROWS = []
+# the peer's file, limit or None for a reported row, and optionally the labels of the two
+# commands that write them, timed as a group of their own and reported beside the sizes).
+SIZE_ROWS = [
+    (f"PNG sheet of the demo's {m}.s16", PNG_SETUP, f"ours_{m}.png", f"convert_{m}.png", 1.05,
+     (f"png_{m}", f"convert_{m}")) for m in PNG_SHEETS
+]
 
 # In-process cases (Google Benchmark): (case, our benchmark, baseline benchmark, target text,
 # limit or None; "absolute" compares ours alone, in seconds, with the limit).
@@ -284,15 +300,21 @@ def copy_cases(durable):
 
 def size_cases():
     rows, failed = [], False
-    for case, setup, ours, peer, limit in SIZE_ROWS:
+    for case, setup, ours, peer, limit, *timed in SIZE_ROWS:
         subprocess.run(setup, shell=True, cwd=WORK, check=True)
+        times = ("-", "-", "-")
+        if timed:
+            GROUPS[case] = {"commands": list(timed[0]), "regimes": ["synced"]}
+            runs = measure(case, "synced")
+            o, p = ([r[0] for r in runs[label]] for label in timed[0])
+            times = (spread(o), spread(p), f"{statistics.median(o) / statistics.median(p):.2f}")
         o = os.path.getsize(os.path.join(WORK, ours))
         p = os.path.getsize(os.path.join(WORK, peer))
         ratio = o / p
         result = "reported" if limit is None else "met" if ratio <= limit else "MISSED"
         failed = failed or result == "MISSED"
         rows.append((case, f"{o:,}", f"{p:,}", f"{ratio:.2f}",
-                     "report" if limit is None else f"<= {limit}", result))
+                     "report" if limit is None else f"<= {limit}", result) + times)
     return rows, failed
 
 
@@ -391,7 +413,8 @@ def main():
            "ratio", "CPU ratio", "target", "peak memory", "result"), copy_rows)
     if size_rows:
         print()
-        table(("case (file size)", "ours", "peer", "ratio", "target", "result"), size_rows)
+        table(("case (file size)", "ours", "peer", "ratio", "target", "result",
+               "ours: time, median (min-max)", "peer: time", "time ratio"), size_rows)
     print()
     table(("case (in process)", "ours", "baseline", "ratio", "target", "result"), process_rows)
     if TRIAL:

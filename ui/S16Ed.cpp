@@ -6,12 +6,14 @@
 #include "image/Png.h"
 #include "sprite/IconEncoder.h"
 #include "sprite/IconPictures.h"
+#include "sprite/PictureFiles.h"
 #include "sprite/SpriteDiff.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <algorithm>
+#include <any>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -24,12 +26,16 @@ kiv::TIconTable IconTable;
 kiv::PaintHistory History;
 kiv::TColor PaintColor = kiv::clBlack;
 std::vector<kiv::CollageTile> PageTiles;
+// The last click on the picture painted: the first click of a double click that shows an
+// icon takes its paint back.
+bool ClickPainted = false;
 
 void ResetModuleState() {
     IconTable = kiv::TIconTable();
     History.Clear();
     PaintColor = kiv::clBlack;
     PageTiles.clear();
+    ClickPainted = false;
 }
 } // namespace S16Ed
 
@@ -106,14 +112,16 @@ std::unique_ptr<kiv::InFile> OpenSelectedIcon(TUpDown& upDown, int& index) {
 
 // Show, Collage and Bmp Load replace the picture as one step of its history, taken when the
 // handler ends, so that a page drawn only in part (a tile that fails) can still be undone.
+// A collage page's tiles come back with it.
 class PictureStep {
 public:
-    explicit PictureStep(TImage& image) : image_(image), before_(image.Picture()) {}
+    explicit PictureStep(TImage& image)
+        : image_(image), before_(image.Picture()), tilesBefore_(PageTiles) {}
     PictureStep(const PictureStep&) = delete;
     PictureStep& operator=(const PictureStep&) = delete;
     ~PictureStep() {
         try {
-            History.PictureReplaced(std::move(before_), image_.Picture());
+            History.PictureReplaced(std::move(before_), image_.Picture(), std::move(tilesBefore_));
         } catch (...) {
             History.Clear(); // no memory for the step: the history cannot follow the picture
         }
@@ -122,7 +130,19 @@ public:
 private:
     TImage& image_;
     kiv::Image before_;
+    std::vector<kiv::CollageTile> tilesBefore_;
 };
+
+// Ctrl+Z or Ctrl+Y on the picture and, with it, the page's tiles.
+void UndoOrRedo(TImage& image, bool undo) {
+    std::any tiles = std::move(PageTiles);
+    const bool done =
+        undo ? History.Undo(image.Picture(), &tiles) : History.Redo(image.Picture(), &tiles);
+    auto* kept = std::any_cast<std::vector<kiv::CollageTile>>(&tiles);
+    PageTiles = kept ? std::move(*kept) : std::vector<kiv::CollageTile>();
+    if (done)
+        image.update();
+}
 
 // Replace writes the twin from the loaded file. A twin it would not rewrite in place may hold
 // edits of its own (the loaded ".s16" was loaded again after an earlier Replace): unless the
@@ -234,6 +254,8 @@ void TEditForm::Image1DblClick(QObject*, QMouseEvent* Event, QPoint Pixel) {
     if (!icon)
         return;
     Event->accept();
+    if (std::exchange(ClickPainted, false))
+        UndoOrRedo(*Image1, true);
     IconUpDown->SetPosition(*icon + 1);
     ShowBtnClick(ShowBtn);
 }
@@ -243,7 +265,8 @@ void TEditForm::BmpSaveBtnClick(QObject*) {
     SaveDialog1->DefaultExt = QStringLiteral("bmp");
     if (!SaveDialog1->Execute())
         return;
-    // A name ending in ".png" (chosen through "All files") is written as PNG.
+    // A name ending in ".png" (chosen through "All files") is written as PNG, every pixel of
+    // the background's 16-bit value transparent.
     const QString chosen = SaveDialog1->FileName;
     const std::string path = LocalPath(chosen);
     // The dialog offers the name chosen last, so one Enter would overwrite an edited
@@ -252,14 +275,14 @@ void TEditForm::BmpSaveBtnClick(QObject*) {
         bool same = false;
         {
             HourGlassCursor hourGlass;
-            same = kiv::PictureFileHolds(Image1->Picture(), path, kiv::BackColor);
+            same = kiv::PictureFileHolds(Image1->Picture(), path, kiv::BackKey);
         }
         if (same || !AskYesNoBox(
                         QStringLiteral("%1 exists. Replace it?").arg(QFileInfo(chosen).fileName())))
             return;
     }
     HourGlassCursor hourGlass;
-    kiv::SavePictureFile(Image1->Picture(), path, kiv::BackColor);
+    kiv::SavePictureFile(Image1->Picture(), path, kiv::BackKey);
 }
 
 void TEditForm::BmpLoadBtnClick(QObject*) {
@@ -308,6 +331,7 @@ void TEditForm::ReplaceBtnClick(QObject*) {
 
 void TEditForm::Image1MouseDown(QObject*, Qt::MouseButton Button, QPoint Pixel) {
     const kiv::Image& picture = Image1->Picture();
+    ClickPainted = false;
     if (Button == Qt::LeftButton) {
         History.BeginStroke(Image1->Picture(), ToPixelPoint(Pixel), PaintColor);
         Image1->UpdatePixels(QRect(Pixel, QSize(1, 1)));
@@ -331,7 +355,7 @@ void TEditForm::Image1MouseUp(QObject* Sender, Qt::MouseButton Button, QPoint Pi
     if (Button != Qt::LeftButton)
         return;
     Image1MouseMove(Sender, Qt::NoButton, Pixel);
-    History.EndStroke();
+    ClickPainted = History.EndStroke();
 }
 
 void TEditForm::Image1KeyDown(QObject*, QKeyEvent* Key) {
@@ -339,12 +363,11 @@ void TEditForm::Image1KeyDown(QObject*, QKeyEvent* Key) {
                                           Qt::AltModifier | Qt::MetaModifier);
     const bool ctrl = mods == Qt::ControlModifier;
     const bool ctrlShift = mods == (Qt::ControlModifier | Qt::ShiftModifier);
+    ClickPainted = false;
     if (Key->key() == Qt::Key_Z && (ctrl || ctrlShift)) {
-        if (ctrl ? History.Undo(Image1->Picture()) : History.Redo(Image1->Picture()))
-            Image1->update();
+        UndoOrRedo(*Image1, ctrl);
     } else if (Key->key() == Qt::Key_Y && ctrl) {
-        if (History.Redo(Image1->Picture()))
-            Image1->update();
+        UndoOrRedo(*Image1, false);
     } else if (Key->key() == Qt::Key_G && (mods & ~Qt::ShiftModifier) == 0 &&
                Image1->Zoom() >= TImage::GridMinZoom) {
         Image1->SetGrid(!Image1->Grid());

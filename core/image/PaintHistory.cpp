@@ -82,15 +82,17 @@ void PaintHistory::StrokeTo(Image& picture, PixelPoint to) {
     last_ = to;
 }
 
-void PaintHistory::EndStroke() {
+bool PaintHistory::EndStroke() {
     if (!stroking_)
-        return;
+        return false;
     stroking_ = false;
-    if (strokeStep_) {
+    const bool step = strokeStep_;
+    strokeStep_ = false;
+    if (step) {
         steps_.back().Pixels.shrink_to_fit();
         Trim();
     }
-    strokeStep_ = false;
+    return step;
 }
 
 void PaintHistory::Paint(Image& picture, PixelPoint from, PixelPoint to) {
@@ -118,13 +120,14 @@ void PaintHistory::Paint(Image& picture, PixelPoint from, PixelPoint to) {
     }
 }
 
-void PaintHistory::PictureReplaced(Image before, const Image& now) {
+void PaintHistory::PictureReplaced(Image before, const Image& now, std::any beforeNote) {
     EndStroke();
     if (before == now)
         return;
     Step step;
     step.WholePicture = true;
     step.Other = std::move(before);
+    step.Note = std::move(beforeNote);
     Push(std::move(step));
     Trim();
 }
@@ -155,11 +158,13 @@ void PaintHistory::Trim() {
     }
 }
 
-bool PaintHistory::Swap(Step& step, Image& picture) {
+bool PaintHistory::Swap(Step& step, Image& picture, std::any* note) {
     if (step.WholePicture) {
         bytes_ -= step.Bytes();
         std::swap(step.Other, picture);
         bytes_ += step.Bytes();
+        if (note)
+            std::swap(step.Note, *note);
         return true;
     }
     if (step.Width != picture.Width() || step.Height != picture.Height()) {
@@ -171,18 +176,18 @@ bool PaintHistory::Swap(Step& step, Image& picture) {
     return true;
 }
 
-bool PaintHistory::Undo(Image& picture) {
+bool PaintHistory::Undo(Image& picture, std::any* note) {
     EndStroke();
-    if (!CanUndo() || !Swap(steps_[done_ - 1], picture))
+    if (!CanUndo() || !Swap(steps_[done_ - 1], picture, note))
         return false;
     --done_;
     Trim();
     return true;
 }
 
-bool PaintHistory::Redo(Image& picture) {
+bool PaintHistory::Redo(Image& picture, std::any* note) {
     EndStroke();
-    if (!CanRedo() || !Swap(steps_[done_], picture))
+    if (!CanRedo() || !Swap(steps_[done_], picture, note))
         return false;
     ++done_;
     Trim();

@@ -5,6 +5,7 @@
 
 #include "image/Image.h"
 
+#include <any>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -39,20 +40,22 @@ public:
     // that changes nothing leaves no step (and what can be redone stays).
     void BeginStroke(Image& picture, PixelPoint at, TColor color);
     void StrokeTo(Image& picture, PixelPoint to);
-    void EndStroke();
+    // Returns whether the stroke changed the picture, and so is a step.
+    bool EndStroke();
     bool Stroking() const { return stroking_; }
     PixelPoint StrokeEnd() const { return last_; } // the point the stroke last reached
 
     // The picture was replaced as a whole (an icon shown, a page drawn, a file loaded):
     // `before` is what it held, `now` what it holds. A replacement that changed nothing is
-    // not a step.
-    void PictureReplaced(Image before, const Image& now);
+    // not a step. `beforeNote` is whatever the caller keeps about the picture it replaced.
+    void PictureReplaced(Image before, const Image& now, std::any beforeNote = {});
 
     // Undo and Redo end a stroke in progress first. They return false when there is nothing
     // to take back or bring back. A picture whose size no longer matches what a stroke was
-    // painted on (changed outside the history) clears the history instead.
-    bool Undo(Image& picture);
-    bool Redo(Image& picture);
+    // painted on (changed outside the history) clears the history instead. A replaced
+    // picture that comes back brings its note: it is swapped with `*note`.
+    bool Undo(Image& picture, std::any* note = nullptr);
+    bool Redo(Image& picture, std::any* note = nullptr);
     bool CanUndo() const { return done_ > 0; }
     bool CanRedo() const { return done_ < steps_.size(); }
 
@@ -71,6 +74,7 @@ private:
     struct Step {
         bool WholePicture = false;
         Image Other;   // WholePicture: the picture not shown now
+        std::any Note; // WholePicture: the caller's note on Other
         int Width = 0; // a stroke: the size of the picture it was painted on
         int Height = 0;
         std::vector<ChangedPixel> Pixels; // a stroke: each pixel once
@@ -79,7 +83,7 @@ private:
 
     void Paint(Image& picture, PixelPoint from, PixelPoint to);
     void Push(Step step);
-    bool Swap(Step& step, Image& picture);
+    bool Swap(Step& step, Image& picture, std::any* note);
     void Trim();
 
     std::deque<Step> steps_;

@@ -16,11 +16,6 @@
 #include <new>
 #include <vector>
 
-#define STBI_WRITE_NO_STDIO
-#define STB_IMAGE_WRITE_STATIC
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#include <stb_image_write.h>
-
 namespace kiv {
 
 namespace {
@@ -134,9 +129,13 @@ PngHeader CheckHeader(const std::uint8_t* data, std::size_t size, const PictureL
 // checked: a damaged chunk is named as such, not by what its damage did to the data.
 class PngPixels {
 public:
-    PngPixels(const PngHeader& header, TColor transparent)
+    // With `alpha`, each pixel's alpha goes there too, in picture order.
+    PngPixels(const PngHeader& header, TColor transparent, std::vector<std::uint8_t>* alpha)
         : h_(header), transparent_(transparent),
-          image_(static_cast<int>(header.Width), static_cast<int>(header.Height)) {
+          image_(static_cast<int>(header.Width), static_cast<int>(header.Height)),
+          alphaOut_(alpha) {
+        if (alphaOut_)
+            alphaOut_->assign(static_cast<std::size_t>(header.Width * header.Height), 255);
         std::fill_n(alpha_, 256, std::uint8_t{255});
         if (inflateInit(&z_) != Z_OK)
             throw std::bad_alloc();
@@ -306,11 +305,16 @@ private:
         return h_.Depth == 16 ? v >> 8 : h_.Depth == 8 ? v : v * 255 / ((1u << h_.Depth) - 1);
     }
 
+    // Each pixel's colour and alpha; a pixel whose alpha is below 128 is the key colour.
     void PaintRow(const std::uint8_t* r) {
-        TColor* out = image_.Row(static_cast<int>(y0_ + y_ * dy_));
+        const auto y = static_cast<std::size_t>(y0_ + y_ * dy_);
+        TColor* out = image_.Row(static_cast<int>(y));
+        std::uint8_t* alphaOut =
+            alphaOut_ ? alphaOut_->data() + y * static_cast<std::size_t>(h_.Width) : nullptr;
         const int c = h_.Channels;
         for (std::int64_t x = 0; x < width_; ++x) {
-            TColor& pixel = out[x0_ + x * dx_];
+            TColor color;
+            unsigned alpha = 255;
             switch (h_.ColorType) {
             case 3: {
                 const unsigned index = Sample(r, x);
@@ -319,32 +323,35 @@ private:
                              ", the palette has " + std::to_string(paletteSize_);
                     return;
                 }
-                pixel = alpha_[index] < 128 ? transparent_ : palette_[index];
+                color = palette_[index];
+                alpha = alpha_[index];
                 break;
             }
             case 0: {
                 const unsigned v = Sample(r, x);
-                pixel = keyed_ && v == key_[0] ? transparent_ : RGB(Level(v), Level(v), Level(v));
+                color = RGB(Level(v), Level(v), Level(v));
+                alpha = keyed_ && v == key_[0] ? 0 : 255;
                 break;
             }
             case 2: {
                 const unsigned red = Sample(r, 3 * x), green = Sample(r, 3 * x + 1),
                                blue = Sample(r, 3 * x + 2);
-                pixel = keyed_ && red == key_[0] && green == key_[1] && blue == key_[2]
-                            ? transparent_
-                            : RGB(Level(red), Level(green), Level(blue));
+                color = RGB(Level(red), Level(green), Level(blue));
+                alpha = keyed_ && red == key_[0] && green == key_[1] && blue == key_[2] ? 0 : 255;
                 break;
             }
             default: { // grey or RGB with alpha
-                const unsigned alpha = Level(Sample(r, c * x + c - 1));
                 const unsigned red = Level(Sample(r, c * x));
-                pixel = alpha < 128 ? transparent_
-                        : c == 2
-                            ? RGB(red, red, red)
-                            : RGB(red, Level(Sample(r, c * x + 1)), Level(Sample(r, c * x + 2)));
+                color = c == 2 ? RGB(red, red, red)
+                               : RGB(red, Level(Sample(r, c * x + 1)), Level(Sample(r, c * x + 2)));
+                alpha = Level(Sample(r, c * x + c - 1));
                 break;
             }
             }
+            const auto at = static_cast<std::size_t>(x0_ + x * dx_);
+            out[at] = alpha < 128 ? transparent_ : color;
+            if (alphaOut)
+                alphaOut[at] = static_cast<std::uint8_t>(alpha);
         }
     }
 
@@ -355,6 +362,7 @@ private:
     TColor palette_[256] = {};
     std::size_t paletteSize_ = 0;
     std::uint8_t alpha_[256];
+    std::vector<std::uint8_t>* alphaOut_;
     bool keyed_ = false;
     unsigned key_[3] = {};
     // The pass being read: its first column and row, their steps, its size, the row at hand.
@@ -375,10 +383,11 @@ bool IsLetters(const std::uint8_t* type) {
 // The whole file, chunk by chunk: every chunk's checksum, the header's size against `limit`
 // before the picture is allocated, the image data inflated with their checksum, and the
 // file's end at IEND.
-Image DecodeStream(PngSource& in, TColor transparent, const PictureLimit& limit) {
+Image DecodeStream(PngSource& in, TColor transparent, std::vector<std::uint8_t>* alpha,
+                   const PictureLimit& limit) {
     std::uint8_t head[kHeadBytes];
     const PngHeader header = CheckHeader(head, in.Read(head, sizeof head), limit);
-    PngPixels pixels(header, transparent);
+    PngPixels pixels(header, transparent, alpha);
     std::vector<std::uint8_t> block(kBlockBytes);
     std::string previous = "IHDR";
     bool seenData = false;
@@ -467,36 +476,13 @@ bool IsPngPath(const std::string& path) {
     return tail == ".png";
 }
 
-std::vector<std::uint8_t> EncodePng(const Image& image, TColor transparent) {
-    if (image.Empty())
-        throw EInvalidGraphic("An empty picture cannot be saved as PNG");
-    // The picture's R, G, B, 0 bytes with the 0 turned into the alpha.
-    const int w = image.Width();
-    const int h = image.Height();
-    std::vector<std::uint8_t> rgba(static_cast<std::size_t>(w) * h * 4);
-    std::memcpy(rgba.data(), image.Bits(), rgba.size());
-    const TColor* pixel = image.Row(0);
-    for (std::size_t k = 0, n = static_cast<std::size_t>(w) * h; k < n; ++k)
-        rgba[4 * k + 3] = pixel[k] == transparent ? 0 : 255;
-
-    std::vector<std::uint8_t> out;
-    auto append = [](void* context, void* bytes, int count) {
-        auto* target = static_cast<std::vector<std::uint8_t>*>(context);
-        const auto* p = static_cast<const std::uint8_t*>(bytes);
-        target->insert(target->end(), p, p + count);
-    };
-    if (!stbi_write_png_to_func(append, &out, w, h, 4, rgba.data(), w * 4))
-        throw EWriteError("Out of memory while encoding a PNG image");
-    return out;
-}
-
 Image DecodePng(const std::uint8_t* data, std::size_t size, TColor transparent,
-                const PictureLimit& limit) {
+                std::vector<std::uint8_t>* alpha, const PictureLimit& limit) {
     PngSource source(data, size);
-    return DecodeStream(source, transparent, limit);
+    return DecodeStream(source, transparent, alpha, limit);
 }
 
-void SavePngFile(const Image& image, const std::string& path, TColor transparent) {
+void SavePngFile(const Image& image, const std::string& path, PngKey transparent) {
     const std::vector<std::uint8_t> bytes = EncodePng(image, transparent);
     try {
         WriteWholeFile(path, bytes.data(), bytes.size());
@@ -505,28 +491,30 @@ void SavePngFile(const Image& image, const std::string& path, TColor transparent
     }
 }
 
-Image LoadPngFile(const std::string& path, TColor transparent, const PictureLimit& limit) {
+Image LoadPngFile(const std::string& path, TColor transparent, std::vector<std::uint8_t>* alpha,
+                  const PictureLimit& limit) {
     const std::unique_ptr<InFile> file = InFile::Open(path);
     if (!file)
         throw EFOpenError(path);
     PngSource source(*file);
-    return DecodeStream(source, transparent, limit);
+    return DecodeStream(source, transparent, alpha, limit);
 }
 
-void SavePictureFile(const Image& image, const std::string& path, TColor transparent) {
+void SavePictureFile(const Image& image, const std::string& path, PngKey transparent) {
     if (IsPngPath(path))
         SavePngFile(image, path, transparent);
     else
         SaveBitmapFile(image, path);
 }
 
-bool PictureFileHolds(const Image& image, const std::string& path, TColor transparent) {
+bool PictureFileHolds(const Image& image, const std::string& path, PngKey transparent) {
     const std::vector<std::uint8_t> bytes =
         IsPngPath(path) ? EncodePng(image, transparent) : EncodeBitmap(image);
     return FileHolds(path, bytes.data(), bytes.size());
 }
 
-Image LoadPictureFile(const std::string& path, TColor transparent, const PictureLimit& limit) {
+Image LoadPictureFile(const std::string& path, TColor transparent, std::vector<std::uint8_t>* alpha,
+                      const PictureLimit& limit) {
     std::uint8_t head[sizeof kSignature] = {};
     std::size_t got = 0;
     {
@@ -536,7 +524,9 @@ Image LoadPictureFile(const std::string& path, TColor transparent, const Picture
         got = file->Read(head, sizeof head);
     }
     if (IsPngData(head, got))
-        return LoadPngFile(path, transparent, limit);
+        return LoadPngFile(path, transparent, alpha, limit);
+    if (alpha)
+        alpha->clear();
     return LoadBitmapFile(path, limit);
 }
 

@@ -1,8 +1,9 @@
 #pragma once
-// PNG files: 8-bit RGBA as the tool writes them, and every standard form (palette, grey,
-// 16-bit, interlaced, with or without alpha) read back. The picture has no alpha, so one
-// key colour stands for transparency: it is written fully transparent (its colour kept in
-// the RGB channels), and a read pixel whose alpha is below 128 becomes the key colour.
+// PNG files: written in the smallest of palette, RGB or RGBA form (PngWriter.cpp), and every
+// standard form (palette, grey, 16-bit, interlaced, with or without alpha) read back. The
+// picture has no alpha, so a key stands for transparency: the pixels it matches are written
+// fully transparent (their colour kept in the RGB channels), and a read pixel whose alpha is
+// below 128 becomes the key colour.
 
 #include "image/Bitmap.h" // PictureLimit
 #include "image/Image.h"
@@ -19,26 +20,39 @@ bool IsPngData(const std::uint8_t* data, std::size_t size);
 // True when the path ends in ".png", in any case.
 bool IsPngPath(const std::string& path);
 
-std::vector<std::uint8_t> EncodePng(const Image& image, TColor transparent);
+// The pixels a PNG is written with as transparent: those equal to Color in the bits of Mask.
+struct PngKey {
+    constexpr PngKey(TColor color, TColor mask = 0x00FFFFFF) : Color(color), Mask(mask) {}
+    constexpr bool Matches(TColor c) const { return ((c ^ Color) & Mask) == 0; }
+    TColor Color;
+    TColor Mask;
+};
 
-// Decodes a whole PNG file held in memory. Every chunk's checksum and the image data's
-// checksum are checked; the size the header declares is weighed against the bitmap caps and
-// `limit` before the picture is allocated (EPictureTooLarge beyond `limit`). Every other fault
-// throws EInvalidGraphic with its reason. Memory beyond the picture stays a few rows.
+std::vector<std::uint8_t> EncodePng(const Image& image, PngKey transparent);
+
+// Decodes a whole PNG file held in memory. Every chunk's CRC-32 and the image data's
+// Adler-32 are checked; the size the header declares is weighed against the bitmap limits and
+// then `limit` before the picture is allocated (EPictureTooLarge beyond `limit`). Every other
+// fault throws EInvalidGraphic with its reason. Memory beyond the picture stays a few rows.
+// With `alpha`, it receives each pixel's alpha in picture order (255 throughout for a file
+// without transparency).
 Image DecodePng(const std::uint8_t* data, std::size_t size, TColor transparent,
-                const PictureLimit& limit = {});
+                std::vector<std::uint8_t>* alpha = nullptr, const PictureLimit& limit = {});
 
 // File forms; Load throws EFOpenError when the file cannot be opened and reads the file once,
 // front to back; Save EFCreateError when it cannot be created and EWriteError when a write
 // fails.
-void SavePngFile(const Image& image, const std::string& path, TColor transparent);
-Image LoadPngFile(const std::string& path, TColor transparent, const PictureLimit& limit = {});
+void SavePngFile(const Image& image, const std::string& path, PngKey transparent);
+Image LoadPngFile(const std::string& path, TColor transparent,
+                  std::vector<std::uint8_t>* alpha = nullptr, const PictureLimit& limit = {});
 
 // Picture files of either kind: saved as PNG when the path ends in ".png", else as a
-// bitmap; loaded as PNG when the file begins with the PNG signature, else as a bitmap.
-void SavePictureFile(const Image& image, const std::string& path, TColor transparent);
+// bitmap; loaded as PNG when the file begins with the PNG signature, else as a bitmap (whose
+// `alpha` is left empty).
+void SavePictureFile(const Image& image, const std::string& path, PngKey transparent);
 // True when the file at `path` already holds exactly what SavePictureFile would write.
-bool PictureFileHolds(const Image& image, const std::string& path, TColor transparent);
-Image LoadPictureFile(const std::string& path, TColor transparent, const PictureLimit& limit = {});
+bool PictureFileHolds(const Image& image, const std::string& path, PngKey transparent);
+Image LoadPictureFile(const std::string& path, TColor transparent,
+                      std::vector<std::uint8_t>* alpha = nullptr, const PictureLimit& limit = {});
 
 } // namespace kiv

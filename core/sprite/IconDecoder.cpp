@@ -275,4 +275,9 @@ Image DecodeIcon(InFile& source, std::int64_t offset, const TIconHeader& header,
     return frame;
 }
 
+std::string EndedEarlyWarning(std::int64_t icon) {
+    return "Warning: the data of icon " + std::to_string(icon) +
+           " ends early; the rest of its frame is background.";
+}
+
 } // namespace kiv

@@ -6,6 +6,7 @@
 #include "sprite/S16Format.h"
 
 #include <cstdint>
+#include <string>
 
 namespace kiv {
 
@@ -34,5 +35,8 @@ struct DecodeStats {
 // frame are skipped without reading, and runs are painted as clipped row segments.
 Image DecodeIcon(InFile& source, std::int64_t offset, const TIconHeader& header,
                  DecodeStats* stats = nullptr);
+
+// The warning for icon `icon` (1-based) whose data ended early, without a line end.
+std::string EndedEarlyWarning(std::int64_t icon);
 
 } // namespace kiv

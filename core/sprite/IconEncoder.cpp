@@ -3,7 +3,6 @@
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "base/SafeFile.h"
-#include "image/Png.h"
 
 #include <algorithm>
 #include <limits>
@@ -59,22 +58,17 @@ std::string ReencodeFileFault(const TIconTable& table) {
     return {};
 }
 
-namespace {
-
-// Why a picture of this size is too large to encode, without the closing full stop, or "".
-std::string SizeFault(std::int64_t width, std::int64_t height) {
+std::string ReencodeSizeFault(std::int64_t width, std::int64_t height) {
     if (width < MaxPictureSide && height < MaxPictureSide)
         return {};
     return "The picture is too large to encode: it must be under " +
            std::to_string(MaxPictureSide) + " pixels on each side";
 }
 
-} // namespace
-
 std::string ReencodePictureFault(const Image& picture) {
     if (picture.Empty()) // a bitmap of 0 x 0, or a 0-byte file
         return "The picture is empty. Nothing was written.";
-    if (std::string fault = SizeFault(picture.Width(), picture.Height()); !fault.empty())
+    if (std::string fault = ReencodeSizeFault(picture.Width(), picture.Height()); !fault.empty())
         return fault + ".";
     for (int y = 0; y < picture.Height(); ++y) {
         const TColor* row = picture.Row(y);
@@ -83,14 +77,6 @@ std::string ReencodePictureFault(const Image& picture) {
     }
     return "The picture has no icon pixels: every pixel is the background colour. "
            "Nothing was written.";
-}
-
-Image LoadPictureToEncode(const std::string& path) {
-    try {
-        return LoadPictureFile(path, BackColor, {MaxPictureSide - 1, MaxPictureSide - 1});
-    } catch (const EPictureTooLarge& e) {
-        throw EInvalidGraphic(SizeFault(e.Width(), e.Height()));
-    }
 }
 
 namespace {
@@ -384,8 +370,6 @@ ReencodeResult ReencodeIcons(const std::vector<std::pair<int, const Image*>>& ed
                              const TIconTable& table, const std::string& outPath) {
     ReencodeResult result;
     result.OutputPath = outPath;
-    if (edits.empty())
-        return Fail(result, "No icon to re-encode.");
     for (const auto& [i, picture] : edits) {
         if (std::string fault = IndexFault(i, table); !fault.empty())
             return Fail(result, fault);

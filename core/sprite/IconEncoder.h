@@ -33,10 +33,9 @@ std::string ReencodeFileFault(const TIconTable& table);
 // BackColor.
 std::string ReencodePictureFault(const Image& picture);
 
-// A bitmap or PNG file read for re-encoding. A file that declares a picture too large to
-// encode is refused before a pixel is decoded, in ReencodePictureFault's words
-// (EInvalidGraphic); any other picture loads as LoadPictureFile loads it.
-Image LoadPictureToEncode(const std::string& path);
+// Why a picture of width x height is too large to encode, without the closing full stop, or
+// "" when it is not.
+std::string ReencodeSizeFault(std::int64_t width, std::int64_t height);
 
 // How many icon pixels (those other than BackColor) the re-encoder would store in another
 // colour, since 16-bit pixels keep only 5 bits of red and blue and 6 of green.
@@ -61,7 +60,8 @@ ReencodeResult ReencodeIcon(const Image& picture, int i, const TIconTable& table
 // Re-encodes several icons in one rewrite of the loaded file and writes the result to
 // `outPath`. The file written equals re-encoding each (index, picture) in turn, each into
 // the file the one before wrote; an index may come more than once. The same checks as
-// ReencodeIcon apply, and nothing is written unless every picture encodes.
+// ReencodeIcon apply, and nothing is written unless every picture encodes. With no edit,
+// the output is the loaded file as it stands.
 ReencodeResult ReencodeIcons(const std::vector<std::pair<int, const Image*>>& edits,
                              const TIconTable& table, const std::string& outPath);
 

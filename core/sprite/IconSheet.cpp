@@ -6,9 +6,12 @@
 #include "image/Bitmap.h"
 #include "image/Png.h"
 #include "sprite/IconDecoder.h"
+#include "sprite/PictureFiles.h"
+#include "sprite/SheetRecords.h"
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <memory>
 
 namespace kiv {
@@ -18,14 +21,6 @@ namespace {
 Image DecodeFrame(InFile& file, const TIconTable& table, int index, DecodeStats* stats) {
     const TIconHeader& header = table.Headers[static_cast<std::size_t>(index)];
     return DecodeIcon(file, IconDataOffset(table.StoredCount, header), header, stats);
-}
-
-// Whether the cell of `sheet` holds exactly `frame`.
-bool CellHolds(const Image& sheet, const SheetCell& cell, const Image& frame) {
-    for (int y = 0; y < cell.Height; ++y)
-        if (!std::equal(frame.Row(y), frame.Row(y) + cell.Width, sheet.Row(cell.Y + y) + cell.X))
-            return false;
-    return true;
 }
 
 } // namespace
@@ -78,28 +73,53 @@ Image BuildSheet(InFile& file, const TIconTable& table, const SheetLayout& layou
     return sheet;
 }
 
-std::string SheetSizeFault(const SheetLayout& layout, std::int64_t width, std::int64_t height) {
-    if (width == layout.Width && height == layout.Height)
-        return {};
-    return "The sheet is " + std::to_string(width) + " x " + std::to_string(height) +
-           " pixels; the sprite's is " + std::to_string(layout.Width) + " x " +
-           std::to_string(layout.Height);
-}
-
-Image LoadSheet(const std::string& path, const SheetLayout& layout) {
-    try {
-        return LoadPictureFile(path, BackColor, {layout.Width, layout.Height});
-    } catch (const EPictureTooLarge& e) {
-        throw EInvalidGraphic(SheetSizeFault(layout, e.Width(), e.Height()));
+SheetExport MakeSheetExport(InFile& file, const TIconTable& table, const std::string& sheetPath) {
+    SheetExport out;
+    const SheetLayout layout = LayOutSheet(table);
+    std::vector<int> endedEarly;
+    const Image sheet = BuildSheet(file, table, layout, &endedEarly);
+    for (int icon : endedEarly)
+        out.Warnings.push_back(EndedEarlyWarning(icon));
+    bool transparent = false;
+    if (IsPngPath(sheetPath)) {
+        out.Picture = EncodePng(sheet, BackKey);
+        for (int y = 0; y < sheet.Height() && !transparent; ++y)
+            transparent = std::any_of(sheet.Row(y), sheet.Row(y) + sheet.Width(),
+                                      [](TColor c) { return BackKey.Matches(c); });
+    } else {
+        out.Picture = EncodeBitmap(sheet);
     }
+    out.RecordsPath = SheetRecordsPath(sheetPath);
+    out.Records = SheetRecordsText(std::filesystem::path(table.Path).filename().string(), layout,
+                                   table, transparent);
+    return out;
 }
 
-SheetImport ImportSheet(const Image& sheet, const TIconTable& table, const std::string& outPath) {
+SheetImport ImportSheet(const std::string& sheetPath, const TIconTable& table,
+                        const std::string& outPath) {
     SheetImport import;
     import.Result.OutputPath = outPath;
     const SheetLayout layout = LayOutSheet(table);
-    if (std::string fault = SheetSizeFault(layout, sheet.Width(), sheet.Height()); !fault.empty()) {
-        import.Result.Message = fault + ".";
+    const RecordsCheck records = CheckSheetRecords(SheetRecordsPath(sheetPath), layout, table);
+    if (records.Verdict != RecordsVerdict::Match) {
+        import.Result.Message = records.Message + " Nothing was written.";
+        return import;
+    }
+    PictureFile sheet;
+    std::int64_t width = 0, height = 0;
+    try {
+        sheet = ReadPictureFile(sheetPath, {layout.Width, layout.Height});
+        width = sheet.Picture.Width();
+        height = sheet.Picture.Height();
+    } catch (const EPictureTooLarge& e) {
+        width = e.Width();
+        height = e.Height();
+    }
+    if (width != layout.Width || height != layout.Height) {
+        import.Result.Message = "The sheet is " + std::to_string(width) + " x " +
+                                std::to_string(height) + " pixels; the sprite's is " +
+                                std::to_string(layout.Width) + " x " +
+                                std::to_string(layout.Height) + ".";
         return import;
     }
     auto file = InFile::Open(table.Path);
@@ -111,15 +131,24 @@ SheetImport ImportSheet(const Image& sheet, const TIconTable& table, const std::
     // Cells are cut out only for the icons that changed, so memory stays near one sheet.
     std::vector<Image> pictures;
     std::vector<int> changed;
+    PixelChanges changes;
     for (const SheetCell& cell : layout.Cells) {
-        const Image frame = DecodeFrame(*file, table, cell.Icon - 1, nullptr);
-        if (CellHolds(sheet, cell, frame))
+        PixelChanges cellChanges;
+        Image picture =
+            TakeIconPicture(sheet, cell.X, cell.Y, cell.Width, cell.Height, cellChanges);
+        if (IconHolds(*file, table, cell.Icon - 1, picture))
             continue;
         changed.push_back(cell.Icon);
-        Image picture(cell.Width, cell.Height);
-        picture.Draw(-cell.X, -cell.Y, sheet);
+        changes += cellChanges;
         pictures.push_back(std::move(picture));
     }
+    if (records.Transparent && !sheet.HasTransparentPixel())
+        import.Warnings.push_back("Warning: " + sheetPath +
+                                  " has no transparent pixel, though it was written with "
+                                  "them; if it was flattened onto a colour, every changed "
+                                  "icon's box grows to its whole frame.");
+    for (std::string& line : PixelChangeWarnings(sheetPath, changes))
+        import.Warnings.push_back(std::move(line));
 
     if (changed.empty()) {
         // Nothing to re-encode: the output is the loaded file as it stands.

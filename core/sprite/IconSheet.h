@@ -8,6 +8,8 @@
 #include "sprite/IconEncoder.h"
 #include "sprite/S16Format.h"
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
 namespace kiv {
@@ -37,22 +39,31 @@ SheetLayout LayOutSheet(const TIconTable& table);
 Image BuildSheet(InFile& file, const TIconTable& table, const SheetLayout& layout,
                  std::vector<int>* endedEarly = nullptr);
 
-// Why a sheet picture of width x height does not fit `layout`, without the closing full stop,
-// or "" when it does: "The sheet is W x H pixels; the sprite's is W2 x H2".
-std::string SheetSizeFault(const SheetLayout& layout, std::int64_t width, std::int64_t height);
+// What `sheet export` writes: the sheet picture (PNG when its name ends in ".png", with
+// every pixel of the background's 16-bit value transparent; else a bitmap) and its records.
+struct SheetExport {
+    std::vector<std::uint8_t> Picture;
+    std::string Records;
+    std::string RecordsPath;
+    std::vector<std::string> Warnings; // lines without their end
+};
 
-// The sheet picture at `path` (PNG or bitmap). A file that declares a picture larger than
-// `layout` is refused before a pixel is decoded, in SheetSizeFault's words (EInvalidGraphic).
-Image LoadSheet(const std::string& path, const SheetLayout& layout);
+// The sheet files of the loaded file, read from `file`. Throws as BuildSheet does.
+SheetExport MakeSheetExport(InFile& file, const TIconTable& table, const std::string& sheetPath);
 
 struct SheetImport {
     ReencodeResult Result;
-    std::vector<int> Changed; // 1-based numbers of the icons re-encoded
+    std::vector<int> Changed;          // 1-based numbers of the icons re-encoded
+    std::vector<std::string> Warnings; // lines without their end
 };
 
-// Writes `outPath` from the loaded file with every icon whose cell in `sheet` differs from
-// its frame re-encoded from that cell, in one rewrite; with no cell changed, the output is
-// the loaded file byte for byte. A sheet of another size than the layout is refused.
-SheetImport ImportSheet(const Image& sheet, const TIconTable& table, const std::string& outPath);
+// Writes `outPath` from the loaded file with every icon whose cell in the sheet differs
+// from its frame in 16-bit terms re-encoded from that cell, in one rewrite; with no cell
+// changed, the output is the loaded file byte for byte. The records beside the sheet must
+// describe this sprite file, and the sheet must have the layout's size (a file declaring a
+// larger one is refused before a pixel of it is decoded); otherwise nothing is written. A
+// sheet that cannot be read throws as LoadPictureFile does.
+SheetImport ImportSheet(const std::string& sheetPath, const TIconTable& table,
+                        const std::string& outPath);
 
 } // namespace kiv

@@ -88,7 +88,7 @@ inline TColor UnpackPixel(std::uint8_t low, std::uint8_t high) {
     const unsigned p = low | (static_cast<unsigned>(high) << 8);
     return RGB(((p >> 11) & 0x1F) * 8, ((p >> 5) & 0x3F) * 4, (p & 0x1F) * 8);
 }
-inline std::uint16_t PackPixel(TColor color) {
+constexpr std::uint16_t PackPixel(TColor color) {
     return static_cast<std::uint16_t>(((RedOf(color) >> 3) << 11) | ((GreenOf(color) >> 2) << 5) |
                                       (BlueOf(color) >> 3));
 }

@@ -1,6 +1,8 @@
 #include "base/Errors.h"
+#include "base/FileStream.h"
 #include "image/Bitmap.h"
 #include "image/Png.h"
+#include "sprite/IconSheet.h"
 #include "support/PngChunks.h"
 #include "support/TestFiles.h"
 
@@ -8,6 +10,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <random>
 #include <unistd.h>
 
 // The cases below name only the fields they bend; GCC would warn about every other one.
@@ -770,29 +773,113 @@ template <typename E> std::string PngMessageOf(const Bytes& bytes) {
 
 } // namespace
 
-TEST(Png, WritesTheKeyColourTransparentAndEveryOtherPixelOpaque) {
+TEST(Png, WritesTheSmallestFormAPeerProgramReadsPixelForPixel) {
     ScratchDir dir;
-    const Image image = Sprite(false);
-    SavePictureFile(image, "sheet.Png", kKey);
-    const Bytes png = ReadFile("sheet.Png");
-    EXPECT_EQ(PngHeader(png), (std::vector<int>{9, 6, 8, 6, 0}));
-    const Bytes alpha = MagickRaw("png:sheet.Png -alpha extract gray:");
-    const Bytes rgb = MagickRaw("png:sheet.Png -alpha off rgb:");
-    ASSERT_EQ(alpha.size(), 54u);
-    ASSERT_EQ(rgb.size(), 162u);
-    for (int k = 0; k < 54; ++k) {
-        const TColor c = image.Pixel(k % 9, k / 9);
-        EXPECT_EQ(alpha[k], c == kKey ? 0 : 255) << k;
-        EXPECT_EQ(RGB(rgb[3 * k], rgb[3 * k + 1], rgb[3 * k + 2]), c) << k;
+    // Pixels from a few colours to many; `keys` of them, all matching the key, transparent.
+    auto picture = [](int colours, int keys) {
+        Image image(24, 20);
+        for (int k = 0; k < 480; ++k) {
+            const int c = k % colours;
+            image.SetPixel(k % 24, k / 24,
+                           k % 7 == 0 && k / 7 < keys * 9 ? kKey | ((k / 7 % keys) << 16)
+                                                          : RGB(c * 13, c / 3 * 7, c));
+        }
+        return image;
+    };
+    // Transparent: the key colour with any blue of the top five bits.
+    const PngKey key(kKey, 0x00F8FFFF);
+    struct Form {
+        const char* Name;
+        Image Picture;
+        std::vector<int> Header; // depth, colour type
+    };
+    const Form forms[] = {
+        {"two colours, one transparent", picture(1, 1), {1, 3}},
+        {"four colours", picture(2, 2), {2, 3}},
+        {"sixteen colours", picture(10, 4), {4, 3}},
+        {"a full palette", picture(250, 6), {8, 3}},
+        {"many colours, one transparent", picture(400, 1), {8, 2}},
+        {"many colours, none transparent", picture(400, 0), {8, 2}},
+        {"many colours, several transparent", picture(400, 3), {8, 6}},
+    };
+    for (const Form& form : forms) {
+        SCOPED_TRACE(form.Name);
+        const Image& image = form.Picture;
+        SavePictureFile(image, "sheet.Png", key);
+        const Bytes png = ReadFile("sheet.Png");
+        const std::vector<int> header = PngHeader(png);
+        EXPECT_EQ(std::vector<int>(header.begin() + 2, header.end() - 1), form.Header);
+        const Bytes alpha = MagickRaw("png:sheet.Png -alpha extract gray:");
+        const Bytes rgb = MagickRaw("png:sheet.Png -alpha off rgb:");
+        ASSERT_EQ(alpha.size(), 480u);
+        ASSERT_EQ(rgb.size(), 1440u);
+        Image expected = image;
+        for (int k = 0; k < 480; ++k) {
+            const TColor c = image.Pixel(k % 24, k / 24);
+            EXPECT_EQ(alpha[k], key.Matches(c) ? 0 : 255) << k;
+            EXPECT_EQ(RGB(rgb[3 * k], rgb[3 * k + 1], rgb[3 * k + 2]), c) << k;
+            if (key.Matches(c))
+                expected.SetPixel(k % 24, k / 24, kKey);
+        }
+        EXPECT_EQ(LoadPictureFile("sheet.Png", kKey), expected);
     }
-    EXPECT_EQ(LoadPictureFile("sheet.Png", kKey), image);
 
     // Other paths keep the bitmap; loading goes by the signature, not the name.
+    const Image image = Sprite(false);
     SavePictureFile(image, "sheet.bmp", kKey);
     EXPECT_EQ(ReadFile("sheet.bmp"), EncodeBitmap(image));
     std::filesystem::rename("sheet.bmp", "bitmap.png");
     EXPECT_EQ(LoadPictureFile("bitmap.png", kKey), image);
     EXPECT_THROW(SavePictureFile(Image(), "empty.png", kKey), EInvalidGraphic);
+}
+
+TEST(Png, UneditedSheetsOfRandomSpritesComeBackByteForByte) {
+    // Boxes clipped by their frames, background-valued pixels inside them, few colours and
+    // many; the sheet as written and as an image editor saves it, every transparent pixel
+    // made (0, 0, 0, 0).
+    ScratchDir dir;
+    std::mt19937 rng(27);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    const std::uint16_t background = 0xFEFB;
+    for (int round = 0; round < 8; ++round) {
+        SpriteBuilder sprite;
+        for (int icon = pick(1, 9); icon > 0; --icon) {
+            const int w = pick(1, 12), h = pick(1, 9), fw = pick(1, 16), fh = pick(1, 12);
+            std::vector<std::uint16_t> pixels(static_cast<std::size_t>(w) * h);
+            for (auto& p : pixels)
+                p = pick(0, 3) == 0 ? background
+                                    : static_cast<std::uint16_t>(round % 2 ? rng() : pick(0, 5));
+            const int x = pick(-2, fw - 1), y = pick(-2, fh - 1);
+            if (pick(0, 1) == 0) {
+                sprite.Raw(w, h, x, y, fw, fh, pixels);
+                continue;
+            }
+            std::vector<std::pair<int, std::uint16_t>> runs;
+            for (std::uint16_t p : pixels)
+                if (!runs.empty() && runs.back().second == p && runs.back().first < 255)
+                    ++runs.back().first;
+                else
+                    runs.push_back({1, p});
+            sprite.Runs(w, h, x, y, fw, fh, runs);
+        }
+        WriteFile("random.s16", sprite.Build());
+        TIconTable table;
+        ASSERT_EQ(ReadIconTable("random.s16", table), ReadTableResult::Loaded);
+        auto file = InFile::Open("random.s16");
+        const SheetExport sheet = MakeSheetExport(*file, table, "random.png");
+        file.reset();
+        WriteFile("random.png", sheet.Picture);
+        WriteFile(sheet.RecordsPath, Bytes(sheet.Records.begin(), sheet.Records.end()));
+        for (const bool cleared : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << "round " << round << (cleared ? ", cleared" : ""));
+            if (cleared)
+                Magick("random.png -background 'rgba(0,0,0,0)' -alpha background PNG32:random.png");
+            const SheetImport import = ImportSheet("random.png", table, "same.s16");
+            ASSERT_TRUE(import.Result.Ok) << import.Result.Message;
+            EXPECT_EQ(import.Changed, std::vector<int>{});
+            EXPECT_EQ(ReadFile("same.s16"), ReadFile("random.s16"));
+        }
+    }
 }
 
 TEST(Png, ReadsEveryFormAPeerProgramWritesPixelForPixel) {
@@ -857,7 +944,11 @@ TEST(Png, ReadsAlphaBelowHalfAsTheKeyColour) {
 
 TEST(Png, RefusesHostileFilesBeforeAllocatingWithAClearMessage) {
     ScratchDir dir;
-    const Bytes good = EncodePng(Sprite(false), kKey);
+    // Opaque, of more colours than a palette holds, so the data follow the header chunk.
+    Image colourful(20, 15);
+    for (int k = 0; k < 300; ++k)
+        colourful.SetPixel(k % 20, k / 20, RGB(k % 20 * 12, k / 20 * 17, 5));
+    const Bytes good = EncodePng(colourful, kKey);
     auto raw = [&](std::size_t at, std::vector<std::uint8_t> bytes) {
         Bytes b = good;
         std::copy(bytes.begin(), bytes.end(), b.begin() + at);
@@ -932,11 +1023,11 @@ TEST(Png, RefusesHostileFilesBeforeAllocatingWithAClearMessage) {
     huge.resize(1 << 20, 0);
     WriteFile("huge.png", huge);
     try {
-        LoadPictureFile("huge.png", kKey, {9999, 9999});
+        LoadPictureFile("huge.png", kKey, nullptr, {9999, 9999});
         ADD_FAILURE() << "no error";
     } catch (const EPictureTooLarge& e) {
         EXPECT_EQ(std::make_pair(e.Width(), e.Height()), std::make_pair(16384LL, 16384LL));
     }
-    EXPECT_EQ(DecodePng(good.data(), good.size(), kKey, {9, 6}), Sprite(false));
-    EXPECT_THROW(DecodePng(good.data(), good.size(), kKey, {9, 5}), EPictureTooLarge);
+    EXPECT_EQ(DecodePng(good.data(), good.size(), kKey, nullptr, {20, 15}), colourful);
+    EXPECT_THROW(DecodePng(good.data(), good.size(), kKey, nullptr, {20, 14}), EPictureTooLarge);
 }

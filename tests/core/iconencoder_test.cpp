@@ -390,6 +390,8 @@ TEST(IconEncoder, SeveralIconsInOneRewriteEqualSuccessiveRewrites) {
     EXPECT_FALSE(refused.Ok);
     EXPECT_EQ(refused.Message.rfind("Icon 3: The picture has no icon pixels", 0), 0u);
     EXPECT_FALSE(ReencodeIcons({{3, &dot}}, table, "other.s17").Ok);
-    EXPECT_FALSE(ReencodeIcons({}, table, "other.s17").Ok);
     EXPECT_FALSE(FileExists("other.s17"));
+    // With no edit the output is the loaded file as it stands.
+    ASSERT_TRUE(ReencodeIcons({}, table, "same.s17").Ok);
+    EXPECT_EQ(ReadFile("same.s17"), ReadFile(table.Path));
 }

@@ -3,6 +3,7 @@
 #include "ToolRunner.h"
 
 #include "archive/ArchiveDirectory.h"
+#include "base/FileStream.h"
 #include "image/Png.h"
 #include "sprite/IconSheet.h"
 #include "support/TestFiles.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <iterator>
 #include <regex>
 #include <sstream>
@@ -38,6 +40,10 @@ TEST(KivtoolCli, ExplainsItselfAndEveryCommandWithAnExample) {
         EXPECT_NE(help.Out.find("Example:\n  kivtool " + command), std::string::npos);
         EXPECT_EQ(help.Err, "");
     }
+    // Every command's arguments in one text, those of sheet export and import too.
+    run = RunKivtool({"--help-all"});
+    for (const char* argument : {"OUT TEXT REQUIRED", "SHEET TEXT REQUIRED", "DIR TEXT REQUIRED"})
+        EXPECT_NE(run.Out.find(argument), std::string::npos) << argument;
 }
 
 TEST(KivtoolCli, RejectsBadCommandLinesWithStatusTwoAndTheUsage) {
@@ -184,10 +190,10 @@ TEST(KivtoolCli, DiffListsWhatAnEditChangedAndShowsItOnASheet) {
         picture.Draw(-std::stoi(m.str(1)), -std::stoi(m.str(2)), sheet);
         return picture;
     };
-    ASSERT_EQ(RunKivtool({"show", "hero.s16", "2", "-o", "before.bmp"}).Status, 0);
-    ASSERT_EQ(RunKivtool({"show", "hero.s17", "2", "-o", "after.bmp"}).Status, 0);
-    EXPECT_EQ(cell("before"), Picture("before.bmp"));
-    EXPECT_EQ(cell("after"), Picture("after.bmp"));
+    ASSERT_EQ(RunKivtool({"show", "hero.s16", "2", "-o", "before.png"}).Status, 0);
+    ASSERT_EQ(RunKivtool({"show", "hero.s17", "2", "-o", "after.png"}).Status, 0);
+    EXPECT_EQ(cell("before"), Picture("before.png"));
+    EXPECT_EQ(cell("after"), Picture("after.png"));
 
     // Trouble: two files of different kinds, a missing file, a sheet over a compared file or
     // over its own records.
@@ -206,15 +212,21 @@ TEST(KivtoolCli, DiffListsWhatAnEditChangedAndShowsItOnASheet) {
 
 // ImageMagick runs on the build machine; the Windows build's tests cannot start it.
 #ifndef _WIN32
-// ImageMagick paints one pixel, keeping the picture's transparency, as a modder's editor would.
-void Paint(const std::string& path, int x, int y, const std::string& colour) {
-    // Debian's ImageMagick installs convert here; another program of that name may come
-    // earlier on PATH.
+// Debian's ImageMagick installs convert here; another program of that name may come earlier
+// on PATH. Returns what the command printed.
+std::string Magick(const std::string& arguments) {
     const std::string convert =
         ::access("/usr/bin/convert", X_OK) == 0 ? "/usr/bin/convert" : "convert";
-    const std::string command = convert + " " + path + " -fill '" + colour + "' -draw 'point " +
-                                std::to_string(x) + "," + std::to_string(y) + "' PNG32:" + path;
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const std::string command = convert + " " + arguments + " > magick.out";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    const Bytes out = ReadFile("magick.out");
+    return std::string(out.begin(), out.end());
+}
+
+// ImageMagick paints one pixel, keeping the picture's transparency, as a modder's editor would.
+void Paint(const std::string& path, int x, int y, const std::string& colour) {
+    Magick(path + " -fill '" + colour + "' -draw 'point " + std::to_string(x) + "," +
+           std::to_string(y) + "' PNG32:" + path);
 }
 
 TEST(KivtoolCli, EditsIconsThroughPngAndWholeMemberSheets) {
@@ -223,7 +235,9 @@ TEST(KivtoolCli, EditsIconsThroughPngAndWholeMemberSheets) {
     const std::vector<std::string> lines = Lines(RunKivtool({"list", "demo/Modgen.dat"}).Out);
     ASSERT_EQ(lines.size(), 13u);
 
-    // Every member's sheet, imported unedited, gives the member byte for byte.
+    // Every member's sheet, imported unedited, gives the member byte for byte, also once an
+    // image editor has saved its transparent pixels as (0, 0, 0, 0). Opaque are exactly the
+    // pixels whose 16-bit value is not the background's.
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const std::string name = Cells(lines[i]).at(0);
         SCOPED_TRACE(name);
@@ -231,10 +245,24 @@ TEST(KivtoolCli, EditsIconsThroughPngAndWholeMemberSheets) {
         ToolRun run = RunKivtool({"sheet", "export", name, "sheet.png"});
         ASSERT_EQ(run.Status, 0) << run.Err;
         EXPECT_EQ(run.Out, "sheet.png\nsheet.json\n");
-        run = RunKivtool({"sheet", "import", name, "sheet.png", "-o", "same.s16"});
-        ASSERT_EQ(run.Status, 0) << run.Err;
-        EXPECT_EQ(run.Out, "");
-        EXPECT_EQ(ReadFile("same.s16"), ReadFile(name));
+        kiv::TIconTable table;
+        kiv::ReadIconTable(name, table);
+        auto file = kiv::InFile::Open(name);
+        const kiv::Image sheet = kiv::BuildSheet(*file, table, kiv::LayOutSheet(table));
+        std::int64_t opaque = 0;
+        for (int y = 0; y < sheet.Height(); ++y)
+            for (int x = 0; x < sheet.Width(); ++x)
+                opaque += kiv::PackPixel(sheet.Pixel(x, y)) != kiv::PackPixel(kiv::BackColor);
+        EXPECT_EQ(Magick("sheet.png -alpha extract -format '%[fx:int(mean*w*h+0.5)]' info:"),
+                  std::to_string(opaque));
+        for (const bool cleared : {false, true}) {
+            if (cleared)
+                Magick("sheet.png -background 'rgba(0,0,0,0)' -alpha background PNG32:sheet.png");
+            run = RunKivtool({"sheet", "import", name, "sheet.png", "-o", "same.s16"});
+            ASSERT_EQ(run.Status, 0) << run.Err;
+            EXPECT_EQ(run.Out, "");
+            EXPECT_EQ(ReadFile("same.s16"), ReadFile(name));
+        }
     }
 
     // An edit in one cell re-encodes that icon alone.
@@ -280,6 +308,49 @@ TEST(KivtoolCli, EditsIconsThroughPngAndWholeMemberSheets) {
     ASSERT_EQ(RunKivtool({"preview", "Newgen.dat", name, "3", "-o", "p.png"}).Status, 0);
     painted.SetPixel(x3, y3, kiv::RGB(0, 252, 0));
     EXPECT_EQ(Picture("p.png"), painted);
+}
+TEST(KivtoolCli, SaysWhatTakingAPictureDidToItsPixelsAndWhatIsWrongWithASheet) {
+    ScratchDir dir;
+    ASSERT_EQ(RunKivtool({"demo", "demo"}).Status, 0);
+    ASSERT_EQ(RunKivtool({"extract", "demo/Modgen.dat", "coins.s16"}).Status, 0);
+    ASSERT_EQ(RunKivtool({"extract", "demo/Modgen.dat", "hero.s16"}).Status, 0);
+
+    // Half-transparent red twice, a near-background colour, white.
+    WriteFile("p.raw", {255, 0, 0, 100, 255, 0, 0, 200, 252, 222, 219, 255, 255, 255, 255, 255});
+    Magick("-size 4x1 -depth 8 rgba:p.raw PNG32:p.png");
+    ToolRun run = RunKivtool({"reencode", "coins.s16", "1", "p.png", "-o", "r.s16"});
+    EXPECT_EQ(run.Status, 0);
+    for (const char* line :
+         {"Warning: p.png: 2 pixels were partly transparent: 1 became the background (alpha "
+          "below 128), 1 became opaque.\n",
+          "Warning: p.png: 1 pixel became the background colour, as its 16-bit value is the "
+          "background's.\n",
+          "Warning: p.png: colours are reduced to 16 bits (5-6-5); 2 pixels changed.\n"})
+        EXPECT_NE(run.Err.find(line), std::string::npos) << line << run.Err;
+
+    // A sheet into a folder not made yet; flattened onto white, it is still taken.
+    ASSERT_EQ(RunKivtool({"sheet", "export", "coins.s16", "new/coins.png"}).Status, 0);
+    Magick("new/coins.png -background white -alpha remove -alpha off PNG24:flat.png");
+    std::filesystem::copy_file("new/coins.json", "flat.json");
+    run = RunKivtool({"sheet", "import", "coins.s16", "flat.png", "-o", "flat.s16"});
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Err.rfind("Warning: flat.png has no transparent pixel, though it was written "
+                            "with them; if it was flattened onto a colour, every changed icon's "
+                            "box grows to its whole frame.\n",
+                            0),
+              0u)
+        << run.Err;
+
+    // Records it cannot read, and records of another sprite file.
+    WriteFile("new/coins.json", {'{', 'n', 'o'});
+    run = RunKivtool({"sheet", "import", "coins.s16", "new/coins.png", "-o", "no.s16"});
+    EXPECT_EQ(run.Err, "new/coins.json cannot be read as a sheet's records: it is not JSON. "
+                       "Nothing was written.\n");
+    ASSERT_EQ(RunKivtool({"sheet", "export", "hero.s16", "new/coins.png"}).Status, 0);
+    run = RunKivtool({"sheet", "import", "coins.s16", "new/coins.png", "-o", "no.s16"});
+    EXPECT_EQ(run.Err, "new/coins.json describes a sheet of hero.s16, not of coins.s16. Nothing "
+                       "was written.\n");
+    EXPECT_FALSE(FileExists("no.s16"));
 }
 #endif
 

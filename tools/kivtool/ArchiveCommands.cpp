@@ -9,6 +9,7 @@
 #include "base/TextConv.h"
 #include "image/Png.h"
 #include "sprite/IconDecoder.h"
+#include "sprite/PictureFiles.h"
 
 namespace kivtool {
 
@@ -167,9 +168,8 @@ int PreviewCommand(const Context& ctx, const std::string& archive, const std::st
             *file, summary.PixelBase, summary.Headers[static_cast<std::size_t>(icon - 1)], &stats);
         file.reset();
         if (stats.EndedEarly)
-            Err(ctx) << "Warning: the icon's data ends early; the rest of the frame is "
-                        "background.\n";
-        kiv::SavePictureFile(frame, outPath, kiv::BackColor);
+            Err(ctx) << kiv::EndedEarlyWarning(icon) << '\n';
+        kiv::SavePictureFile(frame, outPath, kiv::BackKey);
         return ExitOk;
     });
 }

@@ -9,6 +9,7 @@
 #include "base/SafeFile.h"
 #include "image/Png.h"
 #include "sprite/IconEncoder.h"
+#include "sprite/PictureFiles.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -242,6 +243,7 @@ struct ImportPicture {
     std::int64_t Icon = 0;
     std::string Path;
     std::int64_t Pixels = 0;
+    bool Unchanged = false; // decodes as the icon does: its stored bytes stay
 };
 
 // Re-encodes every accepted picture into `outPath`, as the chain of single re-encodes
@@ -268,7 +270,9 @@ kiv::ReencodeResult EncodePictures(const std::vector<const ImportPicture*>& acce
         pictures.reserve(end - next);
         std::vector<std::pair<int, const kiv::Image*>> edits;
         for (std::size_t k = next; k < end; ++k) {
-            pictures.push_back(kiv::LoadPictureToEncode(accepted[k]->Path));
+            kiv::PixelChanges changes; // told when the picture was first read
+            pictures.push_back(
+                kiv::TakeIconPicture(kiv::ReadPictureToEncode(accepted[k]->Path), changes));
             edits.push_back({static_cast<int>(accepted[k]->Icon - 1), &pictures.back()});
         }
         const bool last = end == accepted.size();
@@ -325,9 +329,14 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
 
         // Each picture is checked before anything is written; a refusal names its file.
         // Pictures are not kept: the encoding reads them again, a part at a time.
+        // A picture that decodes as its icon does, in 16-bit terms, leaves the icon's
+        // stored bytes as they are.
+        const auto source = kiv::InFile::Open(table.Path);
+        if (!source)
+            return Fail(ctx, kiv::SpriteFileNotFound);
         ProgressLine progress(ctx, "Reading pictures", std::ssize(pictures));
         std::vector<const ImportPicture*> accepted;
-        std::size_t refused = 0;
+        std::size_t refused = 0, unchanged = 0;
         for (std::size_t k = 0; k < pictures.size(); ++k) {
             ImportPicture& p = pictures[k];
             std::string reason;
@@ -338,18 +347,25 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
                 reason = "Icon " + std::to_string(p.Icon) + " has a bitmap and a PNG picture.";
             } else {
                 try {
-                    const kiv::Image picture = kiv::LoadPictureToEncode(p.Path);
+                    kiv::PixelChanges changes;
+                    const kiv::Image picture =
+                        kiv::TakeIconPicture(kiv::ReadPictureToEncode(p.Path), changes);
                     p.Pixels = std::int64_t{picture.Width()} * picture.Height();
-                    reason = kiv::ReencodePictureFault(picture);
-                    if (reason.empty())
-                        WarnAboutPicture(ctx, p.Path, picture,
+                    p.Unchanged =
+                        kiv::IconHolds(*source, table, static_cast<int>(p.Icon - 1), picture);
+                    if (!p.Unchanged)
+                        reason = kiv::ReencodePictureFault(picture);
+                    if (reason.empty() && !p.Unchanged)
+                        WarnAboutPicture(ctx, p.Path, picture, changes,
                                          table.Headers[static_cast<std::size_t>(p.Icon - 1)],
                                          p.Icon);
                 } catch (const kiv::Exception& e) {
                     reason = std::string(e.what()) + ".";
                 }
             }
-            if (reason.empty()) {
+            if (reason.empty() && p.Unchanged) {
+                ++unchanged;
+            } else if (reason.empty()) {
                 accepted.push_back(&p);
             } else {
                 Err(ctx) << p.Path << ": " << reason << '\n';
@@ -361,23 +377,29 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
             return Fail(ctx, "Nothing was written: " + std::to_string(refused) + " of " +
                                  std::to_string(pictures.size()) +
                                  " pictures were refused (--skip-bad imports the rest).");
-        if (accepted.empty())
+        if (accepted.empty() && unchanged == 0)
             return Fail(ctx, "Nothing was written: every picture was refused.");
 
         const std::string outPath =
             options.OutPath.empty() ? kiv::TwinName(table.Path) : options.OutPath;
+        for (const ImportPicture& p : pictures)
+            if (p.Unchanged)
+                ctx.out << "icon " << p.Icon << ": " << p.Path << ", unchanged\n";
         for (const ImportPicture* p : accepted)
             ctx.out << "icon " << p->Icon << ": " << p->Path << '\n';
+        const std::string kept =
+            unchanged > 0 ? ", " + std::to_string(unchanged) + " unchanged" : std::string();
         if (options.DryRun) {
             Err(ctx) << "Dry run: would write " << outPath << " with " << accepted.size()
-                     << " icons re-encoded; nothing written.\n";
+                     << " icons re-encoded" << kept << "; nothing written.\n";
             return refused > 0 ? ExitFailure : ExitOk;
         }
         const kiv::ReencodeResult result =
             EncodePictures(accepted, table, outPath, options.PixelBudget);
         if (!result.Ok)
             return FailWrite(ctx, result.Message, result.Reason);
-        Err(ctx) << "Wrote " << outPath << ": " << accepted.size() << " icons re-encoded.\n";
+        Err(ctx) << "Wrote " << outPath << ": " << accepted.size() << " icons re-encoded" << kept
+                 << ".\n";
         return refused > 0 ? ExitFailure : ExitOk;
     });
 }

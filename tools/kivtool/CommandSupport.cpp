@@ -189,10 +189,6 @@ bool FindMember(const Context& ctx, const kiv::ArchiveListing& listing, const st
     return false;
 }
 
-std::string SheetRecordsPath(const std::string& sheet) {
-    return std::filesystem::path(sheet).replace_extension(".json").string();
-}
-
 std::string IconRangeMessage(std::int64_t icon, std::int64_t count) {
     if (count < 1)
         return "Icon " + std::to_string(icon) + " is out of range: the file holds no icons.";

@@ -7,6 +7,7 @@
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "base/TextConv.h"
+#include "sprite/SheetRecords.h"
 
 #include <chrono>
 #include <exception>
@@ -77,7 +78,7 @@ bool FindMember(const Context& ctx, const kiv::ArchiveListing& listing, const st
 using kiv::PrintableName;
 
 // Where a sheet's records go: the sheet's path with the extension ".json".
-std::string SheetRecordsPath(const std::string& sheet);
+using kiv::SheetRecordsPath;
 
 // "Icon 7 is out of range: the file holds icons 1 to 5." (or "holds no icons").
 std::string IconRangeMessage(std::int64_t icon, std::int64_t count);

@@ -8,6 +8,7 @@
 #include "archive/DiffSheet.h"
 #include "base/SafeFile.h"
 #include "image/Png.h"
+#include "sprite/PictureFiles.h"
 #include "sprite/S16Format.h"
 
 #include <nlohmann/json.hpp>
@@ -72,7 +73,7 @@ void WriteSheet(const Context& ctx, const std::string& pathA, const std::string&
         Err(ctx) << "No icons differ; no sheet written.\n";
         return;
     }
-    kiv::SavePictureFile(kiv::DrawDiffSheet(pathA, pathB, sheet), sheetPath, kiv::BackColor);
+    kiv::SavePictureFile(kiv::DrawDiffSheet(pathA, pathB, sheet), sheetPath, kiv::BackKey);
     const std::string text = RecordsText(pathA, pathB, sheet);
     kiv::WriteWholeFile(records, text.data(), text.size());
     Err(ctx) << "Wrote " << PrintableName(sheetPath) << " and " << PrintableName(records) << ": "

@@ -9,6 +9,7 @@
 #include "image/Png.h"
 #include "sprite/IconEncoder.h"
 #include "sprite/IconPictures.h"
+#include "sprite/PictureFiles.h"
 
 #include <filesystem>
 
@@ -54,8 +55,7 @@ namespace {
 
 void WarnEndedEarly(const Context& ctx, const kiv::DecodeStats& stats, std::int64_t icon) {
     if (stats.EndedEarly)
-        Err(ctx) << "Warning: the data of icon " << icon
-                 << " ends early; the rest of its frame is background.\n";
+        Err(ctx) << kiv::EndedEarlyWarning(icon) << '\n';
 }
 
 } // namespace
@@ -75,7 +75,7 @@ int ShowCommand(const Context& ctx, const std::string& sprite, std::int64_t icon
             kiv::ShowPicture(*file, table, static_cast<int>(icon - 1), &stats);
         file.reset();
         WarnEndedEarly(ctx, stats, icon);
-        kiv::SavePictureFile(picture, outPath, kiv::BackColor);
+        kiv::SavePictureFile(picture, outPath, kiv::BackKey);
         return ExitOk;
     });
 }
@@ -92,26 +92,26 @@ int CollageCommand(const Context& ctx, const std::string& sprite, std::int64_t i
             return Fail(ctx, kiv::SpriteFileNotFound);
         const kiv::CollageResult collage = kiv::CollagePage(*file, table, static_cast<int>(icon));
         file.reset();
-        kiv::SavePictureFile(collage.Page, outPath, kiv::BackColor);
+        kiv::SavePictureFile(collage.Page, outPath, kiv::BackKey);
         ctx.out << collage.NextIconNumber << '\n';
         return ExitOk;
     });
 }
 
 void WarnAboutPicture(const Context& ctx, const std::string& path, const kiv::Image& picture,
-                      const kiv::TIconHeader& header, std::int64_t icon) {
+                      const kiv::PixelChanges& changes, const kiv::TIconHeader& header,
+                      std::int64_t icon) {
     if (picture.Width() != header.FWidth || picture.Height() != header.FHeight)
         Err(ctx) << "Warning: " << path << " is " << picture.Width() << " x " << picture.Height()
                  << " pixels, the frame of icon " << icon << " is " << header.FWidth << " x "
                  << header.FHeight << "; the frame takes the picture's size.\n";
-    if (const std::int64_t changed = kiv::ReducedPixelCount(picture); changed > 0)
-        Err(ctx) << "Warning: " << path << ": colours are reduced to 16 bits (5-6-5); " << changed
-                 << (changed == 1 ? " pixel" : " pixels") << " changed.\n";
+    for (const std::string& line : kiv::PixelChangeWarnings(path, changes))
+        Err(ctx) << line << '\n';
 }
 
-kiv::Image LoadPicture(const std::string& path) {
+kiv::PictureFile LoadPicture(const std::string& path) {
     try {
-        return kiv::LoadPictureToEncode(path);
+        return kiv::ReadPictureToEncode(path);
     } catch (const kiv::EFOpenError&) {
         throw;
     } catch (const kiv::Exception& e) {
@@ -135,12 +135,13 @@ int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t 
         if (!SpriteFileLooksRight(ctx, source) || !LoadTableOrFail(ctx, source, table) ||
             !IconInRange(ctx, table, icon))
             return ExitFailure;
-        const kiv::Image picture = LoadPicture(picturePath);
+        kiv::PixelChanges changes;
+        const kiv::Image picture = kiv::TakeIconPicture(LoadPicture(picturePath), changes);
         const int index = static_cast<int>(icon - 1);
         const kiv::ReencodeResult result = kiv::ReencodeIcons({{index, &picture}}, table, target);
         if (!result.Ok)
             return FailWrite(ctx, result.Message, result.Reason);
-        WarnAboutPicture(ctx, picturePath, picture, table.Headers[index], icon);
+        WarnAboutPicture(ctx, picturePath, picture, changes, table.Headers[index], icon);
         return ExitOk;
     });
 }
@@ -169,9 +170,9 @@ int ExportCommand(const Context& ctx, const std::string& sprite, const std::stri
                 kiv::DecodeStats stats;
                 const kiv::Image picture = kiv::ShowPicture(*file, table, n - 1, &stats);
                 WarnEndedEarly(ctx, stats, n);
-                const std::vector<std::uint8_t> bytes =
-                    format == "png" ? kiv::EncodePng(picture, kiv::BackColor)
-                                    : kiv::EncodeBitmap(picture);
+                const std::vector<std::uint8_t> bytes = format == "png"
+                                                            ? kiv::EncodePng(picture, kiv::BackKey)
+                                                            : kiv::EncodeBitmap(picture);
                 std::error_code ec;
                 const bool exists = fs::exists(path, ec);
                 if (exists && kiv::FileHolds(path, bytes.data(), bytes.size())) {

@@ -3,6 +3,7 @@
 
 #include "Commands.h"
 
+#include "sprite/PictureFiles.h"
 #include "sprite/S16Format.h"
 
 namespace kivtool {
@@ -16,12 +17,13 @@ bool LoadTableOrFail(const Context& ctx, const std::string& sprite, kiv::TIconTa
 bool SpriteFileLooksRight(const Context& ctx, const std::string& sprite);
 
 // Warnings about a picture re-encoded into icon `icon` (1-based) whose header is `header`:
-// a size other than the icon's frame, and colours that 16-bit pixels cannot hold.
+// a size other than the icon's frame, and what taking it did to its pixels.
 void WarnAboutPicture(const Context& ctx, const std::string& path, const kiv::Image& picture,
-                      const kiv::TIconHeader& header, std::int64_t icon);
+                      const kiv::PixelChanges& changes, const kiv::TIconHeader& header,
+                      std::int64_t icon);
 
-// A Windows bitmap; an invalid one is an error naming `path`.
-kiv::Image LoadPicture(const std::string& path);
+// A bitmap or PNG file; an invalid one is an error naming `path`.
+kiv::PictureFile LoadPicture(const std::string& path);
 
 // True when `icon` is a 1-based icon number of the table; otherwise a failure line.
 bool IconInRange(const Context& ctx, const kiv::TIconTable& table, std::int64_t icon);

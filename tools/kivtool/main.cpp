@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,16 @@ void AddIcon(CLI::App* sub, Arguments& a) {
     sub->add_option("ICON", a.icon, "Icon number, from 1")->required()->check(wholeNumber);
 }
 
+// --help-all, and the manual page made from it, shows the arguments of every command,
+// those of a command's own commands (`sheet export`) included.
+class ExpandingFormatter : public CLI::Formatter {
+public:
+    std::string make_subcommands(const CLI::App* app, CLI::AppFormatMode mode) const override {
+        return CLI::Formatter::make_subcommands(
+            app, mode == CLI::AppFormatMode::Sub ? CLI::AppFormatMode::All : mode);
+    }
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -79,6 +90,7 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "kivtool " KIV_VERSION);
     // Every command's help in one text; the manual page is made from it.
     app.set_help_all_flag("--help-all", "Print the help of every command");
+    app.formatter(std::make_shared<ExpandingFormatter>());
     app.footer("Run 'kivtool COMMAND --help' for a command's arguments and an example.\n"
                "Exit status: 0 success, 1 failure (the reason on stderr), 2 usage error.\n"
                "Example:\n  kivtool demo demo && kivtool list demo/Modgen.dat");
@@ -221,7 +233,7 @@ int main(int argc, char** argv) {
     sub->add_option("DIR", a.dir, "Folder for the pictures (made when missing)")->required();
     sub->add_flag("--force", a.force,
                   "Overwrite pictures that differ from the icons (kept and listed otherwise)");
-    sub->add_option("--format", a.format, "bmp (default) or png, with the key colour transparent")
+    sub->add_option("--format", a.format, "bmp (default) or png, the background transparent")
         ->check(CLI::IsMember({"bmp", "png"}));
 
     CLI::App* sheet =
@@ -230,7 +242,7 @@ int main(int argc, char** argv) {
     sheet->require_subcommand(1);
     sub = add(AddCommand(*sheet, "export",
                          "Lay every icon's frame on one sheet (a grid, one cell per icon, in "
-                         "icon order; PNG with the key colour transparent, or a bitmap) and "
+                         "icon order; PNG with the background transparent, or a bitmap) and "
                          "write its records, one per icon, to OUT with the extension .json.",
                          "kivtool sheet export hero.s16 hero.png"),
               [&](const kivtool::Context& c) {
