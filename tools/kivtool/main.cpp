@@ -276,8 +276,9 @@ int main(int argc, char** argv) {
     sub->add_option("--sheet", a.out,
                     "Also write the icons that differ as before/after pairs on one sheet "
                     "(PNG with the key colour transparent; a bitmap unless it ends in .png), "
-                    "with a record per pair (member, icon, cells) in OUT with the extension "
-                    ".json");
+                    "with a record per pair (member, icon, cells) beside it, under its name "
+                    "with the extension .json")
+        ->type_name("OUT");
 
     sub = add(AddCommand(app, "demo",
                          "Write a demo archive DIR/Modgen.dat of procedurally drawn sprites "
