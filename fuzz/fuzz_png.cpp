@@ -50,8 +50,6 @@ std::optional<kiv::Image> LoadFile(const std::uint8_t* data, std::size_t size) {
     }
 }
 
-} // namespace
-
 // One input: decoded from memory and from a file, alike, and through the writer and back.
 void Check(const std::uint8_t* data, std::size_t size) {
     const std::optional<kiv::Image> fromFile = LoadFile(data, size);
