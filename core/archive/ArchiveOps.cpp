@@ -26,11 +26,16 @@ OpResult Fail(std::string message) {
 }
 
 // A file that could not be created or written: a failure of the system, with its reason.
-OpResult WriteFailed(std::string message, const std::string& reason) {
+OpResult WriteFailed(std::string message, const WriteFault& fault) {
     OpResult result = Fail(std::move(message));
     result.WriteFailed = true;
-    result.Reason = reason;
+    result.Fault = fault;
     return result;
+}
+
+// Another run, or a change of an input, stopped the write: a refusal, not a failure.
+OpResult Stopped(const Exception& e) {
+    return Fail(e.what());
 }
 
 // Rows of end words handled per directory block during Replace's fix-up.
@@ -183,14 +188,19 @@ OpResult ExtractMember(const std::string& archivePath, const ArchiveRow& row,
     const std::int64_t size = finish > start ? finish - start : 0;
     try {
         SafeFile out(target);
+        out.WatchInput(*archive);
         out.DropTargetCache(); // the target is not the archive: refused above
         if (size > 0 && out.CopyFrom(*archive, start, size) != size)
             return Fail("Could not read member \"" + row.Name + "\" from the archive.");
         out.Commit();
     } catch (const EFCreateError& e) {
-        return WriteFailed("Cannot create file " + target, e.Reason());
+        return WriteFailed("Cannot create file " + target, e.Fault());
     } catch (const EWriteError& e) {
-        return WriteFailed("Cannot write file " + target, e.Reason());
+        return WriteFailed("Cannot write file " + target, e.Fault());
+    } catch (const EOutputBusy& e) {
+        return Stopped(e);
+    } catch (const EInputChanged& e) {
+        return Stopped(e);
     }
     return {};
 }
@@ -238,7 +248,9 @@ OpResult ReplaceMember(const ReplaceRequest& request) {
     try {
         out.emplace(request.OutPath);
     } catch (const EFCreateError& e) {
-        return WriteFailed(CannotOpenNewArchive(request.OutPath), e.Reason());
+        return WriteFailed(CannotOpenNewArchive(request.OutPath), e.Fault());
+    } catch (const EOutputBusy& e) {
+        return Stopped(e);
     }
 
     // Parsed only now, with every file open; a conversion error discards the output.
@@ -273,7 +285,9 @@ OpResult ReplaceMember(const ReplaceRequest& request) {
         twin.reset();
         out->Commit();
     } catch (const EWriteError& e) {
-        return WriteFailed("Could not write New Data file (" + request.OutPath + ")", e.Reason());
+        return WriteFailed("Could not write New Data file (" + request.OutPath + ")", e.Fault());
+    } catch (const EInputChanged& e) {
+        return Stopped(e);
     }
     return {};
 }
@@ -297,6 +311,7 @@ OpResult CopyRebuilt(const std::string& archivePath, InFile& archive, SafeFile& 
         });
     if (!targetIsInput)
         out.DropTargetCache();
+    out.WatchInput(archive);
     const std::int64_t length = archive.Length();
     std::int64_t cursor = 0; // the archive's bytes before this are done with
     std::vector<std::int64_t> deltas;
@@ -307,6 +322,7 @@ OpResult CopyRebuilt(const std::string& archivePath, InFile& archive, SafeFile& 
         auto file = InFile::Open(source.Path);
         if (!file || file->Length() != source.Length || !copy(*file, 0, source.Length))
             return Fail("Could not read modified s16 file (" + source.Path + ")");
+        out.WatchInput(*file);
         deltas.push_back(source.Length - (source.Finish - source.Start));
         cursor = source.Finish;
     }

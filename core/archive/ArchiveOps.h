@@ -6,6 +6,7 @@
 // and conversion errors as EConvertError.
 
 #include "archive/ArchiveDirectory.h"
+#include "base/Errors.h"
 #include "sprite/S16Format.h" // TwinName
 
 #include <cstdint>
@@ -31,11 +32,10 @@ struct ArchiveRow {
 struct OpResult {
     bool Ok = true;
     std::string Message; // the text for the message box when !Ok
-    // A file could not be created or written (a failure, not a refusal), and the system's
-    // words for why when it gave them ("No space left on device"); the windows show only
-    // Message.
+    // A file could not be created or written (a failure, not a refusal): the file or folder
+    // and the system's words for why; the windows show only Message.
     bool WriteFailed = false;
-    std::string Reason;
+    WriteFault Fault;
 };
 
 // Why a member name may not be used as a file name in the current folder, or "" when it

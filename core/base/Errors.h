@@ -52,16 +52,27 @@ public:
     explicit EFOpenError(const std::string& fileName) : Exception("Cannot open file " + fileName) {}
 };
 
-// A file to be written cannot be created. Reason(): the system's words for why, when it
-// gave them ("Permission denied"); the message itself stays the exact window text.
+// What a failed create or write concerns: the file, or its folder when no file could be
+// made there at all, and the system's words for why ("No space left on device") when it
+// gave them. The windows show their own texts; a front end that can say more names these.
+struct WriteFault {
+    std::string Path;
+    bool Folder = false;
+    std::string Reason;
+};
+
+// A file to be written cannot be created. The message stays the exact window text.
 class EFCreateError : public Exception {
 public:
     explicit EFCreateError(const std::string& fileName, std::string reason = std::string())
-        : Exception("Cannot create file " + fileName), reason_(std::move(reason)) {}
-    const std::string& Reason() const { return reason_; }
+        : EFCreateError(fileName, WriteFault{fileName, false, std::move(reason)}) {}
+    EFCreateError(const std::string& fileName, WriteFault fault)
+        : Exception("Cannot create file " + fileName), fault_(std::move(fault)) {}
+    const std::string& Reason() const { return fault_.Reason; }
+    const WriteFault& Fault() const { return fault_; }
 
 private:
-    std::string reason_;
+    WriteFault fault_;
 };
 
 // A read ended before the bytes a header promised.
@@ -70,17 +81,33 @@ public:
     EReadError() : Exception("Stream read error") {}
 };
 
-// A write failed half-way (disk full, file size limit, I/O error). Reason(): the system's
-// words for why, when it gave them ("No space left on device").
+// A write failed half-way (disk full, file size limit, I/O error).
 class EWriteError : public Exception {
 public:
     EWriteError() : Exception("Stream write error") {}
-    explicit EWriteError(const std::string& message, std::string reason = std::string())
-        : Exception(message), reason_(std::move(reason)) {}
-    const std::string& Reason() const { return reason_; }
+    explicit EWriteError(const std::string& message, std::string reason = std::string(),
+                         std::string path = std::string())
+        : Exception(message), fault_{std::move(path), false, std::move(reason)} {}
+    const std::string& Reason() const { return fault_.Reason; }
+    const WriteFault& Fault() const { return fault_; }
 
 private:
-    std::string reason_;
+    WriteFault fault_;
+};
+
+// Another run holds the output: nothing was written.
+class EOutputBusy : public Exception {
+public:
+    explicit EOutputBusy(const std::string& shownName)
+        : Exception(shownName + " is being written by another run; nothing was written.") {}
+};
+
+// An input is no longer the file that was read (replaced, grown, rewritten): the output
+// would mix old and new, so nothing was written.
+class EInputChanged : public Exception {
+public:
+    explicit EInputChanged(const std::string& shownName)
+        : Exception(shownName + " changed while it was being read; nothing was written.") {}
 };
 
 // A frame whose size could never be shown; refused before anything is allocated.

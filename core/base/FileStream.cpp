@@ -22,11 +22,11 @@ std::unique_ptr<InFile> InFile::Open(const std::string& path) {
         platform::Close(file);
         return nullptr;
     }
-    return std::unique_ptr<InFile>(new InFile(file, path, status.Size));
+    return std::unique_ptr<InFile>(new InFile(file, path, status));
 }
 
-InFile::InFile(platform::FileHandle file, std::string path, std::int64_t length)
-    : file_(file), path_(std::move(path)), length_(length) {}
+InFile::InFile(platform::FileHandle file, std::string path, const platform::FileStatus& status)
+    : file_(file), path_(std::move(path)), status_(status), length_(status.Size) {}
 
 InFile::~InFile() {
     if (file_ != platform::kNoFile)
@@ -108,6 +108,50 @@ bool InFile::ReadExactlyAt(std::int64_t offset, void* data, std::size_t count) c
         count -= static_cast<std::size_t>(got);
     }
     return true;
+}
+
+FileStamp StampOf(const std::string& path) {
+    FileStamp stamp;
+    stamp.Path = path;
+    stamp.Exists = platform::StatusOf(path, stamp.Status);
+    return stamp;
+}
+
+bool FileStamp::StillMatches() const {
+    platform::FileStatus now;
+    if (!platform::StatusOf(Path, now))
+        return !Exists;
+    return Exists && now.Device == Status.Device && now.Node == Status.Node &&
+           now.Size == Status.Size && now.Modified == Status.Modified;
+}
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+    if (dir.empty())
+        return name;
+#ifdef _WIN32
+    const bool ended = dir.back() == '/' || dir.back() == '\\';
+#else
+    const bool ended = dir.back() == '/';
+#endif
+    return ended ? dir + name : dir + "/" + name;
+}
+
+std::string ForeignFileFault(const std::string& folder, const std::string& path) {
+    std::string link;
+    if (platform::ReadLink(path, link))
+        return "it is a symbolic link";
+    const std::string resolved = platform::ResolvedPath(path);
+    const std::string home = platform::ResolvedPath(folder.empty() ? std::string(".") : folder);
+    if (resolved.empty() || home.empty())
+        return {}; // nothing there: the reader reports that itself
+    // Compared without the separator at the end, which only a root folder keeps.
+    std::string parent = home;
+    while (!parent.empty() && (parent.back() == '/' || parent.back() == '\\'))
+        parent.pop_back();
+    const std::size_t slash = resolved.find_last_of("/\\");
+    if (slash == std::string::npos || resolved.substr(0, slash) != parent)
+        return "it lies outside " + (folder.empty() ? std::string(".") : folder);
+    return {};
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

@@ -12,6 +12,17 @@
 
 namespace kiv {
 
+// A file as it was when it was read: its identity, size and modification time. A file
+// replaced, grown, cut or rewritten since then no longer matches.
+struct FileStamp {
+    std::string Path;
+    bool Exists = false;
+    platform::FileStatus Status;
+    // Whether the path still names this very file, unchanged (or still names nothing).
+    bool StillMatches() const;
+};
+FileStamp StampOf(const std::string& path);
+
 class InFile {
 public:
     // Opens `path` for reading; returns nullptr when it cannot be opened or is not a regular
@@ -38,13 +49,16 @@ public:
 
     platform::FileHandle Handle() const { return file_; }
     const std::string& Path() const { return path_; }
+    // The file as it was when opened.
+    FileStamp Stamp() const { return {path_, true, status_}; }
 
 private:
-    InFile(platform::FileHandle file, std::string path, std::int64_t length);
+    InFile(platform::FileHandle file, std::string path, const platform::FileStatus& status);
     bool Fill();
 
     platform::FileHandle file_;
     std::string path_;
+    platform::FileStatus status_;
     std::int64_t length_;
     std::int64_t position_ = 0;
     std::vector<unsigned char> buffer_;
@@ -70,6 +84,15 @@ inline void PutInt32LE(unsigned char* p, std::int32_t value) {
 bool SameFile(const std::string& a, const std::string& b);
 // True when `path` names a regular file (links followed): one an output would replace.
 bool IsRegularFile(const std::string& path);
+
+// `name` inside `dir`, joined with '/' (which Windows takes too, so paths print alike on
+// every system); `name` alone when `dir` is empty.
+std::string JoinPath(const std::string& dir, const std::string& name);
+
+// Why a file of a folder that someone else may have made is not taken as data: "it is a
+// symbolic link", or "it lies outside FOLDER" once every link on the way is resolved; ""
+// for a file the folder itself holds.
+std::string ForeignFileFault(const std::string& folder, const std::string& path);
 
 // True when the file at `path` holds exactly `count` bytes equal to those of `source` from
 // `offset` on (or to `data`); false when it differs, is missing or cannot be read. Reads in

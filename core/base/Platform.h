@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kiv::platform {
 
@@ -19,7 +20,10 @@ struct FileStatus {
     std::uint32_t Mode = 0; // permission bits, kept when a file is replaced
     std::int64_t Size = 0;
     std::uint64_t Device = 0;
-    std::uint64_t Node = 0; // with Device, names the file itself whatever path led to it
+    std::uint64_t Node = 0;    // with Device, names the file itself whatever path led to it
+    std::int64_t Modified = 0; // the last change of its bytes, in nanoseconds
+    std::uint32_t Owner = 0;   // user and group, where the system has them
+    std::uint32_t Group = 0;
 };
 
 // The status of what `path` names (links followed); false when nothing is there.
@@ -36,6 +40,34 @@ enum class CreateOutcome { Created, Exists, Failed };
 CreateOutcome CreateNew(const std::string& path, std::uint32_t mode, FileHandle& file);
 // Gives an open file exactly these permission bits (no mask applied).
 void SetMode(FileHandle file, std::uint32_t mode);
+// Gives an open file this owner and group, or only the group when the process may not give
+// the owner; nothing where files have no such owners or neither may be given.
+void SetOwner(FileHandle file, std::uint32_t owner, std::uint32_t group);
+
+// True when `path` itself is a symbolic link, and then `target` is what it points to as it
+// is stored (relative to the link's folder unless absolute). Always false where links are
+// not followed by this tool.
+bool ReadLink(const std::string& path, std::string& target);
+// The path with every link and "." or ".." resolved, when the whole path exists; empty
+// otherwise.
+std::string ResolvedPath(const std::string& path);
+
+// True when `path` names a folder (links followed).
+bool IsFolder(const std::string& path);
+// Makes one folder; true also when it exists already.
+bool MakeFolder(const std::string& path);
+// The names of the entries of a folder, "." and ".." left out; false when it cannot be read.
+bool ListFolder(const std::string& folder, std::vector<std::string>& names);
+
+// An exclusive lock on a whole open file, taken without waiting: false while another open
+// of the file (in this process or another) holds it. The lock lives until the file is
+// closed, which the system does for a process however it ends.
+bool TryLock(FileHandle file);
+enum class LockFileOutcome { Opened, Busy, Failed };
+// Opens the file at `path` to lock it, making an empty one when none is there. Busy: the
+// name is taken by a lock file that is being removed; try again.
+LockFileOutcome OpenLockFile(const std::string& path, FileHandle& file);
+void SleepMilliseconds(int milliseconds);
 // False when the system reports that earlier writes could not be completed.
 bool Close(FileHandle file);
 // Waits until the file's bytes are on the disk.
@@ -78,5 +110,14 @@ bool NameMatches(const std::string& pattern, const std::string& name);
 
 // True when the standard error stream is shown on a terminal (not a file or a pipe).
 bool ErrorStreamIsTerminal();
+
+// Files removed if a termination request ends the process: each registered name until it
+// is dropped again. Register returns a token for Drop, or -1 when the list is full.
+int RemoveOnTermination(const std::string& path);
+void DropRemoveOnTermination(int token);
+// From now on an interrupt, a termination or a hang-up request (on Windows Ctrl+C,
+// Ctrl+Break and closing the console) removes the registered files and ends the process
+// with status 128 + the signal's number (130 on Windows).
+void EndOnTerminationRequests();
 
 } // namespace kiv::platform

@@ -1,11 +1,19 @@
 // The operating-system calls of Platform.h for Linux and other POSIX systems.
 #include "base/Platform.h"
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <time.h>
 #include <unistd.h>
 
 namespace kiv::platform {
@@ -22,6 +30,10 @@ void Fill(const struct stat& st, FileStatus& status) {
     status.Size = static_cast<std::int64_t>(st.st_size);
     status.Device = static_cast<std::uint64_t>(st.st_dev);
     status.Node = static_cast<std::uint64_t>(st.st_ino);
+    status.Modified =
+        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    status.Owner = static_cast<std::uint32_t>(st.st_uid);
+    status.Group = static_cast<std::uint32_t>(st.st_gid);
 }
 
 } // namespace
@@ -73,6 +85,99 @@ CreateOutcome CreateNew(const std::string& path, std::uint32_t mode, FileHandle&
 
 void SetMode(FileHandle file, std::uint32_t mode) {
     ::fchmod(Fd(file), static_cast<mode_t>(mode));
+}
+
+void SetOwner(FileHandle file, std::uint32_t owner, std::uint32_t group) {
+    struct stat st {};
+    if (::fstat(Fd(file), &st) != 0 || (st.st_uid == owner && st.st_gid == group))
+        return;
+    // Only root may give a file away; others may still give it a group they belong to.
+    if (::fchown(Fd(file), static_cast<uid_t>(owner), static_cast<gid_t>(group)) != 0 &&
+        st.st_gid != group)
+        (void)::fchown(Fd(file), static_cast<uid_t>(-1), static_cast<gid_t>(group));
+}
+
+bool ReadLink(const std::string& path, std::string& target) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return false;
+    std::string buffer(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
+    const ssize_t got = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (got <= 0 || static_cast<std::size_t>(got) >= buffer.size())
+        return false;
+    target.assign(buffer.data(), static_cast<std::size_t>(got));
+    return true;
+}
+
+std::string ResolvedPath(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return {};
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MakeFolder(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) == 0)
+        return true;
+    const int error = errno;
+    if (IsFolder(path))
+        return true;
+    errno = error;
+    return false;
+}
+
+bool ListFolder(const std::string& folder, std::vector<std::string>& names) {
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir)
+        return false;
+    names.clear();
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    return true;
+}
+
+// flock, not fcntl: its lock belongs to the open file, so a second open in this same
+// process conflicts too, and closing some other descriptor of the file does not drop it.
+bool TryLock(FileHandle file) {
+    int result;
+    do
+        result = ::flock(Fd(file), LOCK_EX | LOCK_NB);
+    while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+LockFileOutcome OpenLockFile(const std::string& path, FileHandle& file) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+        // Another user's lock file may be read-only for us; a lock needs no write access.
+        if (fd < 0 && errno == EACCES) {
+            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+            if (fd < 0 && errno == ENOENT)
+                errno = EACCES; // no such file to read: the folder refused to make it
+        }
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return LockFileOutcome::Failed;
+    file = fd;
+    return LockFileOutcome::Opened;
+}
+
+void SleepMilliseconds(int milliseconds) {
+    timespec wait{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+    while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
 }
 
 bool Close(FileHandle file) {
@@ -182,6 +287,56 @@ bool NameMatches(const std::string& pattern, const std::string& name) {
 
 bool ErrorStreamIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
+}
+
+namespace {
+
+// The names to remove on a termination request. A handler may interrupt a change of this
+// list at any point: a name is written before its slot is published and unpublished before
+// it is freed, so the handler only ever reads whole names.
+constexpr int kRemoveSlots = 64;
+std::atomic<char*> toRemove[kRemoveSlots];
+
+extern "C" void OnEndRequest(int signal) {
+    for (auto& slot : toRemove)
+        if (const char* path = slot.load())
+            ::unlink(path);
+    ::_exit(128 + signal);
+}
+
+} // namespace
+
+int RemoveOnTermination(const std::string& path) {
+    char* copy = ::strdup(path.c_str());
+    if (!copy)
+        return -1;
+    for (int k = 0; k < kRemoveSlots; ++k) {
+        char* expected = nullptr;
+        if (toRemove[k].compare_exchange_strong(expected, copy))
+            return k;
+    }
+    std::free(copy);
+    return -1;
+}
+
+void DropRemoveOnTermination(int token) {
+    if (token < 0 || token >= kRemoveSlots)
+        return;
+    std::free(toRemove[token].exchange(nullptr));
+}
+
+void EndOnTerminationRequests() {
+    struct sigaction action = {};
+    action.sa_handler = OnEndRequest;
+    sigfillset(&action.sa_mask); // one request at a time
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+    // A parent may start us with the requests blocked so that none is lost before this point.
+    sigset_t requests;
+    sigemptyset(&requests);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&requests, signal);
+    ::sigprocmask(SIG_UNBLOCK, &requests, nullptr);
 }
 
 } // namespace kiv::platform

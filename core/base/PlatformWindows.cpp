@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <io.h>
+#include <mutex>
 
 namespace kiv::platform {
 
@@ -58,6 +59,11 @@ bool Fill(HANDLE handle, FileStatus& status) {
         static_cast<std::int64_t>((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
     status.Device = info.dwVolumeSerialNumber;
     status.Node = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    // 100-nanosecond ticks.
+    status.Modified =
+        static_cast<std::int64_t>(((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                   info.ftLastWriteTime.dwLowDateTime) *
+                                  100);
     return true;
 }
 
@@ -116,6 +122,116 @@ CreateOutcome CreateNew(const std::string& path, std::uint32_t, FileHandle& file
 // Windows files have no permission bits; a new file gets the folder's access rules, and a
 // read-only flag is never copied, since the replace that follows could not then overwrite it.
 void SetMode(FileHandle, std::uint32_t) {}
+
+// Windows files have access rules, not an owner and group of this kind.
+void SetOwner(FileHandle, std::uint32_t, std::uint32_t) {}
+
+// Links are not followed: a link named as an output is replaced, as the system's own
+// replace does.
+bool ReadLink(const std::string&, std::string&) {
+    return false;
+}
+
+std::string ResolvedPath(const std::string& path) {
+    const HANDLE handle = OpenExisting(path, 0);
+    if (handle == INVALID_HANDLE_VALUE)
+        return {};
+    std::wstring wide(32768, L'\0');
+    const DWORD length =
+        ::GetFinalPathNameByHandleW(handle, wide.data(), static_cast<DWORD>(wide.size()), 0);
+    ::CloseHandle(handle);
+    if (length == 0 || length >= wide.size())
+        return {};
+    wide.resize(length);
+    // The name comes back in its long form, "\\?\C:\...".
+    if (wide.rfind(L"\\\\?\\", 0) == 0)
+        wide.erase(0, 4);
+    const auto utf8 = Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
+    return utf8 ? *utf8 : std::string();
+}
+
+bool IsFolder(const std::string& path) {
+    const std::wstring wide = WideName(path);
+    if (wide.empty())
+        return false;
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool MakeFolder(const std::string& path) {
+    const std::wstring wide = WideName(path);
+    if (wide.empty())
+        return false;
+    if (::CreateDirectoryW(wide.c_str(), nullptr))
+        return true;
+    const DWORD error = ::GetLastError();
+    if (IsFolder(path))
+        return true;
+    ::SetLastError(error);
+    return false;
+}
+
+bool ListFolder(const std::string& folder, std::vector<std::string>& names) {
+    std::string pattern = folder.empty() ? std::string(".") : folder;
+    if (pattern.back() != '/' && pattern.back() != '\\')
+        pattern += '\\';
+    const std::wstring wide = WideName(pattern + "*");
+    if (wide.empty())
+        return false;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW(wide.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    names.clear();
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (const auto utf8 = Utf16ToUtf8(std::u16string(name.begin(), name.end())))
+            names.push_back(*utf8);
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return true;
+}
+
+// Locks on Windows bind every other handle, even for reading, so the lock covers one byte
+// far past any real data: it excludes other lockers and no reader.
+bool TryLock(FileHandle file) {
+    OVERLAPPED where = At(std::int64_t{1} << 62);
+    return ::LockFileEx(Handle(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                        &where) != 0;
+}
+
+LockFileOutcome OpenLockFile(const std::string& path, FileHandle& file) {
+    const std::wstring wide = WideName(path);
+    if (wide.empty())
+        return LockFileOutcome::Failed;
+    HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    const DWORD error = ::GetLastError();
+    // Another user's lock file may be read-only for us; a lock needs no write access.
+    if (handle == INVALID_HANDLE_VALUE && error == ERROR_ACCESS_DENIED)
+        handle = ::CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        file = FromHandle(handle);
+        return LockFileOutcome::Opened;
+    }
+    // A removed file lingers, and cannot be opened, until its last handle is closed; a
+    // folder that refuses a new file has no such name in it.
+    bool lingering = false;
+    if (error == ERROR_ACCESS_DENIED &&
+        ::GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const DWORD why = ::GetLastError();
+        lingering = why != ERROR_FILE_NOT_FOUND && why != ERROR_PATH_NOT_FOUND;
+    }
+    ::SetLastError(error);
+    return lingering ? LockFileOutcome::Busy : LockFileOutcome::Failed;
+}
+
+void SleepMilliseconds(int milliseconds) {
+    ::Sleep(static_cast<DWORD>(milliseconds));
+}
 
 bool Close(FileHandle file) {
     return ::CloseHandle(Handle(file)) != 0;
@@ -286,6 +402,52 @@ bool NameMatches(const std::string& pattern, const std::string& name) {
 
 bool ErrorStreamIsTerminal() {
     return ::_isatty(::_fileno(stderr)) != 0;
+}
+
+namespace {
+
+// The console's requests arrive on a thread of their own, so the list is guarded.
+constexpr int kRemoveSlots = 64;
+std::mutex removeGuard;
+std::wstring toRemove[kRemoveSlots];
+bool used[kRemoveSlots] = {};
+
+BOOL WINAPI OnEndRequest(DWORD) {
+    removeGuard.lock(); // held until the process ends: nothing more is registered
+    for (int k = 0; k < kRemoveSlots; ++k)
+        if (used[k])
+            ::DeleteFileW(toRemove[k].c_str());
+    ::ExitProcess(130);
+    return TRUE;
+}
+
+} // namespace
+
+int RemoveOnTermination(const std::string& path) {
+    const std::wstring wide = WideName(path);
+    if (wide.empty())
+        return -1;
+    const std::lock_guard<std::mutex> hold(removeGuard);
+    for (int k = 0; k < kRemoveSlots; ++k) {
+        if (!used[k]) {
+            toRemove[k] = wide;
+            used[k] = true;
+            return k;
+        }
+    }
+    return -1;
+}
+
+void DropRemoveOnTermination(int token) {
+    if (token < 0 || token >= kRemoveSlots)
+        return;
+    const std::lock_guard<std::mutex> hold(removeGuard);
+    used[token] = false;
+    toRemove[token].clear();
+}
+
+void EndOnTerminationRequests() {
+    ::SetConsoleCtrlHandler(OnEndRequest, TRUE);
 }
 
 } // namespace kiv::platform

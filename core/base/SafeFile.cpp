@@ -3,8 +3,12 @@
 #include "base/Errors.h"
 #include "base/FileStream.h"
 
+#include "base/TextConv.h"
+
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <set>
 
 namespace kiv {
 
@@ -16,43 +20,256 @@ std::atomic<unsigned> tempCounter{0};
 // read and the write.
 constexpr std::size_t kCopyBlock = 256 << 10;
 
+// How long a run waits for another run's lock, and how often it looks again meanwhile.
+constexpr int kLockWaitMs = 2000;
+constexpr int kLockPollMs = 20;
+
+// Work files are named apart from the output, and short, so any name the folder takes for
+// the output works: ".kiv-<process>-<n>.tmp" for a temporary file, ".kiv-<hash>.lock" for
+// the lock of the output whose name hashes to <hash>.
+constexpr const char* kWorkPrefix = ".kiv-";
+
+std::pair<std::string, std::string> SplitFolder(const std::string& path) {
+#ifdef _WIN32
+    // Windows ends a folder name with either slash, or with the colon of a drive.
+    const auto slash = path.find_last_of("/\\:");
+#else
+    const auto slash = path.find_last_of('/');
+#endif
+    if (slash == std::string::npos)
+        return {std::string(), path};
+    return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+// The folder as a person names it: "." for the current one, no trailing separator.
+std::string ShownFolder(const std::string& folder) {
+    if (folder.empty())
+        return ".";
+    if (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\'))
+        return folder.substr(0, folder.size() - 1);
+    return folder;
+}
+
+std::string LockFileName(const std::string& base) {
+    std::uint32_t hash = 2166136261u; // FNV-1a
+    for (char c : base) {
+#ifdef _WIN32
+        // One file whatever the case of its name.
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+#endif
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    }
+    static const char digits[] = "0123456789abcdef";
+    std::string name = kWorkPrefix;
+    for (int shift = 28; shift >= 0; shift -= 4)
+        name += digits[(hash >> shift) & 0xF];
+    return name + ".lock";
+}
+
+bool AllOf(const std::string& text, std::size_t from, std::size_t to, const char* set) {
+    if (from >= to)
+        return false;
+    for (std::size_t k = from; k < to; ++k)
+        if (std::strchr(set, text[k]) == nullptr)
+            return false;
+    return true;
+}
+
+// Whether the open file is still the one `path` names: a lock taken on a file that another
+// run removed meanwhile guards nothing.
+bool StillNamed(platform::FileHandle file, const std::string& path) {
+    platform::FileStatus held, named;
+    return platform::StatusOf(file, held) && platform::StatusOf(path, named) &&
+           held.Device == named.Device && held.Node == named.Node;
+}
+
+// Removes, once per folder and process, the work files of runs that ended without
+// cleaning up (killed, or a power cut): a file whose lock can be taken has no writer.
+void SweepFolder(const std::string& folder) {
+    static std::set<std::string> swept;
+    const std::string key = platform::ResolvedPath(folder.empty() ? std::string(".") : folder);
+    if (key.empty() || !swept.insert(key).second)
+        return;
+    std::vector<std::string> names;
+    if (!platform::ListFolder(folder, names))
+        return;
+    for (const std::string& name : names) {
+        if (!IsWorkFileName(name))
+            continue;
+        const std::string path = folder + name;
+        const platform::FileHandle file = platform::OpenForReading(path);
+        if (file == platform::kNoFile)
+            continue;
+        if (platform::TryLock(file) && StillNamed(file, path))
+            platform::RemoveFile(path);
+        platform::Close(file);
+    }
+}
+
 } // namespace
 
-SafeFile::SafeFile(std::string target) : target_(std::move(target)) {
+bool IsWorkFileName(const std::string& name) {
+    const std::size_t prefix = std::strlen(kWorkPrefix);
+    if (name.rfind(kWorkPrefix, 0) != 0)
+        return false;
+    const auto endsWith = [&](const char* suffix) {
+        const std::size_t n = std::strlen(suffix);
+        return name.size() > prefix + n && name.compare(name.size() - n, n, suffix) == 0;
+    };
+    if (endsWith(".lock"))
+        return name.size() == prefix + 8 + 5 && AllOf(name, prefix, prefix + 8, "0123456789abcdef");
+    if (!endsWith(".tmp"))
+        return false;
+    const std::size_t end = name.size() - 4;
+    const std::size_t dash = name.find('-', prefix);
+    return dash < end && AllOf(name, prefix, dash, "0123456789") &&
+           AllOf(name, dash + 1, end, "0123456789");
+}
+
+std::string OutputFileOf(const std::string& target) {
+    std::string path = target;
+    // As many links as the system itself follows before it gives up.
+    for (int hop = 0; hop < 40; ++hop) {
+        std::string link;
+        if (!platform::ReadLink(path, link))
+            break;
+        path = link.front() == '/' ? link : SplitFolder(path).first + link;
+    }
+    return path;
+}
+
+struct HeldOutputLock {
+    platform::FileHandle File = platform::kNoFile;
+    std::string Path;
+    int Token = -1;
+    platform::FileStatus Identity;
+    std::vector<FileStamp> Inputs;
+    ~HeldOutputLock() {
+        // Removed while still held, so no other run can have taken it meanwhile; a run
+        // that opened it before and takes it now sees that the name has gone.
+        platform::RemoveFile(Path);
+        platform::Close(File);
+        platform::DropRemoveOnTermination(Token);
+    }
+};
+
+namespace {
+
+// The locks this process holds, so that a second guard of the same output shares the first
+// (a second lock of the same file would wait on this process itself).
+std::vector<std::weak_ptr<HeldOutputLock>> heldLocks;
+
+std::shared_ptr<HeldOutputLock> AlreadyHeld(platform::FileHandle file) {
+    platform::FileStatus status;
+    if (!platform::StatusOf(file, status))
+        return nullptr;
+    std::shared_ptr<HeldOutputLock> found;
+    std::erase_if(heldLocks, [&](const std::weak_ptr<HeldOutputLock>& weak) {
+        auto held = weak.lock();
+        if (held && held->Identity.Device == status.Device && held->Identity.Node == status.Node)
+            found = held;
+        return !held;
+    });
+    return found;
+}
+
+} // namespace
+
+OutputLock::OutputLock(const std::string& target) {
+    const auto [folder, base] = SplitFolder(OutputFileOf(target));
+    if (base.empty())
+        throw EFCreateError(target);
+    const std::string path = folder + LockFileName(base);
+    for (int waited = 0;; waited += kLockPollMs) {
+        platform::FileHandle file = platform::kNoFile;
+        const platform::LockFileOutcome opened = platform::OpenLockFile(path, file);
+        if (opened == platform::LockFileOutcome::Failed)
+            throw EFCreateError(target,
+                                WriteFault{ShownFolder(folder), true, platform::LastErrorText()});
+        if (opened == platform::LockFileOutcome::Opened) {
+            if (auto held = AlreadyHeld(file)) {
+                platform::Close(file);
+                held_ = std::move(held);
+                return;
+            }
+            if (platform::TryLock(file) && StillNamed(file, path)) {
+                // Only once it is ours: a lock file another run holds is never removed here.
+                // A request that ends the process before this leaves a lock file no one
+                // holds, which the next write into the folder sweeps.
+                held_ = std::make_shared<HeldOutputLock>();
+                held_->File = file;
+                held_->Path = path;
+                held_->Token = platform::RemoveOnTermination(path);
+                platform::StatusOf(file, held_->Identity);
+                heldLocks.push_back(held_);
+                return;
+            }
+            platform::Close(file);
+        }
+        if (waited >= kLockWaitMs)
+            throw EOutputBusy(EscapedText(target));
+        platform::SleepMilliseconds(kLockPollMs);
+    }
+}
+
+void OutputLock::Watch(const FileStamp& stamp) {
+    held_->Inputs.push_back(stamp);
+}
+
+SafeFile::SafeFile(std::string target)
+    : target_(std::move(target)), finalPath_(OutputFileOf(target_)), lock_(target_) {
     platform::FileStatus st;
     // Only a regular file is ever replaced: renaming over a device or a pipe would replace
     // the node itself (as root, /dev/null), and over a folder it fails.
-    const bool replacing = !target_.empty() && platform::StatusOf(target_, st);
-    if (target_.empty() || (replacing && !st.Regular))
-        throw EFCreateError(target_);
-
-#ifdef _WIN32
-    // Windows ends a folder name with either slash, or with the colon of a drive.
-    const auto slash = target_.find_last_of("/\\:");
-#else
-    const auto slash = target_.find_last_of('/');
-#endif
-    const std::string folder =
-        slash == std::string::npos ? std::string() : target_.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-    if (base.empty())
-        throw EFCreateError(target_);
+    const bool replacing = platform::StatusOf(finalPath_, st);
+    if (replacing && !st.Regular)
+        throw EFCreateError(target_, WriteFault{target_, false,
+                                                platform::IsFolder(finalPath_)
+                                                    ? "it is a folder"
+                                                    : "it is not a regular file"});
+    folder_ = SplitFolder(finalPath_).first;
+    SweepFolder(folder_);
 
     // A new file gets the usual mode; a replaced one keeps its own.
     const std::uint32_t mode = replacing ? st.Mode : 0666;
-    for (int attempt = 0; attempt < 100 && file_ == platform::kNoFile; ++attempt) {
-        tempPath_ = folder + "." + base + ".kiv-" + std::to_string(platform::ProcessNumber()) +
-                    "-" + std::to_string(tempCounter++);
-        if (platform::CreateNew(tempPath_, mode, file_) == platform::CreateOutcome::Failed)
+    bool failed = false;
+    for (int attempt = 0; attempt < 100 && file_ == platform::kNoFile && !failed; ++attempt) {
+        tempPath_ = folder_ + kWorkPrefix + std::to_string(platform::ProcessNumber()) + "-" +
+                    std::to_string(tempCounter++) + ".tmp";
+        tempToken_ = platform::RemoveOnTermination(tempPath_);
+        switch (platform::CreateNew(tempPath_, mode, file_)) {
+        case platform::CreateOutcome::Created:
+            // The writer's lock tells a sweep that the file is in use. A sweep that came
+            // between the creation and the lock has removed it: then take another name.
+            if (!platform::TryLock(file_) || !StillNamed(file_, tempPath_)) {
+                platform::Close(file_);
+                file_ = platform::kNoFile;
+            }
             break;
+        case platform::CreateOutcome::Exists:
+            break;
+        case platform::CreateOutcome::Failed:
+            failed = true;
+            break;
+        }
+        if (file_ == platform::kNoFile) {
+            const std::string reason = platform::LastErrorText();
+            platform::DropRemoveOnTermination(tempToken_);
+            tempToken_ = -1;
+            if (failed)
+                throw EFCreateError(target_, WriteFault{ShownFolder(folder_), true, reason});
+        }
     }
-    if (file_ == platform::kNoFile) {
-        tempPath_.clear();
-        throw EFCreateError(target_, platform::LastErrorText());
-    }
-    // Creation applied the umask; a replaced file keeps exactly its mode (0666 included).
-    if (replacing)
+    if (file_ == platform::kNoFile)
+        throw EFCreateError(target_, WriteFault{ShownFolder(folder_), true, std::string()});
+    // Creation applied the umask and made the file ours; a replaced file keeps exactly its
+    // mode (0666 included) and, where this process may give them, its owner and group. The
+    // mode comes last: a change of owner clears the set-user and set-group bits.
+    if (replacing) {
+        platform::SetOwner(file_, st.Owner, st.Group);
         platform::SetMode(file_, mode);
+    }
 }
 
 SafeFile::~SafeFile() {
@@ -69,20 +286,15 @@ void SafeFile::Discard() {
         platform::RemoveFile(tempPath_);
         tempPath_.clear();
     }
-}
-
-void SafeFile::CloseTemporary() {
-    if (file_ != platform::kNoFile) {
-        platform::Close(file_);
-        file_ = platform::kNoFile;
-    }
+    platform::DropRemoveOnTermination(tempToken_);
+    tempToken_ = -1;
 }
 
 void SafeFile::Failed(const std::string& message) {
     // Taken before Discard: its own calls must not replace the reason.
     std::string reason = platform::LastErrorText();
     Discard();
-    throw EWriteError(message, std::move(reason));
+    throw EWriteError(message, std::move(reason), target_);
 }
 
 void SafeFile::Write(const void* data, std::size_t count) {
@@ -160,22 +372,30 @@ bool SafeFile::CopyBuffered(InFile& source, std::int64_t& in, std::int64_t& left
 void SafeFile::Commit() {
     if (file_ == platform::kNoFile)
         throw EWriteError();
-    const platform::FileHandle file = file_;
-    file_ = platform::kNoFile;
     // The bytes reach the disk before the name does: renamed first, a power cut could leave
     // an empty or partial file where the earlier good one was.
-    const bool flushed = platform::FlushToDisk(file);
-    if (!platform::Close(file) || !flushed)
+    if (!platform::FlushToDisk(file_))
         Failed();
-    if (!platform::ReplaceFile(tempPath_, target_))
+    // Last look at the inputs: an output built from a file that changed meanwhile would
+    // silently mix or drop someone's work.
+    for (const auto* list : {&inputs_, &lock_.held_->Inputs})
+        for (const FileStamp& input : *list)
+            if (!input.StillMatches()) {
+                Discard();
+                throw EInputChanged(EscapedText(input.Path));
+            }
+    // Renamed while still open and locked, so no sweep can take the file in between.
+    if (!platform::ReplaceFile(tempPath_, finalPath_))
         Failed("Cannot create file " + target_);
     committed_ = true;
+    platform::Close(file_);
+    file_ = platform::kNoFile;
+    platform::DropRemoveOnTermination(tempToken_);
+    tempToken_ = -1;
     // The new name is an entry of the folder, flushed so that it survives a power cut too.
     // The file is in place by now whatever happens, so a folder that cannot be flushed (some
     // file systems refuse) is no failure.
-    const auto slash = target_.find_last_of('/');
-    platform::FlushFolderToDisk(slash == std::string::npos ? std::string(".")
-                                                           : target_.substr(0, slash + 1));
+    platform::FlushFolderToDisk(ShownFolder(folder_));
 }
 
 void WriteWholeFile(const std::string& target, const void* data, std::size_t count) {

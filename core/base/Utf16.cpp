@@ -51,4 +51,33 @@ std::optional<std::u16string> Utf8ToUtf16(std::string_view text) {
     return out;
 }
 
+std::optional<std::string> Utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t value = text[i];
+        if (value >= 0xD800 && value <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF)
+            value = 0x10000 + ((value - 0xD800) << 10) + (text[++i] - 0xDC00);
+        else if (value >= 0xD800 && value <= 0xDFFF)
+            return std::nullopt;
+        if (value < 0x80) {
+            out += static_cast<char>(value);
+        } else if (value < 0x800) {
+            out += static_cast<char>(0xC0 | (value >> 6));
+            out += static_cast<char>(0x80 | (value & 0x3F));
+        } else if (value < 0x10000) {
+            out += static_cast<char>(0xE0 | (value >> 12));
+            out += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (value & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (value >> 18));
+            out += static_cast<char>(0x80 | ((value >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (value & 0x3F));
+        }
+    }
+    return out;
+}
+
 } // namespace kiv

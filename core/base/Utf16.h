@@ -1,5 +1,5 @@
 #pragma once
-// UTF-8 sequences, and UTF-8 to UTF-16 for systems whose file names are UTF-16.
+// UTF-8 sequences, and UTF-8 to UTF-16 and back for systems whose file names are UTF-16.
 
 #include <cstddef>
 #include <optional>
@@ -16,5 +16,7 @@ int Utf8SequenceAt(std::string_view text, std::size_t at, char32_t& value);
 // The UTF-16 form of a UTF-8 text; nothing when the text is not valid UTF-8, so a damaged
 // name is refused rather than turned into the name of another file.
 std::optional<std::u16string> Utf8ToUtf16(std::string_view text);
+// The UTF-8 form of a UTF-16 text; nothing when a surrogate stands unpaired.
+std::optional<std::string> Utf16ToUtf8(std::u16string_view text);
 
 } // namespace kiv

@@ -475,7 +475,7 @@ void SaveBitmapFile(const Image& image, const std::string& path) {
         WriteBitmapFile(image, path);
     } catch (const EWriteError& e) {
         // A write that failed half-way names the file, as a failed create does.
-        throw EWriteError("Cannot write file " + path, e.Reason());
+        throw EWriteError("Cannot write file " + path, e.Reason(), path);
     }
 }
 

@@ -487,7 +487,7 @@ void SavePngFile(const Image& image, const std::string& path, PngKey transparent
     try {
         WriteWholeFile(path, bytes.data(), bytes.size());
     } catch (const EWriteError& e) {
-        throw EWriteError("Cannot write file " + path, e.Reason());
+        throw EWriteError("Cannot write file " + path, e.Reason(), path);
     }
 }
 

@@ -261,7 +261,7 @@ std::string IndexFault(int i, const TIconTable& table) {
 // The new file as one block: the loaded file's bytes up to icon i's data, the new data,
 // then the loaded file's bytes from icon i+1's data to the end.
 std::string BuildImage(const TIconTable& table, int i, const EncodedIcon& icon,
-                       std::vector<unsigned char>& image) {
+                       std::vector<unsigned char>& image, FileStamp& source) {
     const TIconHeader& old = table.Headers[i];
     const std::int64_t d = static_cast<std::int64_t>(icon.Header.Bytes) - old.Bytes;
     if (!MovedStartsFit(table, i, d))
@@ -281,6 +281,7 @@ std::string BuildImage(const TIconTable& table, int i, const EncodedIcon& icon,
         return CannotOpenSpriteFile;
     if (file->Length() != table.FileLength)
         return kSourceChanged;
+    source = file->Stamp();
     unsigned char* out = image.data();
     if (!ReadExactly(*file, 0, out, head) || !MatchesTable(out, table))
         return kSourceChanged;
@@ -322,22 +323,37 @@ std::string SpliceInMemory(TIconTable& table, int i, const EncodedIcon& icon,
     return {};
 }
 
+// Writes the image unless the output holds exactly these bytes already. `source` is the
+// loaded file as it was read: a change to it since then refuses the write.
 void WriteOutput(const std::string& path, const std::vector<unsigned char>& image,
-                 ReencodeResult& result) {
+                 const FileStamp& source, ReencodeResult& result) {
     std::optional<SafeFile> out;
     try {
         out.emplace(path);
     } catch (const EFCreateError& e) {
         result.Message = CannotOpenOutputFile;
-        result.Reason = e.Reason();
+        result.Fault = e.Fault();
+        return;
+    } catch (const EOutputBusy& e) {
+        result.Message = e.what();
         return;
     }
     try {
-        out->Write(image.data(), image.size());
-        out->Commit();
+        // Compared under the output's lock, so no other run writes it in between.
+        if (FileHolds(path, image.data(), image.size())) {
+            out->Discard();
+            result.UpToDate = true;
+        } else {
+            out->WatchInput(source);
+            out->Write(image.data(), image.size());
+            out->Commit();
+        }
     } catch (const EWriteError& e) {
         result.Message = kCannotWriteOutput;
-        result.Reason = e.Reason();
+        result.Fault = e.Fault();
+        return;
+    } catch (const EInputChanged& e) {
+        result.Message = e.what();
         return;
     }
     result.Ok = true;
@@ -358,24 +374,27 @@ ReencodeResult ReencodeIcon(const Image& picture, int i, const TIconTable& table
         return Fail(result, fault);
 
     std::vector<unsigned char> image;
-    if (std::string fault = BuildImage(table, i, icon, image); !fault.empty())
+    FileStamp source;
+    if (std::string fault = BuildImage(table, i, icon, image, source); !fault.empty())
         return Fail(result, fault);
     icon.Data = {};
 
-    WriteOutput(result.OutputPath, image, result);
+    WriteOutput(result.OutputPath, image, source, result);
     return result;
 }
 
-ReencodeResult ReencodeIcons(const std::vector<std::pair<int, const Image*>>& edits,
-                             const TIconTable& table, const std::string& outPath) {
+namespace {
+
+// The rewrite of several icons; picture k of `indices` is `picture(k, scratch)`, which may
+// load it into `scratch`.
+ReencodeResult ReencodeEach(const std::vector<int>& indices,
+                            const std::function<const Image*(std::size_t, Image&)>& picture,
+                            const TIconTable& table, const std::string& outPath) {
     ReencodeResult result;
     result.OutputPath = outPath;
-    for (const auto& [i, picture] : edits) {
+    for (const int i : indices)
         if (std::string fault = IndexFault(i, table); !fault.empty())
             return Fail(result, fault);
-        if (!picture)
-            return Fail(result, IconName(i) + " has no picture.");
-    }
     if (std::string fault = ReencodeFileFault(table); !fault.empty())
         return Fail(result, fault);
 
@@ -385,6 +404,7 @@ ReencodeResult ReencodeIcons(const std::vector<std::pair<int, const Image*>>& ed
     } catch (const std::bad_alloc&) {
         return Fail(result, kNoMemoryForImage);
     }
+    FileStamp source;
     {
         auto file = InFile::Open(table.Path);
         if (!file)
@@ -393,18 +413,60 @@ ReencodeResult ReencodeIcons(const std::vector<std::pair<int, const Image*>>& ed
             !ReadExactly(*file, 0, image.data(), table.FileLength) ||
             !MatchesTable(image.data(), table))
             return Fail(result, kSourceChanged);
+        source = file->Stamp();
     }
 
     auto working = std::make_unique<TIconTable>(table);
-    for (const auto& [i, picture] : edits) {
+    for (std::size_t k = 0; k < indices.size(); ++k) {
+        const int i = indices[k];
         EncodedIcon icon;
-        if (std::string fault = EncodePicture(*picture, working->Headers[i], icon); !fault.empty())
-            return Fail(result, IconName(i) + ": " + fault);
+        {
+            Image scratch;
+            const Image* shown = picture(k, scratch);
+            if (!shown)
+                return Fail(result, IconName(i) + " has no picture.");
+            if (std::string fault = EncodePicture(*shown, working->Headers[i], icon);
+                !fault.empty())
+                return Fail(result, IconName(i) + ": " + fault);
+        }
         if (std::string fault = SpliceInMemory(*working, i, icon, image); !fault.empty())
             return Fail(result, fault);
     }
-    WriteOutput(outPath, image, result);
+    WriteOutput(outPath, image, source, result);
     return result;
+}
+
+} // namespace
+
+ReencodeResult ReencodeIcons(const std::vector<std::pair<int, const Image*>>& edits,
+                             const TIconTable& table, const std::string& outPath) {
+    // Refused edit by edit, in order, as the rewrite itself refuses them.
+    for (const auto& [i, picture] : edits) {
+        if (!IndexFault(i, table).empty())
+            break;
+        if (!picture) {
+            ReencodeResult result;
+            result.OutputPath = outPath;
+            return Fail(result, IconName(i) + " has no picture.");
+        }
+    }
+    std::vector<int> indices;
+    for (const auto& edit : edits)
+        indices.push_back(edit.first);
+    return ReencodeEach(
+        indices, [&edits](std::size_t k, Image&) { return edits[k].second; }, table, outPath);
+}
+
+ReencodeResult ReencodeIcons(const std::vector<int>& indices,
+                             const std::function<Image(std::size_t)>& load, const TIconTable& table,
+                             const std::string& outPath) {
+    return ReencodeEach(
+        indices,
+        [&load](std::size_t k, Image& scratch) {
+            scratch = load(k);
+            return &scratch;
+        },
+        table, outPath);
 }
 
 } // namespace kiv

@@ -2,9 +2,12 @@
 // Re-encodes a picture into one icon slot of a loaded sprite file and writes the whole
 // file again as its twin: the loaded path with its last character replaced by '7'.
 
+#include "base/Errors.h"
 #include "image/Image.h"
 #include "sprite/S16Format.h"
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,8 +17,9 @@ namespace kiv {
 struct ReencodeResult {
     bool Ok = false;
     std::string Message;    // empty on success; otherwise the text the window shows
-    std::string Reason;     // the system's words for a failed create or write, when it gave them
+    WriteFault Fault;       // for a failed create or write: the file or folder, and why
     std::string OutputPath; // the twin's path (also set on failure once known)
+    bool UpToDate = false;  // the output held exactly these bytes already: left untouched
 };
 
 // The box search starts from this many pixels, so pictures must be smaller on each side.
@@ -64,5 +68,11 @@ ReencodeResult ReencodeIcon(const Image& picture, int i, const TIconTable& table
 // the output is the loaded file as it stands.
 ReencodeResult ReencodeIcons(const std::vector<std::pair<int, const Image*>>& edits,
                              const TIconTable& table, const std::string& outPath);
+// The same, with picture k of `indices` made by `load(k)` when its turn comes and released
+// once it is encoded, so memory holds the file and one picture however many there are. An
+// exception from `load` ends the rewrite with nothing written.
+ReencodeResult ReencodeIcons(const std::vector<int>& indices,
+                             const std::function<Image(std::size_t)>& load, const TIconTable& table,
+                             const std::string& outPath);
 
 } // namespace kiv

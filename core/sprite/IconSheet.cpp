@@ -96,7 +96,8 @@ SheetExport MakeSheetExport(InFile& file, const TIconTable& table, const std::st
 }
 
 SheetImport ImportSheet(const std::string& sheetPath, const TIconTable& table,
-                        const std::string& outPath) {
+                        const std::string& outPath,
+                        const std::function<bool(const std::vector<int>&)>& approve) {
     SheetImport import;
     import.Result.OutputPath = outPath;
     const SheetLayout layout = LayOutSheet(table);
@@ -150,15 +151,24 @@ SheetImport ImportSheet(const std::string& sheetPath, const TIconTable& table,
     for (std::string& line : PixelChangeWarnings(sheetPath, changes))
         import.Warnings.push_back(std::move(line));
 
+    if (approve && !approve(changed)) {
+        import.Changed = std::move(changed);
+        return import;
+    }
     if (changed.empty()) {
         // Nothing to re-encode: the output is the loaded file as it stands.
         SafeFile out(outPath);
+        import.Result.Ok = true;
+        if (FileHolds(outPath, *file, 0, file->Length())) {
+            import.Result.UpToDate = true;
+            return import;
+        }
+        out.WatchInput(*file);
         if (out.CopyFrom(*file, 0, file->Length()) != file->Length()) {
-            import.Result.Message = CannotOpenSpriteFile;
+            import.Result = {false, CannotOpenSpriteFile, {}, outPath, false};
             return import;
         }
         out.Commit();
-        import.Result.Ok = true;
         return import;
     }
     file.reset();

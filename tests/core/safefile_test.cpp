@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <tuple>
 #ifndef _WIN32
 #include <dlfcn.h>
 #include <sys/resource.h>
@@ -107,9 +108,10 @@ TEST(SafeFile, CommitReplacesTheTargetOnlyAtTheEnd) {
         const std::uint8_t patch[] = {0xEE, 0xFF};
         file.WriteAt(5, patch, 2);
         EXPECT_EQ(file.Size(), 300);
-        // Until the commit, the old file is what readers see.
+        // Until the commit, the old file is what readers see (beside it: the temporary file
+        // and the output's lock).
         EXPECT_EQ(ReadFile("out.bin"), Bytes(10, 1));
-        EXPECT_EQ(ListFolder(folder).size(), 2u);
+        EXPECT_EQ(ListFolder(folder).size(), 3u);
         file.Commit();
     }
     Bytes expected = Counting(300);
@@ -126,21 +128,49 @@ TEST(SafeFile, CommitReplacesTheTargetOnlyAtTheEnd) {
 }
 
 #ifndef _WIN32 // permission bits, file-size limits and child processes
-TEST(SafeFile, ReplacedFileKeepsItsModeAndANewOneGetsTheUsualMode) {
+TEST(SafeFile, ReplacedFileKeepsItsModeOwnerAndGroupAndALinkIsWrittenThrough) {
     ScratchDir dir;
+    std::filesystem::create_directory("sub");
     const mode_t mask = ::umask(022);
-    const auto modeOf = [](const char* path) {
+    const auto statOf = [](const char* path) {
         struct stat st {};
-        return ::stat(path, &st) == 0 ? st.st_mode & 07777 : 0u;
+        ::lstat(path, &st);
+        return st;
     };
-    for (mode_t mode : {0640u, 0666u, 0400u}) {
+    // Given away where this process may (as root); kept as they are otherwise.
+    const bool root = ::geteuid() == 0;
+    for (mode_t mode : {0640u, 0666u, 0400u, 02750u}) {
         WriteFile("mode.bin", Bytes(4, 0));
+        if (root) {
+            ASSERT_EQ(::chown("mode.bin", 65534, 65534), 0);
+        }
         ::chmod("mode.bin", mode);
+        const struct stat before = statOf("mode.bin");
         WriteWholeFile("mode.bin", "x", 1);
-        EXPECT_EQ(modeOf("mode.bin"), mode);
+        const struct stat after = statOf("mode.bin");
+        EXPECT_EQ(after.st_mode & 07777, mode);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_gid, before.st_gid);
     }
     WriteWholeFile("new.bin", "x", 1);
-    EXPECT_EQ(modeOf("new.bin"), 0644u);
+    EXPECT_EQ(statOf("new.bin").st_mode & 07777, 0644u);
+
+    // A link: the file it points to gets the bytes, through a temporary file beside it; a
+    // relative link is taken from the link's own folder, a dangling one makes its file.
+    WriteFile("sub/real.bin", Bytes(3, 3));
+    for (const auto& [link, to, file] :
+         std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"abs.bin", dir.File("sub/real.bin"), "sub/real.bin"},
+             {"sub/rel.bin", "real.bin", "sub/real.bin"},
+             {"chain.bin", "sub/rel.bin", "sub/real.bin"},
+             {"dangling.bin", "sub/made.bin", "sub/made.bin"}}) {
+        SCOPED_TRACE(link);
+        ASSERT_EQ(::symlink(to.c_str(), link.c_str()), 0);
+        WriteWholeFile(link, link.data(), link.size());
+        EXPECT_TRUE(S_ISLNK(statOf(link.c_str()).st_mode));
+        EXPECT_EQ(ReadFile(file), Bytes(link.begin(), link.end()));
+    }
+    EXPECT_EQ(ListFolder("sub"), Names({"made.bin", "real.bin", "rel.bin"}));
     ::umask(mask);
 }
 #endif

@@ -248,7 +248,7 @@ TEST(PreviewCommand, WritesTheFrameTheDecoderMakesFromTheArchive) {
 
     for (int icon = 1; icon <= 2; ++icon) {
         const ToolRun run = RunCommand([&](const Context& c) {
-            return kivtool::PreviewCommand(c, "a.dat", "s.s16", icon, "p.bmp");
+            return kivtool::PreviewCommand(c, "a.dat", "s.s16", icon, "p.bmp", true);
         });
         ASSERT_EQ(run.Status, 0) << run.Err;
         EXPECT_EQ(run.Out, "");

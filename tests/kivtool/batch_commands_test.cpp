@@ -12,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #ifndef _WIN32
 #include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 namespace kivtest {
@@ -104,19 +106,20 @@ TEST(Reimport, EqualsTheChainOfSingleReplaces) {
     std::filesystem::create_directory("edits");
     WriteFile("edits/b.s16", SmallSprite(7, 9));   // longer
     WriteFile("edits/c.s16", SmallSprite(8, 1));   // shorter
-    WriteFile("edits/dup.s16", SmallSprite(9, 2)); // both rows of that name
+    WriteFile("edits/dup.s16", SmallSprite(9, 2)); // the first row of that name only
     WriteFile("edits/unrelated.s16", Bytes(3, 3));
 
     ToolRun run = RunCommand([](const Context& c) {
         return kivtool::ReimportCommand(c, "Modgen.dat", "edits", {"Newgen.dat", false});
     });
-    ASSERT_EQ(run.Status, 0) << run.Err;
-    EXPECT_EQ(Lines(run.Out).size(), 4u);
+    EXPECT_EQ(run.Status, 1) << run.Err;
+    EXPECT_EQ(Lines(run.Out).size(), 3u);
+    EXPECT_NE(run.Err.find("member \"dup.s16\" (row 5) is listed before"), std::string::npos);
 
     std::string previous = "Modgen.dat";
     int step = 0;
-    for (const auto& [row, name] : std::vector<std::pair<int, std::string>>{
-             {2, "b.s16"}, {3, "dup.s16"}, {4, "c.s16"}, {5, "dup.s16"}}) {
+    for (const auto& [row, name] :
+         std::vector<std::pair<int, std::string>>{{2, "b.s16"}, {3, "dup.s16"}, {4, "c.s16"}}) {
         const std::string next = "chain" + std::to_string(++step) + ".dat";
         ASSERT_EQ(RunCommand([&](const Context& c) {
                       return kivtool::ReplaceCommand(c, previous, "#" + std::to_string(row),
@@ -185,6 +188,45 @@ TEST(ExtractAll, RefusesASecondMemberOfTheSameNameSoReimportGetsNoWrongBytes) {
     EXPECT_EQ(ReadFile("Named.dat"), named);
 }
 
+TEST(Reimport, TakesOnlyFilesTheFolderHoldsSoAnUneditedRoundTripGivesTheArchiveBack) {
+    ScratchDir dir;
+    // Twin names that are other members' own names, and a name listed twice.
+    const Bytes archive = ArchiveBuilder()
+                              .Member("hero.s16", SmallSprite(1, 1))
+                              .Member("hero.s17", SmallSprite(2, 2))
+                              .Member("tile1", SmallSprite(3, 1))
+                              .Member("tile7", SmallSprite(4, 3))
+                              .Member("dup.s16", SmallSprite(5, 1))
+                              .Member("dup.s16", SmallSprite(6, 2))
+                              .Build();
+    WriteFile("Modgen.dat", archive);
+    const auto reimport = [] {
+        return RunCommand([](const Context& c) {
+            return kivtool::ReimportCommand(c, "Modgen.dat", "out", {"Newgen.dat", false, true});
+        });
+    };
+    RunCommand([](const Context& c) {
+        return kivtool::ExtractAllCommand(c, "Modgen.dat", "out", {"", false});
+    });
+    ToolRun run = reimport();
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(Lines(run.Out).size(), 5u);
+    EXPECT_EQ(Refusals(run.Err).front(),
+              "out/dup.s16 is refused: member \"dup.s16\" (row 6) is listed before under the same "
+              "name and keeps its bytes.");
+    EXPECT_EQ(ReadFile("Newgen.dat"), archive);
+
+#ifndef _WIN32 // links
+    // A link is refused, whatever it points to; the member keeps its bytes.
+    std::remove("out/tile1");
+    ASSERT_EQ(::symlink("../Modgen.dat", "out/tile1"), 0);
+    run = reimport();
+    EXPECT_NE(run.Err.find("out/tile1 is refused: it is a symbolic link.\n"), std::string::npos);
+    EXPECT_NE(run.Err.find("2 files were refused.\n"), std::string::npos) << run.Err;
+    EXPECT_EQ(ReadFile("Newgen.dat"), archive);
+#endif
+}
+
 #ifndef _WIN32 // a limit on open files
 TEST(Reimport, HoldsOneMemberFileOpenAtATime) {
     ScratchDir dir;
@@ -247,8 +289,8 @@ TEST(Reimport, RefusesAndLeavesEveryFileUntouched) {
 #ifndef _WIN32 // sparse files
     // One limit for both rebuilds: every end word stays a positive 32-bit value.
     WriteFile("Modgen.dat", archive);
-    const std::int64_t room = kiv::MaxArchiveLength - std::ssize(archive) + (GetLE32(archive, 21) -
-                                                                            GetLE32(archive, 4));
+    const std::int64_t room =
+        kiv::MaxArchiveLength - std::ssize(archive) + (GetLE32(archive, 21) - GetLE32(archive, 4));
     std::filesystem::resize_file("edits/a.s16", static_cast<std::uintmax_t>(room));
     EXPECT_EQ(reimport("edits", "Newgen.dat", true).Status, 0);
     std::filesystem::resize_file("edits/a.s16", static_cast<std::uintmax_t>(room + 1));
@@ -256,7 +298,7 @@ TEST(Reimport, RefusesAndLeavesEveryFileUntouched) {
                                 "hold at most 2147483647. Nothing was written.\n";
     EXPECT_EQ(reimport("edits", "Newgen.dat", false).Err, tooLong);
     EXPECT_EQ(RunCommand([](const Context& c) {
-                  return kivtool::ReplaceCommand(c, "Modgen.dat", "a.s16", "edits/a.s16", "");
+                  return kivtool::ReplaceCommand(c, "Modgen.dat", "a.s16", "edits/a.s16", "", true);
               }).Err,
               tooLong);
     WriteFile("edits/a.s16", SmallSprite(2, 2));
@@ -377,6 +419,7 @@ TEST(Import, OfUnchangedExportsKeepsEveryIconsStoredBytes) {
         EXPECT_EQ(run.Err, "Wrote walk.s17: 0 icons re-encoded, 5 unchanged.\n");
         EXPECT_EQ(ReadFile("walk.s17"), ReadFile("walk.s16")) << format;
         std::filesystem::remove_all("pics");
+        std::filesystem::remove("walk.s17");
     }
 }
 
@@ -407,6 +450,16 @@ TEST(Import, RefusesBadPicturesPerFileAndWritesNothingUnlessAskedToSkipThem) {
     run = ImportFixture::Import({"out.s16", true, false});
     EXPECT_EQ(run.Status, 1); // written, but the refusals are still reported
     EXPECT_EQ(ReadFile("out.s16"), ImportFixture::Chain({1, 3}));
+
+#ifndef _WIN32 // links
+    // A folder from someone else is data: a link in it is refused, whatever it points to.
+    ImportFixture::Picture("elsewhere.bmp", 4, 4, kiv::RGB(0, 0, 90));
+    ASSERT_EQ(::symlink("../elsewhere.bmp", "pics/walk_0005.bmp"), 0);
+    run = ImportFixture::Import({"out3.s16", false, true});
+    EXPECT_NE(run.Err.find("pics/walk_0005.bmp: The picture is refused: it is a symbolic link."),
+              std::string::npos)
+        << run.Err;
+#endif
 
     // A file whose count was cut to 1000 on loading is refused whole.
     SpriteBuilder many;

@@ -4,6 +4,8 @@
 
 #include "archive/ArchiveDirectory.h"
 #include "base/FileStream.h"
+#include "base/Platform.h"
+#include "base/SafeFile.h"
 #include "image/Png.h"
 #include "sprite/IconSheet.h"
 #include "support/TestFiles.h"
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <unistd.h>
@@ -91,6 +94,140 @@ TEST(KivtoolCli, ReportsFailuresAsOneLineOnStderrWithStatusOne) {
     run = RunKivtool({"show", "x.s16", "2", "-o", "keep.bmp"});
     EXPECT_EQ(run.Status, 1);
     EXPECT_EQ(ReadFile("keep.bmp"), (Bytes{1, 2, 3}));
+}
+
+// Every file of the current folder with its bytes.
+std::map<std::string, Bytes> FolderBytes() {
+    std::map<std::string, Bytes> files;
+    for (const std::string& name : ListFolder("."))
+        files[name] = ReadFile(name);
+    return files;
+}
+
+Bytes Sprite(std::uint16_t second) {
+    return SpriteBuilder()
+        .Raw(2, 1, 0, 0, 2, 1, {1, 2})
+        .Raw(1, 1, 0, 0, 1, 1, {second})
+        .Raw(2, 2, 0, 0, 2, 2, {3, 4, 5, 6})
+        .Build();
+}
+
+TEST(KivtoolCli, KeepsEveryOutputThatIsAnInputOrHoldsWorkTheCommandWouldDrop) {
+    struct Case {
+        std::vector<std::string> Args;
+        int Status;
+        std::string Err;
+        bool Writes; // some file changes
+    };
+    const std::string asInput = ": that is the sprite file it is read from; nothing was written.\n";
+    const std::vector<Case> cases = {
+        {{"show", "hero.s16", "1", "-o", "hero.s16"}, 1, "Cannot write hero.s16" + asInput, false},
+        {{"sheet", "export", "hero.s16", "hero.s16"}, 1, "Cannot write hero.s16" + asInput, false},
+        {{"preview", "Modgen.dat", "hero.s16", "1", "-o", "Modgen.dat"},
+         1,
+         "Cannot write Modgen.dat: that is the archive it is read from; nothing was written.\n",
+         false},
+        {{"sheet", "export", "hero.s16", "sheet.json"},
+         1,
+         "Cannot use sheet.json as a sheet: its records would be the same file; nothing was "
+         "written.\n",
+         false},
+        {{"reencode", "hero.s16", "1", "e.bmp", "-o", "e.bmp"},
+         1,
+         "Cannot write e.bmp: that is the picture it is read from; nothing was written.\n",
+         false},
+        // Pictures and single files: the same is left, another is kept unless forced.
+        {{"show", "hero.s16", "3", "-o", "e.bmp"},
+         1,
+         "kept changed file e.bmp; --force overwrites\n",
+         false},
+        {{"show", "hero.s16", "3", "-o", "e.bmp", "--force"}, 0, "", true},
+        {{"extract", "Modgen.dat", "hero.s16"},
+         0,
+         "hero.s16 is up to date; nothing written.\n",
+         false},
+        {{"extract", "Modgen.dat", "coins.s16"},
+         1,
+         "kept changed file coins.s16; --force overwrites\n",
+         false},
+        // Rebuilds: kept when they would drop other work, replaced when not, or in place.
+        {{"replace", "Modgen.dat", "hero.s16"},
+         1,
+         "Newgen.dat also holds a changed coins.s16 that this rebuild from Modgen.dat would drop; "
+         "`kivtool replace Newgen.dat hero.s16` builds on it, --force replaces it.\n",
+         false},
+        {{"replace", "Modgen.dat", "hero.s16", "--force"}, 0, "", true},
+        {{"replace", "Newgen.dat", "hero.s16"}, 0, "", true},
+        {{"replace", "Modgen.dat", "coins.s16"},
+         0,
+         "Newgen.dat is up to date; nothing written.\n",
+         false},
+        {{"reencode", "hero.s16", "1", "e.bmp"},
+         1,
+         "hero.s17 also holds a changed icon 2 that this rebuild from hero.s16 would drop; "
+         "`kivtool reencode --on-twin hero.s16 1 e.bmp` builds on it, --force replaces it.\n",
+         false},
+        {{"reencode", "--on-twin", "hero.s16", "1", "e.bmp"}, 0, "Building on hero.s17.\n", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Args[0] + " " + c.Args[1] + " " + c.Args[2]);
+        ScratchDir dir;
+        WriteFile("hero.s16", Sprite(7));
+        WriteFile("hero.s17", Sprite(8));
+        WriteFile("coins.s16", Sprite(10));
+        WriteFile("coins.s17", Sprite(9));
+        WriteFile(
+            "Modgen.dat",
+            ArchiveBuilder().Member("hero.s16", Sprite(7)).Member("coins.s16", Sprite(5)).Build());
+        WriteFile(
+            "Newgen.dat",
+            ArchiveBuilder().Member("hero.s16", Sprite(7)).Member("coins.s16", Sprite(9)).Build());
+        kiv::Image picture(2, 1); // icon 1's frame, in colours 16 bits hold
+        picture.Fill(kiv::RGB(8, 4, 8));
+        kiv::SavePictureFile(picture, "e.bmp", kiv::BackColor);
+        const auto before = FolderBytes();
+
+        const ToolRun run = RunKivtool(c.Args);
+        EXPECT_EQ(run.Status, c.Status) << run.Err;
+        if (!c.Err.empty() || c.Status == 0) {
+            EXPECT_EQ(run.Err, c.Err);
+        }
+        EXPECT_EQ(FolderBytes() != before, c.Writes);
+    }
+}
+
+TEST(KivtoolCli, WaitsForAnotherRunsLockAndSweepsWhatEndedRunsLeft) {
+    ScratchDir dir;
+    WriteFile("Modgen.dat", ArchiveBuilder().Member("hero.s16", Sprite(7)).Build());
+    WriteFile("hero.s17", Sprite(8));
+    {
+        kiv::OutputLock held("Newgen.dat");
+        const ToolRun run = RunKivtool({"replace", "Modgen.dat", "hero.s16"});
+        EXPECT_EQ(run.Status, 1);
+        EXPECT_EQ(run.Err, "Newgen.dat is being written by another run; nothing was written.\n");
+    }
+    EXPECT_FALSE(FileExists("Newgen.dat"));
+
+    // Work files of runs that ended without cleaning up go with the next write into their
+    // folder; a file whose writer still holds it stays.
+    WriteFile(".kiv-4194999-0.tmp", Bytes(10, 1));
+    WriteFile(".kiv-0badc0de.lock", Bytes());
+    kiv::platform::FileHandle live = kiv::platform::kNoFile;
+    ASSERT_EQ(kiv::platform::OpenLockFile(".kiv-4195000-1.tmp", live),
+              kiv::platform::LockFileOutcome::Opened);
+    ASSERT_TRUE(kiv::platform::TryLock(live));
+    EXPECT_EQ(RunKivtool({"replace", "Modgen.dat", "hero.s16"}).Status, 0);
+    EXPECT_EQ(ListFolder("."), (std::vector<std::string>{".kiv-4195000-1.tmp", "Modgen.dat",
+                                                         "Newgen.dat", "hero.s17"}));
+    kiv::platform::Close(live);
+
+#ifndef _WIN32 // a longer name than a whole Windows path may be
+    // Any name the folder takes works: work files do not lengthen it.
+    const std::string longest = std::string(247, 'n') + ".dat";
+    const ToolRun run = RunKivtool({"replace", "Modgen.dat", "hero.s16", "-o", longest});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_TRUE(FileExists(longest));
+#endif
 }
 
 TEST(KivtoolCli, MakesADemoArchiveThatListsTestsSoundAndExportsEveryIcon) {
@@ -242,7 +379,7 @@ TEST(KivtoolCli, EditsIconsThroughPngAndWholeMemberSheets) {
         const std::string name = Cells(lines[i]).at(0);
         SCOPED_TRACE(name);
         ASSERT_EQ(RunKivtool({"extract", "demo/Modgen.dat", name}).Status, 0);
-        ToolRun run = RunKivtool({"sheet", "export", name, "sheet.png"});
+        ToolRun run = RunKivtool({"sheet", "export", name, "sheet.png", "--force"});
         ASSERT_EQ(run.Status, 0) << run.Err;
         EXPECT_EQ(run.Out, "sheet.png\nsheet.json\n");
         kiv::TIconTable table;
@@ -258,7 +395,7 @@ TEST(KivtoolCli, EditsIconsThroughPngAndWholeMemberSheets) {
         for (const bool cleared : {false, true}) {
             if (cleared)
                 Magick("sheet.png -background 'rgba(0,0,0,0)' -alpha background PNG32:sheet.png");
-            run = RunKivtool({"sheet", "import", name, "sheet.png", "-o", "same.s16"});
+            run = RunKivtool({"sheet", "import", name, "sheet.png", "-o", "same.s16", "--force"});
             ASSERT_EQ(run.Status, 0) << run.Err;
             EXPECT_EQ(run.Out, "");
             EXPECT_EQ(ReadFile("same.s16"), ReadFile(name));
@@ -272,15 +409,16 @@ TEST(KivtoolCli, EditsIconsThroughPngAndWholeMemberSheets) {
     const kiv::SheetCell cell = kiv::LayOutSheet(table).Cells.at(1);
     ASSERT_EQ(RunKivtool({"show", name, "2", "-o", "icon2.png"}).Status, 0);
     const auto [x2, y2] = IconPixel(Picture("icon2.png"));
-    ASSERT_EQ(RunKivtool({"sheet", "export", name, "sheet.png"}).Status, 0);
+    ASSERT_EQ(RunKivtool({"sheet", "export", name, "sheet.png", "--force"}).Status, 0);
     Paint("sheet.png", cell.X + x2, cell.Y + y2, "#FF0000");
     ToolRun run = RunKivtool({"sheet", "import", name, "sheet.png", "-o", "edited.s16"});
     ASSERT_EQ(run.Status, 0) << run.Err;
     EXPECT_EQ(run.Out, "icon 2\n");
     for (int icon = 1; icon <= table.Count; ++icon) {
         const std::string number = std::to_string(icon);
-        ASSERT_EQ(RunKivtool({"show", name, number, "-o", "before.png"}).Status, 0);
-        ASSERT_EQ(RunKivtool({"show", "edited.s16", number, "-o", "after.png"}).Status, 0);
+        ASSERT_EQ(RunKivtool({"show", name, number, "-o", "before.png", "--force"}).Status, 0);
+        ASSERT_EQ(RunKivtool({"show", "edited.s16", number, "-o", "after.png", "--force"}).Status,
+                  0);
         kiv::Image expected = Picture("before.png");
         if (icon == 2)
             expected.SetPixel(x2, y2, kiv::RGB(248, 0, 0));
@@ -346,7 +484,7 @@ TEST(KivtoolCli, SaysWhatTakingAPictureDidToItsPixelsAndWhatIsWrongWithASheet) {
     run = RunKivtool({"sheet", "import", "coins.s16", "new/coins.png", "-o", "no.s16"});
     EXPECT_EQ(run.Err, "new/coins.json cannot be read as a sheet's records: it is not JSON. "
                        "Nothing was written.\n");
-    ASSERT_EQ(RunKivtool({"sheet", "export", "hero.s16", "new/coins.png"}).Status, 0);
+    ASSERT_EQ(RunKivtool({"sheet", "export", "hero.s16", "new/coins.png", "--force"}).Status, 0);
     run = RunKivtool({"sheet", "import", "coins.s16", "new/coins.png", "-o", "no.s16"});
     EXPECT_EQ(run.Err, "new/coins.json describes a sheet of hero.s16, not of coins.s16. Nothing "
                        "was written.\n");

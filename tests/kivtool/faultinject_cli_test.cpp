@@ -11,8 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <grp.h>
+#include <iostream>
 #include <map>
 #include <string>
 #include <sys/resource.h>
@@ -34,16 +36,19 @@ struct CliCase {
     std::string Output;       // the first file written, inside OutputFolder
 };
 
+// Each with --force: the earlier output these tests lay down is to be replaced.
 std::vector<CliCase> Cases() {
     return {
-        {{"extract", "Modgen.dat", "hero.s16"}, ".", "hero.s16"},
-        {{"replace", "Modgen.dat", "hero.s16"}, ".", "Newgen.dat"},
-        {{"preview", "Modgen.dat", "hero.s16", "1", "-o", "preview.bmp"}, ".", "preview.bmp"},
-        {{"show", "sprite.s16", "1", "-o", "show.bmp"}, ".", "show.bmp"},
-        {{"collage", "sprite.s16", "1", "-o", "collage.bmp"}, ".", "collage.bmp"},
-        {{"reencode", "sprite.s16", "1", "picture.bmp"}, ".", "sprite.s17"},
-        {{"import", "sprite.s16", "icons"}, ".", "sprite.s17"},
-        {{"reimport", "Modgen.dat", "members"}, ".", "Newgen.dat"},
+        {{"extract", "Modgen.dat", "hero.s16", "--force"}, ".", "hero.s16"},
+        {{"replace", "Modgen.dat", "hero.s16", "--force"}, ".", "Newgen.dat"},
+        {{"preview", "Modgen.dat", "hero.s16", "1", "-o", "preview.bmp", "--force"},
+         ".",
+         "preview.bmp"},
+        {{"show", "sprite.s16", "1", "-o", "show.bmp", "--force"}, ".", "show.bmp"},
+        {{"collage", "sprite.s16", "1", "-o", "collage.bmp", "--force"}, ".", "collage.bmp"},
+        {{"reencode", "sprite.s16", "1", "picture.bmp", "--force"}, ".", "sprite.s17"},
+        {{"import", "sprite.s16", "icons", "--force"}, ".", "sprite.s17"},
+        {{"reimport", "Modgen.dat", "members", "--force"}, ".", "Newgen.dat"},
         {{"export", "sprite.s16", "exported", "--force"},
          "exported",
          kivtool::ExportFileName("sprite", 1)},
@@ -161,6 +166,17 @@ std::string Command(const CliCase& c) {
     return c.Args[0];
 }
 
+// The output as kivtool names it in its messages.
+std::string Shown(const CliCase& c) {
+    return c.OutputFolder == "." ? c.Output : c.OutputFolder + "/" + c.Output;
+}
+
+// No temporary or lock file anywhere under the folder.
+void ExpectNoWorkFiles(const ScratchDir& dir) {
+    for (const auto& [name, bytes] : Snapshot(dir))
+        EXPECT_EQ(name.find(".kiv-"), std::string::npos) << name;
+}
+
 TEST(KivtoolFaults, AWriteThatFailsHalfWayKeepsEveryEarlierFile) {
     for (const CliCase& c : Cases()) {
         SCOPED_TRACE(Command(c));
@@ -170,10 +186,13 @@ TEST(KivtoolFaults, AWriteThatFailsHalfWayKeepsEveryEarlierFile) {
         WriteFile(dir.File(c.OutputFolder + "/" + c.Output), Pattern(100, 9));
         const auto before = Snapshot(dir);
 
-        // The message names the system's reason, and a failed write is no refusal.
+        // The message names the file and the system's reason, and a failed write is no
+        // refusal.
         const CliRun limited = RunUnder(dir, c.Args, LimitFileSize);
         ExpectFailedWithAMessage(limited);
-        EXPECT_NE(limited.Err.find(": File too large"), std::string::npos) << limited.Err;
+        EXPECT_NE(limited.Err.find("Cannot write " + Shown(c) + ": File too large."),
+                  std::string::npos)
+            << limited.Err;
         EXPECT_EQ(limited.Err.find("refused"), std::string::npos) << limited.Err;
         EXPECT_EQ(Snapshot(dir), before);
 
@@ -196,8 +215,7 @@ TEST(KivtoolFaults, AnOutputPathThatIsAFolderIsRefused) {
         ExpectFailedWithAMessage(RunUnder(dir, c.Args, NoRestriction));
         EXPECT_EQ(ReadFile(output + "/keep"), Pattern(10, 1));
         EXPECT_EQ(ListFolder(output), std::vector<std::string>{"keep"});
-        for (const auto& [name, bytes] : Snapshot(dir))
-            EXPECT_EQ(name.find(".kiv-"), std::string::npos) << name;
+        ExpectNoWorkFiles(dir);
     }
 }
 
@@ -217,8 +235,197 @@ TEST(KivtoolFaults, AFolderThatIsNotWritableIsReported) {
         if (!run.Started)
             GTEST_SKIP() << "cannot run as an ordinary user here";
         ExpectFailedWithAMessage(run);
+        // The folder is named, not the file it would hold.
+        EXPECT_NE(run.Err.find("Cannot create files in folder " + c.OutputFolder +
+                               ": Permission denied."),
+                  std::string::npos)
+            << run.Err;
         EXPECT_EQ(Snapshot(dir), before);
     }
+    ScratchDir dir;
+    LayOutInputs(dir);
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
+    const CliRun run = RunUnder(dir, {"export", "sprite.s16", "new/icons"}, ActAsOrdinaryUser);
+    ::chmod(dir.Path().c_str(), 0755);
+    EXPECT_EQ(run.Err, "Cannot create folder new: Permission denied.\n");
+}
+
+// A kivtool run stopped at its flush before the rename (see StopAtFlush.cpp), with its
+// stderr to read once it ends.
+struct StoppedRun {
+    pid_t Pid = -1;
+    int Err = -1;
+};
+
+StoppedRun StartStopped(const ScratchDir& dir, const std::vector<std::string>& args) {
+    int err[2];
+    if (::pipe(err) != 0)
+        return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(err[0]);
+        ::dup2(err[1], 2);
+        ::close(1);
+        ::setenv("LD_PRELOAD", STOP_AT_FLUSH_PATH, 1);
+        ::setenv("KIV_STOP_AT_FLUSH", "1", 1);
+        // A sanitizer build would otherwise insist on being loaded first.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        const std::string options = std::string(asan ? asan : "") + ":verify_asan_link_order=0";
+        ::setenv("ASAN_OPTIONS", options.c_str(), 1);
+        if (::chdir(dir.Path().c_str()) != 0)
+            ::_exit(77);
+        std::vector<std::string> copies = args;
+        std::string program = KIVTOOL_PATH;
+        std::vector<char*> argv{program.data()};
+        for (auto& a : copies)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(err[1]);
+    int status = 0;
+    if (::waitpid(pid, &status, WUNTRACED) != pid || !WIFSTOPPED(status)) {
+        ::close(err[0]);
+        return {};
+    }
+    return {pid, err[0]};
+}
+
+// Sends `signal` (none: 0), lets the run go on and collects its end; Status is -1 when a
+// signal ended it.
+CliRun Resume(StoppedRun& stopped, int signal = 0) {
+    if (signal != 0)
+        ::kill(stopped.Pid, signal);
+    ::kill(stopped.Pid, SIGCONT);
+    CliRun run;
+    run.Started = true;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(stopped.Err, buffer, sizeof buffer)) > 0;)
+        run.Err.append(buffer, static_cast<std::size_t>(got));
+    ::close(stopped.Err);
+    int status = 0;
+    ::waitpid(stopped.Pid, &status, 0);
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+void AddTwinsAndCopies(const ScratchDir& dir) {
+    WriteFile(dir.File("door.s17"), Pattern(7000, 5));
+    fs::copy_file(dir.File("Modgen.dat"), dir.File("Newgen.dat"));
+}
+
+TEST(KivtoolFaults, OverlappingRunsNeverBothSucceedWithAChangeLost) {
+    struct Overlap {
+        std::vector<std::string> First, Second;
+        std::string Output;
+    };
+    const std::vector<Overlap> overlaps = {
+        {{"replace", "Newgen.dat", "hero.s16", "-o", "Newgen.dat"},
+         {"replace", "Newgen.dat", "door.s16", "-o", "Newgen.dat"},
+         "Newgen.dat"},
+        {{"replace", "Newgen.dat", "hero.s16"},
+         {"reimport", "Newgen.dat", "members", "-o", "Newgen.dat"},
+         "Newgen.dat"},
+        {{"reencode", "--on-twin", "sprite.s16", "1", "picture.bmp"},
+         {"reencode", "--on-twin", "sprite.s16", "2", "picture.bmp"},
+         "sprite.s17"},
+    };
+    for (const Overlap& o : overlaps) {
+        SCOPED_TRACE(o.First[0] + " then " + o.Second[0]);
+        // What the first run writes on its own: the oracle for the overlapped one.
+        ScratchDir alone;
+        LayOutInputs(alone);
+        AddTwinsAndCopies(alone);
+        ASSERT_EQ(RunUnder(alone, o.First, NoRestriction).Status, 0);
+
+        ScratchDir dir;
+        LayOutInputs(dir);
+        AddTwinsAndCopies(dir);
+        StoppedRun first = StartStopped(dir, o.First);
+        ASSERT_GT(first.Pid, 0);
+        const CliRun second = RunUnder(dir, o.Second, NoRestriction);
+        EXPECT_EQ(second.Status, 1);
+        EXPECT_EQ(second.Err,
+                  o.Output + " is being written by another run; nothing was written.\n");
+        const CliRun resumed = Resume(first);
+        EXPECT_EQ(resumed.Status, 0) << resumed.Err;
+        EXPECT_EQ(ReadFile(dir.File(o.Output)), ReadFile(alone.File(o.Output)));
+        ExpectNoWorkFiles(dir);
+    }
+}
+
+TEST(KivtoolFaults, AnInputThatChangesDuringARunStopsItsWrite) {
+    struct Change {
+        std::vector<std::string> Args;
+        std::string Input, Output;
+    };
+    const std::vector<Change> changes = {
+        {{"replace", "Modgen.dat", "hero.s16"}, "hero.s17", "Newgen.dat"},
+        {{"replace", "Newgen.dat", "hero.s16"}, "Newgen.dat", "Newgen.dat"},
+        {{"reimport", "Modgen.dat", "members"}, "members/hero.s16", "Newgen.dat"},
+        {{"reencode", "sprite.s16", "1", "picture.bmp"}, "picture.bmp", "sprite.s17"},
+        {{"import", "sprite.s16", "icons"},
+         "icons/" + kivtool::ExportFileName("sprite", 1),
+         "sprite.s17"},
+    };
+    for (const Change& c : changes) {
+        SCOPED_TRACE(c.Args[0] + " while " + c.Input + " changes");
+        ScratchDir dir;
+        LayOutInputs(dir);
+        AddTwinsAndCopies(dir);
+        StoppedRun run = StartStopped(dir, c.Args);
+        ASSERT_GT(run.Pid, 0);
+        Bytes input = ReadFile(dir.File(c.Input));
+        input.push_back(0);
+        WriteFile(dir.File(c.Input), input);
+        auto before = Snapshot(dir);
+        std::erase_if(before, [](const auto& file) { return file.first.rfind(".kiv-", 0) == 0; });
+        const CliRun resumed = Resume(run);
+        EXPECT_EQ(resumed.Status, 1);
+        // After any warnings about what was read.
+        EXPECT_TRUE(resumed.Err.ends_with(
+            c.Input + " changed while it was being read; nothing was written.\n"))
+            << resumed.Err;
+        EXPECT_EQ(Snapshot(dir), before);
+        ExpectNoWorkFiles(dir);
+    }
+}
+
+TEST(KivtoolFaults, ATerminationRequestEndsARunWithItsStatusAndLeavesNothingBehind) {
+    for (const auto& [signal, status] :
+         std::vector<std::pair<int, int>>{{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}}) {
+        SCOPED_TRACE(signal);
+        ScratchDir dir;
+        LayOutInputs(dir);
+        WriteFile(dir.File("Newgen.dat"), Pattern(100, 9));
+        const auto before = Snapshot(dir);
+        StoppedRun run = StartStopped(dir, {"replace", "Modgen.dat", "hero.s16", "--force"});
+        ASSERT_GT(run.Pid, 0);
+        EXPECT_EQ(Resume(run, signal).Status, status);
+        EXPECT_EQ(Snapshot(dir), before);
+    }
+}
+
+TEST(KivtoolFaults, AfterFiftyKilledRebuildsOneRunLeavesNoWorkFile) {
+    ScratchDir dir;
+    LayOutInputs(dir);
+    const auto workFiles = [&] {
+        int count = 0;
+        for (const std::string& name : ListFolder(dir.Path().string()))
+            count += name.rfind(".kiv-", 0) == 0 ? 1 : 0;
+        return count;
+    };
+    for (int k = 0; k < 50; ++k) {
+        StoppedRun run = StartStopped(dir, {"replace", "Modgen.dat", "hero.s16", "--force"});
+        ASSERT_GT(run.Pid, 0);
+        EXPECT_EQ(Resume(run, SIGKILL).Status, -1);
+    }
+    std::cout << "after 50 killed rebuilds: " << workFiles() << " work files\n";
+    EXPECT_GT(workFiles(), 0); // a killed run cannot clean up
+    EXPECT_EQ(RunUnder(dir, {"replace", "Modgen.dat", "hero.s16", "--force"}, NoRestriction).Status,
+              0);
+    EXPECT_EQ(workFiles(), 0);
 }
 
 } // namespace

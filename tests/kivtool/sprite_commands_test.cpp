@@ -37,8 +37,9 @@ TEST(ShowCommand, SavesTheDecodedFrameOfTheNumberedIcon) {
     WriteFile("s.s16", sprite.Build());
 
     for (int icon = 1; icon <= 2; ++icon) {
-        const ToolRun run = RunCommand(
-            [&](const Context& c) { return kivtool::ShowCommand(c, "s.s16", icon, "p.bmp"); });
+        const ToolRun run = RunCommand([&](const Context& c) {
+            return kivtool::ShowCommand(c, "s.s16", icon, "p.bmp", true);
+        });
         ASSERT_EQ(run.Status, 0) << run.Err;
         kiv::TIconHeader h = sprite.Icons()[static_cast<std::size_t>(icon - 1)].Header;
         h.Starts = icon == 1 ? 0 : 8;
@@ -134,7 +135,7 @@ TEST(CollageCommand, MovesTheRowBottomBeforeTheWrapTest) {
 
     // An icon that cannot be placed on an empty page: nothing drawn, the number stays.
     run = RunCommand(
-        [](const Context& c) { return kivtool::CollageCommand(c, "s.s16", 8, "c.bmp"); });
+        [](const Context& c) { return kivtool::CollageCommand(c, "s.s16", 8, "c.bmp", true); });
     EXPECT_EQ(run.Out, "8\n");
     const kiv::Image empty = kiv::LoadBitmapFile("c.bmp");
     EXPECT_EQ(empty.Pixel(1, 1), kiv::clAqua);
@@ -187,9 +188,14 @@ TEST(ReencodeCommand, WritesTheTwinCoreWritesAndRefusesBadPictures) {
 
     // --on-twin builds on the twin an earlier re-encode wrote; a picture of another size
     // than the frame, or in colours 16 bits cannot hold, is written with a warning.
+    // Over a twin that holds another changed icon, only with --force.
     picture.SetPixel(0, 0, kiv::RGB(255, 255, 255));
     kiv::SaveBitmapFile(picture, "second.bmp");
-    ASSERT_EQ(refuse("edit.bmp").Status, 0);
+    EXPECT_EQ(refuse("edit.bmp").Status, 1);
+    ASSERT_EQ(RunCommand([](const Context& c) {
+                  return kivtool::ReencodeCommand(c, "s.s16", 1, "edit.bmp", "", false, true);
+              }).Status,
+              0);
     run = RunCommand([](const Context& c) {
         return kivtool::ReencodeCommand(c, "s.s16", 2, "second.bmp", "", true);
     });
@@ -219,8 +225,9 @@ TEST(ExportCommand, SavesEveryIconAsItsShowPictureUnderNumberedNames) {
     EXPECT_EQ(run.Out,
               "out/icons/walk_0001.bmp\nout/icons/walk_0002.bmp\nout/icons/walk_0003.bmp\n");
     for (int icon = 1; icon <= 3; ++icon) {
-        const ToolRun show = RunCommand(
-            [&](const Context& c) { return kivtool::ShowCommand(c, "walk.s16", icon, "s.bmp"); });
+        const ToolRun show = RunCommand([&](const Context& c) {
+            return kivtool::ShowCommand(c, "walk.s16", icon, "s.bmp", true);
+        });
         ASSERT_EQ(show.Status, 0);
         EXPECT_EQ(ReadFile(kivtool::ExportFileName("out/icons/walk", icon)), ReadFile("s.bmp"));
     }

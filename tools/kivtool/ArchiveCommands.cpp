@@ -1,6 +1,7 @@
 // The browser's operations: listing, member selection, preview, Extract, Replace, Test.
 
 #include "CommandSupport.h"
+#include "OutputRule.h"
 
 #include "archive/ArchiveOps.h"
 #include "archive/ArchiveVerify.h"
@@ -10,6 +11,8 @@
 #include "image/Png.h"
 #include "sprite/IconDecoder.h"
 #include "sprite/PictureFiles.h"
+
+#include <algorithm>
 
 namespace kivtool {
 
@@ -88,21 +91,48 @@ int HeadersCommand(const Context& ctx, const std::string& archive, const std::st
 }
 
 int ExtractCommand(const Context& ctx, const std::string& archive, const std::string& member,
-                   const std::string& outPath) {
+                   const std::string& outPath, bool force) {
     return Guarded(ctx, [&] {
         kiv::ArchiveListing listing;
         MemberRef ref;
         if (!FindMemberToWrite(ctx, archive, member, listing, ref))
             return ExitFailure;
+        // A name taken from the archive must not lead outside the current folder.
+        const std::string target = outPath.empty() ? ref.Entry.Name : outPath;
+        if (const std::string refusal =
+                outPath.empty() ? kiv::UnsafeNameRefusal(ref.Entry.Name) : std::string();
+            !refusal.empty())
+            return Fail(ctx, refusal);
+        auto file = kiv::InFile::Open(archive);
+        if (!file)
+            return Fail(ctx, kiv::MainDataFileNotFound);
+        if (const std::string refusal = kiv::ExtractTargetRefusal(
+                archive, file->Length(), ref.Entry.Name, ref.Entry.Start, ref.Entry.Finish, target);
+            !refusal.empty())
+            return Fail(ctx, refusal);
+
+        kiv::OutputLock lock(target);
+        const std::int64_t size =
+            std::max<std::int64_t>(std::int64_t{ref.Entry.Finish} - ref.Entry.Start, 0);
+        int status = ExitOk;
+        if (!ShouldWrite(
+                ctx, lock, target, force,
+                [&] { return CompareExisting(target, *file, ref.Entry.Start, size); }, status))
+            return status;
+        file.reset();
         const kiv::OpResult result =
-            kiv::ExtractMember(archive, kiv::ArchiveRow::FromEntry(ref.Entry), outPath);
-        return result.Ok ? ExitOk : FailWrite(ctx, result.Message, result.Reason);
+            kiv::ExtractMember(archive, kiv::ArchiveRow::FromEntry(ref.Entry), target);
+        return result.Ok ? ExitOk : FailWrite(ctx, result.Message, result.Fault);
     });
 }
 
 int ReplaceCommand(const Context& ctx, const std::string& archive, const std::string& member,
-                   const std::string& twin, const std::string& outPath) {
+                   const std::string& twin, const std::string& outPath, bool force) {
     return Guarded(ctx, [&] {
+        // Held before the archive is listed: a run that waited for another one then lists
+        // the archive that run wrote, and builds on it.
+        const std::string out = outPath.empty() ? std::string("Newgen.dat") : outPath;
+        kiv::OutputLock lock(out);
         kiv::ArchiveListing listing;
         MemberRef ref;
         if (!FindMemberToWrite(ctx, archive, member, listing, ref) ||
@@ -115,13 +145,38 @@ int ReplaceCommand(const Context& ctx, const std::string& archive, const std::st
         // Rows the listing could not read lie beyond the end of the file: no end word to move.
         request.MemberCount = static_cast<std::int32_t>(listing.Entries.size());
         request.TwinPath = twin;
-        request.OutPath = outPath.empty() ? std::string("Newgen.dat") : outPath;
+        request.OutPath = out;
+        const std::string twinPath = twin.empty() && kiv::UnsafeNameReason(ref.Entry.Name).empty()
+                                         ? kiv::TwinName(ref.Entry.Name)
+                                         : twin;
+        if (!twinPath.empty() &&
+            !NotItsInput(ctx, request.OutPath, twinPath, "the twin it is read from"))
+            return ExitFailure;
 
+        if (!force && !twinPath.empty() && kiv::StampOf(twinPath).Exists) {
+            std::vector<std::string> buildsOn{"replace", request.OutPath, member};
+            if (!twin.empty())
+                buildsOn.insert(buildsOn.end(), {"--twin", twin});
+            if (request.OutPath != "Newgen.dat")
+                buildsOn.insert(buildsOn.end(), {"-o", request.OutPath});
+            const kiv::MemberSource rewritten{ref.Row, ref.Entry.Start, ref.Entry.Finish, twinPath,
+                                              0};
+            switch (
+                JudgeArchiveRebuild(ctx, lock, archive, request.OutPath, {rewritten}, buildsOn)) {
+            case RebuildVerdict::Kept:
+                return ExitFailure;
+            case RebuildVerdict::UpToDate:
+                SayUpToDate(ctx, request.OutPath);
+                return ExitOk;
+            case RebuildVerdict::Write:
+                break;
+            }
+        }
         ProgressLine progress(ctx, "Writing " + request.OutPath, 0);
         if (auto file = kiv::InFile::Open(archive); file && file->Length() > LargeArchive)
             progress.ShowNow();
         const kiv::OpResult result = kiv::ReplaceMember(request);
-        return result.Ok ? ExitOk : FailWrite(ctx, result.Message, result.Reason);
+        return result.Ok ? ExitOk : FailWrite(ctx, result.Message, result.Fault);
     });
 }
 
@@ -143,12 +198,18 @@ int TestCommand(const Context& ctx, const std::string& archive) {
 }
 
 int PreviewCommand(const Context& ctx, const std::string& archive, const std::string& member,
-                   std::int64_t icon, const std::string& outPath) {
+                   std::int64_t icon, const std::string& outPath, bool force) {
     return Guarded(ctx, [&] {
         kiv::ArchiveListing listing;
         MemberRef ref;
-        if (!ListOrFail(ctx, archive, listing) || !FindMember(ctx, listing, member, ref))
+        if (!ListOrFail(ctx, archive, listing) || !FindMember(ctx, listing, member, ref) ||
+            !NotItsInput(ctx, outPath, archive, "the archive it is read from"))
             return ExitFailure;
+        kiv::OutputLock lock(outPath);
+        auto file = kiv::InFile::Open(archive);
+        if (!file)
+            return Fail(ctx, kiv::MainDataFileNotFound);
+        lock.Watch(file->Stamp());
         // The member as the browser shows it, then the icon of its column.
         const kiv::MemberSummary summary = kiv::SummariseMember(archive, ref.Entry.Start);
         if (!summary.Opened)
@@ -160,17 +221,13 @@ int PreviewCommand(const Context& ctx, const std::string& archive, const std::st
         if (icon > std::ssize(summary.Headers))
             return Fail(ctx, "The header of icon " + std::to_string(icon) +
                                  " lies beyond the end of the archive.");
-        auto file = kiv::InFile::Open(archive);
-        if (!file)
-            return Fail(ctx, kiv::MainDataFileNotFound);
         kiv::DecodeStats stats;
         const kiv::Image frame = kiv::PreviewIcon(
             *file, summary.PixelBase, summary.Headers[static_cast<std::size_t>(icon - 1)], &stats);
         file.reset();
         if (stats.EndedEarly)
             Err(ctx) << kiv::EndedEarlyWarning(icon) << '\n';
-        kiv::SavePictureFile(frame, outPath, kiv::BackKey);
-        return ExitOk;
+        return WriteUnderRule(ctx, lock, outPath, PictureBytes(frame, outPath), force);
     });
 }
 

@@ -1,9 +1,11 @@
 // Batch work: every member out, a folder of members back in, a folder of icons back in.
 
 #include "CommandSupport.h"
+#include "OutputRule.h"
 #include "SpriteSupport.h"
 
 #include "archive/ArchiveOps.h"
+#include "archive/MemberFiles.h"
 #include "base/FileStream.h"
 #include "base/Platform.h"
 #include "base/SafeFile.h"
@@ -12,23 +14,12 @@
 #include "sprite/PictureFiles.h"
 
 #include <algorithm>
-#include <filesystem>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <set>
 
 namespace kivtool {
-
-namespace fs = std::filesystem;
-
-namespace {
-
-// Joined with '/', which Windows takes too, so paths print alike on every system.
-std::string Join(const std::string& dir, const std::string& name) {
-    return (fs::path(dir) / name).generic_string();
-}
-
-} // namespace
 
 int ExtractAllCommand(const Context& ctx, const std::string& archive, const std::string& dir,
                       const ExtractAllOptions& options) {
@@ -67,29 +58,31 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
             // A second member of the same name would overwrite the first one's file, and a
             // reimport would then give the first member the second one's bytes.
             if (!names.insert(entry.Name).second) {
-                Err(ctx) << "Cannot extract member \"" << PrintableName(entry.Name)
+                Err(ctx) << "Cannot extract member \"" << EscapedText(entry.Name)
                          << "\": an earlier member has the same name.\n";
                 ++refused;
                 continue;
             }
-            const std::string path = Join(dir, entry.Name);
+            const std::string path = JoinPath(dir, entry.Name);
             // A file that already holds other bytes may be the user's edit.
             const std::int64_t size =
                 entry.Finish > entry.Start ? std::int64_t{entry.Finish} - entry.Start : 0;
-            std::error_code ec;
-            if (fs::exists(path, ec)) {
-                if (kiv::FileHolds(path, *source, entry.Start, size)) {
-                    ctx.out << path << '\n';
-                    ++extracted;
-                    continue;
-                }
-                if (!options.Force) {
-                    Err(ctx) << "kept changed file " << PrintableName(path)
-                             << "; --force overwrites\n";
-                    ++kept;
-                    continue;
-                }
+            std::optional<kiv::OutputLock> lock;
+            if (!options.DryRun)
+                lock.emplace(path);
+            const Existing existing = CompareExisting(path, *source, entry.Start, size);
+            if (existing == Existing::Same) {
+                ctx.out << path << '\n';
+                ++extracted;
+                continue;
             }
+            if (existing == Existing::Different && !options.Force) {
+                Err(ctx) << "kept changed file " << EscapedText(path) << "; --force overwrites\n";
+                ++kept;
+                continue;
+            }
+            if (lock)
+                lock->Watch(kiv::StampOf(path));
             if (options.DryRun) {
                 const std::string refusal = kiv::ExtractTargetRefusal(
                     archive, length, entry.Name, entry.Start, entry.Finish, path);
@@ -102,7 +95,8 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
                 const kiv::OpResult result =
                     kiv::ExtractMember(archive, kiv::ArchiveRow::FromEntry(entry), path);
                 if (!result.Ok) {
-                    Err(ctx) << WithReason(result.Message, result.Reason) << '\n';
+                    Err(ctx) << (result.WriteFailed ? FaultLine(result.Fault) : result.Message)
+                             << '\n';
                     ++(result.WriteFailed ? failed : refused);
                     continue;
                 }
@@ -124,29 +118,15 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
     });
 }
 
-namespace {
-
-// The file of the folder that holds a member's new bytes: its twin (the name with its last
-// character changed to '7', as the editor and import write it) when there is one, else a
-// file of the member's own name; empty when neither exists.
-std::string MemberFile(const std::string& dir, const std::string& name) {
-    std::error_code ec;
-    for (const std::string& candidate : {kiv::TwinName(name), name}) {
-        const std::string path = Join(dir, candidate);
-        if (fs::is_regular_file(path, ec))
-            return path;
-    }
-    return {};
-}
-
-} // namespace
-
 int ReimportCommand(const Context& ctx, const std::string& archive, const std::string& dir,
                     const ReimportOptions& options) {
     return Guarded(ctx, [&] {
         // With a plausible directory and no damaged member, members lie back to back behind
         // the directory, inside the file: a rebuild in one pass gives what replacing them one
-        // by one gives.
+        // by one gives. The output is held before the archive is listed, as Replace holds it.
+        std::optional<kiv::OutputLock> lock;
+        if (!options.DryRun)
+            lock.emplace(options.OutPath);
         kiv::ArchiveListing listing;
         if (!ListOrFail(ctx, archive, listing) || !ArchiveLooksRight(ctx, archive, listing) ||
             !NoDamagedMember(ctx, archive, listing))
@@ -155,21 +135,27 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
         if (!in)
             return Fail(ctx, kiv::CannotOpenArchive(archive));
         const std::int64_t length = in->Length();
+        if (!kiv::platform::IsFolder(dir))
+            return Fail(ctx, "Cannot open folder " + dir);
         const auto& entries = listing.Entries;
 
         // Every member with a file in the folder takes that file's bytes. Only its length is
         // kept; the rebuild opens it again when its turn comes, so an archive of many members
         // never holds more than one member file open.
         std::vector<kiv::MemberSource> sources;
-        std::size_t changedCount = 0;
+        std::size_t changedCount = 0, refused = 0;
         std::int64_t newLength = length;
-        for (std::size_t k = 0; k < entries.size(); ++k) {
-            const kiv::TArchiveEntry& entry = entries[k];
-            if (!kiv::UnsafeNameReason(entry.Name).empty())
+        for (const kiv::MemberFile& chosen : kiv::ChooseMemberFiles(listing, dir)) {
+            if (!chosen.Refusal.empty()) {
+                Err(ctx) << EscapedText(chosen.Path) << " is refused: " << chosen.Refusal
+                         << ".\n";
+                ++refused;
                 continue;
-            const std::string path = MemberFile(dir, entry.Name);
-            if (path.empty())
-                continue;
+            }
+            const kiv::TArchiveEntry& entry = entries[static_cast<std::size_t>(chosen.Row - 1)];
+            const std::string& path = chosen.Path;
+            if (!NotItsInput(ctx, options.OutPath, path, "a member file it is read from"))
+                return ExitFailure;
             const auto file = kiv::InFile::Open(path);
             if (!file)
                 return Fail(ctx, kiv::CannotOpenTwin(path));
@@ -177,30 +163,51 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
             const bool changed = !kiv::FileHolds(path, *in, entry.Start, oldSize);
             changedCount += changed ? 1 : 0;
             newLength += file->Length() - oldSize;
-            sources.push_back({static_cast<std::int32_t>(k + 1), entry.Start, entry.Finish, path,
-                               file->Length()});
-            ctx.out << PrintableName(entry.Name) << ": from " << path;
+            sources.push_back({chosen.Row, entry.Start, entry.Finish, path, file->Length()});
+            ctx.out << PrintableName(entry.Name) << ": from " << PrintableName(path);
             if (changed)
                 ctx.out << ", " << oldSize << " -> " << file->Length() << " bytes\n";
             else
                 ctx.out << ", unchanged\n";
         }
-        if (sources.empty())
+        const auto refusedLine = [&] {
+            if (refused > 0)
+                Err(ctx) << refused << (refused == 1 ? " file was" : " files were")
+                         << " refused.\n";
+            return refused > 0 ? ExitFailure : ExitOk;
+        };
+        if (sources.empty()) {
+            refusedLine();
             return Fail(ctx, "None of the archive's members is in " + dir + "; nothing written.");
+        }
         if (const std::string refusal = kiv::ArchiveLengthRefusal(newLength); !refusal.empty())
             return Fail(ctx, refusal);
         if (options.DryRun) {
             Err(ctx) << "Dry run: would write " << options.OutPath << " (" << newLength
                      << " bytes) with " << changedCount << " of " << entries.size()
                      << " members replaced; nothing written.\n";
-            return ExitOk;
+            return refusedLine();
         }
 
+        if (!options.Force) {
+            std::vector<std::string> buildsOn{"reimport", options.OutPath, dir};
+            if (options.OutPath != "Newgen.dat")
+                buildsOn.insert(buildsOn.end(), {"-o", options.OutPath});
+            switch (JudgeArchiveRebuild(ctx, *lock, archive, options.OutPath, sources, buildsOn)) {
+            case RebuildVerdict::Kept:
+                return ExitFailure;
+            case RebuildVerdict::UpToDate:
+                SayUpToDate(ctx, options.OutPath);
+                return refusedLine();
+            case RebuildVerdict::Write:
+                break;
+            }
+        }
         std::optional<kiv::SafeFile> out;
         try {
             out.emplace(options.OutPath);
         } catch (const kiv::EFCreateError& e) {
-            return FailWrite(ctx, kiv::CannotOpenNewArchive(options.OutPath), e.Reason());
+            return FailWrite(ctx, kiv::CannotOpenNewArchive(options.OutPath), e.Fault());
         }
         ProgressLine progress(ctx, "Writing " + options.OutPath, newLength);
         const kiv::OpResult copied =
@@ -213,7 +220,7 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
         out->Commit();
         Err(ctx) << "Wrote " << options.OutPath << ": " << changedCount << " of " << entries.size()
                  << " members replaced.\n";
-        return ExitOk;
+        return refusedLine();
     });
 }
 
@@ -242,84 +249,43 @@ std::optional<std::int64_t> ExportedIconNumber(const std::string& name, const st
 struct ImportPicture {
     std::int64_t Icon = 0;
     std::string Path;
-    std::int64_t Pixels = 0;
     bool Unchanged = false; // decodes as the icon does: its stored bytes stay
 };
-
-// Re-encodes every accepted picture into `outPath`, as the chain of single re-encodes
-// would. Pictures are read again here, a part of at most `budget` pixels at a time (one
-// picture at least), so memory stays bounded however many large pictures the folder
-// holds; each part but the last is written to a temporary file the next one starts from.
-kiv::ReencodeResult EncodePictures(const std::vector<const ImportPicture*>& accepted,
-                                   const kiv::TIconTable& table, const std::string& outPath,
-                                   std::int64_t budget) {
-    kiv::ReencodeResult failed;
-    failed.OutputPath = outPath;
-    // Reserves a temporary name beside the output for the parts before the last; the
-    // file is removed when this ends, whatever happened.
-    std::optional<kiv::SafeFile> part;
-    auto working = std::make_unique<kiv::TIconTable>(table);
-    std::size_t next = 0;
-    while (true) {
-        std::size_t end = next;
-        std::int64_t pixels = 0;
-        while (end < accepted.size() && (end == next || pixels + accepted[end]->Pixels <= budget))
-            pixels += accepted[end++]->Pixels;
-
-        std::vector<kiv::Image> pictures;
-        pictures.reserve(end - next);
-        std::vector<std::pair<int, const kiv::Image*>> edits;
-        for (std::size_t k = next; k < end; ++k) {
-            kiv::PixelChanges changes; // told when the picture was first read
-            pictures.push_back(
-                kiv::TakeIconPicture(kiv::ReadPictureToEncode(accepted[k]->Path), changes));
-            edits.push_back({static_cast<int>(accepted[k]->Icon - 1), &pictures.back()});
-        }
-        const bool last = end == accepted.size();
-        if (!last && !part) {
-            try {
-                part.emplace(outPath);
-                part->CloseTemporary(); // each part replaces it
-            } catch (const kiv::EFCreateError& e) {
-                failed.Message = kiv::CannotOpenOutputFile;
-                failed.Reason = e.Reason();
-                return failed;
-            }
-        }
-        kiv::ReencodeResult result =
-            kiv::ReencodeIcons(edits, *working, last ? outPath : part->TempPath());
-        if (!result.Ok || last) {
-            result.OutputPath = outPath;
-            return result;
-        }
-        if (kiv::ReadIconTable(part->TempPath(), *working) != kiv::ReadTableResult::Loaded) {
-            failed.Message = kiv::CannotOpenSpriteFile;
-            return failed;
-        }
-        next = end;
-    }
-}
 
 } // namespace
 
 int ImportCommand(const Context& ctx, const std::string& sprite, const std::string& dir,
                   const ImportOptions& options) {
     return Guarded(ctx, [&] {
+        const std::string outPath =
+            options.OutPath.empty() ? kiv::TwinName(sprite) : options.OutPath;
+        if (!NotTheSpriteUnlessInPlace(ctx, outPath, sprite, options.OnTwin))
+            return ExitFailure;
+        std::optional<kiv::OutputLock> lock;
+        if (!options.DryRun)
+            lock.emplace(outPath);
+        const std::string source = BuildingSource(ctx, sprite, outPath, options.OnTwin);
         kiv::TIconTable table;
-        if (!SpriteFileLooksRight(ctx, sprite) || !LoadTableOrFail(ctx, sprite, table))
+        if (!SpriteFileLooksRight(ctx, source) || !LoadTableOrFail(ctx, source, table))
             return ExitFailure;
         if (const std::string fault = kiv::ReencodeFileFault(table); !fault.empty())
             return Fail(ctx, fault);
-        std::error_code ec;
-        if (!fs::is_directory(dir, ec))
+        std::vector<std::string> names;
+        if (!kiv::platform::IsFolder(dir) || !kiv::platform::ListFolder(dir, names))
             return Fail(ctx, "Cannot open folder " + dir);
 
-        const std::string stem = fs::path(sprite).stem().string();
+        // Pictures are named after the sprite file the user named, also when building on
+        // the twin.
+        const std::string stem = StemOf(sprite);
         std::vector<ImportPicture> pictures;
-        for (const auto& item : fs::directory_iterator(dir)) {
-            const auto icon = ExportedIconNumber(item.path().filename().string(), stem);
-            if (icon && item.is_regular_file(ec))
-                pictures.push_back({*icon, item.path().generic_string()});
+        for (const std::string& name : names) {
+            const std::string path = JoinPath(dir, name);
+            kiv::platform::FileStatus status;
+            std::string link;
+            const auto icon = ExportedIconNumber(name, stem);
+            if (icon && (kiv::platform::ReadLink(path, link) ||
+                         (kiv::platform::StatusOf(path, status) && status.Regular)))
+                pictures.push_back({*icon, path});
         }
         if (pictures.empty())
             return Fail(ctx, "No pictures named " + stem + "_NNNN.bmp or .png in " + dir +
@@ -328,11 +294,11 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
                   [](const ImportPicture& a, const ImportPicture& b) { return a.Icon < b.Icon; });
 
         // Each picture is checked before anything is written; a refusal names its file.
-        // Pictures are not kept: the encoding reads them again, a part at a time.
-        // A picture that decodes as its icon does, in 16-bit terms, leaves the icon's
-        // stored bytes as they are.
-        const auto source = kiv::InFile::Open(table.Path);
-        if (!source)
+        // Pictures are not kept: the encoding reads them again, one at a time. A picture
+        // that decodes as its icon does, in 16-bit terms, leaves the icon's stored bytes as
+        // they are.
+        const auto file = kiv::InFile::Open(table.Path);
+        if (!file)
             return Fail(ctx, kiv::SpriteFileNotFound);
         ProgressLine progress(ctx, "Reading pictures", std::ssize(pictures));
         std::vector<const ImportPicture*> accepted;
@@ -340,19 +306,24 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
         for (std::size_t k = 0; k < pictures.size(); ++k) {
             ImportPicture& p = pictures[k];
             std::string reason;
-            if (p.Icon < 1 || p.Icon > table.Count) {
+            if (const std::string fault = kiv::ForeignFileFault(dir, p.Path); !fault.empty()) {
+                reason = "The picture is refused: " + fault + ".";
+            } else if (p.Icon < 1 || p.Icon > table.Count) {
                 reason = IconRangeMessage(p.Icon, table.Count);
             } else if ((k > 0 && pictures[k - 1].Icon == p.Icon) ||
                        (k + 1 < pictures.size() && pictures[k + 1].Icon == p.Icon)) {
                 reason = "Icon " + std::to_string(p.Icon) + " has a bitmap and a PNG picture.";
+            } else if (!NotItsInput(ctx, outPath, p.Path, "a picture it is read from")) {
+                return ExitFailure;
             } else {
                 try {
+                    if (lock)
+                        lock->Watch(kiv::StampOf(p.Path));
                     kiv::PixelChanges changes;
                     const kiv::Image picture =
                         kiv::TakeIconPicture(kiv::ReadPictureToEncode(p.Path), changes);
-                    p.Pixels = std::int64_t{picture.Width()} * picture.Height();
                     p.Unchanged =
-                        kiv::IconHolds(*source, table, static_cast<int>(p.Icon - 1), picture);
+                        kiv::IconHolds(*file, table, static_cast<int>(p.Icon - 1), picture);
                     if (!p.Unchanged)
                         reason = kiv::ReencodePictureFault(picture);
                     if (reason.empty() && !p.Unchanged)
@@ -380,8 +351,6 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
         if (accepted.empty() && unchanged == 0)
             return Fail(ctx, "Nothing was written: every picture was refused.");
 
-        const std::string outPath =
-            options.OutPath.empty() ? kiv::TwinName(table.Path) : options.OutPath;
         for (const ImportPicture& p : pictures)
             if (p.Unchanged)
                 ctx.out << "icon " << p.Icon << ": " << p.Path << ", unchanged\n";
@@ -394,12 +363,34 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
                      << " icons re-encoded" << kept << "; nothing written.\n";
             return refused > 0 ? ExitFailure : ExitOk;
         }
-        const kiv::ReencodeResult result =
-            EncodePictures(accepted, table, outPath, options.PixelBudget);
+        std::vector<int> indices;
+        std::vector<std::int32_t> icons;
+        for (const ImportPicture* p : accepted) {
+            indices.push_back(static_cast<int>(p->Icon - 1));
+            icons.push_back(static_cast<std::int32_t>(p->Icon));
+        }
+        if (!options.Force) {
+            std::vector<std::string> buildsOn{"import", "--on-twin", sprite, dir};
+            if (!options.OutPath.empty())
+                buildsOn.insert(buildsOn.end(), {"-o", options.OutPath});
+            if (JudgeSpriteRebuild(ctx, *lock, source, outPath, icons, buildsOn) ==
+                RebuildVerdict::Kept)
+                return ExitFailure;
+        }
+        const kiv::ReencodeResult result = kiv::ReencodeIcons(
+            indices,
+            [&accepted](std::size_t k) {
+                kiv::PixelChanges changes; // told when the picture was first read
+                return kiv::TakeIconPicture(kiv::ReadPictureToEncode(accepted[k]->Path), changes);
+            },
+            table, outPath);
         if (!result.Ok)
-            return FailWrite(ctx, result.Message, result.Reason);
-        Err(ctx) << "Wrote " << outPath << ": " << accepted.size() << " icons re-encoded" << kept
-                 << ".\n";
+            return FailWrite(ctx, result.Message, result.Fault);
+        if (result.UpToDate)
+            SayUpToDate(ctx, outPath);
+        else
+            Err(ctx) << "Wrote " << outPath << ": " << accepted.size() << " icons re-encoded"
+                     << kept << ".\n";
         return refused > 0 ? ExitFailure : ExitOk;
     });
 }

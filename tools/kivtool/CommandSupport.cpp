@@ -1,10 +1,13 @@
 #include "CommandSupport.h"
 
+#include "OutputRule.h"
+
+#include "base/Platform.h"
 #include "base/TextConv.h"
 #include "sprite/SpriteCheck.h"
 
 #include <charconv>
-#include <filesystem>
+#include <cstring>
 #include <streambuf>
 
 namespace kivtool {
@@ -83,26 +86,79 @@ int Fail(const Context& ctx, const std::string& message) {
 std::string WithReason(const std::string& message, const std::string& reason) {
     return reason.empty() ? message : message + ": " + reason;
 }
-int FailWrite(const Context& ctx, const std::string& message, const std::string& reason) {
-    return Fail(ctx, WithReason(message, reason));
+
+int FailWrite(const Context& ctx, const std::string& message, const kiv::WriteFault& fault) {
+    return Fail(ctx, fault.Path.empty() ? WithReason(message, fault.Reason) : FaultLine(fault));
 }
+
 int FailErrorBox(const Context& ctx, const std::exception& error) {
+    if (const auto* write = dynamic_cast<const kiv::EWriteError*>(&error);
+        write && !write->Fault().Path.empty())
+        return Fail(ctx, FaultLine(write->Fault()));
+    if (const auto* create = dynamic_cast<const kiv::EFCreateError*>(&error))
+        return Fail(ctx, FaultLine(create->Fault()));
+    // These say all there is, stop included.
+    if (dynamic_cast<const kiv::EOutputBusy*>(&error) ||
+        dynamic_cast<const kiv::EInputChanged*>(&error))
+        return Fail(ctx, error.what());
     std::string reason;
     if (const auto* write = dynamic_cast<const kiv::EWriteError*>(&error))
         reason = write->Reason();
-    else if (const auto* create = dynamic_cast<const kiv::EFCreateError*>(&error))
-        reason = create->Reason();
     Err(ctx) << kiv::EscapedText(WithReason(error.what(), reason)) << ".\n";
     return ExitFailure;
 }
 
+namespace {
+
+#ifdef _WIN32
+constexpr const char* kSeparators = "/\\";
+#else
+constexpr const char* kSeparators = "/";
+#endif
+
+std::size_t LastSeparator(const std::string& path) {
+#ifdef _WIN32
+    // A drive's colon ends a folder name too.
+    return path.find_last_of("/\\:");
+#else
+    return path.find_last_of('/');
+#endif
+}
+
+} // namespace
+
+std::string FileNameOf(const std::string& path) {
+    const std::size_t slash = LastSeparator(path);
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string StemOf(const std::string& path) {
+    const std::string name = FileNameOf(path);
+    const std::size_t dot = name.find_last_of('.');
+    // A leading dot starts a hidden name, not an extension.
+    return dot == std::string::npos || dot == 0 || name == ".." ? name : name.substr(0, dot);
+}
+
+std::string WithExtension(const std::string& path, const std::string& extension) {
+    const std::string name = FileNameOf(path);
+    return path.substr(0, path.size() - name.size()) + StemOf(path) + extension;
+}
+
 bool MakeFolder(const Context& ctx, const std::string& dir) {
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (std::filesystem::is_directory(dir, ec))
-        return true;
-    Fail(ctx, "Cannot create folder " + dir);
-    return false;
+    // Each missing folder on the way, from the top down.
+    for (std::size_t end = 0; end != std::string::npos;) {
+        end = dir.find_first_of(kSeparators, end + 1);
+        const std::string part = dir.substr(0, end);
+        if (part.empty() || kiv::platform::IsFolder(part))
+            continue;
+        if (!kiv::platform::MakeFolder(part)) {
+            Fail(ctx, WithReason("Cannot create folder " + part,
+                                 kiv::platform::LastErrorText()) +
+                          ".");
+            return false;
+        }
+    }
+    return true;
 }
 
 bool ListOrFail(const Context& ctx, const std::string& archive, kiv::ArchiveListing& listing) {

@@ -31,17 +31,24 @@ std::ostream& Err(const Context& ctx);
 // A failure the window reports in its message box: the text as it stands, a line end inside
 // it written as \xNN too.
 int Fail(const Context& ctx, const std::string& message);
-// A file that could not be created or written: the window's text followed by the system's
-// reason (": No space left on device") when there is one.
-int FailWrite(const Context& ctx, const std::string& message, const std::string& reason);
+// A file that could not be created or written: the line that names the file or folder and
+// the system's reason (see FaultLine), or `message` when there is no such file.
+int FailWrite(const Context& ctx, const std::string& message, const kiv::WriteFault& fault);
 std::string WithReason(const std::string& message, const std::string& reason);
-// An error the window's error box shows: its message followed by "." (and by the system's
-// reason first, for a file that could not be created or written).
+// An error the window's error box shows: its message followed by "."; for a file that could
+// not be created or written, the line that names it and the system's reason instead.
 int FailErrorBox(const Context& ctx, const std::exception& error);
 
-// Creates the folder and any above it that are missing; false, after a failure line, when it
-// cannot be made.
+// Creates the folder and any above it that are missing; false, after a failure line with
+// the system's reason, when it cannot be made.
 bool MakeFolder(const Context& ctx, const std::string& dir);
+
+// The last part of a path, that part without its extension, and the path with its
+// extension replaced.
+using kiv::JoinPath;
+std::string FileNameOf(const std::string& path);
+std::string StemOf(const std::string& path);
+std::string WithExtension(const std::string& path, const std::string& extension);
 
 // The archive's listing, or a failure line when it cannot be opened. Warns on `err` when
 // the file ends inside the directory.
@@ -76,6 +83,8 @@ bool FindMember(const Context& ctx, const kiv::ArchiveListing& listing, const st
 
 // Names on stdout (the listing, test's and verify's lines): control characters as '?'.
 using kiv::PrintableName;
+// Names in messages on stderr: control bytes and bytes that are not UTF-8 as \xNN.
+using kiv::EscapedText;
 
 // Where a sheet's records go: the sheet's path with the extension ".json".
 using kiv::SheetRecordsPath;

@@ -25,27 +25,30 @@ struct Context {
 int ListCommand(const Context& ctx, const std::string& archive);
 int HeadersCommand(const Context& ctx, const std::string& archive, const std::string& member);
 // `outPath` empty: the member's name in the current folder.
+// `force`, for every command that writes: replace an existing output that differs from what
+// the command would write (kept, exit 1, otherwise).
 int ExtractCommand(const Context& ctx, const std::string& archive, const std::string& member,
-                   const std::string& outPath);
+                   const std::string& outPath, bool force = false);
 // `twin` empty: the member's name with its last character changed to '7'.
 int ReplaceCommand(const Context& ctx, const std::string& archive, const std::string& member,
-                   const std::string& twin, const std::string& outPath);
+                   const std::string& twin, const std::string& outPath, bool force = false);
 int TestCommand(const Context& ctx, const std::string& archive);
 // Checks an archive, or a sprite file, deeply: one line per problem on `out`, exit 1 when any;
 // otherwise one summary line.
 int VerifyCommand(const Context& ctx, const std::string& path);
 int PreviewCommand(const Context& ctx, const std::string& archive, const std::string& member,
-                   std::int64_t icon, const std::string& outPath);
+                   std::int64_t icon, const std::string& outPath, bool force = false);
 
 int ShowCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
-                const std::string& outPath);
+                const std::string& outPath, bool force = false);
 int CollageCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
-                   const std::string& outPath);
+                   const std::string& outPath, bool force = false);
 // `outPath` empty: the sprite's path with its last character changed to '7'.
 // `onTwin`: when the output (default: the twin) exists already, start from it rather than
 // from `sprite`, so earlier re-encodes into it stay.
 int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
-                    const std::string& picture, const std::string& outPath, bool onTwin = false);
+                    const std::string& picture, const std::string& outPath, bool onTwin = false,
+                    bool force = false);
 // A picture that differs from what would be written is kept (exit 1) unless `force`.
 // `format`: "bmp" or "png".
 int ExportCommand(const Context& ctx, const std::string& sprite, const std::string& dir,
@@ -58,7 +61,7 @@ int ExportCommand(const Context& ctx, const std::string& sprite, const std::stri
 int DiffCommand(const Context& ctx, const std::string& pathA, const std::string& pathB,
                 const std::string& sheetPath);
 
-int DemoCommand(const Context& ctx, const std::string& dir);
+int DemoCommand(const Context& ctx, const std::string& dir, bool force = false);
 
 // Batch work.
 struct ExtractAllOptions {
@@ -72,6 +75,7 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
 struct ReimportOptions {
     std::string OutPath = "Newgen.dat";
     bool DryRun = false;
+    bool Force = false;
 };
 int ReimportCommand(const Context& ctx, const std::string& archive, const std::string& dir,
                     const ReimportOptions& options);
@@ -80,9 +84,8 @@ struct ImportOptions {
     std::string OutPath; // empty: the sprite's path with its last character changed to '7'
     bool SkipBad = false;
     bool DryRun = false;
-    // Pixels of pictures held in memory at once; a folder holding more is encoded in parts,
-    // each starting from the file the part before wrote.
-    std::int64_t PixelBudget = std::int64_t{64} << 20;
+    bool OnTwin = false; // as reencode's `onTwin`
+    bool Force = false;
 };
 int ImportCommand(const Context& ctx, const std::string& sprite, const std::string& dir,
                   const ImportOptions& options);
@@ -94,11 +97,12 @@ std::string ExportFileName(const std::string& stem, std::int64_t number,
 
 // The sprite file as one sheet picture (PNG or bitmap by the path's extension) with its
 // records beside it: OUT with the extension ".json".
-int SheetExportCommand(const Context& ctx, const std::string& sprite, const std::string& outPath);
+int SheetExportCommand(const Context& ctx, const std::string& sprite, const std::string& outPath,
+                       bool force = false);
 // Re-encodes every icon whose cell of the sheet changed, in one rewrite (`outPath` empty:
 // the sprite's path with its last character changed to '7'). The sheet's records must match
 // the sprite file.
 int SheetImportCommand(const Context& ctx, const std::string& sprite, const std::string& sheet,
-                       const std::string& outPath);
+                       const std::string& outPath, bool onTwin = false, bool force = false);
 
 } // namespace kivtool

@@ -1,18 +1,46 @@
 // A whole sprite file as one sheet picture, with its records in a JSON file beside it.
 
 #include "CommandSupport.h"
+#include "OutputRule.h"
 #include "SpriteSupport.h"
 
 #include "base/FileStream.h"
 #include "base/SafeFile.h"
 #include "sprite/IconSheet.h"
 
-#include <filesystem>
-
 namespace kivtool {
 
-int SheetExportCommand(const Context& ctx, const std::string& sprite, const std::string& outPath) {
+namespace {
+
+// False, after a failure line, when the sheet's records would be the sheet itself.
+bool RecordsApart(const Context& ctx, const std::string& sheet) {
+    const std::string records = SheetRecordsPath(sheet);
+    if (records != sheet && !kiv::SameFile(records, sheet))
+        return true;
+    Fail(ctx, "Cannot use " + EscapedText(sheet) +
+                  " as a sheet: its records would be the same file; nothing was written.");
+    return false;
+}
+
+// The folder part of a path, "" for a bare name.
+std::string FolderOf(const std::string& path) {
+    return path.substr(0, path.size() - FileNameOf(path).size());
+}
+
+} // namespace
+
+int SheetExportCommand(const Context& ctx, const std::string& sprite, const std::string& outPath,
+                       bool force) {
     return Guarded(ctx, [&] {
+        const std::string recordsPath = SheetRecordsPath(outPath);
+        const std::string what = "the sprite file it is read from";
+        if (!RecordsApart(ctx, outPath) || !NotItsInput(ctx, outPath, sprite, what) ||
+            !NotItsInput(ctx, recordsPath, sprite, what))
+            return ExitFailure;
+        if (const std::string folder = FolderOf(outPath); !folder.empty() && !MakeFolder(ctx, folder))
+            return ExitFailure;
+        kiv::OutputLock pictureLock(outPath);
+        kiv::OutputLock recordsLock(recordsPath);
         kiv::TIconTable table;
         if (!LoadTableOrFail(ctx, sprite, table))
             return ExitFailure;
@@ -21,35 +49,80 @@ int SheetExportCommand(const Context& ctx, const std::string& sprite, const std:
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
             return Fail(ctx, kiv::SpriteFileNotFound);
+        pictureLock.Watch(file->Stamp());
+        recordsLock.Watch(file->Stamp());
         const kiv::SheetExport sheet = kiv::MakeSheetExport(*file, table, outPath);
         file.reset();
         for (const std::string& line : sheet.Warnings)
             Err(ctx) << line << '\n';
-        const std::string folder = std::filesystem::path(outPath).parent_path().string();
-        if (!folder.empty() && !MakeFolder(ctx, folder))
+
+        // The sheet and its records go together: either is kept, neither is written.
+        int pictureStatus = ExitOk, recordsStatus = ExitOk;
+        const bool writePicture = ShouldWrite(
+            ctx, pictureLock, outPath, force,
+            [&] { return CompareExisting(outPath, sheet.Picture.data(), sheet.Picture.size()); },
+            pictureStatus);
+        const bool writeRecords = ShouldWrite(
+            ctx, recordsLock, recordsPath, force,
+            [&] { return CompareExisting(recordsPath, sheet.Records.data(), sheet.Records.size()); },
+            recordsStatus);
+        if (pictureStatus != ExitOk || recordsStatus != ExitOk)
             return ExitFailure;
-        kiv::WriteWholeFile(outPath, sheet.Picture.data(), sheet.Picture.size());
-        kiv::WriteWholeFile(sheet.RecordsPath, sheet.Records.data(), sheet.Records.size());
-        ctx.out << outPath << '\n' << sheet.RecordsPath << '\n';
+        if (writePicture)
+            kiv::WriteWholeFile(outPath, sheet.Picture.data(), sheet.Picture.size());
+        if (writeRecords)
+            kiv::WriteWholeFile(recordsPath, sheet.Records.data(), sheet.Records.size());
+        ctx.out << outPath << '\n' << recordsPath << '\n';
         return ExitOk;
     });
 }
 
 int SheetImportCommand(const Context& ctx, const std::string& sprite, const std::string& sheetPath,
-                       const std::string& outPath) {
+                       const std::string& outPath, bool onTwin, bool force) {
     return Guarded(ctx, [&] {
-        kiv::TIconTable table;
-        if (!LoadTableOrFail(ctx, sprite, table))
+        const std::string recordsPath = SheetRecordsPath(sheetPath);
+        if (!RecordsApart(ctx, sheetPath))
             return ExitFailure;
-        const std::string out = outPath.empty() ? kiv::TwinName(table.Path) : outPath;
-        const kiv::SheetImport import = kiv::ImportSheet(sheetPath, table, out);
-        if (!import.Result.Ok)
-            return FailWrite(ctx, import.Result.Message, import.Result.Reason);
+        // A sheet may come from someone else's folder: it is read only where it lies.
+        for (const std::string& path : {sheetPath, recordsPath})
+            if (const std::string fault = kiv::ForeignFileFault(FolderOf(sheetPath), path);
+                !fault.empty())
+                return Fail(ctx, EscapedText(path) + " is refused: " + fault +
+                                     "; nothing was written.");
+        const std::string target = outPath.empty() ? kiv::TwinName(sprite) : outPath;
+        if (!NotItsInput(ctx, target, sheetPath, "the sheet it is read from") ||
+            !NotItsInput(ctx, target, recordsPath, "the sheet's records") ||
+            !NotTheSpriteUnlessInPlace(ctx, target, sprite, onTwin))
+            return ExitFailure;
+        kiv::OutputLock lock(target);
+        const std::string source = BuildingSource(ctx, sprite, target, onTwin);
+        kiv::TIconTable table;
+        if (!LoadTableOrFail(ctx, source, table))
+            return ExitFailure;
+        lock.Watch(kiv::StampOf(recordsPath));
+        lock.Watch(kiv::StampOf(sheetPath));
+        std::vector<std::string> buildsOn{"sheet", "import", "--on-twin", sprite, sheetPath};
+        if (!outPath.empty())
+            buildsOn.insert(buildsOn.end(), {"-o", outPath});
+        const kiv::SheetImport import =
+            kiv::ImportSheet(sheetPath, table, target, [&](const std::vector<int>& changed) {
+                return force || JudgeSpriteRebuild(ctx, lock, source, target,
+                                                   {changed.begin(), changed.end()},
+                                                   buildsOn) != RebuildVerdict::Kept;
+            });
         for (const std::string& line : import.Warnings)
             Err(ctx) << line << '\n';
+        if (!import.Result.Ok && import.Result.Message.empty())
+            return ExitFailure; // kept, and said why
+        if (!import.Result.Ok)
+            return FailWrite(ctx, import.Result.Message, import.Result.Fault);
         for (int icon : import.Changed)
             ctx.out << "icon " << icon << '\n';
-        Err(ctx) << "Wrote " << out << ": " << import.Changed.size() << " icons re-encoded.\n";
+        if (import.Result.UpToDate)
+            SayUpToDate(ctx, target);
+        else
+            Err(ctx) << "Wrote " << target << ": " << import.Changed.size()
+                     << " icons re-encoded.\n";
         return ExitOk;
     });
 }

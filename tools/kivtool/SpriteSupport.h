@@ -28,4 +28,14 @@ kiv::PictureFile LoadPicture(const std::string& path);
 // True when `icon` is a 1-based icon number of the table; otherwise a failure line.
 bool IconInRange(const Context& ctx, const kiv::TIconTable& table, std::int64_t icon);
 
+// The file a rebuild of `sprite` into `target` starts from: with `onTwin`, the target when
+// it exists already (said on stderr: "Building on X."), so earlier changes in it stay;
+// otherwise the sprite file.
+std::string BuildingSource(const Context& ctx, const std::string& sprite, const std::string& target,
+                           bool onTwin);
+// False, after a failure line, when `target` is the sprite file itself and that is not a
+// rebuild in place (the sprite file's name ends in '7', or the command builds on the twin).
+bool NotTheSpriteUnlessInPlace(const Context& ctx, const std::string& target,
+                               const std::string& sprite, bool onTwin);
+
 } // namespace kivtool

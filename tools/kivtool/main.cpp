@@ -70,6 +70,24 @@ void AddIcon(CLI::App* sub, Arguments& a) {
     sub->add_option("ICON", a.icon, "Icon number, from 1")->required()->check(wholeNumber);
 }
 
+// Every command that writes takes --force; what it overrides depends on the kind of output.
+constexpr const char* kForceFile =
+    "Overwrite an existing output that differs from what would be written (kept otherwise)";
+constexpr const char* kForceRebuild =
+    "Replace an existing output even when it holds changes this rebuild would drop (kept "
+    "otherwise)";
+
+void AddForce(CLI::App* sub, Arguments& a, const char* text) {
+    sub->add_flag("--force", a.force, text);
+}
+
+void AddOnTwin(CLI::App* sub, Arguments& a) {
+    sub->add_flag("--on-twin", a.onTwin,
+                  "Build on the output file when it exists already (the twin an earlier "
+                  "run wrote), so earlier changes stay; SPRITE is read only when it "
+                  "does not");
+}
+
 // --help-all, and the manual page made from it, shows the arguments of every command,
 // those of a command's own commands (`sheet export`) included.
 class ExpandingFormatter : public CLI::Formatter {
@@ -83,6 +101,7 @@ public:
 } // namespace
 
 int main(int argc, char** argv) {
+    kiv::platform::EndOnTerminationRequests();
     CLI::App app{"kivtool: list, show, extract, test and rebuild a sprite data archive, and "
                  "show, export and re-encode the icons of S16 sprite files.",
                  "kivtool"};
@@ -92,7 +111,12 @@ int main(int argc, char** argv) {
     app.set_help_all_flag("--help-all", "Print the help of every command");
     app.formatter(std::make_shared<ExpandingFormatter>());
     app.footer("Run 'kivtool COMMAND --help' for a command's arguments and an example.\n"
-               "Exit status: 0 success, 1 failure (the reason on stderr), 2 usage error.\n"
+               "Outputs: no command writes over one of its own inputs (the rebuilds in place\n"
+               "excepted). An existing output that differs from what a command would write is\n"
+               "kept (exit 1; a rebuild keeps it only when it holds changes the rebuild would\n"
+               "drop) unless --force; one that is already the same is left untouched.\n"
+               "Exit status: 0 success, 1 failure (the reason on stderr), 2 usage error; 130,\n"
+               "143 or 129 when interrupted, terminated or hung up (nothing is left behind).\n"
                "Example:\n  kivtool demo demo && kivtool list demo/Modgen.dat");
 
     Arguments a;
@@ -126,11 +150,12 @@ int main(int argc, char** argv) {
                          "current folder).",
                          "kivtool extract Modgen.dat hero.s16 -o hero.s16"),
               [&](const kivtool::Context& c) {
-                  return kivtool::ExtractCommand(c, a.archive, a.member, a.out);
+                  return kivtool::ExtractCommand(c, a.archive, a.member, a.out, a.force);
               });
     AddArchive(sub, a);
     AddMember(sub, a);
     sub->add_option("-o,--output", a.out, "Output file");
+    AddForce(sub, a, kForceFile);
 
     sub = add(AddCommand(app, "replace",
                          "Write a new archive with one member replaced by its modified twin; "
@@ -139,7 +164,7 @@ int main(int argc, char** argv) {
                          "'kivtool replace Newgen.dat ...' keeps building on earlier changes.",
                          "kivtool replace Modgen.dat hero.s16 --twin hero.s17 -o Newgen.dat"),
               [&](const kivtool::Context& c) {
-                  return kivtool::ReplaceCommand(c, a.archive, a.member, a.twin, a.out);
+                  return kivtool::ReplaceCommand(c, a.archive, a.member, a.twin, a.out, a.force);
               });
     AddArchive(sub, a);
     AddMember(sub, a);
@@ -147,6 +172,7 @@ int main(int argc, char** argv) {
                     "The member's new bytes (default: the member's name with its last "
                     "character changed to '7')");
     sub->add_option("-o,--output", a.out, "The new archive (default: Newgen.dat)");
+    AddForce(sub, a, kForceRebuild);
 
     sub = add(AddCommand(app, "test",
                          "Check every member: prints '<name> at <start> is bad!' for each "
@@ -170,7 +196,7 @@ int main(int argc, char** argv) {
                          "Windows bitmap.",
                          "kivtool preview Modgen.dat hero.s16 3 -o hero3.bmp"),
               [&](const kivtool::Context& c) {
-                  return kivtool::PreviewCommand(c, a.archive, a.member, a.icon, a.out);
+                  return kivtool::PreviewCommand(c, a.archive, a.member, a.icon, a.out, a.force);
               });
     AddArchive(sub, a);
     AddMember(sub, a);
@@ -178,19 +204,21 @@ int main(int argc, char** argv) {
     sub->add_option("-o,--output", a.out,
                     "Picture to write: PNG when it ends in .png, else a bitmap")
         ->required();
+    AddForce(sub, a, kForceFile);
 
     sub = add(AddCommand(app, "show",
                          "Show one icon of a sprite file as the editor does and save the "
                          "picture as a Windows bitmap.",
                          "kivtool show hero.s16 3 -o hero3.bmp"),
               [&](const kivtool::Context& c) {
-                  return kivtool::ShowCommand(c, a.sprite, a.icon, a.out);
+                  return kivtool::ShowCommand(c, a.sprite, a.icon, a.out, a.force);
               });
     AddSprite(sub, a);
     AddIcon(sub, a);
     sub->add_option("-o,--output", a.out,
                     "Picture to write: PNG when it ends in .png, else a bitmap")
         ->required();
+    AddForce(sub, a, kForceFile);
 
     sub = add(AddCommand(app, "collage",
                          "Lay out a 642 x 482 page of icons from ICON on, as the editor's "
@@ -198,29 +226,29 @@ int main(int argc, char** argv) {
                          "editor holds afterwards (where the next page starts).",
                          "kivtool collage hero.s16 1 -o page1.bmp"),
               [&](const kivtool::Context& c) {
-                  return kivtool::CollageCommand(c, a.sprite, a.icon, a.out);
+                  return kivtool::CollageCommand(c, a.sprite, a.icon, a.out, a.force);
               });
     AddSprite(sub, a);
     AddIcon(sub, a);
     sub->add_option("-o,--output", a.out,
                     "Picture to write: PNG when it ends in .png, else a bitmap")
         ->required();
+    AddForce(sub, a, kForceFile);
 
     sub = add(AddCommand(app, "reencode",
                          "Re-encode a Windows bitmap into icon ICON and write the whole sprite "
                          "file again (default: SPRITE with its last character changed to '7').",
                          "kivtool reencode hero.s16 3 hero3.bmp -o hero.s17"),
               [&](const kivtool::Context& c) {
-                  return kivtool::ReencodeCommand(c, a.sprite, a.icon, a.picture, a.out, a.onTwin);
+                  return kivtool::ReencodeCommand(c, a.sprite, a.icon, a.picture, a.out, a.onTwin,
+                                                  a.force);
               });
     AddSprite(sub, a);
     AddIcon(sub, a);
     sub->add_option("PICTURE", a.picture, "The Windows bitmap to encode")->required();
     sub->add_option("-o,--output", a.out, "Sprite file to write");
-    sub->add_flag("--on-twin", a.onTwin,
-                  "Build on the output file when it exists already (the twin an earlier "
-                  "reencode wrote), so earlier changes stay; SPRITE is read only when it "
-                  "does not");
+    AddOnTwin(sub, a);
+    AddForce(sub, a, kForceRebuild);
 
     sub = add(AddCommand(app, "export",
                          "Show every icon and save each as DIR/<stem>_<NNNN>.bmp (NNNN the icon "
@@ -246,21 +274,25 @@ int main(int argc, char** argv) {
                          "write its records, one per icon, to OUT with the extension .json.",
                          "kivtool sheet export hero.s16 hero.png"),
               [&](const kivtool::Context& c) {
-                  return kivtool::SheetExportCommand(c, a.sprite, a.picture);
+                  return kivtool::SheetExportCommand(c, a.sprite, a.picture, a.force);
               });
     AddSprite(sub, a);
     sub->add_option("OUT", a.picture, "The sheet to write, such as hero.png")->required();
+    AddForce(sub, a, kForceFile);
     sub = add(AddCommand(*sheet, "import",
                          "Re-encode every icon whose cell of an edited sheet changed, in one "
                          "rewrite of the sprite file (default output: SPRITE with its last "
                          "character changed to '7'); the sheet's .json records must match.",
                          "kivtool sheet import hero.s16 hero.png -o hero.s17"),
               [&](const kivtool::Context& c) {
-                  return kivtool::SheetImportCommand(c, a.sprite, a.picture, a.out);
+                  return kivtool::SheetImportCommand(c, a.sprite, a.picture, a.out, a.onTwin,
+                                                     a.force);
               });
     AddSprite(sub, a);
     sub->add_option("SHEET", a.picture, "The edited sheet")->required();
     sub->add_option("-o,--output", a.out, "Sprite file to write");
+    AddOnTwin(sub, a);
+    AddForce(sub, a, kForceRebuild);
 
     sub = add(AddCommand(app, "diff",
                          "List what differs between two archives (members added, removed, "
@@ -284,8 +316,9 @@ int main(int argc, char** argv) {
                          "Write a demo archive DIR/Modgen.dat of procedurally drawn sprites "
                          "and print its path.",
                          "kivtool demo demo"),
-              [&](const kivtool::Context& c) { return kivtool::DemoCommand(c, a.dir); });
+              [&](const kivtool::Context& c) { return kivtool::DemoCommand(c, a.dir, a.force); });
     sub->add_option("DIR", a.dir, "Folder to write into (made when missing)")->required();
+    AddForce(sub, a, kForceFile);
 
     sub = add(
         AddCommand(app, "extract-all",
@@ -313,12 +346,14 @@ int main(int argc, char** argv) {
                   if (!a.out.empty())
                       options.OutPath = a.out;
                   options.DryRun = a.dryRun;
+                  options.Force = a.force;
                   return kivtool::ReimportCommand(c, a.archive, a.dir, options);
               });
     AddArchive(sub, a);
     sub->add_option("DIR", a.dir, "Folder holding the edited members")->required();
     sub->add_option("-o,--output", a.out, "The new archive (default: Newgen.dat)");
     sub->add_flag("--dry-run", a.dryRun, "Print what would be written, write nothing");
+    AddForce(sub, a, kForceRebuild);
 
     sub =
         add(AddCommand(app, "import",
@@ -327,13 +362,16 @@ int main(int argc, char** argv) {
                        "with its last character changed to '7').",
                        "kivtool import hero.s16 hero-icons -o hero.s17"),
             [&](const kivtool::Context& c) {
-                return kivtool::ImportCommand(c, a.sprite, a.dir, {a.out, a.skipBad, a.dryRun});
+                return kivtool::ImportCommand(c, a.sprite, a.dir,
+                                              {a.out, a.skipBad, a.dryRun, a.onTwin, a.force});
             });
     AddSprite(sub, a);
     sub->add_option("DIR", a.dir, "Folder holding the edited pictures")->required();
     sub->add_option("-o,--output", a.out, "Sprite file to write");
     sub->add_flag("--skip-bad", a.skipBad, "Leave refused pictures out instead of writing nothing");
     sub->add_flag("--dry-run", a.dryRun, "Print what would be written, write nothing");
+    AddOnTwin(sub, a);
+    AddForce(sub, a, kForceRebuild);
 
     try {
         app.parse(argc, argv);

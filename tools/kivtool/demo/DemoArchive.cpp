@@ -4,13 +4,13 @@
 
 #include "CommandSupport.h"
 #include "Drawing.h"
+#include "OutputRule.h"
 
 #include "base/FileStream.h"
 #include "base/SafeFile.h"
 #include "sprite/IconEncoder.h"
 #include "sprite/S16Format.h"
 
-#include <filesystem>
 #include <stdexcept>
 
 namespace kivtool {
@@ -93,15 +93,17 @@ std::vector<std::uint8_t> BuildDemoArchive() {
     return out;
 }
 
-int DemoCommand(const Context& ctx, const std::string& dir) {
+int DemoCommand(const Context& ctx, const std::string& dir, bool force) {
     return Guarded(ctx, [&] {
         if (!MakeFolder(ctx, dir))
             return ExitFailure;
-        const std::string path = (std::filesystem::path(dir) / "Modgen.dat").generic_string();
+        const std::string path = JoinPath(dir, "Modgen.dat");
+        kiv::OutputLock lock(path);
         const std::vector<std::uint8_t> archive = BuildDemoArchive();
-        kiv::WriteWholeFile(path, archive.data(), archive.size());
-        ctx.out << path << '\n';
-        return ExitOk;
+        const int status = WriteUnderRule(ctx, lock, path, archive, force);
+        if (status == ExitOk)
+            ctx.out << path << '\n';
+        return status;
     });
 }
 
