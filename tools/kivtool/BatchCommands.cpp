@@ -147,8 +147,7 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
         std::int64_t newLength = length;
         for (const kiv::MemberFile& chosen : kiv::ChooseMemberFiles(listing, dir)) {
             if (!chosen.Refusal.empty()) {
-                Err(ctx) << EscapedText(chosen.Path) << " is refused: " << chosen.Refusal
-                         << ".\n";
+                Err(ctx) << EscapedText(chosen.Path) << " is refused: " << chosen.Refusal << ".\n";
                 ++refused;
                 continue;
             }

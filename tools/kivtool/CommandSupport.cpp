@@ -152,9 +152,8 @@ bool MakeFolder(const Context& ctx, const std::string& dir) {
         if (part.empty() || kiv::platform::IsFolder(part))
             continue;
         if (!kiv::platform::MakeFolder(part)) {
-            Fail(ctx, WithReason("Cannot create folder " + part,
-                                 kiv::platform::LastErrorText()) +
-                          ".");
+            Fail(ctx,
+                 WithReason("Cannot create folder " + part, kiv::platform::LastErrorText()) + ".");
             return false;
         }
     }

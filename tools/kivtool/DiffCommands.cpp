@@ -108,8 +108,8 @@ int DiffCommand(const Context& ctx, const std::string& pathA, const std::string&
             if (kind[0] != kind[1]) {
                 const auto what = [&](int k) {
                     return EscapedText(*paths[k]) + (kind[k] == kiv::VerifiedKind::Archive
-                                                           ? " is an archive"
-                                                           : " is a sprite file");
+                                                         ? " is an archive"
+                                                         : " is a sprite file");
                 };
                 Fail(ctx, what(0) + " and " + what(1) +
                               ": diff compares two archives or two sprite files.");
