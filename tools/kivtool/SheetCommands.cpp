@@ -37,7 +37,8 @@ int SheetExportCommand(const Context& ctx, const std::string& sprite, const std:
         if (!RecordsApart(ctx, outPath) || !NotItsInput(ctx, outPath, sprite, what) ||
             !NotItsInput(ctx, recordsPath, sprite, what))
             return ExitFailure;
-        if (const std::string folder = FolderOf(outPath); !folder.empty() && !MakeFolder(ctx, folder))
+        if (const std::string folder = FolderOf(outPath);
+            !folder.empty() && !MakeFolder(ctx, folder))
             return ExitFailure;
         kiv::OutputLock pictureLock(outPath);
         kiv::OutputLock recordsLock(recordsPath);
@@ -64,7 +65,9 @@ int SheetExportCommand(const Context& ctx, const std::string& sprite, const std:
             pictureStatus);
         const bool writeRecords = ShouldWrite(
             ctx, recordsLock, recordsPath, force,
-            [&] { return CompareExisting(recordsPath, sheet.Records.data(), sheet.Records.size()); },
+            [&] {
+                return CompareExisting(recordsPath, sheet.Records.data(), sheet.Records.size());
+            },
             recordsStatus);
         if (pictureStatus != ExitOk || recordsStatus != ExitOk)
             return ExitFailure;

@@ -212,9 +212,9 @@ int ExportCommand(const Context& ctx, const std::string& sprite, const std::stri
                 kiv::DecodeStats stats;
                 const kiv::Image picture = kiv::ShowPicture(*file, table, n - 1, &stats);
                 WarnEndedEarly(ctx, stats, n);
-                const std::vector<std::uint8_t> bytes =
-                    format == "png" ? kiv::EncodePng(picture, kiv::BackKey)
-                                    : kiv::EncodeBitmap(picture);
+                const std::vector<std::uint8_t> bytes = format == "png"
+                                                            ? kiv::EncodePng(picture, kiv::BackKey)
+                                                            : kiv::EncodeBitmap(picture);
                 const Existing existing = CompareExisting(path, bytes.data(), bytes.size());
                 if (existing == Existing::Different && !force) {
                     // Most likely the user's edit of an earlier export.
