@@ -15,10 +15,7 @@
 #include <utility>
 #include <vector>
 
-#define STB_IMAGE_WRITE_STATIC
-#define STBI_WRITE_NO_STDIO
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#include <stb_image_write.h>
+#include <zlib.h>
 
 namespace {
 
@@ -438,10 +435,11 @@ Bytes Png(std::uint32_t w, std::uint32_t h, int depth, int colorType, bool inter
         for (int p = 0; p < 7; ++p)
             rows((w - x0[p] + dx[p] - 1) / dx[p], (h - y0[p] + dy[p] - 1) / dy[p]);
     }
-    int packed = 0;
-    unsigned char* z = stbi_zlib_compress(raw.data(), static_cast<int>(raw.size()), &packed, 8);
-    const Bytes idat(z, z + packed);
-    STBIW_FREE(z);
+    uLongf packed = compressBound(static_cast<uLong>(raw.size()));
+    Bytes idat(packed);
+    if (compress2(idat.data(), &packed, raw.data(), static_cast<uLong>(raw.size()), 8) != Z_OK)
+        throw std::runtime_error("zlib could not compress a seed's rows");
+    idat.resize(packed);
 
     Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     Bytes header;

@@ -15,16 +15,16 @@ mode="${1:-test}"
 # libqt6gui6) and a font for the windows. The benchmarks add Google Benchmark, python3 (the
 # driver that times whole processes), /usr/bin/time (peak memory of a single run) and strace
 # (whether a save flushes to disk); xvfb runs the tool on a machine without a display.
-# ImageMagick is the peer program the bitmap and PNG tests exchange files with. PNG files go
-# through stb's header-only decoder and encoder; sheet records are JSON through the
-# header-only nlohmann-json. zlib gives PNG and the tool's own files their checksums and
-# deflate streams (zlib1g-dev, and libz-mingw-w64-dev for the Windows build). The package
+# ImageMagick is the peer program the bitmap and PNG tests exchange files with. Sheet records
+# are JSON through the header-only nlohmann-json. zlib gives PNG (read and written by the
+# tool's own code) and the tool's own files their checksums and deflate streams (zlib1g-dev,
+# and libz-mingw-w64-dev for the Windows build). The package
 # needs help2man (kivtool's manual page from its own help), librsvg2-bin (the icon's PNG
 # sizes), lintian and desktop-file-utils (its checks); the Windows build needs the MinGW-w64
 # cross compiler, GoogleTest's sources and wine64 to run its tests.
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
           libbenchmark-dev libcli11-dev qt6-base-dev clang-14 libclang-rt-14-dev
-          xvfb xauth fonts-liberation2 python3 time strace imagemagick libstb-dev
+          xvfb xauth fonts-liberation2 python3 time strace imagemagick
           nlohmann-json3-dev zlib1g-dev libz-mingw-w64-dev help2man librsvg2-bin lintian
           desktop-file-utils g++-mingw-w64-x86-64-posix googletest wine64)
 

@@ -72,10 +72,12 @@ std::string NameBytes(const QString& text) {
     return text.toLatin1().toStdString();
 }
 
-// Messages from core mix member names (8-bit) with paths (UTF-8 here).
+// Messages from core mix member names (8-bit) with paths (UTF-8 here); a control character
+// in a name would break the box's text apart.
 QString MessageText(const std::string& text) {
-    const QString utf8 = QString::fromStdString(text);
-    return utf8.contains(QChar::ReplacementCharacter) ? NameText(text) : utf8;
+    const std::string shown = kiv::PrintableName(text);
+    const QString utf8 = QString::fromStdString(shown);
+    return utf8.contains(QChar::ReplacementCharacter) ? NameText(shown) : utf8;
 }
 
 std::string CellBytes(const TStringGrid& grid, int col, int row) {
@@ -104,12 +106,11 @@ bool ListDirectory(TMainForm& form) {
         return false;
 
     // MemberCount is what was listed, so Test and Replace never walk rows that do not
-    // exist. The label shows the stored count, except for a directory cut short by the
-    // end of the file, where it shows the rows that could be listed.
+    // exist. The label shows the count word as stored, also for a directory cut short by
+    // the end of the file, as kivtool's list does.
     const auto listed = static_cast<std::int32_t>(listing.Entries.size());
     MemberCount = listed;
-    const std::int32_t shown = listing.Truncated ? listed : listing.StoredCount;
-    form.GridLbl->SetCaption(QString::number(shown) + QStringLiteral(" Files"));
+    form.GridLbl->SetCaption(QString::number(listing.StoredCount) + QStringLiteral(" Files"));
 
     TStringGrid& grid = *form.InfoGrid;
     {
@@ -290,10 +291,7 @@ void TMainForm::HeaderGridSelectCell(QObject*, int ACol, int, bool&) {
         return;
     }
     header.Compress = CellInt(*HeaderGrid, ACol, Compress);
-    std::int64_t offset = PixelBaseOffset + header.Starts;
-    if (offset < 0)
-        offset = archive->Length(); // nothing lies before the start of the file
-    kiv::Image frame = kiv::DecodeIcon(*archive, offset, header);
+    kiv::Image frame = kiv::PreviewIcon(*archive, PixelBaseOffset, header);
     archive.reset();
 
     IconImage->SetPicture(std::move(frame));

@@ -50,6 +50,8 @@ ArchiveSide OpenSide(const std::string& path) {
     }
     side.Listing = ListArchive(path);
     side.Fault = side.Listing.Opened ? ArchiveFault(side.Listing) : EFOpenError(path).what();
+    if (side.Fault.empty())
+        side.Fault = FirstDamagedMember(side.Listing); // members are compared whole
     if (!side.Fault.empty())
         return side;
     // The directory was inside the file when it was listed; read it again for the bytes the

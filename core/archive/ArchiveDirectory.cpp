@@ -102,14 +102,24 @@ std::string ArchiveFault(const ArchiveListing& listing) {
     if (first > length)
         return "the first member starts at " + at(first) + ", past the end of the file (" +
                at(length) + ")";
+    return {};
+}
+
+std::string MemberFault(const TArchiveEntry& entry, std::int64_t fileLength) {
+    if (entry.Finish < entry.Start)
+        return "ends at " + OffsetText(entry.Finish) + ", before its start " +
+               OffsetText(entry.Start);
+    if (entry.Finish > fileLength)
+        return "ends at " + OffsetText(entry.Finish) + ", past the end of the file (" +
+               OffsetText(static_cast<std::uint32_t>(fileLength)) + ")";
+    return {};
+}
+
+std::string FirstDamagedMember(const ArchiveListing& listing) {
     for (std::size_t k = 0; k < listing.Entries.size(); ++k) {
         const TArchiveEntry& e = listing.Entries[k];
-        const std::string member = "member " + std::to_string(k + 1);
-        if (e.Finish < e.Start)
-            return member + " ends at " + at(e.Finish) + ", before its start " + at(e.Start);
-        if (e.Finish > length)
-            return member + " ends at " + at(e.Finish) + ", past the end of the file (" +
-                   at(length) + ")";
+        if (std::string fault = MemberFault(e, listing.FileLength); !fault.empty())
+            return "member " + std::to_string(k + 1) + " (" + e.Name + ") " + fault;
     }
     return {};
 }

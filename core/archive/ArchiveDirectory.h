@@ -36,10 +36,11 @@ struct ArchiveListing {
 // cannot hold.
 ArchiveListing ListArchive(const std::string& path);
 
-// Why the listed file cannot be a sprite archive, or "" when its directory is plausible: the
-// directory fits in the file, the first member starts behind the directory and inside the
-// file, and every member ends at or after its start and inside the file. A gap between the
-// directory and the first member is allowed.
+// Why the listed file cannot be a sprite archive at all, or "" when its directory is
+// plausible: the file holds its count word, the count is not negative, the directory fits in
+// the file, and the first member starts behind the directory and inside the file. A gap
+// between the directory and the first member is allowed. A member whose own bytes are not
+// all there does not make the file another kind of file: see MemberFault.
 std::string ArchiveFault(const ArchiveListing& listing);
 
 // A listed archive's directory as stored: the first start, and each name field whole (the
@@ -51,6 +52,15 @@ struct StoredDirectory {
 // Reads it for the listed entries; false when the file no longer holds them.
 bool ReadStoredDirectory(const InFile& file, const ArchiveListing& listing,
                          StoredDirectory& directory);
+
+// Why a member of an archive `fileLength` bytes long is damaged, or "" when its bytes lie
+// whole inside the file: "ends at 0F37A7, past the end of the file (0AB4A0)", or "ends at
+// 000100, before its start 000200".
+std::string MemberFault(const TArchiveEntry& entry, std::int64_t fileLength);
+
+// "member 9 (hero.s16) ends at ..." for the first damaged member of the listing, or "" when
+// every member lies whole inside the file.
+std::string FirstDamagedMember(const ArchiveListing& listing);
 
 // Offsets as the listing shows them: uppercase hex, at least six digits.
 std::string OffsetText(std::uint32_t offset);

@@ -143,18 +143,17 @@ std::string UnsafeNameRefusal(const std::string& name) {
     const std::string reason = UnsafeNameReason(name);
     if (reason.empty())
         return reason;
-    return "Cannot extract member \"" + PrintableName(name) + "\": " + reason + ".";
+    return "Cannot extract member \"" + name + "\": " + reason + ".";
 }
 
 std::string ExtractTargetRefusal(const std::string& archivePath, std::int64_t archiveLength,
                                  const std::string& name, std::int64_t start, std::int64_t finish,
                                  const std::string& target) {
     if (SameFile(archivePath, target))
-        return "Cannot extract member \"" + PrintableName(name) + "\" to " + PrintableName(target) +
+        return "Cannot extract member \"" + name + "\" to " + target +
                ": that is the archive it is read from.";
     if (finish > start && finish > archiveLength)
-        return "Member \"" + PrintableName(name) +
-               "\" runs past the end of the archive: it ends at " +
+        return "Member \"" + name + "\" runs past the end of the archive: it ends at " +
                OffsetText(static_cast<std::uint32_t>(finish)) + ", the archive at " +
                IntToHex(static_cast<std::uint32_t>(archiveLength), 6) + ". Nothing was extracted.";
     return std::string();
@@ -192,13 +191,12 @@ OpResult ExtractMember(const std::string& archivePath, const ArchiveRow& row,
         out.WatchInput(*archive);
         out.DropTargetCache(); // the target is not the archive: refused above
         if (size > 0 && out.CopyFrom(*archive, start, size) != size)
-            return Fail("Could not read member \"" + PrintableName(row.Name) +
-                        "\" from the archive.");
+            return Fail("Could not read member \"" + row.Name + "\" from the archive.");
         out.Commit();
     } catch (const EFCreateError& e) {
-        return WriteFailed("Cannot create file " + PrintableName(target), e.Fault());
+        return WriteFailed("Cannot create file " + target, e.Fault());
     } catch (const EWriteError& e) {
-        return WriteFailed("Cannot write file " + PrintableName(target), e.Fault());
+        return WriteFailed("Cannot write file " + target, e.Fault());
     } catch (const EOutputBusy& e) {
         return Stopped(e);
     } catch (const EInputChanged& e) {
@@ -219,13 +217,21 @@ std::string CannotOpenNewArchive(const std::string& path) {
     return "Could not open New Data file (" + path + ")";
 }
 
+std::string ArchiveLengthRefusal(std::int64_t newLength) {
+    if (newLength <= MaxArchiveLength)
+        return std::string();
+    return "The new archive would be " + std::to_string(newLength) +
+           " bytes long; its end words hold at most " + std::to_string(MaxArchiveLength) +
+           ". Nothing was written.";
+}
+
 OpResult ReplaceMember(const ReplaceRequest& request) {
     std::string twinPath = request.TwinPath;
     if (twinPath.empty()) {
         const std::string reason = UnsafeNameReason(request.Row.Name);
         if (!reason.empty())
-            return Fail("Cannot form the modified file's name from member \"" +
-                        PrintableName(request.Row.Name) + "\": " + reason + ".");
+            return Fail("Cannot form the modified file's name from member \"" + request.Row.Name +
+                        "\": " + reason + ".");
         twinPath = TwinName(request.Row.Name);
     }
 
@@ -259,14 +265,14 @@ OpResult ReplaceMember(const ReplaceRequest& request) {
         return Fail(stale);
     const std::int64_t length = archive->Length();
     if (start > length)
-        return Fail("Member \"" + PrintableName(request.Row.Name) +
+        return Fail("Member \"" + request.Row.Name +
                     "\" starts past the end of the archive: it starts at " +
                     OffsetText(static_cast<std::uint32_t>(start)) + ", the archive ends at " +
                     IntToHex(static_cast<std::uint32_t>(length), 6) + ".");
     // Bytes from Finish on follow the twin; a member running past the end has none.
     const std::int64_t tail = finish < length ? length - finish : 0;
-    if (start + twin->Length() + tail > 0xFFFFFFFFLL)
-        return Fail("The new archive would be larger than its 32-bit offsets can address.");
+    if (std::string refusal = ArchiveLengthRefusal(start + twin->Length() + tail); !refusal.empty())
+        return Fail(std::move(refusal));
 
     try {
         const OpResult copied = CopyRebuilt(
@@ -463,17 +469,19 @@ void TestArchive(const std::string& archivePath, const std::vector<ArchiveRow>& 
     auto archive = InFile::Open(archivePath);
     if (!archive)
         return;
+    const std::int64_t length = archive->Length();
     const std::int64_t last = std::min<std::int64_t>(memberCount, std::ssize(rows));
     for (std::int64_t r = 1; r <= last; ++r) {
         const ArchiveRow& row = rows[static_cast<std::size_t>(r - 1)];
         const std::int64_t start = ParseOffset(row.StartText);
-        // A count or a byte that is not there to be read counts as sound.
+        const std::int64_t finish = ParseOffset(row.FinishText);
+        // A member is sound only when its bytes are there: its end lies inside the file and
+        // not before its start, and its count word and the tested byte can be read.
         unsigned char word[4];
-        if (!archive->ReadExactlyAt(start, word, sizeof word))
-            continue;
-        const std::int64_t count = GetInt32LE(word);
-        unsigned char tested;
-        if (!archive->ReadExactlyAt(start + 40 * count + 3, &tested, 1) || tested == 0)
+        unsigned char tested = 1;
+        if (finish >= start && finish <= length && archive->ReadExactlyAt(start, word, 4) &&
+            archive->ReadExactlyAt(start + 40 * std::int64_t{GetInt32LE(word)} + 3, &tested, 1) &&
+            tested == 0)
             continue;
         report(row.Name + " at " + IntToHex(static_cast<std::uint32_t>(start), 6) + " is bad!");
     }

@@ -73,6 +73,12 @@ std::string CannotOpenTwin(const std::string& path);
 std::string CannotOpenArchive(const std::string& path);
 std::string CannotOpenNewArchive(const std::string& path);
 
+// The longest archive Replace and reimport write, so every end word stays a positive 32-bit
+// signed value: 2 GiB - 1.
+constexpr std::int64_t MaxArchiveLength = 0x7FFFFFFF;
+// Why a rebuild of `newLength` bytes is refused, or "" when it fits MaxArchiveLength.
+std::string ArchiveLengthRefusal(std::int64_t newLength);
+
 struct ReplaceRequest {
     std::string ArchivePath;
     ArchiveRow Row;
@@ -138,8 +144,9 @@ OpResult CopyRebuilt(const std::string& archivePath, InFile& archive, SafeFile& 
 
 // rows[r - 1] is listing row r; rows 1..min(memberCount, rows.size()) are tested. One
 // message per bad member, in listing order ("%s at %06X is bad!"); none when the archive
-// cannot be opened. A member whose icon count or tested byte lies beyond the end of the
-// archive counts as sound.
+// cannot be opened. A member is bad when the byte before its pixel data area is not zero, and
+// also when its bytes are not there to be judged: its end lies past the end of the archive or
+// before its start, or its icon count or the tested byte cannot be read.
 std::vector<std::string> TestArchive(const std::string& archivePath,
                                      const std::vector<ArchiveRow>& rows, std::int32_t memberCount);
 // The same, handing each message over as soon as it is found, so messages already reported

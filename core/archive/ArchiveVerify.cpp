@@ -46,10 +46,15 @@ void VerifyArchive(InFile& file, const ArchiveListing& listing, VerifyResult& re
             problem("its name field has no NUL");
         else if (!seen.insert(e.Name).second)
             problem("an earlier member has the same name");
+        ++result.Members;
+        // A damaged member's bytes are not all there to be checked.
+        if (const std::string fault = MemberFault(e, listing.FileLength); !fault.empty()) {
+            problem("it " + fault);
+            continue;
+        }
         const SpriteCheck check =
             VerifySprite(file, e.Start, std::int64_t{e.Finish} - e.Start,
                          [&](const std::string& line) { report(member + ": " + line); });
-        ++result.Members;
         result.Icons += check.Icons;
         result.Problems += check.Problems;
     }
@@ -63,7 +68,9 @@ VerifiedKind Classify(InFile& file, const ArchiveListing& listing, std::string& 
     const bool sprite = spriteFault.empty();
     if (!archive && !sprite)
         return VerifiedKind::Neither;
-    if (sprite && (!archive || EndsWithIconData(file)))
+    // A damaged member tips a file that could be either towards a sprite file.
+    const bool wholeArchive = archive && FirstDamagedMember(listing).empty();
+    if (sprite && (!wholeArchive || EndsWithIconData(file)))
         return VerifiedKind::Sprite;
     return VerifiedKind::Archive;
 }

@@ -34,7 +34,8 @@ VerifiedKind ClassifyFile(const std::string& path, std::string& archiveFault,
 // Tells an archive from a sprite file by which structure the file holds (a file that could
 // be both is a sprite file when it ends exactly with its last icon's data) and checks it:
 // for an archive, a directory that fits the file and names ended within their fields, then
-// every member as a sprite file, its lines prefixed with the member's name. Each member is
+// every member as a sprite file, its lines prefixed with the member's name; a damaged member
+// (one that ends past the end of the file or before its start) is reported as such. Each member is
 // read once, front to back, so memory stays small whatever the archive's size.
 VerifyResult VerifyFile(const std::string& path,
                         const std::function<void(const std::string&)>& report);

@@ -45,7 +45,7 @@ std::vector<MemberFile> ChooseMemberFiles(const ArchiveListing& listing, const s
             continue;
         MemberFile file{static_cast<std::int32_t>(k + 1), path, std::string()};
         if (!taken.insert(name).second)
-            file.Refusal = "member \"" + PrintableName(name) + "\" (row " + std::to_string(k + 1) +
+            file.Refusal = "member \"" + EscapedText(name) + "\" (row " + std::to_string(k + 1) +
                            ") is listed before under the same name and keeps its bytes";
         else
             file.Refusal = ForeignFileFault(dir, path);

@@ -3,6 +3,7 @@
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "base/TextConv.h"
+#include "sprite/IconDecoder.h"
 
 #include <algorithm>
 #include <array>
@@ -114,6 +115,11 @@ MemberSummary SummariseMember(const std::string& path, std::uint32_t start) {
     }
     summary.PixCount = SumEveryThirdByte(*file, firsts, ends);
     return summary;
+}
+
+Image PreviewIcon(InFile& archive, std::int64_t pixelBase, const TIconHeader& header,
+                  DecodeStats* stats) {
+    return DecodeIcon(archive, pixelBase + header.Starts, header, stats);
 }
 
 } // namespace kiv

@@ -2,6 +2,7 @@
 // What the browser shows when a member row is selected: the member's icon count, the ten
 // header words of each icon as grid texts, and the pixel count of each icon.
 
+#include "image/Image.h"
 #include "sprite/S16Format.h"
 
 #include <cstdint>
@@ -9,6 +10,9 @@
 #include <vector>
 
 namespace kiv {
+
+class InFile;
+struct DecodeStats;
 
 // The text a header cell shows for a Bytes word above MaxIconBytes.
 inline constexpr const char* BytesErrorText = "Error";
@@ -33,6 +37,13 @@ struct MemberSummary {
 // count is the sum of the first byte of each three-byte group of its data; all icons are
 // counted in one pass over the archive.
 MemberSummary SummariseMember(const std::string& path, std::uint32_t start);
+
+// The browser's preview of one icon: the frame DecodeIcon makes of the icon described by
+// `header`, its data at `pixelBase` + Starts of `archive`, where `pixelBase` is the member's
+// start + 4 + 40 x its icon count (MemberSummary::PixelBase). Data said to lie before the
+// start of the file are not there: the frame stays BackColor.
+Image PreviewIcon(InFile& archive, std::int64_t pixelBase, const TIconHeader& header,
+                  DecodeStats* stats = nullptr);
 
 // The text of header-grid row `row` (HeaderRow::Width..HeaderRow::Aux) for one icon:
 // decimal words, "Error" for a Bytes word above MaxIconBytes, Aux as six-digit hex.

@@ -104,6 +104,8 @@ std::string OpenBase(ModPlanState& st) {
     st.Listing = ListArchive(st.BasePath);
     std::string fault =
         st.Listing.Opened ? ArchiveFault(st.Listing) : std::string("it did not open");
+    if (fault.empty())
+        fault = FirstDamagedMember(st.Listing); // the rebuild copies members whole
     StoredDirectory directory;
     if (fault.empty()) {
         if (!ReadStoredDirectory(*st.Base, st.Listing, directory))

@@ -29,6 +29,23 @@ public:
     explicit EInvalidGraphic(const std::string& message) : Exception(message) {}
 };
 
+// A picture file declares a size beyond what the caller will use (the reader's PictureLimit):
+// refused before a pixel is decoded or the picture allocated. Callers that know why the size
+// is too large say so in their own words, from the declared Width and Height.
+class EPictureTooLarge : public EInvalidGraphic {
+public:
+    EPictureTooLarge(long long width, long long height)
+        : EInvalidGraphic("The picture is " + std::to_string(width) + " x " +
+                          std::to_string(height) + " pixels, larger than can be used here"),
+          width_(width), height_(height) {}
+    long long Width() const { return width_; }
+    long long Height() const { return height_; }
+
+private:
+    long long width_;
+    long long height_;
+};
+
 // A file to be read cannot be opened.
 class EFOpenError : public Exception {
 public:

@@ -208,7 +208,7 @@ OutputLock::OutputLock(const std::string& target) {
             platform::Close(file);
         }
         if (waited >= kLockWaitMs)
-            throw EOutputBusy(PrintableName(target));
+            throw EOutputBusy(EscapedText(target));
         platform::SleepMilliseconds(kLockPollMs);
     }
 }
@@ -382,7 +382,7 @@ void SafeFile::Commit() {
         for (const FileStamp& input : *list)
             if (!input.StillMatches()) {
                 Discard();
-                throw EInputChanged(PrintableName(input.Path));
+                throw EInputChanged(EscapedText(input.Path));
             }
     // Renamed while still open and locked, so no sweep can take the file in between.
     if (!platform::ReplaceFile(tempPath_, finalPath_))

@@ -1,6 +1,9 @@
 #include "base/TextConv.h"
 
 #include "base/Errors.h"
+#include "base/Utf16.h"
+
+#include <algorithm>
 
 namespace kiv {
 
@@ -94,6 +97,30 @@ std::string PrintableName(const std::string& name) {
             c = '?';
     }
     return text;
+}
+
+std::string EscapedText(const std::string& text) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t value = 0;
+        const int length = Utf8SequenceAt(text, i, value);
+        const bool control = value < 0x20 || (value >= 0x7F && value <= 0x9F);
+        if (length > 0 && !control) {
+            out.append(text, i, static_cast<std::size_t>(length));
+            i += static_cast<std::size_t>(length);
+            continue;
+        }
+        // A control character in two bytes (C1) is written byte by byte, like a stray byte.
+        for (int k = 0; k < std::max(length, 1); ++k, ++i) {
+            const auto byte = static_cast<unsigned char>(text[i]);
+            out += "\\x";
+            out += kDigits[byte >> 4];
+            out += kDigits[byte & 0xF];
+        }
+    }
+    return out;
 }
 
 } // namespace kiv

@@ -22,4 +22,10 @@ std::int32_t StrToInt(const std::string& text);
 // the line apart) become '?'.
 std::string PrintableName(const std::string& name);
 
+// Text from a file as a message shows it on a terminal: control characters (C0, DEL and the
+// C1 range), a newline among them, and bytes that are not valid UTF-8 become \xNN, so no byte
+// of a file can move the cursor, clear the screen or split the line; valid UTF-8 stays as it
+// is. Applying it twice changes nothing more.
+std::string EscapedText(const std::string& text);
+
 } // namespace kiv

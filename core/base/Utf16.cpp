@@ -2,35 +2,42 @@
 
 namespace kiv {
 
+int Utf8SequenceAt(std::string_view text, std::size_t at, char32_t& value) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    int length;
+    char32_t least; // below this the same value had a shorter form
+    if (lead < 0x80) {
+        length = 1, value = lead, least = 0;
+    } else if ((lead & 0xE0) == 0xC0) {
+        length = 2, value = lead & 0x1F, least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, value = lead & 0x0F, least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, value = lead & 0x07, least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (text.size() - at < static_cast<std::size_t>(length))
+        return 0;
+    for (int k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[at + k]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        value = (value << 6) | (next & 0x3F);
+    }
+    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    return length;
+}
+
 std::optional<std::u16string> Utf8ToUtf16(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());
     std::size_t i = 0;
     while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        int length;
         char32_t value;
-        char32_t least; // below this the same value had a shorter form
-        if (lead < 0x80) {
-            length = 1, value = lead, least = 0;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2, value = lead & 0x1F, least = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3, value = lead & 0x0F, least = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4, value = lead & 0x07, least = 0x10000;
-        } else {
-            return std::nullopt;
-        }
-        if (text.size() - i < static_cast<std::size_t>(length))
-            return std::nullopt;
-        for (int k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return std::nullopt;
-            value = (value << 6) | (next & 0x3F);
-        }
-        if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        const int length = Utf8SequenceAt(text, i, value);
+        if (length == 0)
             return std::nullopt;
         if (value >= 0x10000) {
             value -= 0x10000;

@@ -123,8 +123,9 @@ struct Layout {
 };
 
 // Reads the headers of a file of `fileSize` bytes (at least 1) whose first `headSize` bytes,
-// min(fileSize, kHeadBytes), are in `head`.
-Layout ReadLayout(const std::uint8_t* head, std::size_t headSize, std::uint64_t fileSize) {
+// min(fileSize, kHeadBytes), are in `head`, and weighs the size they declare against `limit`.
+Layout ReadLayout(const std::uint8_t* head, std::size_t headSize, std::uint64_t fileSize,
+                  const PictureLimit& limit) {
     if (fileSize < kFileHeaderSize)
         throw EReadError();
     if (head[0] != 'B' || head[1] != 'M')
@@ -190,6 +191,8 @@ Layout ReadLayout(const std::uint8_t* head, std::size_t headSize, std::uint64_t 
     if (layout.Width < 0 || layout.Width > kMaxSide || layout.Height > kMaxSide ||
         layout.Width * layout.Height > kMaxPixels)
         throw EInvalidGraphic();
+    if (layout.Width > limit.Width || layout.Height > limit.Height)
+        throw EPictureTooLarge(layout.Width, layout.Height);
 
     // Colour masks: inside the longer headers, or right after a 40-byte one. The alpha mask
     // is not used: the picture has no alpha.
@@ -316,11 +319,12 @@ void DecodeRunLength(Image& image, const std::uint8_t* p, const std::uint8_t* en
         if (count > 0) {
             int shown;
             TColor* out = place(count, shown);
-            if (!rle4) {
+            // A run wholly past the row's end is padding: its colour is never looked up.
+            if (shown > 0 && !rle4) {
                 std::fill_n(out, shown, palette[code]);
-            } else {
+            } else if (shown > 0) {
                 const TColor even = palette[code >> 4];
-                const TColor odd = count > 1 ? palette[code & 0x0F] : even;
+                const TColor odd = shown > 1 ? palette[code & 0x0F] : even;
                 for (int k = 0; k < shown; ++k)
                     out[k] = (k & 1) ? odd : even;
             }
@@ -415,10 +419,10 @@ std::vector<std::uint8_t> EncodeBitmap(const Image& image) {
     return out;
 }
 
-Image DecodeBitmap(const std::uint8_t* data, std::size_t size) {
+Image DecodeBitmap(const std::uint8_t* data, std::size_t size, const PictureLimit& limit) {
     if (size == 0)
         return Image();
-    const Layout layout = ReadLayout(data, std::min(size, kHeadBytes), size);
+    const Layout layout = ReadLayout(data, std::min(size, kHeadBytes), size, limit);
     if (layout.Empty())
         return Image();
     if (layout.PixelOffset > size)
@@ -475,7 +479,7 @@ void SaveBitmapFile(const Image& image, const std::string& path) {
     }
 }
 
-Image LoadBitmapFile(const std::string& path) {
+Image LoadBitmapFile(const std::string& path, const PictureLimit& limit) {
     const std::unique_ptr<InFile> file = InFile::Open(path);
     if (!file)
         throw EFOpenError(path);
@@ -489,7 +493,7 @@ Image LoadBitmapFile(const std::string& path) {
     const auto headSize = static_cast<std::size_t>(std::min<std::int64_t>(length, kHeadBytes));
     if (file->Read(head, headSize) != headSize)
         throw EReadError(); // the file shrank since it was opened
-    const Layout layout = ReadLayout(head, headSize, static_cast<std::uint64_t>(length));
+    const Layout layout = ReadLayout(head, headSize, static_cast<std::uint64_t>(length), limit);
     if (layout.Empty())
         return Image();
     if (layout.PixelOffset > length)

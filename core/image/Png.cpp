@@ -3,42 +3,18 @@
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "base/SafeFile.h"
+#include "base/TextConv.h"
 #include "image/Bitmap.h"
+
+#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-
-namespace {
-
-// The decoder's every allocation goes through here: one larger than the picture the header
-// declares could ever need is refused, so a small file that inflates without end, or a
-// file of chunks far larger than its picture, fails instead of taking the machine's memory.
-thread_local std::size_t gAllocationLimit = 0;
-
-void* LimitedMalloc(std::size_t size) {
-    return size <= gAllocationLimit ? std::malloc(size) : nullptr;
-}
-void* LimitedRealloc(void* block, std::size_t size) {
-    return size <= gAllocationLimit ? std::realloc(block, size) : nullptr;
-}
-
-} // namespace
-
-#define STBI_MALLOC(size) LimitedMalloc(size)
-#define STBI_REALLOC(block, size) LimitedRealloc(block, size)
-#define STBI_FREE(block) std::free(block)
-#define STBI_ONLY_PNG
-#define STBI_NO_STDIO
-#define STBI_NO_LINEAR
-#define STBI_NO_HDR
-#define STBI_MAX_DIMENSIONS 32767
-#define STB_IMAGE_STATIC
-#define STB_IMAGE_IMPLEMENTATION
-#include <stb_image.h>
+#include <new>
+#include <vector>
 
 namespace kiv {
 
@@ -47,9 +23,8 @@ namespace {
 constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 // The signature, then the header chunk: length, type, 13 bytes of data, checksum.
 constexpr std::size_t kHeadBytes = 8 + 8 + 13 + 4;
-// Room for chunks besides the pixels (text, colour profiles, thumbnails) and for the
-// decoder's own tables.
-constexpr std::int64_t kSlackBytes = 16 << 20;
+// Chunk data are read, checked and inflated this many bytes at a time.
+constexpr std::size_t kBlockBytes = 64 * 1024;
 
 std::uint32_t Get32BE(const std::uint8_t* p) {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
@@ -60,83 +35,430 @@ std::uint32_t Get32BE(const std::uint8_t* p) {
     throw EInvalidGraphic("PNG image is not valid: " + reason);
 }
 
-// The most bytes a valid file, or any one buffer its decoding needs, can take for the
-// picture its header declares. The header is checked on the way: the signature, the
-// size against the bitmap limits, and the depth and colour type pair.
-std::int64_t CheckHeader(const std::uint8_t* data, std::size_t size) {
+std::uint32_t Crc(std::uint32_t crc, const std::uint8_t* bytes, std::size_t count) {
+    return static_cast<std::uint32_t>(crc32(crc, bytes, static_cast<uInt>(count)));
+}
+
+// The bytes of a PNG file, from memory or from an open file, read front to back once.
+class PngSource {
+public:
+    PngSource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    explicit PngSource(InFile& file) : file_(&file) {}
+    // Up to `count` bytes; fewer only at the end of the file.
+    std::size_t Read(std::uint8_t* to, std::size_t count) {
+        if (file_)
+            return file_->Read(to, count);
+        const std::size_t n = std::min(count, size_ - at_);
+        std::memcpy(to, data_ + at_, n);
+        at_ += n;
+        return n;
+    }
+
+private:
+    InFile* file_ = nullptr;
+    const std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t at_ = 0;
+};
+
+struct PngHeader {
+    std::int64_t Width = 0;
+    std::int64_t Height = 0;
+    int Depth = 0;
+    int ColorType = 0;
+    int Channels = 0;
+    bool Interlaced = false;
+};
+
+// The signature and the header chunk, checked: its checksum, the size against the bitmap
+// limits and then the caller's, the depth and colour type pair, the methods.
+PngHeader CheckHeader(const std::uint8_t* data, std::size_t size, const PictureLimit& limit) {
     if (!IsPngData(data, size))
         Invalid("the file does not begin with the PNG signature");
     if (size < kHeadBytes)
         Invalid("the file ends inside its header");
     if (Get32BE(data + 8) != 13 || std::memcmp(data + 12, "IHDR", 4) != 0)
         Invalid("the file does not begin with a header chunk");
-    const std::int64_t width = Get32BE(data + 16);
-    const std::int64_t height = Get32BE(data + 20);
-    if (width == 0 || height == 0)
+    if (Crc(0, data + 12, 17) != Get32BE(data + 29))
+        Invalid("bad checksum in chunk IHDR");
+    PngHeader h;
+    h.Width = Get32BE(data + 16);
+    h.Height = Get32BE(data + 20);
+    if (h.Width == 0 || h.Height == 0)
         Invalid("the picture has no pixels");
-    if (width > kMaxPictureSide || height > kMaxPictureSide || width * height > kMaxPicturePixels)
-        Invalid("a picture of " + std::to_string(width) + " x " + std::to_string(height) +
+    if (h.Width > kMaxPictureSide || h.Height > kMaxPictureSide ||
+        h.Width * h.Height > kMaxPicturePixels)
+        Invalid("a picture of " + std::to_string(h.Width) + " x " + std::to_string(h.Height) +
                 " pixels is too large");
-    const int depth = data[24];
-    int channels = 0;
+    if (h.Width > limit.Width || h.Height > limit.Height)
+        throw EPictureTooLarge(h.Width, h.Height);
+    h.Depth = data[24];
+    h.ColorType = data[25];
+    const int depth = h.Depth;
     bool depthOk = false;
-    switch (data[25]) {
+    switch (h.ColorType) {
     case 0: // grey
-        channels = 1;
+        h.Channels = 1;
         depthOk = depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
         break;
     case 3: // palette
-        channels = 1;
+        h.Channels = 1;
         depthOk = depth == 1 || depth == 2 || depth == 4 || depth == 8;
         break;
     case 2: // RGB
     case 4: // grey and alpha
     case 6: // RGBA
-        channels = data[25] == 2 ? 3 : data[25] == 4 ? 2 : 4;
+        h.Channels = h.ColorType == 2 ? 3 : h.ColorType == 4 ? 2 : 4;
         depthOk = depth == 8 || depth == 16;
         break;
     default:
-        Invalid("unknown colour type " + std::to_string(data[25]));
+        Invalid("unknown colour type " + std::to_string(h.ColorType));
     }
     if (!depthOk)
         Invalid("bit depth " + std::to_string(depth) + " is not allowed for colour type " +
-                std::to_string(data[25]));
+                std::to_string(h.ColorType));
     if (data[26] != 0 || data[27] != 0 || data[28] > 1)
         Invalid("unknown compression, filter or interlace method");
-    // Filtered rows (an interlaced file adds at most one filter byte per row and pass), or
-    // the decoded picture at up to 8 bytes a pixel, whichever is larger.
-    const std::int64_t rows = height * ((width * channels * depth + 7) / 8 + 8);
-    return 2 * std::max(rows, width * height * 8) + kSlackBytes;
+    h.Interlaced = data[28] == 1;
+    return h;
 }
 
-std::string Reason(const char* failure) {
-    if (failure == nullptr)
-        return "its data cannot be decoded";
-    if (std::strcmp(failure, "outofmem") == 0)
-        return "its data is larger than its picture";
-    if (std::strcmp(failure, "outofdata") == 0)
-        return "the file ends inside its data";
-    return failure;
-}
-
-// The file without its empty data chunks, or an empty vector when it has none. They are
-// valid, but the decoder would copy zero bytes into a buffer it has not made yet.
-std::vector<std::uint8_t> WithoutEmptyData(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::uint8_t> kept;
-    std::size_t copied = 0;
-    for (std::size_t at = 8; size - at >= 12;) {
-        const std::uint32_t length = Get32BE(data + at);
-        if (length > size - at - 12)
-            break; // the decoder reports the cut
-        if (length == 0 && std::memcmp(data + at + 4, "IDAT", 4) == 0) {
-            kept.insert(kept.end(), data + copied, data + at);
-            copied = at + 12;
-        }
-        at += 12 + std::size_t{length};
+// Inflates the image data as their chunks arrive and turns each filtered row into pixels of
+// the picture, so nothing but the picture, two rows and the inflater's window is held. A
+// fault found in a chunk's data is kept, not thrown, until that chunk's checksum has been
+// checked: a damaged chunk is named as such, not by what its damage did to the data.
+class PngPixels {
+public:
+    // With `alpha`, each pixel's alpha goes there too, in picture order.
+    PngPixels(const PngHeader& header, TColor transparent, std::vector<std::uint8_t>* alpha)
+        : h_(header), transparent_(transparent),
+          image_(static_cast<int>(header.Width), static_cast<int>(header.Height)),
+          alphaOut_(alpha) {
+        if (alphaOut_)
+            alphaOut_->assign(static_cast<std::size_t>(header.Width * header.Height), 255);
+        std::fill_n(alpha_, 256, std::uint8_t{255});
+        if (inflateInit(&z_) != Z_OK)
+            throw std::bad_alloc();
+        StartPass(0);
     }
-    if (copied != 0)
-        kept.insert(kept.end(), data + copied, data + size);
-    return kept;
+    ~PngPixels() { inflateEnd(&z_); }
+    PngPixels(const PngPixels&) = delete;
+    PngPixels& operator=(const PngPixels&) = delete;
+
+    void SetPalette(const std::vector<std::uint8_t>& rgb) {
+        paletteSize_ = rgb.size() / 3;
+        for (std::size_t k = 0; k < paletteSize_; ++k)
+            palette_[k] = RGB(rgb[3 * k], rgb[3 * k + 1], rgb[3 * k + 2]);
+    }
+    bool HasPalette() const { return paletteSize_ > 0; }
+    // The tRNS chunk: an alpha per palette entry, or the one grey or RGB value that is
+    // transparent, in the picture's own depth.
+    void SetTransparency(const std::vector<std::uint8_t>& data) {
+        if (h_.ColorType == 3) {
+            std::copy(data.begin(), data.end(), alpha_);
+        } else if (h_.ColorType == 0 && data.size() == 2) {
+            keyed_ = true;
+            key_[0] = key_[1] = key_[2] = (data[0] << 8) | data[1];
+        } else if (h_.ColorType == 2 && data.size() == 6) {
+            keyed_ = true;
+            for (int c = 0; c < 3; ++c)
+                key_[c] = (data[2 * c] << 8) | data[2 * c + 1];
+        }
+    }
+
+    void Inflate(const std::uint8_t* data, std::size_t size) {
+        z_.next_in = const_cast<Bytef*>(data);
+        z_.avail_in = static_cast<uInt>(size);
+        while (fault_.empty() && !ended_) {
+            std::uint8_t spare;
+            const bool done = RowsDone();
+            // Once every row is in, only the stream's end and its checksum may follow.
+            z_.next_out = done ? &spare : row_.data() + filled_;
+            z_.avail_out = done ? 1 : static_cast<uInt>(row_.size() - filled_);
+            const int status = inflate(&z_, Z_NO_FLUSH);
+            const bool full = z_.avail_out == 0;
+            if (done && full) {
+                fault_ = "its data is larger than its picture";
+                break;
+            }
+            if (!done) {
+                filled_ = row_.size() - z_.avail_out;
+                if (full)
+                    FinishRow();
+            }
+            if (status == Z_STREAM_END) {
+                ended_ = true;
+                if (!RowsDone() && fault_.empty())
+                    fault_ = "its image data end before its last row";
+            } else if (status == Z_DATA_ERROR || status == Z_NEED_DICT) {
+                fault_ = InflateFault();
+            } else if (status == Z_MEM_ERROR) {
+                throw std::bad_alloc();
+            } else if (status == Z_BUF_ERROR || (!full && z_.avail_in == 0)) {
+                break; // every byte given is used; the next chunk goes on
+            }
+        }
+    }
+
+    const std::string& Fault() const { return fault_; }
+    bool RowsDone() const { return pass_ > 6; }
+    // Whether the stream ended, its checksum checked.
+    bool Ended() const { return ended_; }
+    Image Take() { return std::move(image_); }
+
+private:
+    std::string InflateFault() const {
+        const std::string message = z_.msg ? z_.msg : "";
+        if (message == "incorrect data check")
+            return "bad checksum in its image data";
+        if (message.empty())
+            return "its image data cannot be inflated";
+        return "its image data cannot be inflated (" + message + ")";
+    }
+
+    // The seven interlace passes, or the one pass of the whole picture.
+    void StartPass(int pass) {
+        static const int x0[7] = {0, 4, 0, 2, 0, 1, 0}, dx[7] = {8, 8, 4, 4, 2, 2, 1};
+        static const int y0[7] = {0, 0, 4, 0, 2, 0, 1}, dy[7] = {8, 8, 8, 4, 4, 2, 2};
+        for (pass_ = pass; pass_ <= 6; ++pass_) {
+            if (!h_.Interlaced) {
+                if (pass_ > 0)
+                    continue;
+                x0_ = y0_ = 0;
+                dx_ = dy_ = 1;
+            } else {
+                x0_ = x0[pass_], dx_ = dx[pass_], y0_ = y0[pass_], dy_ = dy[pass_];
+            }
+            width_ = (h_.Width - x0_ + dx_ - 1) / dx_;
+            rows_ = (h_.Height - y0_ + dy_ - 1) / dy_;
+            if (width_ > 0 && rows_ > 0)
+                break;
+        }
+        if (pass_ > 6)
+            return;
+        const auto bytes = static_cast<std::size_t>((width_ * h_.Channels * h_.Depth + 7) / 8);
+        row_.assign(bytes + 1, 0);
+        above_.assign(bytes + 1, 0);
+        filled_ = 0;
+        y_ = 0;
+    }
+
+    // Undoes the row's filter against the row above, paints its pixels and moves on.
+    void FinishRow() {
+        const std::size_t n = row_.size() - 1;
+        std::uint8_t* r = row_.data() + 1;
+        const std::uint8_t* up = above_.data() + 1;
+        const std::size_t bpp = std::max(1, h_.Channels * h_.Depth / 8);
+        switch (row_[0]) {
+        case 0:
+            break;
+        case 1:
+            for (std::size_t i = bpp; i < n; ++i)
+                r[i] = static_cast<std::uint8_t>(r[i] + r[i - bpp]);
+            break;
+        case 2:
+            for (std::size_t i = 0; i < n; ++i)
+                r[i] = static_cast<std::uint8_t>(r[i] + up[i]);
+            break;
+        case 3:
+            for (std::size_t i = 0; i < n; ++i)
+                r[i] = static_cast<std::uint8_t>(r[i] + ((i >= bpp ? r[i - bpp] : 0) + up[i]) / 2);
+            break;
+        case 4:
+            for (std::size_t i = 0; i < n; ++i) {
+                const int a = i >= bpp ? r[i - bpp] : 0;
+                const int b = up[i];
+                const int c = i >= bpp ? up[i - bpp] : 0;
+                const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+                r[i] = static_cast<std::uint8_t>(r[i] + (pa <= pb && pa <= pc ? a
+                                                         : pb <= pc           ? b
+                                                                              : c));
+            }
+            break;
+        default:
+            fault_ = "unknown filter type " + std::to_string(row_[0]);
+            return;
+        }
+        PaintRow(r);
+        row_.swap(above_);
+        filled_ = 0;
+        if (++y_ == rows_)
+            StartPass(pass_ + 1);
+    }
+
+    // Sample `i` of the row at the picture's depth.
+    unsigned Sample(const std::uint8_t* r, std::int64_t i) const {
+        switch (h_.Depth) {
+        case 16:
+            return (r[2 * i] << 8) | r[2 * i + 1];
+        case 8:
+            return r[i];
+        default: {
+            const std::int64_t bit = i * h_.Depth;
+            return (r[bit / 8] >> (8 - h_.Depth - bit % 8)) & ((1u << h_.Depth) - 1);
+        }
+        }
+    }
+    // A sample as an 8-bit level: 16-bit samples keep their high byte, lower depths are
+    // spread over 0..255.
+    unsigned Level(unsigned v) const {
+        return h_.Depth == 16 ? v >> 8 : h_.Depth == 8 ? v : v * 255 / ((1u << h_.Depth) - 1);
+    }
+
+    // Each pixel's colour and alpha; a pixel whose alpha is below 128 is the key colour.
+    void PaintRow(const std::uint8_t* r) {
+        const auto y = static_cast<std::size_t>(y0_ + y_ * dy_);
+        TColor* out = image_.Row(static_cast<int>(y));
+        std::uint8_t* alphaOut =
+            alphaOut_ ? alphaOut_->data() + y * static_cast<std::size_t>(h_.Width) : nullptr;
+        const int c = h_.Channels;
+        for (std::int64_t x = 0; x < width_; ++x) {
+            TColor color;
+            unsigned alpha = 255;
+            switch (h_.ColorType) {
+            case 3: {
+                const unsigned index = Sample(r, x);
+                if (index >= paletteSize_) {
+                    fault_ = "a pixel uses palette entry " + std::to_string(index) +
+                             ", the palette has " + std::to_string(paletteSize_);
+                    return;
+                }
+                color = palette_[index];
+                alpha = alpha_[index];
+                break;
+            }
+            case 0: {
+                const unsigned v = Sample(r, x);
+                color = RGB(Level(v), Level(v), Level(v));
+                alpha = keyed_ && v == key_[0] ? 0 : 255;
+                break;
+            }
+            case 2: {
+                const unsigned red = Sample(r, 3 * x), green = Sample(r, 3 * x + 1),
+                               blue = Sample(r, 3 * x + 2);
+                color = RGB(Level(red), Level(green), Level(blue));
+                alpha = keyed_ && red == key_[0] && green == key_[1] && blue == key_[2] ? 0 : 255;
+                break;
+            }
+            default: { // grey or RGB with alpha
+                const unsigned red = Level(Sample(r, c * x));
+                color = c == 2 ? RGB(red, red, red)
+                               : RGB(red, Level(Sample(r, c * x + 1)), Level(Sample(r, c * x + 2)));
+                alpha = Level(Sample(r, c * x + c - 1));
+                break;
+            }
+            }
+            const auto at = static_cast<std::size_t>(x0_ + x * dx_);
+            out[at] = alpha < 128 ? transparent_ : color;
+            if (alphaOut)
+                alphaOut[at] = static_cast<std::uint8_t>(alpha);
+        }
+    }
+
+    PngHeader h_;
+    TColor transparent_;
+    Image image_;
+    z_stream z_{};
+    TColor palette_[256] = {};
+    std::size_t paletteSize_ = 0;
+    std::uint8_t alpha_[256];
+    std::vector<std::uint8_t>* alphaOut_;
+    bool keyed_ = false;
+    unsigned key_[3] = {};
+    // The pass being read: its first column and row, their steps, its size, the row at hand.
+    int pass_ = 0;
+    std::int64_t x0_ = 0, y0_ = 0, dx_ = 1, dy_ = 1, width_ = 0, rows_ = 0, y_ = 0;
+    std::vector<std::uint8_t> row_, above_; // the filter byte, then the row's bytes
+    std::size_t filled_ = 0;
+    bool ended_ = false;
+    std::string fault_;
+};
+
+bool IsLetters(const std::uint8_t* type) {
+    return std::all_of(type, type + 4, [](std::uint8_t c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    });
+}
+
+// The whole file, chunk by chunk: every chunk's checksum, the header's size against `limit`
+// before the picture is allocated, the image data inflated with their checksum, and the
+// file's end at IEND.
+Image DecodeStream(PngSource& in, TColor transparent, std::vector<std::uint8_t>* alpha,
+                   const PictureLimit& limit) {
+    std::uint8_t head[kHeadBytes];
+    const PngHeader header = CheckHeader(head, in.Read(head, sizeof head), limit);
+    PngPixels pixels(header, transparent, alpha);
+    std::vector<std::uint8_t> block(kBlockBytes);
+    std::string previous = "IHDR";
+    bool seenData = false;
+    for (;;) {
+        std::uint8_t chunk[8];
+        const std::size_t got = in.Read(chunk, sizeof chunk);
+        if (got == 0)
+            Invalid("the file ends after chunk " + previous +
+                    (seenData ? ", without its IEND chunk" : ", before any image data"));
+        if (got < sizeof chunk)
+            Invalid("the file ends inside the chunk after " + previous);
+        const std::uint32_t length = Get32BE(chunk);
+        const std::string type(chunk + 4, chunk + 8);
+        const std::string name = EscapedText(type);
+        if (!IsLetters(chunk + 4))
+            Invalid("the chunk after " + previous + " has no valid type (" + name + ")");
+        if (length > 0x7FFFFFFF)
+            Invalid("chunk " + name + " declares " + std::to_string(length) +
+                    " bytes, more than a chunk may hold");
+        const bool data = type == "IDAT";
+        const bool critical = chunk[4] >= 'A' && chunk[4] <= 'Z';
+        if (type == "IHDR")
+            Invalid("a second header chunk");
+        if (critical && !data && type != "PLTE" && type != "IEND")
+            Invalid("unknown critical chunk " + name);
+        // The palette and the transparency are kept whole; they are small or refused.
+        const bool kept = !seenData && (type == "PLTE" || type == "tRNS");
+        if (type == "PLTE" && (length % 3 != 0 || length > 3 * 256 || length == 0))
+            Invalid("chunk PLTE of " + std::to_string(length) + " bytes is not a palette");
+        if (kept && type == "tRNS" && length > 256)
+            Invalid("chunk tRNS of " + std::to_string(length) + " bytes is too long");
+        if (data && header.ColorType == 3 && !pixels.HasPalette())
+            Invalid("the palette picture has no palette before its image data");
+
+        std::vector<std::uint8_t> content;
+        std::uint32_t crc = Crc(0, chunk + 4, 4);
+        for (std::uint32_t left = length; left > 0;) {
+            const std::size_t n = in.Read(block.data(), std::min<std::size_t>(left, block.size()));
+            if (n == 0)
+                Invalid("the file ends inside chunk " + name);
+            crc = Crc(crc, block.data(), n);
+            if (data)
+                pixels.Inflate(block.data(), n);
+            else if (kept)
+                content.insert(content.end(), block.data(), block.data() + n);
+            left -= static_cast<std::uint32_t>(n);
+        }
+        std::uint8_t stored[4];
+        if (in.Read(stored, sizeof stored) != sizeof stored)
+            Invalid("the file ends inside chunk " + name);
+        if (Get32BE(stored) != crc)
+            Invalid("bad checksum in chunk " + name);
+        if (!pixels.Fault().empty())
+            Invalid(pixels.Fault());
+
+        if (kept && type == "PLTE")
+            pixels.SetPalette(content);
+        else if (kept)
+            pixels.SetTransparency(content);
+        seenData = seenData || data;
+        previous = name;
+        if (type == "IEND")
+            break;
+    }
+    if (!seenData)
+        Invalid("the file has no image data");
+    if (!pixels.RowsDone())
+        Invalid("its image data end before its last row");
+    if (!pixels.Ended())
+        Invalid("its image data end before their checksum");
+    return pixels.Take();
 }
 
 } // namespace
@@ -155,37 +477,9 @@ bool IsPngPath(const std::string& path) {
 }
 
 Image DecodePng(const std::uint8_t* data, std::size_t size, TColor transparent,
-                std::vector<std::uint8_t>* alpha) {
-    const std::int64_t limit = CheckHeader(data, size);
-    if (size > static_cast<std::size_t>(std::min<std::int64_t>(limit, INT_MAX)))
-        Invalid("the file is larger than its picture can be");
-
-    const std::vector<std::uint8_t> kept = WithoutEmptyData(data, size);
-    if (!kept.empty()) {
-        data = kept.data();
-        size = kept.size();
-    }
-
-    gAllocationLimit = static_cast<std::size_t>(limit);
-    int w = 0, h = 0, channels = 0;
-    std::unique_ptr<stbi_uc, void (*)(void*)> rgba(
-        stbi_load_from_memory(data, static_cast<int>(size), &w, &h, &channels, 4), std::free);
-    gAllocationLimit = 0;
-    if (!rgba)
-        Invalid(Reason(stbi_failure_reason()));
-
-    Image image(w, h);
-    const stbi_uc* in = rgba.get();
-    TColor* out = image.Row(0);
-    const std::size_t n = static_cast<std::size_t>(w) * h;
-    if (alpha)
-        alpha->resize(n);
-    for (std::size_t k = 0; k < n; ++k, in += 4) {
-        out[k] = in[3] < 128 ? transparent : RGB(in[0], in[1], in[2]);
-        if (alpha)
-            (*alpha)[k] = in[3];
-    }
-    return image;
+                std::vector<std::uint8_t>* alpha, const PictureLimit& limit) {
+    PngSource source(data, size);
+    return DecodeStream(source, transparent, alpha, limit);
 }
 
 void SavePngFile(const Image& image, const std::string& path, PngKey transparent) {
@@ -197,21 +491,13 @@ void SavePngFile(const Image& image, const std::string& path, PngKey transparent
     }
 }
 
-Image LoadPngFile(const std::string& path, TColor transparent, std::vector<std::uint8_t>* alpha) {
+Image LoadPngFile(const std::string& path, TColor transparent, std::vector<std::uint8_t>* alpha,
+                  const PictureLimit& limit) {
     const std::unique_ptr<InFile> file = InFile::Open(path);
     if (!file)
         throw EFOpenError(path);
-    std::uint8_t head[kHeadBytes];
-    const std::size_t got = file->Read(head, sizeof head);
-    // The size is weighed against the header before the whole file is read.
-    const std::int64_t limit = CheckHeader(head, got);
-    if (file->Length() > std::min<std::int64_t>(limit, INT_MAX))
-        Invalid("the file is larger than its picture can be");
-    std::vector<std::uint8_t> data(static_cast<std::size_t>(file->Length()));
-    std::memcpy(data.data(), head, got);
-    if (file->Read(data.data() + got, data.size() - got) != data.size() - got)
-        throw EReadError(); // the file shrank since it was opened
-    return DecodePng(data.data(), data.size(), transparent, alpha);
+    PngSource source(*file);
+    return DecodeStream(source, transparent, alpha, limit);
 }
 
 void SavePictureFile(const Image& image, const std::string& path, PngKey transparent) {
@@ -227,8 +513,8 @@ bool PictureFileHolds(const Image& image, const std::string& path, PngKey transp
     return FileHolds(path, bytes.data(), bytes.size());
 }
 
-Image LoadPictureFile(const std::string& path, TColor transparent,
-                      std::vector<std::uint8_t>* alpha) {
+Image LoadPictureFile(const std::string& path, TColor transparent, std::vector<std::uint8_t>* alpha,
+                      const PictureLimit& limit) {
     std::uint8_t head[sizeof kSignature] = {};
     std::size_t got = 0;
     {
@@ -238,10 +524,10 @@ Image LoadPictureFile(const std::string& path, TColor transparent,
         got = file->Read(head, sizeof head);
     }
     if (IsPngData(head, got))
-        return LoadPngFile(path, transparent, alpha);
+        return LoadPngFile(path, transparent, alpha, limit);
     if (alpha)
         alpha->clear();
-    return LoadBitmapFile(path);
+    return LoadBitmapFile(path, limit);
 }
 
 } // namespace kiv

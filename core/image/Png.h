@@ -5,6 +5,7 @@
 // fully transparent (their colour kept in the RGB channels), and a read pixel whose alpha is
 // below 128 becomes the key colour.
 
+#include "image/Bitmap.h" // PictureLimit
 #include "image/Image.h"
 
 #include <cstddef>
@@ -29,18 +30,21 @@ struct PngKey {
 
 std::vector<std::uint8_t> EncodePng(const Image& image, PngKey transparent);
 
-// Decodes a whole PNG file held in memory. The size is checked against the bitmap limits
-// before anything is allocated; every fault throws EInvalidGraphic with its reason. With
-// `alpha`, it receives each pixel's alpha in picture order (255 throughout for a file
+// Decodes a whole PNG file held in memory. Every chunk's CRC-32 and the image data's
+// Adler-32 are checked; the size the header declares is weighed against the bitmap limits and
+// then `limit` before the picture is allocated (EPictureTooLarge beyond `limit`). Every other
+// fault throws EInvalidGraphic with its reason. Memory beyond the picture stays a few rows.
+// With `alpha`, it receives each pixel's alpha in picture order (255 throughout for a file
 // without transparency).
 Image DecodePng(const std::uint8_t* data, std::size_t size, TColor transparent,
-                std::vector<std::uint8_t>* alpha = nullptr);
+                std::vector<std::uint8_t>* alpha = nullptr, const PictureLimit& limit = {});
 
-// File forms; Load throws EFOpenError when the file cannot be opened, Save EFCreateError
-// when it cannot be created and EWriteError when a write fails.
+// File forms; Load throws EFOpenError when the file cannot be opened and reads the file once,
+// front to back; Save EFCreateError when it cannot be created and EWriteError when a write
+// fails.
 void SavePngFile(const Image& image, const std::string& path, PngKey transparent);
 Image LoadPngFile(const std::string& path, TColor transparent,
-                  std::vector<std::uint8_t>* alpha = nullptr);
+                  std::vector<std::uint8_t>* alpha = nullptr, const PictureLimit& limit = {});
 
 // Picture files of either kind: saved as PNG when the path ends in ".png", else as a
 // bitmap; loaded as PNG when the file begins with the PNG signature, else as a bitmap (whose
@@ -49,6 +53,6 @@ void SavePictureFile(const Image& image, const std::string& path, PngKey transpa
 // True when the file at `path` already holds exactly what SavePictureFile would write.
 bool PictureFileHolds(const Image& image, const std::string& path, PngKey transparent);
 Image LoadPictureFile(const std::string& path, TColor transparent,
-                      std::vector<std::uint8_t>* alpha = nullptr);
+                      std::vector<std::uint8_t>* alpha = nullptr, const PictureLimit& limit = {});
 
 } // namespace kiv

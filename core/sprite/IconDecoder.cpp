@@ -254,10 +254,7 @@ Image DecodeIcon(InFile& source, std::int64_t offset, const TIconHeader& header,
     if (header.FWidth >= 0 && header.FHeight >= 0)
         frame.SetSize(header.FWidth, header.FHeight);
 
-    // Width x Height in 64 bits: both may be near the 32-bit limit. Two negative sides make
-    // a positive count; a zero side or one negative side reads nothing.
-    const std::int64_t pixels =
-        std::max<std::int64_t>(0, static_cast<std::int64_t>(header.Width) * header.Height);
+    const std::int64_t pixels = IconPixelCount(header);
     const Box box(header);
     if (pixels > 0 && offset >= 0 && header.Compress != 1) {
         DecodeRaw(source, offset, box, pixels, frame, local);

@@ -58,10 +58,18 @@ std::string ReencodeFileFault(const TIconTable& table) {
     return {};
 }
 
+std::string ReencodeSizeFault(std::int64_t width, std::int64_t height) {
+    if (width < MaxPictureSide && height < MaxPictureSide)
+        return {};
+    return "The picture is too large to encode: it must be under " +
+           std::to_string(MaxPictureSide) + " pixels on each side";
+}
+
 std::string ReencodePictureFault(const Image& picture) {
-    if (picture.Width() >= MaxPictureSide || picture.Height() >= MaxPictureSide)
-        return "The picture is too large to encode: it must be under " +
-               std::to_string(MaxPictureSide) + " pixels on each side.";
+    if (picture.Empty()) // a bitmap of 0 x 0, or a 0-byte file
+        return "The picture is empty. Nothing was written.";
+    if (std::string fault = ReencodeSizeFault(picture.Width(), picture.Height()); !fault.empty())
+        return fault + ".";
     for (int y = 0; y < picture.Height(); ++y) {
         const TColor* row = picture.Row(y);
         if (std::any_of(row, row + picture.Width(), [](TColor c) { return c != BackColor; }))

@@ -33,8 +33,13 @@ inline constexpr const char* CannotOpenOutputFile = "Could not open output file!
 // the file.
 std::string ReencodeFileFault(const TIconTable& table);
 
-// Why a picture cannot be re-encoded, or "": too large, or no pixel other than BackColor.
+// Why a picture cannot be re-encoded, or "": empty, too large, or no pixel other than
+// BackColor.
 std::string ReencodePictureFault(const Image& picture);
+
+// Why a picture of width x height is too large to encode, without the closing full stop, or
+// "" when it is not.
+std::string ReencodeSizeFault(std::int64_t width, std::int64_t height);
 
 // How many icon pixels (those other than BackColor) the re-encoder would store in another
 // colour, since 16-bit pixels keep only 5 bits of red and blue and 6 of green.

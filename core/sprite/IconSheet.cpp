@@ -106,11 +106,20 @@ SheetImport ImportSheet(const std::string& sheetPath, const TIconTable& table,
         import.Result.Message = records.Message + " Nothing was written.";
         return import;
     }
-    const PictureFile sheet = ReadPictureFile(sheetPath);
-    if (sheet.Picture.Width() != layout.Width || sheet.Picture.Height() != layout.Height) {
-        import.Result.Message = "The sheet is " + std::to_string(sheet.Picture.Width()) + " x " +
-                                std::to_string(sheet.Picture.Height()) +
-                                " pixels; the sprite's is " + std::to_string(layout.Width) + " x " +
+    PictureFile sheet;
+    std::int64_t width = 0, height = 0;
+    try {
+        sheet = ReadPictureFile(sheetPath, {layout.Width, layout.Height});
+        width = sheet.Picture.Width();
+        height = sheet.Picture.Height();
+    } catch (const EPictureTooLarge& e) {
+        width = e.Width();
+        height = e.Height();
+    }
+    if (width != layout.Width || height != layout.Height) {
+        import.Result.Message = "The sheet is " + std::to_string(width) + " x " +
+                                std::to_string(height) + " pixels; the sprite's is " +
+                                std::to_string(layout.Width) + " x " +
                                 std::to_string(layout.Height) + ".";
         return import;
     }

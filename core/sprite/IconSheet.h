@@ -61,10 +61,11 @@ struct SheetImport {
 // Writes `outPath` from the loaded file with every icon whose cell in the sheet differs
 // from its frame in 16-bit terms re-encoded from that cell, in one rewrite; with no cell
 // changed, the output is the loaded file byte for byte. The records beside the sheet must
-// describe this sprite file, and the sheet must have the layout's size; otherwise nothing is
-// written. A sheet that cannot be read throws as LoadPictureFile does. Once the changed icons
-// are known, and before anything is written, `approve` (when given) may stop the import:
-// then Result is not Ok, its Message is empty and Changed lists them.
+// describe this sprite file, and the sheet must have the layout's size (a file declaring a
+// larger one is refused before a pixel of it is decoded); otherwise nothing is written. A
+// sheet that cannot be read throws as LoadPictureFile does. Once the changed icons are known,
+// and before anything is written, `approve` (when given) may stop the import: then Result is
+// not Ok, its Message is empty and Changed lists them.
 SheetImport ImportSheet(const std::string& sheetPath, const TIconTable& table,
                         const std::string& outPath,
                         const std::function<bool(const std::vector<int>&)>& approve = {});

@@ -1,5 +1,6 @@
 #include "sprite/PictureFiles.h"
 
+#include "base/Errors.h"
 #include "sprite/IconDecoder.h"
 #include "sprite/IconEncoder.h"
 #include "sprite/IconPictures.h"
@@ -22,10 +23,18 @@ bool PictureFile::HasTransparentPixel() const {
     return std::any_of(Alpha.begin(), Alpha.end(), [](std::uint8_t a) { return a < 128; });
 }
 
-PictureFile ReadPictureFile(const std::string& path) {
+PictureFile ReadPictureFile(const std::string& path, const PictureLimit& limit) {
     PictureFile file;
-    file.Picture = LoadPictureFile(path, BackColor, &file.Alpha);
+    file.Picture = LoadPictureFile(path, BackColor, &file.Alpha, limit);
     return file;
+}
+
+PictureFile ReadPictureToEncode(const std::string& path) {
+    try {
+        return ReadPictureFile(path, {MaxPictureSide - 1, MaxPictureSide - 1});
+    } catch (const EPictureTooLarge& e) {
+        throw EInvalidGraphic(ReencodeSizeFault(e.Width(), e.Height()));
+    }
 }
 
 PixelChanges& PixelChanges::operator+=(const PixelChanges& more) {

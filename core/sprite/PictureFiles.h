@@ -28,8 +28,13 @@ struct PictureFile {
     bool HasTransparentPixel() const;
 };
 
-// Throws as LoadPictureFile does.
-PictureFile ReadPictureFile(const std::string& path);
+// Throws as LoadPictureFile does; a picture larger than `limit` is refused before a pixel of
+// it is decoded (EPictureTooLarge).
+PictureFile ReadPictureFile(const std::string& path, const PictureLimit& limit = {});
+// The picture file at `path` read for re-encoding: one that declares a picture too large to
+// encode is refused before a pixel of it is decoded, in ReencodePictureFault's words
+// (EInvalidGraphic).
+PictureFile ReadPictureToEncode(const std::string& path);
 
 // What taking a picture into an icon does to its pixels.
 struct PixelChanges {

@@ -75,6 +75,14 @@ inline std::int64_t IconDataOffset(std::int32_t count, const TIconHeader& header
     return 4 + IconHeaderSize * headers + header.Starts;
 }
 
+// The pixels an icon's data hold, as the decoder reads them: Width x Height, in 64 bits (both
+// may be near the 32-bit limit). Two negative sides make |Width| x |Height|; a zero side or
+// one negative side makes none.
+inline std::int64_t IconPixelCount(const TIconHeader& header) {
+    const std::int64_t pixels = static_cast<std::int64_t>(header.Width) * header.Height;
+    return pixels > 0 ? pixels : 0;
+}
+
 // RGB565 pixel, stored low byte first. Unpacking leaves the low bits of each byte zero.
 inline TColor UnpackPixel(std::uint8_t low, std::uint8_t high) {
     const unsigned p = low | (static_cast<unsigned>(high) << 8);

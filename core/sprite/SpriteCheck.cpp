@@ -40,7 +40,7 @@ std::string ReadCount(InFile& file, std::int64_t start, std::int64_t length, std
 // Walks an icon's data as the decoder does and says what is wrong with it, if anything:
 // `data` is positioned at the icon's first byte and `available` bytes belong to the icon.
 std::string DecodeFault(InFile& data, const TIconHeader& h) {
-    const std::int64_t pixels = h.Width > 0 && h.Height > 0 ? std::int64_t{h.Width} * h.Height : 0;
+    const std::int64_t pixels = IconPixelCount(h);
     const std::int64_t bytes = h.Bytes;
     if (h.Compress != 1) {
         const std::int64_t needed = 2 * pixels;

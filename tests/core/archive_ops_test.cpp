@@ -281,7 +281,8 @@ TEST(ArchiveTest, ReportsEachBadMemberInListingOrder) {
     };
     Bytes negativeCount;
     PutLE32(negativeCount, -1000);
-    // Sound; bad; no icons; a count pointing before the archive; bad; a count cut short.
+    // Sound; bad; no icons; a count pointing before the archive, where no byte is there to
+    // test; bad; a count cut short by the end of the archive.
     const std::vector<std::pair<std::string, Bytes>> members{{"sound.s16", sprite(0x00FFFFFF)},
                                                              {"bad1.s16", sprite(0x01000000)},
                                                              {"empty.s16", SpriteBuilder().Build()},
@@ -296,11 +297,17 @@ TEST(ArchiveTest, ReportsEachBadMemberInListingOrder) {
     for (int i = 0; i < 6; ++i)
         rows.push_back(RowOf(archive, i, members[i].first));
 
-    const std::vector<std::string> expected{
-        "bad1.s16 at 0000C6 is bad!", "bad2.s16 at " + OffsetText(archive.StartOf(4)) + " is bad!"};
+    std::vector<std::string> expected;
+    for (int i : {1, 3, 4, 5})
+        expected.push_back(members[i].first + " at " + OffsetText(archive.StartOf(i)) + " is bad!");
     EXPECT_EQ(kiv::TestArchive("Modgen.dat", rows, 6), expected);
     EXPECT_EQ(kiv::TestArchive("Modgen.dat", rows, 100), expected);
     EXPECT_EQ(kiv::TestArchive("Modgen.dat", rows, 2).size(), 1u);
+    // A row whose end lies before its start has no bytes to test.
+    rows[0].FinishText = OffsetText(archive.StartOf(0) - 1);
+    EXPECT_EQ(kiv::TestArchive("Modgen.dat", rows, 1),
+              std::vector<std::string>{"sound.s16 at " + rows[0].StartText + " is bad!"});
+    rows[0] = RowOf(archive, 0, members[0].first);
     EXPECT_TRUE(kiv::TestArchive("missing.dat", rows, 6).empty());
 
     // Messages found before a row that fails to parse have been handed over.

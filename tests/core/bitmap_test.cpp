@@ -3,6 +3,7 @@
 #include "image/Bitmap.h"
 #include "image/Png.h"
 #include "sprite/IconSheet.h"
+#include "support/PngChunks.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -412,6 +413,11 @@ TEST(BitmapLoad, ReadsRunLengthRowsWithEveryEscape) {
         f.Pixels.resize(f.Pixels.size() - 4); // neither end code after the last row
         EXPECT_EQ(PixelsOf(Decode(f.Build())),
                   (Picture{{kBlue, kBlue, kBlue}, {kRed, kRed, kBlue}}));
+        // Padding is never looked up: a run or an absolute block there may name any index.
+        f.Pixels = {3, 0, 1, 9, 0, 0,              // r r r, then one pixel of index 9
+                    3, 1, 0, 3, 9, 9, 9, 0, 0, 1}; // b b b, then three of index 9; end
+        EXPECT_EQ(PixelsOf(Decode(f.Build())),
+                  (Picture{{kBlue, kBlue, kBlue}, {kRed, kRed, kRed}}));
     }
     {
         SCOPED_TRACE("a stream whose end code is missing after the last pixel");
@@ -540,6 +546,26 @@ TEST(BitmapLoad, AcceptsTheLargestSidesAndEmptySizes) {
               "Stream read error");
     EXPECT_TRUE(Decode(BmpFile{.Width = 0, .Height = 5}.Build()).Empty());
     EXPECT_TRUE(Decode(BmpFile{.Width = 7, .Height = 0}.Build()).Empty());
+
+    // A caller's own limit refuses a larger declaration before the picture exists: a run-length
+    // file of a few bytes declaring 16384 x 16384 pixels, read from memory and from a file.
+    const Bytes small = BmpFile{
+        .Width = 16384,
+        .Height = 16384,
+        .Bpp = 8,
+        .Compression = 1,
+        .ColorsUsed = 1,
+        .Table = {kRed},
+        .Pixels = {0, 1}}.Build();
+    EXPECT_THROW(DecodeBitmap(small.data(), small.size(), {9999, 9999}), EPictureTooLarge);
+    ScratchDir dir;
+    WriteFile("small.bmp", small);
+    try {
+        LoadBitmapFile("small.bmp", {16384, 16383});
+        ADD_FAILURE() << "no error";
+    } catch (const EPictureTooLarge& e) {
+        EXPECT_EQ(e.Height(), 16384);
+    }
 }
 
 TEST(BitmapLoad, ReportsAFileThatCannotBeOpenedAndKeepsThePicture) {
@@ -714,6 +740,11 @@ Bytes ZerosDeflated(int runs) {
 void PutBE32(Bytes& out, std::uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8)
         out.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+
+std::uint32_t GetBE32(const Bytes& bytes, std::size_t at) {
+    return static_cast<std::uint32_t>(bytes[at]) << 24 | bytes[at + 1] << 16 | bytes[at + 2] << 8 |
+           bytes[at + 3];
 }
 
 // Header fields of a PNG file: width, height, depth, colour type, interlace.
@@ -918,10 +949,13 @@ TEST(Png, RefusesHostileFilesBeforeAllocatingWithAClearMessage) {
     for (int k = 0; k < 300; ++k)
         colourful.SetPixel(k % 20, k / 20, RGB(k % 20 * 12, k / 20 * 17, 5));
     const Bytes good = EncodePng(colourful, kKey);
-    auto with = [&](std::size_t at, std::vector<std::uint8_t> bytes) {
+    auto raw = [&](std::size_t at, std::vector<std::uint8_t> bytes) {
         Bytes b = good;
         std::copy(bytes.begin(), bytes.end(), b.begin() + at);
         return b;
+    };
+    auto with = [&](std::size_t at, std::vector<std::uint8_t> bytes) {
+        return WithPngChecksums(raw(at, std::move(bytes)));
     };
     auto sized = [&](std::uint32_t w, std::uint32_t h) {
         Bytes b = good;
@@ -929,9 +963,9 @@ TEST(Png, RefusesHostileFilesBeforeAllocatingWithAClearMessage) {
             b[16 + k] = static_cast<std::uint8_t>(w >> (24 - 8 * k));
             b[20 + k] = static_cast<std::uint8_t>(h >> (24 - 8 * k));
         }
-        return b;
+        return WithPngChecksums(b);
     };
-    // A 1 x 1 picture whose data inflates to 64 MiB.
+    // A 1 x 1 picture whose data inflate to 64 MiB.
     Bytes bomb = sized(1, 1);
     bomb.resize(33);
     const Bytes zeros = ZerosDeflated(1 << 18);
@@ -939,11 +973,19 @@ TEST(Png, RefusesHostileFilesBeforeAllocatingWithAClearMessage) {
     bomb.insert(bomb.end(), {'I', 'D', 'A', 'T'});
     bomb.insert(bomb.end(), zeros.begin(), zeros.end());
     bomb.insert(bomb.end(), {0, 0, 0, 0, 0, 0, 0, 0, 'I', 'E', 'N', 'D', 0, 0, 0, 0});
+    bomb = WithPngChecksums(bomb);
+    // The image data chunk: its length field, its first and its last data byte.
+    const char* type = "IDAT";
+    const std::size_t chunk =
+        std::search(good.begin(), good.end(), type, type + 4) - good.begin() - 4;
+    const std::size_t idat = chunk + 8;
+    const std::size_t last = idat + static_cast<std::size_t>(GetBE32(good, chunk)) - 1;
 
     const std::pair<Bytes, std::string> cases[] = {
         {with(1, {'p'}), "the file does not begin with the PNG signature"},
         {Bytes(good.begin(), good.begin() + 20), "the file ends inside its header"},
         {with(12, {'I', 'D', 'A', 'T'}), "the file does not begin with a header chunk"},
+        {raw(17, {0x40}), "bad checksum in chunk IHDR"},
         {sized(0, 5), "the picture has no pixels"},
         {sized(32768, 1), "a picture of 32768 x 1 pixels is too large"},
         {sized(1, 0x80000000u), "a picture of 1 x 2147483648 pixels is too large"},
@@ -952,12 +994,40 @@ TEST(Png, RefusesHostileFilesBeforeAllocatingWithAClearMessage) {
         {with(24, {4, 2}), "bit depth 4 is not allowed for colour type 2"},
         {with(25, {5}), "unknown colour type 5"},
         {with(28, {2}), "unknown compression, filter or interlace method"},
-        {with(41, {0xFF, 0xFF}), "bad zlib header"},
-        {Bytes(good.begin(), good.end() - 30), "the file ends inside its data"},
+        {Bytes(good.begin(), good.begin() + 33), "the file ends after chunk IHDR, before any "
+                                                 "image data"},
+        {Bytes(good.begin(), good.begin() + 37), "the file ends inside the chunk after IHDR"},
+        {raw(chunk, {0x7F, 0xFF, 0xFF, 0xF0}), "the file ends inside chunk IDAT"},
+        {raw(chunk, {0xFF, 0xFF, 0xFF, 0xFF}),
+         "chunk IDAT declares 4294967295 bytes, more than a chunk may hold"},
+        {raw(37, {0x1B, '[', '2', 'J'}), "the chunk after IHDR has no valid type (\\x1B[2J)"},
+        {with(chunk + 4, {'I', 'D', 'A', 'X'}), "unknown critical chunk IDAX"},
+        {Bytes(good.begin(), good.end() - 30), "the file ends inside chunk IDAT"},
+        {Bytes(good.begin(), good.end() - 12), "the file ends after chunk IDAT, without its IEND "
+                                               "chunk"},
+        {raw(idat + 5, {static_cast<std::uint8_t>(good[idat + 5] ^ 1)}),
+         "bad checksum in chunk IDAT"},
+        {raw(idat, {0xFF, 0xFF}), "bad checksum in chunk IDAT"},
+        {with(idat, {0xFF, 0xFF}), "its image data cannot be inflated (incorrect header check)"},
+        {with(last, {static_cast<std::uint8_t>(good[last] ^ 1)}), "bad checksum in its image data"},
         {bomb, "its data is larger than its picture"},
     };
     for (const auto& [bytes, reason] : cases)
         EXPECT_EQ(PngMessageOf<EInvalidGraphic>(bytes), "PNG image is not valid: " + reason);
     // The largest allowed sides get as far as their data.
     EXPECT_NE(PngMessageOf<EInvalidGraphic>(sized(32767, 1)), "no error");
+
+    // A size the caller cannot use is refused before the picture exists: a 1 MB file declaring
+    // 16384 x 16384 pixels costs what its header costs.
+    Bytes huge = sized(16384, 16384);
+    huge.resize(1 << 20, 0);
+    WriteFile("huge.png", huge);
+    try {
+        LoadPictureFile("huge.png", kKey, nullptr, {9999, 9999});
+        ADD_FAILURE() << "no error";
+    } catch (const EPictureTooLarge& e) {
+        EXPECT_EQ(std::make_pair(e.Width(), e.Height()), std::make_pair(16384LL, 16384LL));
+    }
+    EXPECT_EQ(DecodePng(good.data(), good.size(), kKey, nullptr, {20, 15}), colourful);
+    EXPECT_THROW(DecodePng(good.data(), good.size(), kKey, nullptr, {20, 14}), EPictureTooLarge);
 }

@@ -120,11 +120,12 @@ TEST(BoundedWork, ASpriteCountOf0x7FFFFFFFKeeps1000HeadersAndIsNotReencoded) {
     EXPECT_FALSE(result.Message.empty());
     EXPECT_FALSE(kivtest::FileExists("big.s17"));
 
-    // A member that claims 0x7FFFFFFF icons: its tested byte lies far past the end.
+    // A member that claims 0x7FFFFFFF icons: its tested byte lies far past the end, so it is
+    // bad, found without reading anything in between.
     const Bytes archive = kivtest::ArchiveBuilder().Member("big.s16", sprite).Build();
     kivtest::WriteFile("Modgen.dat", archive);
     const kiv::ArchiveListing listing = kiv::ListArchive("Modgen.dat");
-    EXPECT_TRUE(kiv::TestArchive("Modgen.dat", RowsOf(listing), listing.StoredCount).empty());
+    EXPECT_EQ(kiv::TestArchive("Modgen.dat", RowsOf(listing), listing.StoredCount).size(), 1u);
 }
 
 TEST(BoundedWork, FramesAndBoxesOf2To31PixelsAreRefusedOrEndWithTheData) {
@@ -229,10 +230,12 @@ TEST(BoundedWork, OffsetsFarPastTheEndAreRefusedOrReadAsNothing) {
     EXPECT_FALSE(extracted.Message.empty());
     EXPECT_FALSE(kivtest::FileExists("far.s16"));
 
-    // A member that starts far past the end: Test finds nothing to read, Replace refuses.
+    // A member that starts far past the end: Test finds nothing to read and calls it bad,
+    // Replace refuses.
     kiv::ArchiveRow beyond = rows[1];
     beyond.StartText = "FFFFFF00";
-    EXPECT_TRUE(kiv::TestArchive("Modgen.dat", {rows[0], beyond}, 2).empty());
+    EXPECT_EQ(kiv::TestArchive("Modgen.dat", {rows[0], beyond}, 2),
+              std::vector<std::string>{"far.s16 at FFFFFF00 is bad!"});
     kivtest::WriteFile("far.s17", sprite);
     kiv::ReplaceRequest request;
     request.ArchivePath = "Modgen.dat";

@@ -90,3 +90,24 @@ TEST(Utf8ToUtf16, ConvertsEveryLengthAndRefusesDamagedText) {
                             "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80", "\xFF"})
         EXPECT_EQ(Utf8ToUtf16(bad), std::nullopt) << bad;
 }
+
+TEST(EscapedText, WritesEveryByteThatActsOnATerminalAsHexAndKeepsValidText) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"hero.s16", "hero.s16"},
+        {"\xC3\xA9t\xC3\xA9_\xE2\x82\xAC_\xF0\x9F\x98\x80",
+         "\xC3\xA9t\xC3\xA9_\xE2\x82\xAC_\xF0\x9F\x98\x80"},
+        {"\x1B[2J", "\\x1B[2J"},
+        {"a\nb\tc\x7F", "a\\x0Ab\\x09c\\x7F"},
+        {"\xC2\x9B"
+         "31m",
+         "\\xC2\\x9B31m"},            // the one-character control sequence introducer
+        {"\xE9t\xE9", "\\xE9t\\xE9"}, // an 8-bit name, not UTF-8
+        {"a\xC3", "a\\xC3"},
+        {"\xC0\xAF\xED\xA0\x80", "\\xC0\\xAF\\xED\\xA0\\x80"}, // overlong; a surrogate
+        {"C:\\mods\\x.s16", "C:\\mods\\x.s16"},
+    };
+    for (const auto& [text, shown] : cases) {
+        EXPECT_EQ(EscapedText(text), shown);
+        EXPECT_EQ(EscapedText(shown), shown);
+    }
+}

@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 namespace kivtest {
 namespace {
 
@@ -82,6 +85,9 @@ TEST(MemberLookup, TakesListedNamesFirstThenRowNumbers) {
     EXPECT_EQ(icons("#4").Err, "No member #4: the archive lists 3 members.\n");
     EXPECT_EQ(icons("#0").Status, 1);
     EXPECT_EQ(icons("y.s16").Err, "No member named y.s16 in the archive.\n");
+    // Text quoted in a message reaches the terminal as text; valid UTF-8 stays.
+    EXPECT_EQ(icons("\x1B[2J\xFF\xC3\xA9\n").Err,
+              "No member named \\x1B[2J\\xFF\xC3\xA9\\x0A in the archive.\n");
 }
 
 TEST(HeadersCommand, PrintsTheHeaderGridTextsAndPixelCounts) {
@@ -410,10 +416,16 @@ TEST(VerifyCommand, NamesEveryFaultOfACraftedArchiveAndPassesSoundFiles) {
         EXPECT_EQ(lines[k].rfind("a.dat: " + expected[k], 0), 0u) << lines[k];
     EXPECT_NE(run.Err.find("7 problems"), std::string::npos);
 
-    WriteFile("one.s16", TwoIconSprite());
+    // Icons with both sides negative hold |Width| x |Height| pixels, as the decoder reads them.
+    Bytes negative = SpriteBuilder()
+                         .Raw(2, 2, 1, 1, 4, 4, {0xF800, 0x07E0, 0x001F, 0xFFFF}, 255)
+                         .Raw(-2, -1, 3, 3, 4, 4, {1, 2})
+                         .Runs(-3, -2, 3, 3, 4, 4, {{4, 7}, {2, 8}})
+                         .Build();
+    WriteFile("one.s16", negative);
     run = RunCommand([](const Context& c) { return kivtool::VerifyCommand(c, "one.s16"); });
-    EXPECT_EQ(run.Status, 0);
-    EXPECT_EQ(run.Out, "one.s16: sound sprite file of 2 icons.\n");
+    EXPECT_EQ(run.Status, 0) << run.Out;
+    EXPECT_EQ(run.Out, "one.s16: a sprite file of 3 icons: no problems.\n");
 }
 
 TEST(TestCommand, PrintsOneLinePerBadMemberAndFailsWhenAnyIsBad) {
@@ -437,6 +449,134 @@ TEST(TestCommand, PrintsOneLinePerBadMemberAndFailsWhenAnyIsBad) {
     run = RunCommand([](const Context& c) { return kivtool::TestCommand(c, "b.dat"); });
     EXPECT_EQ(run.Status, 0);
     EXPECT_EQ(run.Out, "");
+}
+
+// A damaged member (one whose end lies past the end of the file or before its start) leaves
+// every other member within reach: each command treats them as in a sound archive and warns
+// about, reports or refuses the damaged ones one by one.
+TEST(DamagedArchive, KeepsEveryIntactMemberWithinReachOfEveryCommand) {
+    ScratchDir dir;
+    const Bytes sprite = TwoIconSprite();
+    ArchiveBuilder builder;
+    builder.Member("a.s16", sprite).Member("hero.s16", sprite).Member("c.s16", sprite);
+    const Bytes whole = builder.Build();
+    const auto withEnd = [&](int row, std::int64_t end) {
+        Bytes bytes = whole;
+        kiv::PutInt32LE(bytes.data() + kiv::EndWordOffset(row), static_cast<std::int32_t>(end));
+        return bytes;
+    };
+    const std::string names[] = {"a.s16", "hero.s16", "c.s16"};
+    struct Case {
+        const char* What;
+        Bytes Archive;
+        std::vector<int> Damaged; // listing rows
+    };
+    const Case cases[] = {
+        {"a download cut short inside its last member",
+         Bytes(whole.begin(), whole.end() - 30),
+         {3}},
+        {"a member ending before its start", withEnd(3, builder.StartOf(2) - 1), {3}},
+        {"a member ending past the end of the file, and the next one starting there",
+         withEnd(2, std::ssize(whole) + 16),
+         {2, 3}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.What);
+        std::filesystem::remove_all("out");
+        WriteFile("a.dat", c.Archive);
+        const auto damaged = [&](int row) {
+            return std::count(c.Damaged.begin(), c.Damaged.end(), row) > 0;
+        };
+        // Each row's bytes as the directory gives them.
+        std::vector<std::int64_t> ends{GetLE32(c.Archive, 4)};
+        for (int row = 1; row <= 3; ++row)
+            ends.push_back(static_cast<std::uint32_t>(GetLE32(c.Archive, kiv::EndWordOffset(row))));
+        const auto hexStart = [&](int row) {
+            return kiv::IntToHex(static_cast<std::uint32_t>(ends[row - 1]), 6);
+        };
+
+        ToolRun run = RunCommand([](const Context& x) { return kivtool::ListCommand(x, "a.dat"); });
+        EXPECT_EQ(run.Status, 0);
+        EXPECT_EQ(Lines(run.Out).size(), 4u);
+        std::vector<std::string> bad, warned;
+        for (int row : c.Damaged) {
+            bad.push_back(names[row - 1] + " at " + hexStart(row) + " is bad!");
+            warned.push_back("Warning: member " + std::to_string(row) + " (" + names[row - 1] +
+                             ") ends at " +
+                             kiv::IntToHex(static_cast<std::uint32_t>(ends[row]), 6));
+        }
+        const std::vector<std::string> warnings = Lines(run.Err);
+        ASSERT_EQ(warnings.size(), warned.size()) << run.Err;
+        for (std::size_t k = 0; k < warned.size(); ++k)
+            EXPECT_EQ(warnings[k].rfind(warned[k], 0), 0u) << warnings[k];
+
+        run = RunCommand([](const Context& x) { return kivtool::TestCommand(x, "a.dat"); });
+        EXPECT_EQ(run.Status, 1);
+        EXPECT_EQ(Lines(run.Out), bad);
+
+        run = RunCommand([](const Context& x) { return kivtool::VerifyCommand(x, "a.dat"); });
+        EXPECT_EQ(run.Status, 1);
+        for (int row : c.Damaged)
+            EXPECT_NE(run.Out.find("a.dat: member " + std::to_string(row) + " (" + names[row - 1] +
+                                   "): it ends at"),
+                      std::string::npos)
+                << run.Out;
+
+        for (int row = 1; row <= 3; ++row) {
+            const std::string member = "#" + std::to_string(row);
+            run = RunCommand(
+                [&](const Context& x) { return kivtool::HeadersCommand(x, "a.dat", member); });
+            EXPECT_EQ(run.Err.rfind("Warning: member " + std::to_string(row) + " (", 0) == 0,
+                      damaged(row))
+                << run.Err;
+            const std::string out = "m" + std::to_string(row);
+            std::filesystem::remove(out);
+            run = RunCommand(
+                [&](const Context& x) { return kivtool::ExtractCommand(x, "a.dat", member, out); });
+            if (!damaged(row)) {
+                EXPECT_EQ(run.Status, 0) << run.Err;
+                EXPECT_EQ(ReadFile(out),
+                          Bytes(c.Archive.begin() + ends[row - 1], c.Archive.begin() + ends[row]));
+            } else if (ends[row] < ends[row - 1]) {
+                EXPECT_EQ(run.Status, 0) << run.Err; // as the windows do: an empty file
+                EXPECT_EQ(ReadFile(out), Bytes());
+            } else {
+                EXPECT_EQ(run.Status, 1);
+                EXPECT_NE(run.Err.find("runs past the end of the archive"), std::string::npos);
+                EXPECT_FALSE(FileExists(out));
+            }
+        }
+
+        run = RunCommand([](const Context& x) {
+            return kivtool::ExtractAllCommand(x, "a.dat", "out", {"", false});
+        });
+        EXPECT_EQ(run.Status, 1);
+        std::string extracted;
+        for (int row = 1; row <= 3; ++row)
+            if (!damaged(row))
+                extracted += "out/" + names[row - 1] + "\n";
+        EXPECT_EQ(run.Out, extracted);
+        for (int row : c.Damaged)
+            EXPECT_NE(run.Err.find("Cannot extract member \"" + names[row - 1] + "\": it ends at"),
+                      std::string::npos);
+        EXPECT_NE(
+            run.Err.find(c.Damaged.size() == 1 ? "1 member was refused" : "2 members were refused"),
+            std::string::npos);
+
+        // A rebuild would carry the damage on: refused, nothing written.
+        WriteFile("hero.s17", sprite);
+        run = RunCommand(
+            [](const Context& x) { return kivtool::ReplaceCommand(x, "a.dat", "#2", "", ""); });
+        EXPECT_EQ(run.Status, 1);
+        EXPECT_NE(run.Err.find("Cannot rebuild a.dat: its member " + std::to_string(c.Damaged[0])),
+                  std::string::npos);
+        EXPECT_EQ(RunCommand([](const Context& x) {
+                      return kivtool::ReimportCommand(x, "a.dat", ".", {"Newgen.dat", false});
+                  }).Status,
+                  1);
+        EXPECT_FALSE(FileExists("Newgen.dat"));
+        EXPECT_EQ(ReadFile("a.dat"), c.Archive);
+    }
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "ToolRunner.h"
 
 #include "archive/ArchiveDirectory.h"
+#include "archive/ArchiveOps.h"
 #include "base/FileStream.h"
 #include "image/Bitmap.h"
 #include "support/TestFiles.h"
@@ -185,18 +186,6 @@ TEST(ExtractAll, RefusesASecondMemberOfTheSameNameSoReimportGetsNoWrongBytes) {
     EXPECT_NE(refusals[true].find("that is the archive it is read from"), std::string::npos);
     EXPECT_EQ(refusals[true], refusals[false]);
     EXPECT_EQ(ReadFile("Named.dat"), named);
-
-    // A member that runs past the end of the file: the archive is refused as a whole.
-    Bytes archive = ReadFile("Modgen.dat");
-    kiv::PutInt32LE(archive.data() + kiv::EndWordOffset(3),
-                    static_cast<std::int32_t>(archive.size() + 9));
-    WriteFile("Modgen.dat", archive);
-    const ToolRun run = RunCommand([&](const Context& c) {
-        return kivtool::ExtractAllCommand(c, "Modgen.dat", "elsewhere", {"", false});
-    });
-    EXPECT_EQ(run.Status, 1);
-    EXPECT_NE(run.Err.find("member 3 ends at"), std::string::npos);
-    EXPECT_FALSE(FileExists("elsewhere"));
 }
 
 TEST(Reimport, TakesOnlyFilesTheFolderHoldsSoAnUneditedRoundTripGivesTheArchiveBack) {
@@ -294,7 +283,26 @@ TEST(Reimport, RefusesAndLeavesEveryFileUntouched) {
     WriteFile("Modgen.dat", backwards);
     const ToolRun refused = reimport("edits", "Newgen.dat", false);
     EXPECT_EQ(refused.Status, 1);
-    EXPECT_NE(refused.Err.find("do not lie in order"), std::string::npos);
+    EXPECT_NE(refused.Err.find("member 1 (a.s16) ends at 000002, before its start"),
+              std::string::npos);
+
+#ifndef _WIN32 // sparse files
+    // One limit for both rebuilds: every end word stays a positive 32-bit value.
+    WriteFile("Modgen.dat", archive);
+    const std::int64_t room =
+        kiv::MaxArchiveLength - std::ssize(archive) + (GetLE32(archive, 21) - GetLE32(archive, 4));
+    std::filesystem::resize_file("edits/a.s16", static_cast<std::uintmax_t>(room));
+    EXPECT_EQ(reimport("edits", "Newgen.dat", true).Status, 0);
+    std::filesystem::resize_file("edits/a.s16", static_cast<std::uintmax_t>(room + 1));
+    const std::string tooLong = "The new archive would be 2147483648 bytes long; its end words "
+                                "hold at most 2147483647. Nothing was written.\n";
+    EXPECT_EQ(reimport("edits", "Newgen.dat", false).Err, tooLong);
+    EXPECT_EQ(RunCommand([](const Context& c) {
+                  return kivtool::ReplaceCommand(c, "Modgen.dat", "a.s16", "edits/a.s16", "", true);
+              }).Err,
+              tooLong);
+    WriteFile("edits/a.s16", SmallSprite(2, 2));
+#endif
 
     EXPECT_EQ(ReadFile("Newgen.dat"), (Bytes{4, 4}));
     EXPECT_EQ(ReadFile("edits/a.s16"), SmallSprite(2, 2));

@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace kivtest {
@@ -104,18 +105,30 @@ struct CliRun {
     std::string Err;
 };
 
-// Runs kivtool in `dir` after `restrict`, with stdout discarded and stderr kept.
-template <typename Restrict>
-CliRun RunUnder(const ScratchDir& dir, const std::vector<std::string>& args, Restrict restrict) {
+// Everything written to `fd` until its writers close it; closes it.
+std::string ReadToEnd(int fd) {
+    std::string text;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(got));
+    ::close(fd);
+    return text;
+}
+
+// Starts kivtool in `dir` after `prepare` (run in the child; false ends it with status 77),
+// with stdout discarded. Returns its process (-1: none) and the read end of its stderr.
+template <typename Prepare>
+std::pair<pid_t, int> Spawn(const ScratchDir& dir, const std::vector<std::string>& args,
+                            Prepare prepare) {
     int err[2];
     if (::pipe(err) != 0)
-        return {};
+        return {-1, -1};
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(err[0]);
         ::dup2(err[1], 2);
         ::close(1);
-        if (::chdir(dir.Path().c_str()) != 0 || !restrict())
+        if (::chdir(dir.Path().c_str()) != 0 || !prepare())
             ::_exit(77);
         std::vector<std::string> copies = args;
         std::string program = KIVTOOL_PATH;
@@ -127,11 +140,19 @@ CliRun RunUnder(const ScratchDir& dir, const std::vector<std::string>& args, Res
         ::_exit(127);
     }
     ::close(err[1]);
+    if (pid < 0)
+        ::close(err[0]);
+    return {pid, err[0]};
+}
+
+// Runs kivtool in `dir` after `restrict`, with stdout discarded and stderr kept.
+template <typename Restrict>
+CliRun RunUnder(const ScratchDir& dir, const std::vector<std::string>& args, Restrict restrict) {
+    const auto [pid, err] = Spawn(dir, args, restrict);
+    if (pid < 0)
+        return {};
     CliRun run;
-    char buffer[512];
-    for (ssize_t got; (got = ::read(err[0], buffer, sizeof buffer)) > 0;)
-        run.Err.append(buffer, static_cast<std::size_t>(got));
-    ::close(err[0]);
+    run.Err = ReadToEnd(err);
     int status = 0;
     ::waitpid(pid, &status, 0);
     run.Started = !(WIFEXITED(status) && WEXITSTATUS(status) == 77);
@@ -258,38 +279,22 @@ struct StoppedRun {
 };
 
 StoppedRun StartStopped(const ScratchDir& dir, const std::vector<std::string>& args) {
-    int err[2];
-    if (::pipe(err) != 0)
-        return {};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(err[0]);
-        ::dup2(err[1], 2);
-        ::close(1);
+    const auto [pid, err] = Spawn(dir, args, [] {
         ::setenv("LD_PRELOAD", STOP_AT_FLUSH_PATH, 1);
         ::setenv("KIV_STOP_AT_FLUSH", "1", 1);
         // A sanitizer build would otherwise insist on being loaded first.
         const char* asan = std::getenv("ASAN_OPTIONS");
         const std::string options = std::string(asan ? asan : "") + ":verify_asan_link_order=0";
-        ::setenv("ASAN_OPTIONS", options.c_str(), 1);
-        if (::chdir(dir.Path().c_str()) != 0)
-            ::_exit(77);
-        std::vector<std::string> copies = args;
-        std::string program = KIVTOOL_PATH;
-        std::vector<char*> argv{program.data()};
-        for (auto& a : copies)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    ::close(err[1]);
+        return ::setenv("ASAN_OPTIONS", options.c_str(), 1) == 0;
+    });
+    if (pid < 0)
+        return {};
     int status = 0;
     if (::waitpid(pid, &status, WUNTRACED) != pid || !WIFSTOPPED(status)) {
-        ::close(err[0]);
+        ::close(err);
         return {};
     }
-    return {pid, err[0]};
+    return {pid, err};
 }
 
 // Sends `signal` (none: 0), lets the run go on and collects its end; Status is -1 when a
@@ -300,10 +305,7 @@ CliRun Resume(StoppedRun& stopped, int signal = 0) {
     ::kill(stopped.Pid, SIGCONT);
     CliRun run;
     run.Started = true;
-    char buffer[512];
-    for (ssize_t got; (got = ::read(stopped.Err, buffer, sizeof buffer)) > 0;)
-        run.Err.append(buffer, static_cast<std::size_t>(got));
-    ::close(stopped.Err);
+    run.Err = ReadToEnd(stopped.Err);
     int status = 0;
     ::waitpid(stopped.Pid, &status, 0);
     run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

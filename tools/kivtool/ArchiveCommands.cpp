@@ -38,7 +38,9 @@ int ListCommand(const Context& ctx, const std::string& archive) {
         kiv::ArchiveListing listing;
         if (!ListOrFail(ctx, archive, listing))
             return ExitFailure;
-        ArchiveLooksRight(ctx, archive, listing); // a warning: the listing goes on
+        // Warnings: the listing goes on.
+        if (ArchiveLooksRight(ctx, archive, listing))
+            WarnDamagedMembers(ctx, listing);
         ctx.out << listing.StoredCount << " Files\n";
         for (const kiv::TArchiveEntry& entry : listing.Entries)
             ctx.out << PrintableName(entry.Name) << '\t' << kiv::OffsetText(entry.Start) << '\t'
@@ -53,12 +55,15 @@ int HeadersCommand(const Context& ctx, const std::string& archive, const std::st
         MemberRef ref;
         if (!ListOrFail(ctx, archive, listing) || !FindMember(ctx, listing, member, ref))
             return ExitFailure;
+        // Warnings: the grid is shown anyway, from what the archive holds.
+        const bool damaged =
+            WarnIfDamaged(ctx, static_cast<std::size_t>(ref.Row), ref.Entry, listing.FileLength);
         const kiv::MemberSummary summary = kiv::SummariseMember(archive, ref.Entry.Start);
         if (!summary.Opened)
             return Fail(ctx, kiv::MainDataFileNotFound);
         if (!summary.CountRead)
             return Fail(ctx, kIconCountPastEnd);
-        if (auto file = kiv::InFile::Open(archive)) // a warning: the grid is shown anyway
+        if (auto file = kiv::InFile::Open(archive); file && !damaged)
             SpriteLooksRight(ctx, ref.Entry.Name, *file, ref.Entry.Start,
                              std::int64_t{ref.Entry.Finish} - ref.Entry.Start);
 
@@ -130,7 +135,8 @@ int ReplaceCommand(const Context& ctx, const std::string& archive, const std::st
         kiv::OutputLock lock(out);
         kiv::ArchiveListing listing;
         MemberRef ref;
-        if (!FindMemberToWrite(ctx, archive, member, listing, ref))
+        if (!FindMemberToWrite(ctx, archive, member, listing, ref) ||
+            !NoDamagedMember(ctx, archive, listing))
             return ExitFailure;
         kiv::ReplaceRequest request;
         request.ArchivePath = archive;
@@ -204,24 +210,20 @@ int PreviewCommand(const Context& ctx, const std::string& archive, const std::st
         if (!file)
             return Fail(ctx, kiv::MainDataFileNotFound);
         lock.Watch(file->Stamp());
-
-        const std::int64_t start = ref.Entry.Start;
-        std::int32_t count = 0;
-        file->Seek(start);
-        if (!file->ReadInt32(count))
+        // The member as the browser shows it, then the icon of its column.
+        const kiv::MemberSummary summary = kiv::SummariseMember(archive, ref.Entry.Start);
+        if (!summary.Opened)
+            return Fail(ctx, kiv::MainDataFileNotFound);
+        if (!summary.CountRead)
             return Fail(ctx, kIconCountPastEnd);
-        if (icon < 1 || icon > count)
-            return Fail(ctx, IconRangeMessage(icon, count));
-        unsigned char bytes[kiv::IconHeaderSize];
-        file->Seek(start + 4 + kiv::IconHeaderSize * (icon - 1));
-        if (file->Read(bytes, sizeof bytes) != sizeof bytes)
+        if (icon < 1 || icon > summary.MemberIconCount)
+            return Fail(ctx, IconRangeMessage(icon, summary.MemberIconCount));
+        if (icon > std::ssize(summary.Headers))
             return Fail(ctx, "The header of icon " + std::to_string(icon) +
                                  " lies beyond the end of the archive.");
-        const kiv::TIconHeader header = kiv::TIconHeader::FromBytes(bytes);
-
         kiv::DecodeStats stats;
-        const kiv::Image frame =
-            kiv::DecodeIcon(*file, start + kiv::IconDataOffset(count, header), header, &stats);
+        const kiv::Image frame = kiv::PreviewIcon(
+            *file, summary.PixelBase, summary.Headers[static_cast<std::size_t>(icon - 1)], &stats);
         file.reset();
         if (stats.EndedEarly)
             Err(ctx) << kiv::EndedEarlyWarning(icon) << '\n';
@@ -252,15 +254,16 @@ int VerifyCommand(const Context& ctx, const std::string& path) {
         case kiv::VerifiedKind::Sprite:
             break;
         }
-        const std::string what = result.Kind == kiv::VerifiedKind::Archive
-                                     ? "archive of " + std::to_string(result.Members) +
-                                           " members, " + std::to_string(result.Icons) + " icons"
-                                     : "sprite file of " + std::to_string(result.Icons) + " icons";
+        const std::string what =
+            result.Kind == kiv::VerifiedKind::Archive
+                ? "an archive of " + std::to_string(result.Members) + " members, " +
+                      std::to_string(result.Icons) + " icons"
+                : "a sprite file of " + std::to_string(result.Icons) + " icons";
         if (result.Problems > 0)
             return Fail(ctx, shown + ": " + std::to_string(result.Problems) +
-                                 (result.Problems == 1 ? " problem" : " problems") + " in an " +
-                                 what + ".");
-        ctx.out << shown << ": sound " << what << ".\n";
+                                 (result.Problems == 1 ? " problem in " : " problems in ") + what +
+                                 ".");
+        ctx.out << shown << ": " << what << ": no problems.\n";
         return ExitOk;
     });
 }

@@ -43,6 +43,12 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
             progress.Update(done++);
             if (!options.Match.empty() && !kiv::platform::NameMatches(options.Match, entry.Name))
                 continue;
+            // A damaged member's bytes are not all there; the others are whole and come out.
+            if (const std::string fault = kiv::MemberFault(entry, length); !fault.empty()) {
+                Err(ctx) << "Cannot extract member \"" << entry.Name << "\": it " << fault << ".\n";
+                ++refused;
+                continue;
+            }
             // The name becomes a path inside DIR: it must stay there.
             if (const std::string refusal = kiv::UnsafeNameRefusal(entry.Name); !refusal.empty()) {
                 Err(ctx) << refusal << '\n';
@@ -52,7 +58,7 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
             // A second member of the same name would overwrite the first one's file, and a
             // reimport would then give the first member the second one's bytes.
             if (!names.insert(entry.Name).second) {
-                Err(ctx) << "Cannot extract member \"" << PrintableName(entry.Name)
+                Err(ctx) << "Cannot extract member \"" << EscapedText(entry.Name)
                          << "\": an earlier member has the same name.\n";
                 ++refused;
                 continue;
@@ -71,7 +77,7 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
                 continue;
             }
             if (existing == Existing::Different && !options.Force) {
-                Err(ctx) << "kept changed file " << PrintableName(path) << "; --force overwrites\n";
+                Err(ctx) << "kept changed file " << EscapedText(path) << "; --force overwrites\n";
                 ++kept;
                 continue;
             }
@@ -112,46 +118,25 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
     });
 }
 
-namespace {
-
-// Whether members lie one after another behind the directory, inside the file. On such an
-// archive a rebuild in one pass gives what replacing the members one by one gives.
-bool MembersInOrder(const kiv::ArchiveListing& listing, std::int64_t length) {
-    const auto& entries = listing.Entries;
-    if (listing.Truncated || entries.empty())
-        return !listing.Truncated;
-    if (entries.front().Start <
-        8 + kiv::ArchiveEntrySize * static_cast<std::int64_t>(entries.size()))
-        return false;
-    for (const kiv::TArchiveEntry& entry : entries)
-        if (entry.Finish < entry.Start)
-            return false;
-    return entries.back().Finish <= length;
-}
-
-} // namespace
-
 int ReimportCommand(const Context& ctx, const std::string& archive, const std::string& dir,
                     const ReimportOptions& options) {
     return Guarded(ctx, [&] {
-        // Held before the archive is listed, as Replace holds it.
+        // With a plausible directory and no damaged member, members lie back to back behind
+        // the directory, inside the file: a rebuild in one pass gives what replacing them one
+        // by one gives. The output is held before the archive is listed, as Replace holds it.
         std::optional<kiv::OutputLock> lock;
         if (!options.DryRun)
             lock.emplace(options.OutPath);
         kiv::ArchiveListing listing;
-        if (!ListOrFail(ctx, archive, listing))
+        if (!ListOrFail(ctx, archive, listing) || !ArchiveLooksRight(ctx, archive, listing) ||
+            !NoDamagedMember(ctx, archive, listing))
             return ExitFailure;
         auto in = kiv::InFile::Open(archive);
         if (!in)
             return Fail(ctx, kiv::CannotOpenArchive(archive));
         const std::int64_t length = in->Length();
-        if (listing.Truncated)
-            return Fail(ctx, "The archive ends inside its directory; nothing written.");
-        if (!MembersInOrder(listing, length))
-            return Fail(ctx, "The archive's members do not lie in order behind its directory; "
-                             "replace them one at a time.");
         if (!kiv::platform::IsFolder(dir))
-            return Fail(ctx, "Cannot open folder " + PrintableName(dir));
+            return Fail(ctx, "Cannot open folder " + dir);
         const auto& entries = listing.Entries;
 
         // Every member with a file in the folder takes that file's bytes. Only its length is
@@ -162,8 +147,7 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
         std::int64_t newLength = length;
         for (const kiv::MemberFile& chosen : kiv::ChooseMemberFiles(listing, dir)) {
             if (!chosen.Refusal.empty()) {
-                Err(ctx) << PrintableName(chosen.Path) << " is refused: " << chosen.Refusal
-                         << ".\n";
+                Err(ctx) << EscapedText(chosen.Path) << " is refused: " << chosen.Refusal << ".\n";
                 ++refused;
                 continue;
             }
@@ -193,11 +177,10 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
         };
         if (sources.empty()) {
             refusedLine();
-            return Fail(ctx, "None of the archive's members is in " + PrintableName(dir) +
-                                 "; nothing written.");
+            return Fail(ctx, "None of the archive's members is in " + dir + "; nothing written.");
         }
-        if (newLength > std::numeric_limits<std::int32_t>::max())
-            return Fail(ctx, "The new archive would be too large.");
+        if (const std::string refusal = kiv::ArchiveLengthRefusal(newLength); !refusal.empty())
+            return Fail(ctx, refusal);
         if (options.DryRun) {
             Err(ctx) << "Dry run: would write " << options.OutPath << " (" << newLength
                      << " bytes) with " << changedCount << " of " << entries.size()
@@ -288,7 +271,7 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
             return Fail(ctx, fault);
         std::vector<std::string> names;
         if (!kiv::platform::IsFolder(dir) || !kiv::platform::ListFolder(dir, names))
-            return Fail(ctx, "Cannot open folder " + PrintableName(dir));
+            return Fail(ctx, "Cannot open folder " + dir);
 
         // Pictures are named after the sprite file the user named, also when building on
         // the twin.
@@ -337,7 +320,7 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
                         lock->Watch(kiv::StampOf(p.Path));
                     kiv::PixelChanges changes;
                     const kiv::Image picture =
-                        kiv::TakeIconPicture(kiv::ReadPictureFile(p.Path), changes);
+                        kiv::TakeIconPicture(kiv::ReadPictureToEncode(p.Path), changes);
                     p.Unchanged =
                         kiv::IconHolds(*file, table, static_cast<int>(p.Icon - 1), picture);
                     if (!p.Unchanged)
@@ -397,7 +380,7 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
             indices,
             [&accepted](std::size_t k) {
                 kiv::PixelChanges changes; // told when the picture was first read
-                return kiv::TakeIconPicture(kiv::ReadPictureFile(accepted[k]->Path), changes);
+                return kiv::TakeIconPicture(kiv::ReadPictureToEncode(accepted[k]->Path), changes);
             },
             table, outPath);
         if (!result.Ok)

@@ -8,6 +8,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <streambuf>
 
 namespace kivtool {
 
@@ -16,16 +17,69 @@ namespace {
 // The progress line of the command running now, if any (one command runs at a time).
 ProgressLine* activeProgress = nullptr;
 
+// Passes text on to another stream buffer with every byte that could act on a terminal
+// written as \xNN (EscapedText), line ends kept: whatever a message quotes from a file reaches
+// the terminal as text. A UTF-8 sequence split across writes is held until it is whole.
+class EscapingBuffer : public std::streambuf {
+public:
+    void SetTarget(std::streambuf* target) {
+        if (target != target_)
+            Release();
+        target_ = target;
+    }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof()))
+            return traits_type::not_eof(c);
+        const auto byte = static_cast<unsigned char>(c);
+        if (!pending_.empty() && (byte & 0xC0) != 0x80)
+            Release();
+        if (pending_.empty() && byte < 0x80) {
+            Write(byte == '\n' ? std::string(1, '\n') : kiv::EscapedText(std::string(1, byte)));
+            return c;
+        }
+        pending_ += static_cast<char>(byte);
+        const auto lead = static_cast<unsigned char>(pending_[0]);
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        if (pending_.size() >= length)
+            Release();
+        return c;
+    }
+    int sync() override {
+        Release();
+        return target_ ? target_->pubsync() : 0;
+    }
+
+private:
+    void Release() {
+        if (!pending_.empty())
+            Write(kiv::EscapedText(pending_));
+        pending_.clear();
+    }
+    void Write(const std::string& text) {
+        if (target_)
+            target_->sputn(text.data(), static_cast<std::streamsize>(text.size()));
+    }
+
+    std::streambuf* target_ = nullptr;
+    std::string pending_;
+};
+
 } // namespace
 
 std::ostream& Err(const Context& ctx) {
     if (activeProgress)
         activeProgress->Clear();
-    return ctx.err;
+    static EscapingBuffer buffer;
+    static std::ostream stream(&buffer);
+    buffer.SetTarget(ctx.err.rdbuf());
+    return stream;
 }
 
 int Fail(const Context& ctx, const std::string& message) {
-    Err(ctx) << message << '\n';
+    // Escaped here too, so a line end inside a quoted name cannot split the message.
+    Err(ctx) << kiv::EscapedText(message) << '\n';
     return ExitFailure;
 }
 
@@ -47,7 +101,10 @@ int FailErrorBox(const Context& ctx, const std::exception& error) {
     if (dynamic_cast<const kiv::EOutputBusy*>(&error) ||
         dynamic_cast<const kiv::EInputChanged*>(&error))
         return Fail(ctx, error.what());
-    Err(ctx) << error.what() << ".\n";
+    std::string reason;
+    if (const auto* write = dynamic_cast<const kiv::EWriteError*>(&error))
+        reason = write->Reason();
+    Err(ctx) << kiv::EscapedText(WithReason(error.what(), reason)) << ".\n";
     return ExitFailure;
 }
 
@@ -95,9 +152,8 @@ bool MakeFolder(const Context& ctx, const std::string& dir) {
         if (part.empty() || kiv::platform::IsFolder(part))
             continue;
         if (!kiv::platform::MakeFolder(part)) {
-            Fail(ctx, WithReason("Cannot create folder " + PrintableName(part),
-                                 kiv::platform::LastErrorText()) +
-                          ".");
+            Fail(ctx,
+                 WithReason("Cannot create folder " + part, kiv::platform::LastErrorText()) + ".");
             return false;
         }
     }
@@ -121,7 +177,31 @@ bool ArchiveLooksRight(const Context& ctx, const std::string& archive,
     const std::string fault = kiv::ArchiveFault(listing);
     if (fault.empty())
         return true;
-    Err(ctx) << PrintableName(archive) << " does not look like a sprite archive: " << fault << '\n';
+    Err(ctx) << kiv::EscapedText(archive) << " does not look like a sprite archive: " << fault
+             << '\n';
+    return false;
+}
+
+bool WarnIfDamaged(const Context& ctx, std::size_t row, const kiv::TArchiveEntry& entry,
+                   std::int64_t fileLength) {
+    const std::string fault = kiv::MemberFault(entry, fileLength);
+    if (!fault.empty())
+        Err(ctx) << "Warning: member " << row << " (" << kiv::EscapedText(entry.Name) << ") "
+                 << fault << ".\n";
+    return !fault.empty();
+}
+
+void WarnDamagedMembers(const Context& ctx, const kiv::ArchiveListing& listing) {
+    for (std::size_t k = 0; k < listing.Entries.size(); ++k)
+        WarnIfDamaged(ctx, k + 1, listing.Entries[k], listing.FileLength);
+}
+
+bool NoDamagedMember(const Context& ctx, const std::string& archive,
+                     const kiv::ArchiveListing& listing) {
+    const std::string damaged = kiv::FirstDamagedMember(listing);
+    if (damaged.empty())
+        return true;
+    Fail(ctx, "Cannot rebuild " + archive + ": its " + damaged + ". Nothing was written.");
     return false;
 }
 
@@ -130,7 +210,7 @@ bool SpriteLooksRight(const Context& ctx, const std::string& name, kiv::InFile& 
     const std::string fault = kiv::SpriteFault(file, start, length);
     if (fault.empty())
         return true;
-    Err(ctx) << PrintableName(name) << " does not look like a sprite file: " << fault << '\n';
+    Err(ctx) << kiv::EscapedText(name) << " does not look like a sprite file: " << fault << '\n';
     return false;
 }
 
@@ -160,7 +240,7 @@ bool FindMember(const Context& ctx, const kiv::ArchiveListing& listing, const st
             return false;
         }
     }
-    Fail(ctx, "No member named " + PrintableName(member) + " in the archive.");
+    Fail(ctx, "No member named " + member + " in the archive.");
     return false;
 }
 

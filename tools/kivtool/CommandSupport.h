@@ -23,10 +23,13 @@ template <typename Body> int Guarded(const Context& ctx, Body&& body, int failur
 template <typename Body> int Guarded(const Context& ctx, Body&& body);
 
 // The stream for a line on stderr: a progress line that is showing is cleared first, so
-// the line starts at the left edge and is not run into the progress text.
+// the line starts at the left edge and is not run into the progress text. Every byte that
+// could act on the terminal (control characters, invalid UTF-8) is written as \xNN; line ends
+// and valid UTF-8 pass as they are.
 std::ostream& Err(const Context& ctx);
 
-// A failure the window reports in its message box: the text as it stands.
+// A failure the window reports in its message box: the text as it stands, a line end inside
+// it written as \xNN too.
 int Fail(const Context& ctx, const std::string& message);
 // A file that could not be created or written: the line that names the file or folder and
 // the system's reason (see FaultLine), or `message` when there is no such file.
@@ -55,6 +58,16 @@ bool ListOrFail(const Context& ctx, const std::string& archive, kiv::ArchiveList
 // listed directory cannot be an archive's.
 bool ArchiveLooksRight(const Context& ctx, const std::string& archive,
                        const kiv::ArchiveListing& listing);
+// "Warning: member N (NAME) ends at ..." on stderr when listing row `row` is a damaged member
+// (its bytes do not lie whole inside the file of `fileLength` bytes); true when it is.
+bool WarnIfDamaged(const Context& ctx, std::size_t row, const kiv::TArchiveEntry& entry,
+                   std::int64_t fileLength);
+// The same for every damaged member of the listing; the other members are unaffected.
+void WarnDamagedMembers(const Context& ctx, const kiv::ArchiveListing& listing);
+// False, after the refusal on stderr, when a member of the archive is damaged: a rebuild
+// would carry the damage into every later end word.
+bool NoDamagedMember(const Context& ctx, const std::string& archive,
+                     const kiv::ArchiveListing& listing);
 // False, after "NAME does not look like a sprite file: <reason>" on stderr, when the
 // `length` bytes of `file` from `start` on cannot be a sprite file.
 bool SpriteLooksRight(const Context& ctx, const std::string& name, kiv::InFile& file,
@@ -68,7 +81,10 @@ struct MemberRef {
 bool FindMember(const Context& ctx, const kiv::ArchiveListing& listing, const std::string& member,
                 MemberRef& ref);
 
+// Names on stdout (the listing, test's and verify's lines): control characters as '?'.
 using kiv::PrintableName;
+// Names in messages on stderr: control bytes and bytes that are not UTF-8 as \xNN.
+using kiv::EscapedText;
 
 // Where a sheet's records go: the sheet's path with the extension ".json".
 using kiv::SheetRecordsPath;

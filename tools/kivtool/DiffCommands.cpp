@@ -54,13 +54,13 @@ bool SheetMayBeWritten(const Context& ctx, const std::string& pathA, const std::
     for (const std::string& output : {sheetPath, records})
         for (const std::string& input : {pathA, pathB})
             if (kiv::SameFile(output, input)) {
-                Fail(ctx, "Cannot write " + PrintableName(output) + ": that is " +
-                              PrintableName(input) + ", one of the files compared.");
+                Fail(ctx, "Cannot write " + EscapedText(output) + ": that is " +
+                              EscapedText(input) + ", one of the files compared.");
                 return false;
             }
     if (records != sheetPath)
         return true;
-    Fail(ctx, "The sheet " + PrintableName(sheetPath) +
+    Fail(ctx, "The sheet " + EscapedText(sheetPath) +
                   " would be its own records; give it another extension, such as .png.");
     return false;
 }
@@ -76,7 +76,7 @@ void WriteSheet(const Context& ctx, const std::string& pathA, const std::string&
     kiv::SavePictureFile(kiv::DrawDiffSheet(pathA, pathB, sheet), sheetPath, kiv::BackKey);
     const std::string text = RecordsText(pathA, pathB, sheet);
     kiv::WriteWholeFile(records, text.data(), text.size());
-    Err(ctx) << "Wrote " << PrintableName(sheetPath) << " and " << PrintableName(records) << ": "
+    Err(ctx) << "Wrote " << EscapedText(sheetPath) << " and " << EscapedText(records) << ": "
              << sheet.Pairs.size() << (sheet.Pairs.size() == 1 ? " icon.\n" : " icons.\n");
 }
 
@@ -91,7 +91,7 @@ int DiffCommand(const Context& ctx, const std::string& pathA, const std::string&
             kiv::VerifiedKind kind[2];
             const std::string* paths[2] = {&pathA, &pathB};
             for (int k = 0; k < 2; ++k) {
-                const std::string shown = PrintableName(*paths[k]);
+                const std::string shown = EscapedText(*paths[k]);
                 kind[k] = kiv::ClassifyFile(*paths[k], archiveFault[k], spriteFault[k]);
                 if (kind[k] == kiv::VerifiedKind::Missing) {
                     Fail(ctx, "Could not open " + shown);
@@ -107,9 +107,9 @@ int DiffCommand(const Context& ctx, const std::string& pathA, const std::string&
             }
             if (kind[0] != kind[1]) {
                 const auto what = [&](int k) {
-                    return PrintableName(*paths[k]) + (kind[k] == kiv::VerifiedKind::Archive
-                                                           ? " is an archive"
-                                                           : " is a sprite file");
+                    return EscapedText(*paths[k]) + (kind[k] == kiv::VerifiedKind::Archive
+                                                         ? " is an archive"
+                                                         : " is a sprite file");
                 };
                 Fail(ctx, what(0) + " and " + what(1) +
                               ": diff compares two archives or two sprite files.");

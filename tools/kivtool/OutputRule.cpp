@@ -14,7 +14,7 @@ bool NotItsInput(const Context& ctx, const std::string& output, const std::strin
     if (!kiv::SameFile(output, input))
         return true;
     Fail(ctx,
-         "Cannot write " + PrintableName(output) + ": that is " + what + "; nothing was written.");
+         "Cannot write " + EscapedText(output) + ": that is " + what + "; nothing was written.");
     return false;
 }
 
@@ -40,7 +40,7 @@ std::vector<std::uint8_t> PictureBytes(const kiv::Image& picture, const std::str
 }
 
 void SayUpToDate(const Context& ctx, const std::string& path) {
-    Err(ctx) << PrintableName(path) << " is up to date; nothing written.\n";
+    Err(ctx) << EscapedText(path) << " is up to date; nothing written.\n";
 }
 
 bool ShouldWrite(const Context& ctx, kiv::OutputLock& lock, const std::string& path, bool force,
@@ -53,7 +53,7 @@ bool ShouldWrite(const Context& ctx, kiv::OutputLock& lock, const std::string& p
     }
     if (existing == Existing::Different) {
         // Most likely the user's edit of an earlier output.
-        Err(ctx) << "kept changed file " << PrintableName(path) << "; --force overwrites\n";
+        Err(ctx) << "kept changed file " << EscapedText(path) << "; --force overwrites\n";
         status = ExitFailure;
         return false;
     }
@@ -123,16 +123,16 @@ bool HasOutputToCompare(const std::string& base, const std::string& out) {
 RebuildVerdict Kept(const Context& ctx, const std::string& base, const std::string& out,
                     std::vector<std::string> changes, const std::vector<std::string>& buildsOn) {
     std::erase(changes, std::string());
-    Fail(ctx, PrintableName(out) + " also holds " + Listed(changes) + " that this rebuild from " +
-                  PrintableName(base) + " would drop; `" + CommandLine(buildsOn) +
+    Fail(ctx, EscapedText(out) + " also holds " + Listed(changes) + " that this rebuild from " +
+                  EscapedText(base) + " would drop; `" + CommandLine(buildsOn) +
                   "` builds on it, --force replaces it.");
     return RebuildVerdict::Kept;
 }
 
 RebuildVerdict Unreadable(const Context& ctx, const std::string& base, const std::string& out,
                           const std::string& kind, const std::string& fault) {
-    Fail(ctx, PrintableName(out) + " is not a readable " + kind + " (" + fault +
-                  "); this rebuild from " + PrintableName(base) +
+    Fail(ctx, EscapedText(out) + " is not a readable " + kind + " (" + fault +
+                  "); this rebuild from " + EscapedText(base) +
                   " would replace all of it. --force replaces it.");
     return RebuildVerdict::Kept;
 }
@@ -192,8 +192,8 @@ RebuildVerdict JudgeSpriteRebuild(const Context& ctx, kiv::OutputLock& lock,
 std::string FaultLine(const kiv::WriteFault& fault) {
     const std::string why = fault.Reason.empty() ? "." : ": " + fault.Reason + ".";
     if (fault.Folder)
-        return "Cannot create files in folder " + PrintableName(fault.Path) + why;
-    return "Cannot write " + PrintableName(fault.Path) + why;
+        return "Cannot create files in folder " + EscapedText(fault.Path) + why;
+    return "Cannot write " + EscapedText(fault.Path) + why;
 }
 
 } // namespace kivtool

@@ -17,7 +17,7 @@ bool RecordsApart(const Context& ctx, const std::string& sheet) {
     const std::string records = SheetRecordsPath(sheet);
     if (records != sheet && !kiv::SameFile(records, sheet))
         return true;
-    Fail(ctx, "Cannot use " + PrintableName(sheet) +
+    Fail(ctx, "Cannot use " + EscapedText(sheet) +
                   " as a sheet: its records would be the same file; nothing was written.");
     return false;
 }
@@ -37,7 +37,8 @@ int SheetExportCommand(const Context& ctx, const std::string& sprite, const std:
         if (!RecordsApart(ctx, outPath) || !NotItsInput(ctx, outPath, sprite, what) ||
             !NotItsInput(ctx, recordsPath, sprite, what))
             return ExitFailure;
-        if (const std::string folder = FolderOf(outPath); !folder.empty() && !MakeFolder(ctx, folder))
+        if (const std::string folder = FolderOf(outPath);
+            !folder.empty() && !MakeFolder(ctx, folder))
             return ExitFailure;
         kiv::OutputLock pictureLock(outPath);
         kiv::OutputLock recordsLock(recordsPath);
@@ -64,7 +65,9 @@ int SheetExportCommand(const Context& ctx, const std::string& sprite, const std:
             pictureStatus);
         const bool writeRecords = ShouldWrite(
             ctx, recordsLock, recordsPath, force,
-            [&] { return CompareExisting(recordsPath, sheet.Records.data(), sheet.Records.size()); },
+            [&] {
+                return CompareExisting(recordsPath, sheet.Records.data(), sheet.Records.size());
+            },
             recordsStatus);
         if (pictureStatus != ExitOk || recordsStatus != ExitOk)
             return ExitFailure;
@@ -87,8 +90,8 @@ int SheetImportCommand(const Context& ctx, const std::string& sprite, const std:
         for (const std::string& path : {sheetPath, recordsPath})
             if (const std::string fault = kiv::ForeignFileFault(FolderOf(sheetPath), path);
                 !fault.empty())
-                return Fail(ctx, PrintableName(path) + " is refused: " + fault +
-                                     "; nothing was written.");
+                return Fail(ctx,
+                            EscapedText(path) + " is refused: " + fault + "; nothing was written.");
         const std::string target = outPath.empty() ? kiv::TwinName(sprite) : outPath;
         if (!NotItsInput(ctx, target, sheetPath, "the sheet it is read from") ||
             !NotItsInput(ctx, target, recordsPath, "the sheet's records") ||

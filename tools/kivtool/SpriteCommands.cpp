@@ -116,7 +116,7 @@ void WarnAboutPicture(const Context& ctx, const std::string& path, const kiv::Im
 
 kiv::PictureFile LoadPicture(const std::string& path) {
     try {
-        return kiv::ReadPictureFile(path);
+        return kiv::ReadPictureToEncode(path);
     } catch (const kiv::EFOpenError&) {
         throw;
     } catch (const kiv::Exception& e) {
@@ -130,7 +130,7 @@ std::string BuildingSource(const Context& ctx, const std::string& sprite, const 
     const kiv::FileStamp existing = kiv::StampOf(target);
     if (!onTwin || !existing.Exists || !existing.Status.Regular || kiv::SameFile(target, sprite))
         return sprite;
-    Err(ctx) << "Building on " << PrintableName(target) << ".\n";
+    Err(ctx) << "Building on " << EscapedText(target) << ".\n";
     return target;
 }
 
@@ -212,9 +212,9 @@ int ExportCommand(const Context& ctx, const std::string& sprite, const std::stri
                 kiv::DecodeStats stats;
                 const kiv::Image picture = kiv::ShowPicture(*file, table, n - 1, &stats);
                 WarnEndedEarly(ctx, stats, n);
-                const std::vector<std::uint8_t> bytes =
-                    format == "png" ? kiv::EncodePng(picture, kiv::BackKey)
-                                    : kiv::EncodeBitmap(picture);
+                const std::vector<std::uint8_t> bytes = format == "png"
+                                                            ? kiv::EncodePng(picture, kiv::BackKey)
+                                                            : kiv::EncodeBitmap(picture);
                 const Existing existing = CompareExisting(path, bytes.data(), bytes.size());
                 if (existing == Existing::Different && !force) {
                     // Most likely the user's edit of an earlier export.
