@@ -293,11 +293,10 @@ private:
 // that fall past the row's end are dropped and the stream stays in step; an end-of-line after
 // the last row and a missing end-of-bitmap after it are accepted. Invalid data: pixels or a
 // delta beyond the last row, a delta past the right edge. A stream that ends while rows are
-// still missing is a short file.
-void DecodeRunLength(Image& image, const std::uint8_t* p, const std::uint8_t* end, bool rle4,
-                     const Palette& palette) {
-    const int w = image.Width();
-    const int h = image.Height();
+// still missing is a short file. Without `image` the stream of a w x h picture is only
+// checked: every code and colour as when painting, nothing stored.
+void DecodeRunLength(Image* image, int w, int h, const std::uint8_t* p, const std::uint8_t* end,
+                     bool rle4, const Palette& palette) {
     int x = 0; // never beyond w: what lies past the row's end is dropped
     int y = 0; // file row, counted from the bottom of the picture
     // Where `count` pixels from x on land, and how many of them fit in the row.
@@ -305,7 +304,7 @@ void DecodeRunLength(Image& image, const std::uint8_t* p, const std::uint8_t* en
         if (y >= h)
             throw EInvalidGraphic();
         shown = std::min(count, w - x);
-        return image.Row(h - 1 - y) + x;
+        return image ? image->Row(h - 1 - y) + x : nullptr;
     };
     for (;;) {
         if (end - p < 2) {
@@ -321,11 +320,13 @@ void DecodeRunLength(Image& image, const std::uint8_t* p, const std::uint8_t* en
             TColor* out = place(count, shown);
             // A run wholly past the row's end is padding: its colour is never looked up.
             if (shown > 0 && !rle4) {
-                std::fill_n(out, shown, palette[code]);
+                const TColor color = palette[code];
+                if (out)
+                    std::fill_n(out, shown, color);
             } else if (shown > 0) {
                 const TColor even = palette[code >> 4];
                 const TColor odd = shown > 1 ? palette[code & 0x0F] : even;
-                for (int k = 0; k < shown; ++k)
+                for (int k = 0; out && k < shown; ++k)
                     out[k] = (k & 1) ? odd : even;
             }
             x += shown;
@@ -348,12 +349,12 @@ void DecodeRunLength(Image& image, const std::uint8_t* p, const std::uint8_t* en
                 throw EReadError();
             int shown;
             TColor* out = place(code, shown);
-            if (!rle4) {
-                for (int k = 0; k < shown; ++k)
-                    out[k] = palette[p[k]];
-            } else {
-                for (int k = 0; k < shown; ++k)
-                    out[k] = palette[(k & 1) ? (p[k >> 1] & 0x0F) : (p[k >> 1] >> 4)];
+            for (int k = 0; k < shown; ++k) {
+                const TColor color = palette[!rle4     ? p[k]
+                                             : (k & 1) ? (p[k >> 1] & 0x0F)
+                                                       : (p[k >> 1] >> 4)];
+                if (out)
+                    out[k] = color;
             }
             x += shown;
             p += std::min<std::ptrdiff_t>(bytes + (bytes & 1), end - p);
@@ -361,9 +362,15 @@ void DecodeRunLength(Image& image, const std::uint8_t* p, const std::uint8_t* en
     }
 }
 
+// The stream is checked whole before the picture is allocated: a few bytes that declare a
+// large picture and then fail cost nothing.
 Image DecodeRunLength(const Layout& layout, const std::uint8_t* p, const std::uint8_t* end) {
-    Image image(static_cast<int>(layout.Width), static_cast<int>(layout.Height));
-    DecodeRunLength(image, p, end, layout.Compression == kRLE4, layout.Colors);
+    const auto w = static_cast<int>(layout.Width);
+    const auto h = static_cast<int>(layout.Height);
+    const bool rle4 = layout.Compression == kRLE4;
+    DecodeRunLength(nullptr, w, h, p, end, rle4, layout.Colors);
+    Image image(w, h);
+    DecodeRunLength(&image, w, h, p, end, rle4, layout.Colors);
     return image;
 }
 

@@ -53,6 +53,12 @@ public:
         at_ += n;
         return n;
     }
+    // Back to the first byte, for a second reading.
+    void Rewind() {
+        if (file_)
+            file_->Seek(0);
+        at_ = 0;
+    }
 
 private:
     InFile* file_ = nullptr;
@@ -129,11 +135,14 @@ PngHeader CheckHeader(const std::uint8_t* data, std::size_t size, const PictureL
 // checked: a damaged chunk is named as such, not by what its damage did to the data.
 class PngPixels {
 public:
-    // With `alpha`, each pixel's alpha goes there too, in picture order.
-    PngPixels(const PngHeader& header, TColor transparent, std::vector<std::uint8_t>* alpha)
+    // With `alpha`, each pixel's alpha goes there too, in picture order. Without `store`,
+    // every row is checked as it would be painted, but no picture is allocated.
+    PngPixels(const PngHeader& header, TColor transparent, std::vector<std::uint8_t>* alpha,
+              bool store)
         : h_(header), transparent_(transparent),
-          image_(static_cast<int>(header.Width), static_cast<int>(header.Height)),
-          alphaOut_(alpha) {
+          image_(store ? static_cast<int>(header.Width) : 0,
+                 store ? static_cast<int>(header.Height) : 0),
+          alphaOut_(store ? alpha : nullptr), store_(store) {
         if (alphaOut_)
             alphaOut_->assign(static_cast<std::size_t>(header.Width * header.Height), 255);
         std::fill_n(alpha_, 256, std::uint8_t{255});
@@ -307,8 +316,10 @@ private:
 
     // Each pixel's colour and alpha; a pixel whose alpha is below 128 is the key colour.
     void PaintRow(const std::uint8_t* r) {
+        if (!store_ && h_.ColorType != 3)
+            return; // only a palette index can be wrong
         const auto y = static_cast<std::size_t>(y0_ + y_ * dy_);
-        TColor* out = image_.Row(static_cast<int>(y));
+        TColor* out = store_ ? image_.Row(static_cast<int>(y)) : nullptr;
         std::uint8_t* alphaOut =
             alphaOut_ ? alphaOut_->data() + y * static_cast<std::size_t>(h_.Width) : nullptr;
         const int c = h_.Channels;
@@ -349,7 +360,8 @@ private:
             }
             }
             const auto at = static_cast<std::size_t>(x0_ + x * dx_);
-            out[at] = alpha < 128 ? transparent_ : color;
+            if (out)
+                out[at] = alpha < 128 ? transparent_ : color;
             if (alphaOut)
                 alphaOut[at] = static_cast<std::uint8_t>(alpha);
         }
@@ -363,6 +375,7 @@ private:
     std::size_t paletteSize_ = 0;
     std::uint8_t alpha_[256];
     std::vector<std::uint8_t>* alphaOut_;
+    bool store_;
     bool keyed_ = false;
     unsigned key_[3] = {};
     // The pass being read: its first column and row, their steps, its size, the row at hand.
@@ -380,14 +393,9 @@ bool IsLetters(const std::uint8_t* type) {
     });
 }
 
-// The whole file, chunk by chunk: every chunk's checksum, the header's size against `limit`
-// before the picture is allocated, the image data inflated with their checksum, and the
-// file's end at IEND.
-Image DecodeStream(PngSource& in, TColor transparent, std::vector<std::uint8_t>* alpha,
-                   const PictureLimit& limit) {
-    std::uint8_t head[kHeadBytes];
-    const PngHeader header = CheckHeader(head, in.Read(head, sizeof head), limit);
-    PngPixels pixels(header, transparent, alpha);
+// The chunks after the header, one by one: every chunk's checksum, the image data inflated
+// into `pixels` with their checksum, and the file's end at IEND.
+void ReadChunks(PngSource& in, const PngHeader& header, PngPixels& pixels) {
     std::vector<std::uint8_t> block(kBlockBytes);
     std::string previous = "IHDR";
     bool seenData = false;
@@ -458,6 +466,23 @@ Image DecodeStream(PngSource& in, TColor transparent, std::vector<std::uint8_t>*
         Invalid("its image data end before its last row");
     if (!pixels.Ended())
         Invalid("its image data end before their checksum");
+}
+
+// The whole file: the header's size against `limit`, then the file read twice. The first
+// reading checks every chunk and row with nothing stored, so only a file that decodes whole
+// has its picture allocated: a damaged or cut file costs no more than two rows.
+Image DecodeStream(PngSource& in, TColor transparent, std::vector<std::uint8_t>* alpha,
+                   const PictureLimit& limit) {
+    std::uint8_t head[kHeadBytes];
+    const PngHeader header = CheckHeader(head, in.Read(head, sizeof head), limit);
+    {
+        PngPixels check(header, transparent, nullptr, false);
+        ReadChunks(in, header, check);
+    }
+    in.Rewind();
+    in.Read(head, sizeof head);
+    PngPixels pixels(header, transparent, alpha, true);
+    ReadChunks(in, header, pixels);
     return pixels.Take();
 }
 
