@@ -6,6 +6,11 @@
 //   raw.s16, rle.s16   one 640 x 480 icon each, raw and run-length
 //   thousand.s16   1,000 small icons, for re-encoding
 //   pic4096.bmp    a 4096 x 4096 bitmap
+//   modbase.dat    a 1 GiB archive of 16 sprite members of 511 raw 256 x 256 icons each, and
+//   moda.dat       the same with 10 pixels of one icon changed,
+//   modb.dat       with 20 icons in 5 members changed (100 pixels each),
+//   modc.dat       with one icon of a middle member grown by 50 KiB (100 rows more)
+//   smallbase.dat, smalla.dat   a 64 MiB archive of the same kind, and one icon changed
 
 #include "base/FileStream.h"
 #include "base/SafeFile.h"
@@ -14,6 +19,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -183,6 +189,90 @@ void WriteBitmap(const std::string& dir) {
     kiv::SaveBitmapFile(picture, dir + "/pic4096.bmp");
 }
 
+// An archive of sprite members whose icons are raw 256 x 256 pixels of noise; `edit` may
+// change an icon's pixels or add rows to it before it is written.
+using IconEdit = std::function<void(int member, int icon, kiv::TIconHeader&, Bytes&)>;
+void WriteSpriteArchive(const std::string& path, int members, int icons, const IconEdit& edit) {
+    constexpr int kSide = 256;
+    std::vector<std::pair<std::string, std::int64_t>> directory;
+    kiv::SafeFile out(path);
+    Bytes placeholder = Directory(std::vector<std::pair<std::string, std::int64_t>>(
+        static_cast<std::size_t>(members), {"", 0}));
+    out.Write(placeholder.data(), placeholder.size());
+    Bytes headers, icon;
+    for (int m = 0; m < members; ++m) {
+        headers.clear();
+        Put32(headers, icons);
+        std::int32_t starts = 0;
+        std::vector<Bytes> data;
+        for (int i = 0; i < icons; ++i) {
+            Rng rng{0x9E3779B97F4A7C15ull ^ (std::uint64_t(m) << 32 | std::uint32_t(i))};
+            icon.resize(2 * kSide * kSide);
+            FillRandom(rng, icon.data(), icon.size());
+            kiv::TIconHeader hdr;
+            hdr.Width = hdr.FWidth = kSide;
+            hdr.Height = hdr.FHeight = kSide;
+            if (edit)
+                edit(m, i, hdr, icon);
+            hdr.Starts = starts;
+            hdr.Bytes = static_cast<std::int32_t>(icon.size());
+            unsigned char hb[40];
+            hdr.ToBytes(hb);
+            headers.insert(headers.end(), hb, hb + 40);
+            data.push_back(icon);
+            starts += hdr.Bytes;
+        }
+        out.Write(headers.data(), headers.size());
+        for (const Bytes& d : data)
+            out.Write(d.data(), d.size());
+        directory.push_back({MemberName("s", m), std::int64_t(headers.size()) + starts});
+    }
+    const Bytes dirBytes = Directory(directory);
+    out.WriteAt(0, dirBytes.data(), dirBytes.size());
+    out.Commit();
+}
+
+// Changes `count` pixels of an icon, spread over it.
+void Repaint(Bytes& icon, int count, int seed) {
+    for (int k = 0; k < count; ++k) {
+        const std::size_t at =
+            (std::size_t(k) * 7919 + std::size_t(seed) * 104729) % (icon.size() / 2);
+        icon[2 * at] ^= 0x5A;
+        icon[2 * at + 1] ^= 0xA5;
+    }
+}
+
+void WriteModArchives(const std::string& dir) {
+    constexpr int kMembers = 16, kIcons = 511;
+    WriteSpriteArchive(dir + "/modbase.dat", kMembers, kIcons, {});
+    WriteSpriteArchive(dir + "/moda.dat", kMembers, kIcons,
+                       [](int m, int i, kiv::TIconHeader&, Bytes& icon) {
+                           if (m == 5 && i == 7)
+                               Repaint(icon, 10, 1);
+                       });
+    WriteSpriteArchive(dir + "/modb.dat", kMembers, kIcons,
+                       [](int m, int i, kiv::TIconHeader&, Bytes& icon) {
+                           if (m % 3 == 2 && m < 15 && i % 125 == 42)
+                               Repaint(icon, 100, m * 1000 + i);
+                       });
+    WriteSpriteArchive(dir + "/modc.dat", kMembers, kIcons,
+                       [](int m, int i, kiv::TIconHeader& hdr, Bytes& icon) {
+                           if (m != 8 || i != 100)
+                               return;
+                           hdr.Height = hdr.FHeight = hdr.Height + 100;
+                           const std::size_t old = icon.size();
+                           icon.resize(old + 2 * 256 * 100);
+                           Rng rng{777};
+                           FillRandom(rng, icon.data() + old, icon.size() - old);
+                       });
+    WriteSpriteArchive(dir + "/smallbase.dat", 1, kIcons, {});
+    WriteSpriteArchive(dir + "/smalla.dat", 1, kIcons,
+                       [](int, int i, kiv::TIconHeader&, Bytes& icon) {
+                           if (i == 7)
+                               Repaint(icon, 10, 1);
+                       });
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -196,8 +286,10 @@ int main(int argc, char** argv) {
         WriteSprites(dir);
         WriteBitmap(dir);
         WriteManyArchive(dir);
-        if (!small)
+        if (!small) {
             WriteBigArchive(dir);
+            WriteModArchives(dir);
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make_inputs: %s\n", e.what());
         return 1;

@@ -14,7 +14,8 @@ mode="${1:-test}"
 # runtimes for the fuzz targets), GoogleTest, CLI11, Qt 6 (its offscreen platform comes with
 # libqt6gui6) and a font for the windows. The benchmarks add Google Benchmark, python3 (the
 # driver that times whole processes), /usr/bin/time (peak memory of a single run) and strace
-# (whether a save flushes to disk); xvfb runs the tool on a machine without a display.
+# (whether a save flushes to disk); xdelta3 and bsdiff are the binary-patch programs the mod
+# files are measured against (patch size, and the time to make and apply one); xvfb runs the tool on a machine without a display.
 # ImageMagick is the peer program the bitmap and PNG tests exchange files with. Sheet records
 # are JSON through the header-only nlohmann-json. zlib gives PNG (read and written by the
 # tool's own code) and the tool's own files their checksums and deflate streams (zlib1g-dev,
@@ -24,7 +25,7 @@ mode="${1:-test}"
 # cross compiler, GoogleTest's sources and wine64 to run its tests.
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
           libbenchmark-dev libcli11-dev qt6-base-dev clang-14 libclang-rt-14-dev
-          xvfb xauth fonts-liberation2 python3 time strace imagemagick
+          xvfb xauth fonts-liberation2 python3 time strace xdelta3 bsdiff imagemagick
           nlohmann-json3-dev zlib1g-dev libz-mingw-w64-dev help2man librsvg2-bin lintian
           desktop-file-utils g++-mingw-w64-x86-64-posix googletest wine64)
 
