@@ -24,9 +24,10 @@ namespace kivtest {
 namespace {
 
 const std::vector<std::string> kCommands = {
-    "list",   "headers", "extract",      "replace",      "test", "verify",      "preview",
-    "show",   "collage", "reencode",     "export",       "demo", "extract-all", "reimport",
-    "import", "sheet",   "sheet export", "sheet import", "diff"};
+    "list",        "headers",    "extract",   "replace",  "test",         "verify",
+    "preview",     "show",       "collage",   "reencode", "export",       "demo",
+    "extract-all", "reimport",   "import",    "sheet",    "sheet export", "sheet import",
+    "diff",        "mod create", "mod apply", "mod info"};
 
 TEST(KivtoolCli, ExplainsItselfAndEveryCommandWithAnExample) {
     ScratchDir dir;
@@ -286,10 +287,8 @@ std::pair<int, int> IconPixel(const kiv::Image& picture) {
     return {0, 0};
 }
 
-// diff answers as cmp does (0 the same, 1 different, with the listing alone, 2 on trouble),
-// and its sheet shows the changed icon before and after as `show` shows it.
-TEST(KivtoolCli, DiffListsWhatAnEditChangedAndShowsItOnASheet) {
-    ScratchDir dir;
+// The demo, and Newgen.dat with one pixel of hero.s16's icon 2 repainted.
+void EditHeroIcon2() {
     ASSERT_EQ(RunKivtool({"demo", "."}).Status, 0);
     ASSERT_EQ(RunKivtool({"extract", "Modgen.dat", "hero.s16"}).Status, 0);
     ASSERT_EQ(RunKivtool({"show", "hero.s16", "2", "-o", "h2.bmp"}).Status, 0);
@@ -299,6 +298,13 @@ TEST(KivtoolCli, DiffListsWhatAnEditChangedAndShowsItOnASheet) {
     kiv::SavePictureFile(edited, "h2.bmp", kiv::BackColor);
     ASSERT_EQ(RunKivtool({"reencode", "hero.s16", "2", "h2.bmp"}).Status, 0);
     ASSERT_EQ(RunKivtool({"replace", "Modgen.dat", "hero.s16"}).Status, 0);
+}
+
+// diff answers as cmp does (0 the same, 1 different, with the listing alone, 2 on trouble),
+// and its sheet shows the changed icon before and after as `show` shows it.
+TEST(KivtoolCli, DiffListsWhatAnEditChangedAndShowsItOnASheet) {
+    ScratchDir dir;
+    EditHeroIcon2();
     const Bytes rebuilt = ReadFile("Newgen.dat");
 
     ToolRun run = RunKivtool({"diff", "Modgen.dat", "Modgen.dat"});
@@ -345,6 +351,32 @@ TEST(KivtoolCli, DiffListsWhatAnEditChangedAndShowsItOnASheet) {
         EXPECT_NE(run.Err, "");
     }
     EXPECT_EQ(ReadFile("Newgen.dat"), rebuilt);
+}
+
+// A mod of that edit says what it changes as diff does, rebuilds the edit from the demo byte
+// for byte, and is refused, with nothing written, by an archive it was not made for.
+TEST(KivtoolCli, ModCarriesAnEditToItsBaseAndNoOther) {
+    ScratchDir dir;
+    EditHeroIcon2();
+    std::filesystem::rename("Newgen.dat", "edited.dat");
+    ASSERT_EQ(RunKivtool({"mod", "create", "Modgen.dat", "edited.dat", "-o", "red.kivmod",
+                          "--title", "Red hero"})
+                  .Status,
+              0);
+    ToolRun run = RunKivtool({"mod", "info", "red.kivmod"});
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_NE(run.Out.find("Title: Red hero\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("\nchanged hero.s16\n  icon 2: pixels\n"), std::string::npos);
+
+    run = RunKivtool({"mod", "apply", "Modgen.dat", "red.kivmod"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(ReadFile("Newgen.dat"), ReadFile("edited.dat"));
+    run = RunKivtool({"mod", "apply", "edited.dat", "red.kivmod", "-o", "twice.dat"});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_NE(run.Err.find("red.kivmod was made for another hero.s16: icon 2 differs"),
+              std::string::npos)
+        << run.Err;
+    EXPECT_FALSE(std::filesystem::exists("twice.dat"));
 }
 
 // ImageMagick runs on the build machine; the Windows build's tests cannot start it.
