@@ -1,12 +1,15 @@
 // Writes the seed corpus of every fuzz target: small, valid files of each form the targets
-// read, plus a few damaged ones. Usage: make_corpus <folder>; seeds go to
-// <folder>/<target>/<name>.
+// read, plus a few damaged ones (mods are made by core from archives drawn here). Usage:
+// make_corpus <folder>; seeds go to <folder>/<target>/<name>.
+
+#include "archive/ModCreate.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -285,6 +288,75 @@ std::vector<std::pair<std::string, Bytes>> ArchiveSeeds() {
     return seeds;
 }
 
+// ---- Mods: a base archive (its length first), then a mod core made from it and an edited
+// copy
+
+std::vector<std::pair<std::string, Bytes>> ModSeeds(const fs::path& work) {
+    const Icon raw{4, 2, 2, 3, 10, 8, false, RawData(8, 0x1234)};
+    Icon changed = raw;
+    changed.Data[3] ^= 0x5A;
+    const Icon runs{3, 2, 0, 0, 5, 4, true, RunData({{5, 0xF800}, {1, 0x07E0}})};
+    const Icon longer{3, 2, 0, 0, 5, 4, true, RunData({{2, 0xF800}, {3, 0x0123}, {1, 0x07E0}})};
+    const Bytes base = Archive({{"hero.s16", Sprite({raw, runs})},
+                                {"coins.s16", Sprite({runs})},
+                                {"dup.s16", Sprite({raw})},
+                                {"dup.s16", Sprite({runs})}},
+                               {0xEE, 0xEE});
+    const std::vector<std::pair<std::string, Bytes>> edits = {
+        {"one_icon", Archive({{"hero.s16", Sprite({changed, runs})},
+                              {"coins.s16", Sprite({runs})},
+                              {"dup.s16", Sprite({raw})},
+                              {"dup.s16", Sprite({runs})}},
+                             {0xEE, 0xEE})},
+        {"grown_icon_and_count", Archive({{"hero.s16", Sprite({raw, longer})},
+                                          {"coins.s16", Sprite({runs, raw})},
+                                          {"dup.s16", Sprite({raw})},
+                                          {"dup.s16", Sprite({longer})}},
+                                         {0xEE, 0xEE})},
+        {"added_removed_moved", Archive({{"dup.s16", Sprite({raw})},
+                                         {"new.s16", Sprite({longer})},
+                                         {"hero.s16", Sprite({raw, runs})},
+                                         {"dup.s16", Sprite({runs})}},
+                                        {0xEE})},
+        {"not_sprites", Archive({{"hero.s16", {1, 2, 3}},
+                                 {"coins.s16", Sprite({runs})},
+                                 {"dup.s16", Sprite({raw})},
+                                 {"dup.s16", Sprite({runs})}})},
+    };
+    fs::create_directories(work);
+    const auto write = [](const fs::path& path, const Bytes& bytes) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+    };
+    write(work / "base.dat", base);
+    std::vector<std::pair<std::string, Bytes>> seeds;
+    for (const auto& [name, edited] : edits) {
+        write(work / "edited.dat", edited);
+        const kiv::ModCreateResult made =
+            kiv::CreateMod((work / "base.dat").string(), (work / "edited.dat").string(),
+                           (work / "seed.kivmod").string(), {name, "make_corpus", ""});
+        if (!made.Ok)
+            throw std::runtime_error("cannot make mod seed " + name + ": " + made.Message);
+        std::ifstream in(work / "seed.kivmod", std::ios::binary);
+        const Bytes mod((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        Bytes seed;
+        Put32(seed, static_cast<std::uint32_t>(base.size()));
+        Append(seed, base);
+        Append(seed, mod);
+        seeds.push_back({name, seed});
+    }
+    // The same mod for another base (its first member's bytes differ), and cut short.
+    Bytes other = seeds.front().second;
+    other[4 + 8 + 17 * 4 + 20] ^= 1;
+    seeds.push_back({"other_base", other});
+    Bytes cut = seeds.front().second;
+    cut.resize(cut.size() - 30);
+    seeds.push_back({"cut_short", cut});
+    fs::remove_all(work);
+    return seeds;
+}
+
 // ---- Re-encode: width, height, slot, one palette byte a pixel, then a sprite file
 
 std::vector<std::pair<std::string, Bytes>> ReencodeSeeds() {
@@ -464,6 +536,7 @@ int main(int argc, char** argv) {
         WriteSeeds(root / "fuzz_reencode", ReencodeSeeds());
         WriteSeeds(root / "fuzz_png", PngSeeds());
         WriteSeeds(root / "fuzz_diff", DiffSeeds());
+        WriteSeeds(root / "fuzz_mod", ModSeeds(root / "mod-work"));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make_corpus: %s\n", e.what());
         return 1;

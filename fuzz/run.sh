@@ -13,7 +13,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${KIV_FUZZ_BUILD:-$root/build-fuzz}"
 jobs="${KIV_FUZZ_JOBS:-2}"
-targets=(fuzz_bitmap fuzz_archive fuzz_sprite fuzz_reencode fuzz_png fuzz_diff)
+targets=(fuzz_bitmap fuzz_archive fuzz_sprite fuzz_reencode fuzz_png fuzz_diff fuzz_mod)
 
 usage() {
     echo "usage: fuzz/run.sh SECONDS | fuzz/run.sh --regress N" >&2

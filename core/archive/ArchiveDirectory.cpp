@@ -124,6 +124,19 @@ std::string FirstDamagedMember(const ArchiveListing& listing) {
     return {};
 }
 
+bool ReadStoredDirectory(const InFile& file, const ArchiveListing& listing,
+                         StoredDirectory& directory) {
+    std::vector<unsigned char> bytes(kHeaderSize + ArchiveEntrySize * listing.Entries.size());
+    if (!file.ReadExactlyAt(0, bytes.data(), bytes.size()))
+        return false;
+    directory.FirstStart = static_cast<std::uint32_t>(GetInt32LE(bytes.data() + 4));
+    directory.Fields.resize(listing.Entries.size());
+    for (std::size_t i = 0; i < directory.Fields.size(); ++i)
+        std::copy_n(bytes.data() + kHeaderSize + ArchiveEntrySize * i, ArchiveNameSize,
+                    directory.Fields[i].begin());
+    return true;
+}
+
 std::string OffsetText(std::uint32_t offset) {
     return IntToHex(offset, 6);
 }

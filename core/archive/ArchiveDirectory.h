@@ -2,11 +2,14 @@
 // The data archive: a member count, the first member's start, one 17-byte entry per member
 // (a 13-byte NUL-ended name and the member's end offset), then the members back to back.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace kiv {
+
+class InFile;
 
 constexpr int ArchiveEntrySize = 17;
 constexpr int ArchiveNameSize = 13;
@@ -39,6 +42,16 @@ ArchiveListing ListArchive(const std::string& path);
 // between the directory and the first member is allowed. A member whose own bytes are not
 // all there does not make the file another kind of file: see MemberFault.
 std::string ArchiveFault(const ArchiveListing& listing);
+
+// A listed archive's directory as stored: the first start, and each name field whole (the
+// listing keeps only the name before the NUL).
+struct StoredDirectory {
+    std::uint32_t FirstStart = 0;
+    std::vector<std::array<unsigned char, ArchiveNameSize>> Fields;
+};
+// Reads it for the listed entries; false when the file no longer holds them.
+bool ReadStoredDirectory(const InFile& file, const ArchiveListing& listing,
+                         StoredDirectory& directory);
 
 // Why a member of an archive `fileLength` bytes long is damaged, or "" when its bytes lie
 // whole inside the file: "ends at 0F37A7, past the end of the file (0AB4A0)", or "ends at

@@ -292,6 +292,102 @@ OpResult ReplaceMember(const ReplaceRequest& request) {
     return {};
 }
 
+namespace {
+
+using Edit = MemberSource::Edit;
+
+// The header and directory of a rebuild that inserts or removes members or changes the gap:
+// the archive's own entries, read in blocks, with the sources' entries put in and taken out,
+// and end words that add up the new sizes from the new first start.
+OpResult WriteDirectory(const InFile& archive, SafeFile& out,
+                        const std::vector<MemberSource>& sources, std::int32_t memberCount,
+                        const std::function<OpResult()>& readFailure) {
+    unsigned char head[8];
+    if (!archive.ReadExactlyAt(0, head, sizeof head))
+        return readFailure();
+    const std::int64_t rows = memberCount;
+    const std::int64_t directoryEnd = 8 + ArchiveEntrySize * rows;
+    const std::int64_t firstStart = static_cast<std::uint32_t>(GetInt32LE(head + 4));
+    if (GetInt32LE(head) != memberCount || firstStart < directoryEnd)
+        return Fail("The archive's directory is not a plain one; it cannot take new members.");
+
+    std::int64_t count = rows;
+    std::int64_t gap = firstStart - directoryEnd;
+    for (const MemberSource& source : sources) {
+        count += source.Kind == Edit::Insert ? 1 : source.Kind == Edit::Remove ? -1 : 0;
+        if (source.Kind == Edit::Gap)
+            gap = source.Length;
+    }
+    std::int64_t end = 8 + ArchiveEntrySize * count + gap; // the new first start
+    const auto tooLarge = [] {
+        return Fail("The new archive would be larger than its 32-bit offsets can address.");
+    };
+    if (end > 0xFFFFFFFFLL)
+        return tooLarge();
+    PutInt32LE(head, static_cast<std::int32_t>(count));
+    PutInt32LE(head + 4, static_cast<std::int32_t>(static_cast<std::uint32_t>(end)));
+    out.Write(head, sizeof head);
+
+    std::vector<unsigned char> block, entries;
+    const auto entry = [&](const unsigned char* nameField, std::int64_t length) {
+        end += length;
+        entries.insert(entries.end(), nameField, nameField + ArchiveNameSize);
+        unsigned char word[4];
+        PutInt32LE(word, static_cast<std::int32_t>(static_cast<std::uint32_t>(end)));
+        entries.insert(entries.end(), word, word + 4);
+    };
+    // Sources come in the order of the new archive: the gap, then per row the insertions
+    // before it and its own change; the insertions after the last row, the tail.
+    auto next = sources.begin();
+    const auto insertUpTo = [&](std::int64_t row) {
+        for (; next != sources.end() &&
+               (next->Row < row || (next->Row == row && next->Kind == Edit::Insert));
+             ++next)
+            if (next->Kind == Edit::Insert)
+                entry(next->NameField.data(), next->Length);
+    };
+    std::int64_t start = firstStart;
+    for (std::int64_t r0 = 1; r0 <= rows; r0 += kRowsPerBlock) {
+        const std::int64_t r1 = std::min(rows, r0 + kRowsPerBlock - 1);
+        block.resize(static_cast<std::size_t>((r1 - r0 + 1) * ArchiveEntrySize));
+        if (!archive.ReadExactlyAt(8 + (r0 - 1) * ArchiveEntrySize, block.data(), block.size()))
+            return readFailure();
+        entries.clear();
+        for (std::int64_t r = r0; r <= r1; ++r) {
+            const unsigned char* field = block.data() + (r - r0) * ArchiveEntrySize;
+            const std::int64_t finish =
+                static_cast<std::uint32_t>(GetInt32LE(field + ArchiveNameSize));
+            if (finish < start)
+                return Fail("The archive's directory is not a plain one; it cannot take new "
+                            "members.");
+            insertUpTo(r);
+            std::int64_t length = finish - start;
+            const unsigned char* name = field;
+            bool kept = true;
+            for (; next != sources.end() && next->Row == r && next->Kind != Edit::Tail; ++next) {
+                kept = next->Kind != Edit::Remove;
+                length = next->Length;
+                if (next->SetsField)
+                    name = next->NameField.data();
+            }
+            if (kept)
+                entry(name, length);
+            start = finish;
+        }
+        if (end > 0xFFFFFFFFLL)
+            return tooLarge();
+        out.Write(entries.data(), entries.size());
+    }
+    entries.clear();
+    insertUpTo(rows + 1);
+    if (end > 0xFFFFFFFFLL)
+        return tooLarge();
+    out.Write(entries.data(), entries.size());
+    return {};
+}
+
+} // namespace
+
 OpResult CopyRebuilt(const std::string& archivePath, InFile& archive, SafeFile& out,
                      const std::vector<MemberSource>& sources, std::int32_t memberCount,
                      const std::function<void(std::int64_t)>& written) {
@@ -307,28 +403,52 @@ OpResult CopyRebuilt(const std::string& archivePath, InFile& archive, SafeFile& 
     const bool targetIsInput =
         SameFile(out.Target(), archivePath) ||
         std::any_of(sources.begin(), sources.end(), [&out](const MemberSource& source) {
-            return SameFile(out.Target(), source.Path);
+            return !source.Path.empty() && SameFile(out.Target(), source.Path);
         });
     if (!targetIsInput)
         out.DropTargetCache();
+    const bool newDirectory =
+        std::any_of(sources.begin(), sources.end(), [](const MemberSource& source) {
+            return source.Kind == Edit::Insert || source.Kind == Edit::Remove ||
+                   source.Kind == Edit::Gap || source.SetsField;
+        });
     out.WatchInput(archive);
     const std::int64_t length = archive.Length();
     std::int64_t cursor = 0; // the archive's bytes before this are done with
+    if (newDirectory) {
+        const OpResult head = WriteDirectory(archive, out, sources, memberCount, readFailure);
+        if (!head.Ok)
+            return head;
+        cursor = 8 + std::int64_t{ArchiveEntrySize} * memberCount;
+    }
     std::vector<std::int64_t> deltas;
     deltas.reserve(sources.size());
     for (const MemberSource& source : sources) {
         if (!copy(archive, cursor, source.Start - cursor))
             return readFailure();
-        auto file = InFile::Open(source.Path);
-        if (!file || file->Length() != source.Length || !copy(*file, 0, source.Length))
-            return Fail("Could not read modified s16 file (" + source.Path + ")");
-        out.WatchInput(*file);
+        if (source.Write) {
+            const std::int64_t before = out.Size();
+            const std::string failure = source.Write(out);
+            if (!failure.empty())
+                return Fail(failure);
+            if (out.Size() - before != source.Length)
+                return Fail("The new bytes of a member came out at another length than planned.");
+            if (written)
+                written(out.Size());
+        } else if (source.Kind != Edit::Remove) {
+            auto file = InFile::Open(source.Path);
+            if (!file || file->Length() != source.Length || !copy(*file, 0, source.Length))
+                return Fail("Could not read modified s16 file (" + source.Path + ")");
+            out.WatchInput(*file);
+        }
         deltas.push_back(source.Length - (source.Finish - source.Start));
         cursor = source.Finish;
     }
     // Bytes from the last Finish on follow; a member running past the end has none.
     if (cursor < length && !copy(archive, cursor, length - cursor))
         return readFailure();
+    if (newDirectory)
+        return {};
 
     // Up to the first replaced member the output is the archive's own bytes.
     const std::int64_t sharedPrefix = sources.empty() ? 0 : sources.front().Start;

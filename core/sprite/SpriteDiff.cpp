@@ -221,6 +221,22 @@ SpriteDiff DiffSprites(InFile& a, std::int64_t startA, std::int64_t lengthA, InF
     return diff;
 }
 
+bool PackedSprite(InFile& file, std::int64_t start, std::int64_t length, std::int32_t& count) {
+    if (!SpriteFault(file, start, length).empty())
+        return false;
+    const SpriteRange sprite{file, start, length, CountOf(file, start)};
+    HeaderCursor headers(sprite);
+    LayoutTracker layout;
+    bool sized = true;
+    while (!headers.Done()) {
+        const TIconHeader h = headers.Next();
+        sized = sized && h.Bytes >= 0;
+        layout.Add(h);
+    }
+    count = sprite.Count;
+    return sized && layout.Packed(sprite);
+}
+
 SpriteDiff DiffSprites(const std::string& pathA, const std::string& pathB) {
     const std::unique_ptr<InFile> a = InFile::Open(pathA);
     if (!a)

@@ -58,6 +58,10 @@ struct SpriteDiff {
 // `b` (a member of an archive, or a whole file). `a` and `b` may be one open file.
 SpriteDiff DiffSprites(InFile& a, std::int64_t startA, std::int64_t lengthA, InFile& b,
                        std::int64_t startB, std::int64_t lengthB);
+// Whether the sprite file of `length` bytes at `start` of `file` is readable and has the
+// layout the re-encoder writes: every icon's data in icon order, back to back from the start
+// of the data area to the end, none of negative length. `count` gets its icon count.
+bool PackedSprite(InFile& file, std::int64_t start, std::int64_t length, std::int32_t& count);
 // Two whole files. Throws EFOpenError when either does not open.
 SpriteDiff DiffSprites(const std::string& pathA, const std::string& pathB);
 

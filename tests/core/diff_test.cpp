@@ -1,11 +1,18 @@
 #include "archive/ArchiveDiff.h"
 #include "archive/ArchiveOps.h"
+#include "archive/ModApply.h"
+#include "archive/ModCreate.h"
 #include "sprite/IconEncoder.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
+#include <map>
+#include <numeric>
+#include <optional>
+#include <random>
 #include <set>
 
 using namespace kivtest;
@@ -282,4 +289,160 @@ TEST(SpriteDiff, RebuildCheckKnowsTheReencodersOwnOutput) {
 
     WriteFile("hero.s17", Bytes{5, 0, 0, 0});
     EXPECT_FALSE(kiv::SpriteRebuildCheck("hero.s16", "hero.s17", {2}).Readable);
+}
+
+namespace {
+
+// Writes `edited` and the mod made from base.dat to it.
+void MakeMod(const Model& edited, const std::string& mod) {
+    WriteFile("edited.dat", edited.Build());
+    const kiv::ModCreateResult made = kiv::CreateMod("base.dat", "edited.dat", mod, {});
+    ASSERT_TRUE(made.Ok) << made.Message;
+}
+
+// Applies mods to base.dat; what they wrote, or nothing, with the plan's lines.
+std::optional<Bytes> ApplyMods(const std::vector<std::string>& mods,
+                               std::vector<std::string>& lines,
+                               const kiv::ModApplyOptions& options = {}) {
+    std::remove("out.dat");
+    const kiv::ModPlan plan = kiv::PlanMods("base.dat", mods, options);
+    lines = plan.Refusals;
+    lines.insert(lines.end(), plan.Conflicts.begin(), plan.Conflicts.end());
+    if (!plan.Fault.empty())
+        lines.push_back(plan.Fault);
+    if (!kiv::WriteModded(plan, "out.dat").Ok) {
+        EXPECT_FALSE(FileExists("out.dat"));
+        return std::nullopt;
+    }
+    return ReadFile("out.dat");
+}
+
+} // namespace
+
+// Every chain of the edits above, then random choices of them in random order with random
+// pixels and bytes after a name changed too: the mod made from the base and the edited
+// archive, applied to the base, gives the edited archive byte for byte.
+TEST(ModFile, ApplyingAModToItsBaseGivesTheEditedArchiveByteForByte) {
+    ScratchDir dir;
+    const Model base = Base();
+    WriteFile("base.dat", base.Build());
+    std::mt19937 random(28);
+    for (std::size_t trial = 0; trial < kEdits.size() + 40; ++trial) {
+        SCOPED_TRACE(trial);
+        Model edited = base;
+        std::vector<std::size_t> order(kEdits.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::size_t take = trial + 1;
+        if (trial >= kEdits.size()) {
+            std::shuffle(order.begin(), order.end(), random);
+            take = random() % kEdits.size() + 1;
+        }
+        for (std::size_t k = 0; k < take; ++k)
+            kEdits[order[k]].Apply(edited);
+        for (int flips = trial >= kEdits.size() ? random() % 4 : 0; flips > 0; --flips) {
+            Member& m = edited.Members[random() % edited.Members.size()];
+            if (!m.Icons.empty())
+                m.Icons[random() % m.Icons.size()].Data[random() % 8] ^= 1 + random() % 255;
+        }
+        Bytes bytes = edited.Build();
+        if (trial % 3 == 2) // other bytes after the first member's name
+            bytes[8 + edited.Members[0].Name.size() + 1] ^= 0x5A;
+        WriteFile("edited.dat", bytes);
+        ASSERT_TRUE(kiv::CreateMod("base.dat", "edited.dat", "edit.kivmod", {}).Ok);
+        std::vector<std::string> lines;
+        EXPECT_EQ(ApplyMods({"edit.kivmod"}, lines), bytes);
+        EXPECT_EQ(lines, std::vector<std::string>{});
+    }
+}
+
+// Mods made from the base one at a time, applied together: what the edits give in a chain,
+// or the conflicts and refusals listed with nothing written.
+TEST(ModFile, ModsCombineIconByIconAndRefuseWhatTheyWereNotMadeFor) {
+    ScratchDir dir;
+    const Model base = Base();
+    WriteFile("base.dat", base.Build());
+    const std::map<std::string, std::function<void(Model&)>> edits = {
+        {"a2.kivmod", [](Model& m) { m.Named("a.s16").Icons[1].Data[0] ^= 0xFF; }},
+        {"same.kivmod", [](Model& m) { m.Named("a.s16").Icons[1].Data[0] ^= 0xFF; }},
+        {"other.kivmod", [](Model& m) { m.Named("a.s16").Icons[1].Data[1] ^= 0x0F; }},
+        {"a3.kivmod", [](Model& m) { m.Named("a.s16").Icons[2].Header.Aux = 7; }},
+        {"count.kivmod", [](Model& m) { m.Named("c.s16").Icons.push_back(Icon(80)); }},
+        {"c1.kivmod", [](Model& m) { m.Named("c.s16").Icons[0].Data[2] ^= 3; }},
+        {"rm.kivmod",
+         [](Model& m) {
+             std::erase_if(m.Members, [](const Member& x) { return x.Name == "gone.s16"; });
+         }},
+        {"gone.kivmod", [](Model& m) { m.Named("gone.s16").Icons[0].Data[0] ^= 1; }},
+    };
+    for (const auto& [mod, edit] : edits) {
+        Model edited = base;
+        edit(edited);
+        MakeMod(edited, mod);
+    }
+    // Made from another release, whose b.s16 icon 1 differs.
+    Model release = base;
+    release.Named("b.s16").Icons[0].Header.StartY = 4;
+    WriteFile("base.dat", release.Build());
+    Model fromRelease = release;
+    fromRelease.Named("b.s16").Icons[0].Data[0] ^= 1;
+    MakeMod(fromRelease, "b1.kivmod");
+    WriteFile("base.dat", base.Build());
+
+    const kiv::ModApplyOptions last{false, true};
+    const kiv::ModApplyOptions skip{true, false};
+    struct Case {
+        std::vector<std::string> Mods;
+        kiv::ModApplyOptions Options;
+        std::vector<std::string> Chain; // the edits whose chain the output equals; empty: none
+        std::vector<std::string> Lines;
+    };
+    const std::vector<Case> cases = {
+        {{"a2.kivmod", "a3.kivmod", "count.kivmod"},
+         {},
+         {"a2.kivmod", "a3.kivmod", "count.kivmod"},
+         {}},
+        {{"a2.kivmod", "same.kivmod"}, {}, {"a2.kivmod"}, {}},
+        {{"a2.kivmod", "other.kivmod"},
+         {},
+         {},
+         {"Conflict over a.s16 icon 2: a2.kivmod and other.kivmod change it differently."}},
+        {{"a2.kivmod", "other.kivmod"}, last, {"other.kivmod"}, {}},
+        {{"count.kivmod", "c1.kivmod"},
+         {},
+         {},
+         {"Conflict over c.s16: count.kivmod replaces it whole, c1.kivmod changes icon 1."}},
+        {{"count.kivmod", "c1.kivmod"}, last, {"c1.kivmod"}, {}},
+        {{"c1.kivmod", "count.kivmod"}, last, {"count.kivmod"}, {}},
+        {{"rm.kivmod", "gone.kivmod"},
+         {},
+         {},
+         {"Conflict over gone.s16: rm.kivmod removes it, gone.kivmod changes icon 1."}},
+        {{"b1.kivmod", "a2.kivmod"},
+         {},
+         {},
+         {"b1.kivmod was made for another b.s16: icon 1 differs"}},
+        {{"b1.kivmod", "a2.kivmod"}, skip, {"a2.kivmod"}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Mods.front() + " + " + c.Mods.back());
+        Model chained = base;
+        for (const std::string& mod : c.Chain)
+            edits.at(mod)(chained);
+        std::vector<std::string> lines;
+        const std::optional<Bytes> written = ApplyMods(c.Mods, lines, c.Options);
+        EXPECT_EQ(lines, c.Lines);
+        if (c.Chain.empty())
+            EXPECT_FALSE(written);
+        else
+            EXPECT_EQ(written, chained.Build());
+    }
+
+    // A mod damaged on the way, or from a newer kivtool: refused with the reason.
+    Bytes mod = ReadFile("a2.kivmod");
+    mod[40] ^= 0x20; // inside the icons' compressed bytes
+    WriteFile("bad.kivmod", mod);
+    std::vector<std::string> lines;
+    EXPECT_FALSE(ApplyMods({"bad.kivmod"}, lines));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("bad.kivmod", 0), 0u) << lines[0];
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace kivtool {
 
@@ -89,6 +90,26 @@ struct ImportOptions {
 };
 int ImportCommand(const Context& ctx, const std::string& sprite, const std::string& dir,
                   const ImportOptions& options);
+
+// Mod files: what changed between two archives, shared without the game's own data.
+struct ModCreateOptions {
+    std::string OutPath;
+    std::string Title;
+    std::string Author;
+    std::string Note;
+    bool Force = false;
+};
+int ModCreateCommand(const Context& ctx, const std::string& base, const std::string& edited,
+                     const ModCreateOptions& options);
+struct ModApplyCommandOptions {
+    std::string OutPath = "Newgen.dat";
+    bool SkipMismatched = false;
+    bool PreferLast = false;
+    bool Force = false;
+};
+int ModApplyCommand(const Context& ctx, const std::string& base,
+                    const std::vector<std::string>& mods, const ModApplyCommandOptions& options);
+int ModInfoCommand(const Context& ctx, const std::string& mod);
 
 // The name `export` gives icon `number` of a sprite with this stem: stem_0007.bmp.
 // With the extension ".png": stem_0007.png.

@@ -143,10 +143,19 @@ RebuildVerdict JudgeArchiveRebuild(const Context& ctx, kiv::OutputLock& lock,
                                    const std::string& base, const std::string& out,
                                    const std::vector<kiv::MemberSource>& rewritten,
                                    const std::vector<std::string>& buildsOn) {
+    return JudgeArchiveRebuild(
+        ctx, lock, base, out, [&] { return kiv::ArchiveRebuildCheck(base, out, rewritten); },
+        buildsOn);
+}
+
+RebuildVerdict JudgeArchiveRebuild(const Context& ctx, kiv::OutputLock& lock,
+                                   const std::string& base, const std::string& out,
+                                   const std::function<kiv::ArchiveRebuildReport()>& check,
+                                   const std::vector<std::string>& buildsOn) {
     if (!HasOutputToCompare(base, out))
         return RebuildVerdict::Write;
     lock.Watch(kiv::StampOf(out));
-    const kiv::ArchiveRebuildReport report = kiv::ArchiveRebuildCheck(base, out, rewritten);
+    const kiv::ArchiveRebuildReport report = check();
     if (!report.Readable)
         return Unreadable(ctx, base, out, "archive", report.Fault);
     if (report.Identical)

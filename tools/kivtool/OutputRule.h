@@ -5,6 +5,7 @@
 
 #include "Commands.h"
 
+#include "archive/ArchiveDiff.h"
 #include "archive/ArchiveOps.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"
@@ -60,6 +61,11 @@ enum class RebuildVerdict { Write, UpToDate, Kept };
 RebuildVerdict JudgeArchiveRebuild(const Context& ctx, kiv::OutputLock& lock,
                                    const std::string& base, const std::string& out,
                                    const std::vector<kiv::MemberSource>& rewritten,
+                                   const std::vector<std::string>& buildsOn);
+// The same with the check of another kind of rebuild (applying mods).
+RebuildVerdict JudgeArchiveRebuild(const Context& ctx, kiv::OutputLock& lock,
+                                   const std::string& base, const std::string& out,
+                                   const std::function<kiv::ArchiveRebuildReport()>& check,
                                    const std::vector<std::string>& buildsOn);
 RebuildVerdict JudgeSpriteRebuild(const Context& ctx, kiv::OutputLock& lock,
                                   const std::string& source, const std::string& out,

@@ -27,6 +27,13 @@ struct Arguments {
     std::string twin;
     std::string match;
     std::string format = "bmp";
+    std::string edited;
+    std::vector<std::string> mods;
+    std::string title;
+    std::string author;
+    std::string note;
+    bool skipMismatched = false;
+    bool preferLast = false;
     std::int64_t icon = 0;
     bool dryRun = false;
     bool skipBad = false;
@@ -76,6 +83,9 @@ constexpr const char* kForceFile =
 constexpr const char* kForceRebuild =
     "Replace an existing output even when it holds changes this rebuild would drop (kept "
     "otherwise)";
+
+// A mod is made only as it is written: an existing one is kept whatever it holds.
+constexpr const char* kForceMod = "Overwrite an existing mod file (kept otherwise)";
 
 void AddForce(CLI::App* sub, Arguments& a, const char* text) {
     sub->add_flag("--force", a.force, text);
@@ -372,6 +382,62 @@ int main(int argc, char** argv) {
     sub->add_flag("--dry-run", a.dryRun, "Print what would be written, write nothing");
     AddOnTwin(sub, a);
     AddForce(sub, a, kForceRebuild);
+
+    CLI::App* mod = AddCommand(app, "mod",
+                               "Mod files (.kivmod): only what changed between two archives, "
+                               "to share without the game's own data, and to apply several at "
+                               "once.",
+                               "kivtool mod create Modgen.dat Newgen.dat -o hero.kivmod");
+    mod->require_subcommand(1);
+    sub = add(AddCommand(*mod, "create",
+                         "Write a mod holding what changed from BASE to NEW: changed icons "
+                         "(each compressed against its old bytes), other changed, added and "
+                         "removed members whole, moved members, and bytes outside members.",
+                         "kivtool mod create Modgen.dat Newgen.dat -o hero.kivmod --title "
+                         "'Red hero'"),
+              [&](const kivtool::Context& c) {
+                  return kivtool::ModCreateCommand(c, a.archive, a.edited,
+                                                   {a.out, a.title, a.author, a.note, a.force});
+              });
+    sub->add_option("BASE", a.archive, "The archive the mod is made from, such as Modgen.dat")
+        ->required();
+    sub->add_option("NEW", a.edited, "The changed archive, such as Newgen.dat")->required();
+    sub->add_option("-o,--output", a.out, "The mod file to write, such as hero.kivmod")->required();
+    sub->add_option("--title", a.title, "The mod's title");
+    sub->add_option("--author", a.author, "Who made it");
+    sub->add_option("--note", a.note, "A note for its users");
+    AddForce(sub, a, kForceMod);
+
+    sub = add(AddCommand(*mod, "apply",
+                         "Write a new archive: BASE with the mods applied, in the order given, in "
+                         "one pass. A change applies where BASE holds what the mod was made "
+                         "from; otherwise, or where two mods change the same thing "
+                         "differently, nothing is written and each case is listed.",
+                         "kivtool mod apply Modgen.dat hero.kivmod coins.kivmod -o Newgen.dat"),
+              [&](const kivtool::Context& c) {
+                  kivtool::ModApplyCommandOptions options;
+                  if (!a.out.empty())
+                      options.OutPath = a.out;
+                  options.SkipMismatched = a.skipMismatched;
+                  options.PreferLast = a.preferLast;
+                  options.Force = a.force;
+                  return kivtool::ModApplyCommand(c, a.archive, a.mods, options);
+              });
+    AddArchive(sub, a);
+    sub->add_option("MOD", a.mods, "Mod files, applied in this order")->required();
+    sub->add_option("-o,--output", a.out, "The new archive (default: Newgen.dat)");
+    sub->add_flag("--skip-mismatched", a.skipMismatched,
+                  "Leave out the members a mod was not made for and write the rest");
+    sub->add_flag("--prefer-last", a.preferLast,
+                  "Where two mods change the same thing differently, take the later one's");
+    AddForce(sub, a, kForceRebuild);
+
+    sub = add(AddCommand(*mod, "info",
+                         "Print a mod's title, author, note and format version, and what it "
+                         "changes, listed as 'diff' lists two archives.",
+                         "kivtool mod info hero.kivmod"),
+              [&](const kivtool::Context& c) { return kivtool::ModInfoCommand(c, a.archive); });
+    sub->add_option("MOD", a.archive, "A mod file")->required();
 
     try {
         app.parse(argc, argv);

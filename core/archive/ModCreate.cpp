@@ -1,0 +1,376 @@
+#include "archive/ModCreate.h"
+
+#include "archive/ArchiveDiff.h"
+#include "archive/ArchiveOps.h"
+#include "archive/ModFile.h"
+#include "base/Errors.h"
+#include "base/FileStream.h"
+#include "base/SafeFile.h"
+#include "base/TextConv.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+
+namespace kiv {
+
+namespace {
+
+// One of the two archives: its listing, its directory as stored, each member's place among
+// the members of its name.
+struct Side {
+    std::unique_ptr<InFile> File;
+    ArchiveListing Listing;
+    StoredDirectory Directory;
+    std::vector<std::int32_t> Occurrence;
+    std::map<std::string, std::int32_t> Named;
+
+    std::int32_t Rows() const { return static_cast<std::int32_t>(Listing.Entries.size()); }
+    const TArchiveEntry& Entry(std::int32_t row) const {
+        return Listing.Entries[static_cast<std::size_t>(row - 1)];
+    }
+    std::int64_t DirectoryEnd() const { return 8 + std::int64_t{ArchiveEntrySize} * Rows(); }
+    std::int64_t MembersEnd() const {
+        return Rows() > 0 ? std::int64_t{Entry(Rows()).Finish} : Directory.FirstStart;
+    }
+    std::string Field(std::int32_t row) const {
+        const auto& field = Directory.Fields[static_cast<std::size_t>(row - 1)];
+        return std::string(field.begin(), field.end());
+    }
+};
+
+Side OpenSide(const std::string& path) {
+    Side side;
+    side.File = InFile::Open(path);
+    if (!side.File)
+        throw EFOpenError(path);
+    side.Listing = ListArchive(path);
+    if (!ReadStoredDirectory(*side.File, side.Listing, side.Directory))
+        throw EReadError();
+    for (const TArchiveEntry& entry : side.Listing.Entries)
+        side.Occurrence.push_back(++side.Named[entry.Name]);
+    return side;
+}
+
+// The entry that holds every changed icon's new bytes.
+constexpr const char* kIconsEntry = "icons.bin";
+
+// A zip entry name for a member's bytes: its row and its name with anything but letters,
+// digits, '.', '-' and '_' made '_', so unpacking the mod with other tools never writes
+// outside the folder it unpacks into.
+std::string EntryName(const std::string& folder, std::int32_t row, const std::string& name) {
+    std::string safe;
+    for (char c : name) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
+        safe += plain ? c : '_';
+    }
+    return folder + "/" + std::to_string(row) + "-" + safe;
+}
+
+class Maker {
+public:
+    Maker(Side& base, Side& next, ZipWriter& zip) : a_(base), b_(next), zip_(zip) {}
+
+    void Gap(ModManifest& manifest);
+    void Tail(ModManifest& manifest);
+    // False, with nothing done, for a member changed icon by icon: Icons() takes it later,
+    // when the entry of every icon's new bytes is open.
+    bool Member(const MemberDiff& m, ModManifest& manifest);
+    void Fields(ModManifest& manifest);
+    // Placing members: the nearest member before row `rowB` of the new archive that is in
+    // both archives and kept its place.
+    void Placed(std::int32_t rowB, ModChange& change) const;
+    void Standing(const ArchiveDiff& diff);
+
+private:
+    MemberKey KeyOf(const Side& side, std::int32_t row) const {
+        MemberKey key;
+        key.Name = side.Entry(row).Name;
+        key.Copy = side.Occurrence[static_cast<std::size_t>(row - 1)];
+        const auto named = [&](const Side& s) {
+            const auto found = s.Named.find(key.Name);
+            return found == s.Named.end() ? 0 : found->second;
+        };
+        key.Repeated = named(a_) > 1 || named(b_) > 1;
+        return key;
+    }
+    ByteSum Whole(const std::string& name, const Side& side, std::int64_t from, std::int64_t to);
+
+public:
+    void Icons(const MemberDiff& m, std::vector<ModChange>& changes);
+
+private:
+    Side& a_;
+    Side& b_;
+    ZipWriter& zip_;
+    std::vector<bool> standing_; // new rows in both archives that kept their place
+};
+
+// The new bytes of [from, to) of `side` as one deflated entry.
+ByteSum Maker::Whole(const std::string& name, const Side& side, std::int64_t from,
+                     std::int64_t to) {
+    zip_.Begin(name, ZipMethod::Deflated, Z_DEFAULT_COMPRESSION);
+    if (!zip_.Copy(*side.File, from, to - from))
+        throw EReadError();
+    return {to - from, zip_.End()};
+}
+
+void Maker::Gap(ModManifest& manifest) {
+    ModChange c;
+    c.Kind = ModChangeKind::Gap;
+    std::uint32_t crc = 0;
+    if (!Crc32Of(*a_.File, a_.DirectoryEnd(), a_.Directory.FirstStart - a_.DirectoryEnd(), crc))
+        throw EReadError();
+    c.Base = {a_.Directory.FirstStart - a_.DirectoryEnd(), crc};
+    c.File = "gap.bin";
+    c.Result = Whole(c.File, b_, b_.DirectoryEnd(), b_.Directory.FirstStart);
+    manifest.Changes.push_back(std::move(c));
+}
+
+void Maker::Tail(ModManifest& manifest) {
+    ModChange c;
+    c.Kind = ModChangeKind::Tail;
+    std::uint32_t crc = 0;
+    if (!Crc32Of(*a_.File, a_.MembersEnd(), a_.File->Length() - a_.MembersEnd(), crc))
+        throw EReadError();
+    c.Base = {a_.File->Length() - a_.MembersEnd(), crc};
+    c.File = "tail.bin";
+    c.Result = Whole(c.File, b_, b_.MembersEnd(), b_.File->Length());
+    manifest.Changes.push_back(std::move(c));
+}
+
+void Maker::Standing(const ArchiveDiff& diff) {
+    standing_.assign(static_cast<std::size_t>(b_.Rows()) + 1, true);
+    for (const MemberDiff& m : diff.Members)
+        if (m.RowB > 0 && (m.Added() || m.Moved))
+            standing_[static_cast<std::size_t>(m.RowB)] = false;
+}
+
+void Maker::Placed(std::int32_t rowB, ModChange& change) const {
+    std::int32_t before = rowB - 1;
+    while (before > 0 && !standing_[static_cast<std::size_t>(before)])
+        --before;
+    change.First = before == 0;
+    if (!change.First)
+        change.After = KeyOf(b_, before); // a member both hold is named alike in both
+}
+
+// The changed icons of a member, each compressed against its old bytes into the one entry
+// that holds every icon's new bytes.
+void Maker::Icons(const MemberDiff& m, std::vector<ModChange>& changes) {
+    const SpriteDiff& icons = *m.Icons;
+    for (const IconDiff& icon : icons.Changed) {
+        ModChange c;
+        c.Kind = ModChangeKind::Icon;
+        c.Member = KeyOf(a_, m.RowA);
+        c.Icon = icon.Icon;
+        c.Header = icon.Header;
+        c.Data = icon.Data;
+        const TIconHeader was = StoredHeader(*a_.File, m.InA.Start, icon.Icon);
+        const TIconHeader now = StoredHeader(*b_.File, m.InB.Start, icon.Icon);
+        c.Base = IconSum(*a_.File, m.InA.Start, icons.CountA, was);
+        c.Result = IconSum(*b_.File, m.InB.Start, icons.CountB, now);
+        c.File = kIconsEntry;
+        c.At = zip_.EntrySize();
+        c.Length = CompressIcon(
+            IconOf(*a_.File, m.InA.Start, icons.CountA, was), c.Base.Size,
+            IconOf(*b_.File, m.InB.Start, icons.CountB, now), c.Result.Size,
+            [this](const unsigned char* bytes, std::size_t n) { zip_.Write(bytes, n); });
+        changes.push_back(std::move(c));
+    }
+}
+
+bool Maker::Member(const MemberDiff& m, ModManifest& manifest) {
+    ModChange c;
+    c.RowA = m.RowA;
+    c.RowB = m.RowB;
+    if (m.Added()) {
+        c.Kind = ModChangeKind::Add;
+        c.Member.Name = m.Name;
+        Placed(m.RowB, c);
+        const std::string field = b_.Field(m.RowB);
+        if (field != (m.Name + std::string(ArchiveNameSize, '\0')).substr(0, ArchiveNameSize))
+            c.NameField = field;
+        c.File = EntryName("added", m.RowB, m.Name);
+        c.Result = Whole(c.File, b_, m.InB.Start, m.InB.Finish);
+        manifest.Changes.push_back(std::move(c));
+        return true;
+    }
+    c.Member = KeyOf(a_, m.RowA);
+    if (m.Removed()) {
+        c.Kind = ModChangeKind::Remove;
+        std::uint32_t crc = 0;
+        if (!Crc32Of(*a_.File, m.InA.Start, std::int64_t{m.InA.Finish} - m.InA.Start, crc))
+            throw EReadError();
+        c.Base = {std::int64_t{m.InA.Finish} - m.InA.Start, crc};
+        manifest.Changes.push_back(std::move(c));
+        return true;
+    }
+    if (m.Moved) {
+        ModChange move = c;
+        move.Kind = ModChangeKind::Move;
+        Placed(m.RowB, move);
+        manifest.Changes.push_back(std::move(move));
+    }
+    // Icon by icon only where the icons alone make up the member on both sides.
+    const bool byIcon = m.Icons && m.Icons->Readable() && m.Icons->PackedA && m.Icons->PackedB &&
+                        m.Icons->CountA == m.Icons->CountB && !m.Icons->OutsideDiffers;
+    if (!m.Changed || byIcon)
+        return !m.Changed;
+    c.Kind = ModChangeKind::Member;
+    std::uint32_t crc = 0;
+    if (!Crc32Of(*a_.File, m.InA.Start, std::int64_t{m.InA.Finish} - m.InA.Start, crc))
+        throw EReadError();
+    c.Base = {std::int64_t{m.InA.Finish} - m.InA.Start, crc};
+    c.File = EntryName("members", m.RowA, m.Name);
+    c.Result = Whole(c.File, b_, m.InB.Start, m.InB.Finish);
+    c.Icons = m.Icons;
+    manifest.Changes.push_back(std::move(c));
+    return true;
+}
+
+// Other bytes after a name in the directory: the members both archives hold, paired by name
+// and place among their name as the comparison pairs them.
+void Maker::Fields(ModManifest& manifest) {
+    std::map<std::pair<std::string, std::int32_t>, std::int32_t> rowInA;
+    for (std::int32_t r = 1; r <= a_.Rows(); ++r)
+        rowInA[{a_.Entry(r).Name, a_.Occurrence[static_cast<std::size_t>(r - 1)]}] = r;
+    for (std::int32_t rb = 1; rb <= b_.Rows(); ++rb) {
+        const auto found =
+            rowInA.find({b_.Entry(rb).Name, b_.Occurrence[static_cast<std::size_t>(rb - 1)]});
+        if (found == rowInA.end() || a_.Field(found->second) == b_.Field(rb))
+            continue;
+        ModChange c;
+        c.Kind = ModChangeKind::Field;
+        c.Member = KeyOf(a_, found->second);
+        c.NameField = b_.Field(rb);
+        c.RowA = found->second;
+        c.RowB = rb;
+        manifest.Changes.push_back(std::move(c));
+    }
+}
+
+ModCreateResult Failed(std::string message) {
+    ModCreateResult result;
+    result.Message = std::move(message);
+    return result;
+}
+
+} // namespace
+
+ModCreateResult CreateMod(const std::string& basePath, const std::string& newPath,
+                          const std::string& outPath, const ModMetadata& metadata) {
+    ArchiveDiff diff;
+    try {
+        diff = DiffArchives(basePath, newPath);
+    } catch (const EFOpenError& e) {
+        return Failed(e.what());
+    } catch (const EReadError&) {
+        return Failed("Could not read " + PrintableName(basePath) + " or " +
+                      PrintableName(newPath) + ".");
+    }
+    if (!diff.Readable()) {
+        const bool base = !diff.FaultA.empty();
+        return Failed(
+            PrintableName(base ? basePath : newPath) +
+            " does not look like a sprite archive: " + (base ? diff.FaultA : diff.FaultB));
+    }
+    if (diff.Same()) {
+        ModCreateResult same = Failed(PrintableName(basePath) + " and " + PrintableName(newPath) +
+                                      " hold the same bytes; no mod was written.");
+        same.Same = true;
+        return same;
+    }
+    if (SameFile(outPath, basePath) || SameFile(outPath, newPath))
+        return Failed("Cannot write the mod to " + PrintableName(outPath) +
+                      ": that is an archive it is made from.");
+
+    std::optional<SafeFile> out;
+    try {
+        out.emplace(outPath);
+    } catch (const EFCreateError& e) {
+        ModCreateResult result = Failed(e.what());
+        result.WriteFailed = true;
+        result.Fault = e.Fault();
+        return result;
+    } catch (const EOutputBusy& e) {
+        return Failed(e.what());
+    }
+    ModCreateResult result;
+    try {
+        Side a = OpenSide(basePath);
+        Side b = OpenSide(newPath);
+        out->WatchInput(*a.File);
+        out->WatchInput(*b.File);
+        ZipWriter zip(*out);
+        Maker maker(a, b, zip);
+        maker.Standing(diff);
+
+        ModManifest manifest;
+        manifest.Title = metadata.Title;
+        manifest.Author = metadata.Author;
+        manifest.Note = metadata.Note;
+        manifest.BaseSize = a.File->Length();
+        manifest.BaseMembers = a.Rows();
+        if (diff.GapDiffers)
+            maker.Gap(manifest);
+        // Members changed icon by icon get their place in the manifest now and their icons
+        // after the other entries, all in one entry.
+        std::vector<std::pair<std::size_t, const MemberDiff*>> byIcon;
+        for (const MemberDiff& m : diff.Members)
+            if (!maker.Member(m, manifest))
+                byIcon.emplace_back(manifest.Changes.size(), &m);
+        if (!byIcon.empty()) {
+            std::vector<ModChange> changes;
+            zip.Begin(kIconsEntry, ZipMethod::Stored);
+            std::size_t inserted = 0;
+            for (const auto& [place, m] : byIcon) {
+                changes.clear();
+                maker.Icons(*m, changes);
+                const auto at = static_cast<std::ptrdiff_t>(place + inserted);
+                manifest.Changes.insert(manifest.Changes.begin() + at, changes.begin(),
+                                        changes.end());
+                inserted += changes.size();
+            }
+            zip.End();
+        }
+        if (diff.NameFieldsDiffer)
+            maker.Fields(manifest);
+        if (diff.TailDiffers)
+            maker.Tail(manifest);
+
+        std::string json = ManifestJson(manifest);
+        if (std::ssize(json) > ModMaxManifest) {
+            // The icon summaries are for listings only: a mod that works without them.
+            for (ModChange& c : manifest.Changes)
+                c.Icons.reset();
+            json = ManifestJson(manifest);
+        }
+        if (std::ssize(json) > ModMaxManifest)
+            return Failed("The changes are too many for one mod: its manifest would pass 8 MiB.");
+        zip.Begin(ModManifestName, ZipMethod::Deflated);
+        zip.Write(json.data(), json.size());
+        zip.End();
+        zip.Finish();
+        result.Changes = std::ssize(manifest.Changes);
+        result.Size = out->Size();
+        a.File.reset();
+        b.File.reset();
+        out->Commit();
+    } catch (const EReadError&) {
+        return Failed("Could not read " + PrintableName(basePath) + " or " +
+                      PrintableName(newPath) + " as they were compared.");
+    } catch (const EWriteError& e) {
+        ModCreateResult failed = Failed("Cannot write file " + PrintableName(outPath));
+        failed.WriteFailed = true;
+        failed.Fault = e.Fault();
+        return failed;
+    } catch (const EInputChanged& e) {
+        return Failed(e.what());
+    }
+    result.Ok = true;
+    return result;
+}
+
+} // namespace kiv
