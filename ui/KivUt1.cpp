@@ -6,6 +6,7 @@
 #include "archive/ArchiveDirectory.h"
 #include "archive/ArchiveOps.h"
 #include "archive/MemberSummary.h"
+#include "archive/ModApply.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "base/TextConv.h"
@@ -132,6 +133,29 @@ bool ListDirectory(TMainForm& form) {
     return true;
 }
 
+// After the check of a rebuild from `archive` over an existing `outPath`: true when the rebuild
+// drops nothing there, or the user says it may.
+bool MayDropChanges(const kiv::ArchiveRebuildReport& report, const std::string& archive,
+                    const std::string& outPath, const QString& action) {
+    const QString output = MessageText(outPath);
+    if (!report.BaseReadable) {
+        // A damaged archive still lists and rebuilds, but nothing can be compared with it.
+        return !kiv::IsRegularFile(archive) ||
+               AskYesNoBox(QStringLiteral("%1 exists, and %2 cannot be compared with it. Replace "
+                                          "%1 anyway?")
+                               .arg(output, MessageText(archive)));
+    }
+    if (report.NothingDropped())
+        return true;
+    QStringList changes;
+    for (const std::string& name : report.Dropped)
+        changes << MessageText(name);
+    if (report.OutsideDiffers)
+        changes << QStringLiteral("bytes outside its members");
+    return AskToDropChanges(output, report.Readable ? ListedNames(changes) : QString(),
+                            QStringLiteral("archive"), action);
+}
+
 // Replace writes its output from the current archive. An output it would not rebuild in place
 // may hold changes of its own (an earlier Replace of another member): unless the user says
 // so, those are kept and nothing is written. A Replace that cannot go ahead asks nothing; it
@@ -150,23 +174,7 @@ bool MayReplaceOutput(const kiv::ReplaceRequest& request) {
         report = kiv::ArchiveRebuildCheck(request.ArchivePath, request.OutPath,
                                           {{request.RowIndex, 0, 0, twin, 0}});
     }
-    const QString output = MessageText(request.OutPath);
-    if (!report.BaseReadable) {
-        // A damaged archive still lists and rebuilds, but nothing can be compared with it.
-        return !kiv::IsRegularFile(request.ArchivePath) ||
-               AskYesNoBox(QStringLiteral("%1 exists, and %2 cannot be compared with it. Replace "
-                                          "%1 anyway?")
-                               .arg(output, MessageText(request.ArchivePath)));
-    }
-    if (report.NothingDropped())
-        return true;
-    QStringList changes;
-    for (const std::string& name : report.Dropped)
-        changes << MessageText(name);
-    if (report.OutsideDiffers)
-        changes << QStringLiteral("bytes outside its members");
-    return AskToDropChanges(output, report.Readable ? ListedNames(changes) : QString(),
-                            QStringLiteral("archive"));
+    return MayDropChanges(report, request.ArchivePath, request.OutPath, QStringLiteral("Replace"));
 }
 
 void ShowCoreMessage(const kiv::OpResult& result) {
@@ -343,6 +351,56 @@ void TMainForm::ReplaceBtnClick(QObject*) {
     const int row = request.RowIndex;
     if (row >= 1 && row <= MemberCount && ListingRow(*InfoGrid, row).Name == request.Row.Name)
         InfoGrid->SelectCell(0, row);
+}
+
+void TMainForm::ApplyMod1Click(QObject*) {
+    TOpenDialog dialog;
+    dialog.Filter = QStringLiteral("Mods (*.kivmod)|*.kivmod|All files (*.*)|*.*");
+    dialog.AllowMultiSelect = true;
+    if (!dialog.Execute())
+        return;
+    std::vector<std::string> mods;
+    for (const QString& file : dialog.Files)
+        mods.push_back(QFile::encodeName(file).toStdString());
+    const std::string out = "Newgen.dat";
+    kiv::ModPlan plan;
+    {
+        HourGlassCursor hourglass;
+        plan = kiv::PlanMods(DataFileName, mods);
+    }
+    // What stops the write is shown in one box: every refusal and conflict.
+    QStringList lines;
+    if (!plan.Fault.empty())
+        lines << MessageText(plan.Fault);
+    for (const std::string& line : plan.Refusals)
+        lines << MessageText(line);
+    for (const std::string& line : plan.Conflicts)
+        lines << MessageText(line);
+    if (!lines.isEmpty() || plan.Applied == 0) {
+        lines << (lines.isEmpty() ? QStringLiteral("No change of the mods applies; nothing was "
+                                                   "written.")
+                                  : QStringLiteral("Nothing was written."));
+        ShowMessageBox(lines.join(QLatin1Char('\n')));
+        return;
+    }
+    if (kiv::IsRegularFile(out) && !kiv::SameFile(out, DataFileName)) {
+        kiv::ArchiveRebuildReport report;
+        {
+            HourGlassCursor hourglass;
+            report = kiv::ModRebuildCheck(plan, out);
+        }
+        if (!MayDropChanges(report, DataFileName, out, QStringLiteral("Apply Mod")))
+            return;
+    }
+    kiv::OpResult result;
+    {
+        HourGlassCursor hourglass;
+        result = kiv::WriteModded(plan, out);
+    }
+    ShowCoreMessage(result);
+    // A rebuilt current archive has new offsets: list them before anything takes them.
+    if (result.Ok && kiv::SameFile(out, DataFileName))
+        ListDirectory(*this);
 }
 
 void TMainForm::S16Editor1Click(QObject*) {

@@ -30,6 +30,7 @@ public:
     TButton* ExtractBtn = nullptr;
     QMenu* Tools1 = nullptr;
     QAction* S16Editor1 = nullptr;
+    QAction* ApplyMod1 = nullptr;
     TButton* TestBtn = nullptr;
     TOpenDialog* OpenDialog1 = nullptr;
     TButton* ReplaceBtn = nullptr;
@@ -42,6 +43,7 @@ public:
     void TestBtnClick(QObject* Sender);
     void FormActivate(QObject* Sender);
     void ReplaceBtnClick(QObject* Sender);
+    void ApplyMod1Click(QObject* Sender);
 
     // Back to the start-up state of everything that describes a selected member: labels,
     // an empty HeaderGrid as laid out, no picture, no selected row.

@@ -95,6 +95,8 @@ void TMainForm::BuildLayout() {
     Tools1->setObjectName(QStringLiteral("Tools1"));
     S16Editor1 = Tools1->addAction(QStringLiteral("S16 Editor"));
     S16Editor1->setObjectName(QStringLiteral("S16Editor1"));
+    ApplyMod1 = Tools1->addAction(QStringLiteral("Apply Mod..."));
+    ApplyMod1->setObjectName(QStringLiteral("ApplyMod1"));
 
     TestBtn = new TButton(client);
     TestBtn->setObjectName(QStringLiteral("TestBtn"));
@@ -125,6 +127,8 @@ void TMainForm::BuildLayout() {
     HeaderGrid->OnSelectCell = [this](QObject* sender, int col, int row, bool& canSelect) {
         TApplication::Guard([&] { HeaderGridSelectCell(sender, col, row, canSelect); });
     };
+    connect(ApplyMod1, &QAction::triggered, this,
+            [this] { TApplication::Guard([&] { ApplyMod1Click(ApplyMod1); }); });
     connect(ExtractBtn, &QPushButton::clicked, this,
             [this] { TApplication::Guard([&] { ExtractBtnClick(ExtractBtn); }); });
     connect(TestBtn, &QPushButton::clicked, this,

@@ -7,6 +7,7 @@
 #include "vcl/Application.h"
 
 #include "archive/ArchiveDirectory.h"
+#include "archive/ModCreate.h"
 #include "sprite/S16Format.h"
 
 #include <QGuiApplication>
@@ -114,6 +115,7 @@ private slots:
     void extractWritesTheSelectedMember();
     void testShowsOneBoxPerBadMember();
     void replaceWritesNewgenWithTheTwin();
+    void applyModWritesNewgenOrSaysWhyNot();
 };
 
 void BrowserTest::firstActivationListsOnceAndSilently() {
@@ -521,6 +523,52 @@ void BrowserTest::replaceWritesNewgenWithTheTwin() {
     b.form.ReplaceBtn->click();
     QCOMPARE(b.dialogs.Texts().last(),
              QString("Newgen.dat is not a readable archive. Replace Newgen.dat anyway?"));
+}
+
+void BrowserTest::applyModWritesNewgenOrSaysWhyNot() {
+    Browser b;
+    const Bytes twin = SpriteBuilder().Raw(3, 1, 0, 0, 3, 1, {5, 6, 7}).Build();
+    const Bytes other = SpriteBuilder().Raw(1, 1, 0, 0, 1, 1, {8}).Build();
+    const Bytes c7 = SpriteBuilder().Raw(1, 1, 0, 0, 1, 1, {9}).Raw(1, 1, 0, 0, 1, 1, {2}).Build();
+    const auto mod = [](const std::string& name, const ArchiveBuilder& edited) {
+        kivtest::WriteFile("edited.dat", edited.Build());
+        QVERIFY(kiv::CreateMod("a.dat", "edited.dat", name, {}).Ok);
+    };
+    kivtest::WriteFile("a.dat", ThreeMembers().Build());
+    mod("middle.kivmod", ThreeMembers(twin));
+    mod("other.kivmod", ThreeMembers(other));
+    mod("last.kivmod", ThreeMembers(SpriteBuilder().Build(), c7));
+    b.Load("a.dat");
+
+    // Two mods of different members, chosen together, make one archive.
+    b.dialogs.ChooseMany({"middle.kivmod", "last.kivmod"});
+    b.form.ApplyMod1->trigger();
+    QVERIFY(b.dialogs.requests.back().Multiple);
+    QCOMPARE(b.dialogs.requests.back().Filter,
+             QString("Mods (*.kivmod)|*.kivmod|All files (*.*)|*.*"));
+    QCOMPARE(b.dialogs.Texts(), QStringList());
+    QCOMPARE(kivtest::ReadFile("Newgen.dat"), ThreeMembers(twin, c7).Build());
+
+    // Two mods of one member: one box lists the conflict, and nothing is written.
+    b.dialogs.ChooseMany({"middle.kivmod", "other.kivmod"});
+    b.form.ApplyMod1->trigger();
+    QCOMPARE(b.dialogs.boxes.size(), std::size_t{1});
+    QVERIFY(b.dialogs.Texts()[0].contains("other.kivmod"));
+    QVERIFY(b.dialogs.Texts()[0].endsWith("Nothing was written."));
+    QCOMPARE(kivtest::ReadFile("Newgen.dat"), ThreeMembers(twin, c7).Build());
+
+    // One mod alone would drop the other's change that Newgen.dat holds: No keeps it.
+    for (const bool yes : {false, true}) {
+        b.dialogs.Clear();
+        b.dialogs.Answer(yes);
+        b.dialogs.ChooseMany({"middle.kivmod"});
+        b.form.ApplyMod1->trigger();
+        QCOMPARE(b.dialogs.Texts(), QStringList{"Newgen.dat also holds changes to c.s16 that "
+                                                "this Apply Mod would drop. Replace Newgen.dat "
+                                                "anyway?"});
+        QCOMPARE(kivtest::ReadFile("Newgen.dat"),
+                 (yes ? ThreeMembers(twin) : ThreeMembers(twin, c7)).Build());
+    }
 }
 
 QTEST_MAIN(BrowserTest)

@@ -82,7 +82,7 @@ bool QtDialogService::RunFileDialog(FileDialogRequest& request) {
     dialog.setWindowModality(Qt::ApplicationModal);
     dialog.setAcceptMode(request.Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     // No options: any name may be typed, and saving over a file is not questioned twice.
-    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setFileMode(request.Multiple ? QFileDialog::ExistingFiles : QFileDialog::AnyFile);
     if (request.Save)
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
     const QString filters = QtNameFilters(request.Filter);
@@ -106,6 +106,7 @@ bool QtDialogService::RunFileDialog(FileDialogRequest& request) {
     if (chosen.isEmpty())
         return false;
     request.FileName = chosen.first();
+    request.Files = chosen;
     const qsizetype chosenFilter =
         filters.split(QStringLiteral(";;")).indexOf(dialog.selectedNameFilter());
     if (chosenFilter >= 0)
@@ -134,9 +135,11 @@ bool TOpenDialog::Execute() {
     request.FilterIndex = FilterIndex;
     request.DefaultExt = DefaultExt;
     request.FileName = FileName;
+    request.Multiple = AllowMultiSelect && !IsSave();
     if (!DialogService::Instance().RunFileDialog(request))
         return false;
     FileName = request.FileName;
+    Files = request.Files.isEmpty() ? QStringList{FileName} : request.Files;
     FilterIndex = request.FilterIndex;
     return true;
 }
@@ -158,11 +161,12 @@ QString ListedNames(const QStringList& names, int shown) {
     return names.first(written).join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
 }
 
-bool AskToDropChanges(const QString& file, const QString& what, const QString& kind) {
+bool AskToDropChanges(const QString& file, const QString& what, const QString& kind,
+                      const QString& action) {
     const QString anyway = QStringLiteral(" Replace %1 anyway?").arg(file);
     if (what.isEmpty())
         return AskYesNoBox(QStringLiteral("%1 is not a readable %2.").arg(file, kind) + anyway);
-    return AskYesNoBox(QStringLiteral("%1 also holds changes to %2 that this Replace would drop.")
-                           .arg(file, what) +
+    return AskYesNoBox(QStringLiteral("%1 also holds changes to %2 that this %3 would drop.")
+                           .arg(file, what, action) +
                        anyway);
 }

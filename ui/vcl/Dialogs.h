@@ -12,8 +12,10 @@ struct FileDialogRequest {
     bool Save = false;
     QString Filter; // "Data (*.dat)|*.dat|All files (*.*)|*.*" form
     int FilterIndex = 1;
-    QString DefaultExt; // without the dot; added to a chosen name that has no extension
-    QString FileName;   // in: the name the dialog opens with; out: the chosen path
+    QString DefaultExt;    // without the dot; added to a chosen name that has no extension
+    QString FileName;      // in: the name the dialog opens with; out: the chosen path
+    bool Multiple = false; // an open dialog in which several existing files may be chosen
+    QStringList Files;     // out: every chosen path, FileName the first
 };
 
 class DialogService {
@@ -54,6 +56,8 @@ public:
     QString DefaultExt;
     QString FileName;
     int FilterIndex = 1;
+    bool AllowMultiSelect = false;
+    QStringList Files; // every file chosen: FileName alone unless AllowMultiSelect
     // Shows the dialog through the service; true when the user confirmed.
     bool Execute();
 
@@ -81,6 +85,7 @@ bool AskYesNoBox(const QString& text);
 QString ListedNames(const QStringList& names, int shown = 3);
 
 // Asks before a rebuild replaces `file` although it holds changes the rebuild would drop:
-// "FILE also holds changes to WHAT that this Replace would drop. Replace FILE anyway?", or,
+// "FILE also holds changes to WHAT that this ACTION would drop. Replace FILE anyway?", or,
 // with no `what`, "FILE is not a readable KIND. Replace FILE anyway?". True on Yes.
-bool AskToDropChanges(const QString& file, const QString& what, const QString& kind);
+bool AskToDropChanges(const QString& file, const QString& what, const QString& kind,
+                      const QString& action = QStringLiteral("Replace"));

@@ -25,6 +25,8 @@ public:
     // The next file dialog confirms `path`; Cancel() makes the next one cancelled.
     void Choose(const QString& path) { answers_.push_back(path); }
     void Cancel() { answers_.push_back(std::nullopt); }
+    // The next file dialog, one that allows it, confirms several paths.
+    void ChooseMany(const QStringList& paths) { answers_.push_back(paths.join('\n')); }
     // The next question is answered Yes (or No); unscripted ones get the default, No.
     void Answer(bool yes) { replies_.push_back(yes); }
 
@@ -36,7 +38,8 @@ public:
         answers_.pop_front();
         if (!answer)
             return false;
-        request.FileName = *answer;
+        request.Files = answer->split('\n');
+        request.FileName = request.Files.first();
         return true;
     }
     void ShowMessage(const QString& text, const QString& caption) override {
