@@ -33,14 +33,15 @@ std::vector<std::uint8_t> EncodePng(const Image& image, PngKey transparent);
 // Decodes a whole PNG file held in memory. Every chunk's CRC-32 and the image data's
 // Adler-32 are checked; the size the header declares is weighed against the bitmap limits and
 // then `limit` before the picture is allocated (EPictureTooLarge beyond `limit`). Every other
-// fault throws EInvalidGraphic with its reason. Memory beyond the picture stays a few rows.
+// fault throws EInvalidGraphic with its reason. The data are gone through twice: the picture
+// is allocated only once the first pass found no fault, so a refused file costs a few rows.
 // With `alpha`, it receives each pixel's alpha in picture order (255 throughout for a file
 // without transparency).
 Image DecodePng(const std::uint8_t* data, std::size_t size, TColor transparent,
                 std::vector<std::uint8_t>* alpha = nullptr, const PictureLimit& limit = {});
 
-// File forms; Load throws EFOpenError when the file cannot be opened and reads the file once,
-// front to back; Save EFCreateError when it cannot be created and EWriteError when a write
+// File forms; Load throws EFOpenError when the file cannot be opened and reads the file front
+// to back, twice; Save EFCreateError when it cannot be created and EWriteError when a write
 // fails.
 void SavePngFile(const Image& image, const std::string& path, PngKey transparent);
 Image LoadPngFile(const std::string& path, TColor transparent,
