@@ -446,3 +446,36 @@ TEST(ModFile, ModsCombineIconByIconAndRefuseWhatTheyWereNotMadeFor) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("bad.kivmod", 0), 0u) << lines[0];
 }
+
+// Over an existing output, applying a mod of a.s16's icon 2 drops only what the output holds
+// beyond it: other icons of a.s16, other members, bytes outside members.
+TEST(ModFile, RebuildCheckDropsOnlyWhatTheModDoesNotRewrite) {
+    ScratchDir dir;
+    const Model base = Base();
+    WriteFile("base.dat", base.Build());
+    Model edited = base;
+    edited.Named("a.s16").Icons[1].Data[0] ^= 0xFF;
+    MakeMod(edited, "a2.kivmod");
+    const kiv::ModPlan plan = kiv::PlanMods("base.dat", {"a2.kivmod"});
+    const struct {
+        std::function<void(Model&)> Edit;
+        std::vector<std::string> Dropped;
+        bool Outside;
+    } cases[] = {
+        {[](Model&) {}, {}, false},
+        {[](Model& m) { m.Named("a.s16").Icons[1].Data[1] ^= 1; }, {}, false},
+        {[](Model& m) { m.Named("a.s16").Icons[0].Data[1] ^= 1; }, {"a.s16"}, false},
+        {[](Model& m) { m.Named("a.s16").Icons.push_back(Icon(60)); }, {"a.s16"}, false},
+        {[](Model& m) { m.Named("dup.s16", 2).Icons[0].Data[0] ^= 1; }, {"dup.s16 (2nd)"}, false},
+        {[](Model& m) { m.Tail[0] = 1; }, {}, true},
+    };
+    for (const auto& c : cases) {
+        Model existing = base;
+        c.Edit(existing);
+        WriteFile("out.dat", existing.Build());
+        const kiv::ArchiveRebuildReport report = kiv::ModRebuildCheck(plan, "out.dat");
+        EXPECT_TRUE(report.Readable);
+        EXPECT_EQ(report.Dropped, c.Dropped);
+        EXPECT_EQ(report.OutsideDiffers, c.Outside);
+    }
+}
