@@ -329,9 +329,9 @@ std::vector<std::pair<std::string, Bytes>> ModSeeds(const fs::path& work) {
         out.write(reinterpret_cast<const char*>(bytes.data()),
                   static_cast<std::streamsize>(bytes.size()));
     };
-    write(work / "base.dat", base);
     std::vector<std::pair<std::string, Bytes>> seeds;
-    for (const auto& [name, edited] : edits) {
+    const auto seedOf = [&](const std::string& name, const Bytes& base, const Bytes& edited) {
+        write(work / "base.dat", base);
         write(work / "edited.dat", edited);
         const kiv::ModCreateResult made =
             kiv::CreateMod((work / "base.dat").string(), (work / "edited.dat").string(),
@@ -345,7 +345,15 @@ std::vector<std::pair<std::string, Bytes>> ModSeeds(const fs::path& work) {
         Append(seed, base);
         Append(seed, mod);
         seeds.push_back({name, seed});
-    }
+    };
+    for (const auto& [name, edited] : edits)
+        seedOf(name, base, edited);
+    // A larger icon with one pixel changed, stored as its XOR with the base icon.
+    const Icon large{48, 40, 0, 0, 48, 40, false, RawData(48 * 40, 0x0F0F)};
+    Icon touched = large;
+    touched.Data[1000] ^= 0x81;
+    seedOf("xor_icon", Archive({{"big.s16", Sprite({large})}}),
+           Archive({{"big.s16", Sprite({touched})}}));
     // The same mod for another base (its first member's bytes differ), and cut short.
     Bytes other = seeds.front().second;
     other[4 + 8 + 17 * 4 + 20] ^= 1;

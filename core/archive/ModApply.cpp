@@ -158,7 +158,7 @@ void ExpandPlanned(const ModPlanState& st, std::int32_t row, std::int32_t count,
     ZipEntryReader stream(reader.File(), reader.Entry(c.File));
     stream.Skip(c.At);
     ExpandIcon(IconOf(*st.Base, st.Entry(row).Start, count, icon.BaseHeader), c.Base.Size, stream,
-               c.Length, c.Result.Size, emit);
+               c.Length, c.Result.Size, c.Coding, emit);
 }
 
 // ---- Messages

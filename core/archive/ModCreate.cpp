@@ -173,10 +173,12 @@ void Maker::Icons(const MemberDiff& m, std::vector<ModChange>& changes) {
         c.Result = IconSum(*b_.File, m.InB.Start, icons.CountB, now);
         c.File = kIconsEntry;
         c.At = zip_.EntrySize();
-        c.Length = CompressIcon(
+        const CompressedIcon made = CompressIcon(
             IconOf(*a_.File, m.InA.Start, icons.CountA, was), c.Base.Size,
             IconOf(*b_.File, m.InB.Start, icons.CountB, now), c.Result.Size,
             [this](const unsigned char* bytes, std::size_t n) { zip_.Write(bytes, n); });
+        c.Length = made.Length;
+        c.Coding = made.Coding;
         changes.push_back(std::move(c));
     }
 }

@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <map>
+#include <optional>
 #include <set>
 
 namespace kiv {
@@ -315,6 +317,11 @@ ModChange ParseChange(const Json& json, const std::string& where) {
         change.Data = part != "header";
         change.At = NumberField(json, "at", 0, kMaxWord, where);
         change.Length = NumberField(json, "length", 1, kMaxWord, where);
+        if (const auto coding = json.find("coding"); coding != json.end()) {
+            if (Text(*coding, where) != "xor")
+                Bad(where + ": unknown \"coding\"");
+            change.Coding = IconCoding::Xor;
+        }
         if (change.Base.Size < IconHeaderSize || change.Result.Size < IconHeaderSize)
             Bad(where + ": an icon is at least its 40-byte header");
     }
@@ -431,6 +438,8 @@ std::string ManifestJson(const ModManifest& manifest) {
         if (c.Kind == ModChangeKind::Icon) {
             j["at"] = c.At;
             j["length"] = c.Length;
+            if (c.Coding == IconCoding::Xor)
+                j["coding"] = "xor";
         }
         if (c.Icons)
             j["icons"] = IconsJson(*c.Icons);
@@ -662,37 +671,120 @@ void PieceDictionary(const IconBytes& base, std::int64_t baseSize, std::int64_t 
 
 } // namespace
 
-std::int64_t CompressIcon(const IconBytes& base, std::int64_t baseSize, const IconBytes& result,
-                          std::int64_t resultSize,
-                          const std::function<void(const unsigned char*, std::size_t)>& write) {
-    std::vector<unsigned char> dictionary, input, output;
-    std::int64_t written = 0;
+namespace {
+
+using Sink = std::function<void(const unsigned char*, std::size_t)>;
+
+// A zlib deflate stream at the best compression, ended on every way out.
+struct Deflater {
+    z_stream Stream{};
+    Deflater() {
+        if (deflateInit2(&Stream, Z_BEST_COMPRESSION, Z_DEFLATED, MAX_WBITS, 9,
+                         Z_DEFAULT_STRATEGY) != Z_OK)
+            throw std::bad_alloc();
+    }
+    ~Deflater() { deflateEnd(&Stream); }
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
+
+    // Compresses `n` bytes (the last of the stream when `finish`) and hands what comes out
+    // to `write`.
+    void Feed(const unsigned char* bytes, std::size_t n, bool finish, const Sink& write) {
+        unsigned char out[16384];
+        Stream.next_in = const_cast<unsigned char*>(bytes);
+        Stream.avail_in = static_cast<uInt>(n);
+        int status = Z_OK;
+        do {
+            Stream.next_out = out;
+            Stream.avail_out = sizeof out;
+            status = deflate(&Stream, finish ? Z_FINISH : Z_NO_FLUSH);
+            if (status == Z_STREAM_ERROR)
+                throw EWriteError("The compressor failed");
+            write(out, sizeof out - Stream.avail_out);
+        } while (Stream.avail_out == 0 || (finish && status != Z_STREAM_END));
+    }
+};
+
+// The icon's new bytes XOR the base bytes at the same place: [from, from + n) of them.
+void XorPiece(const IconBytes& base, std::int64_t baseSize, std::int64_t from,
+              std::vector<unsigned char>& bytes, std::vector<unsigned char>& was) {
+    const auto n =
+        static_cast<std::size_t>(std::clamp<std::int64_t>(baseSize - from, 0, std::ssize(bytes)));
+    was.resize(n);
+    if (n > 0)
+        base(from, n, was.data());
+    for (std::size_t k = 0; k < n; ++k)
+        bytes[k] ^= was[k];
+}
+
+// The pieces coding of an icon, or false, with what was written so far, as soon as it passes
+// `limit` bytes.
+bool Pieces(const IconBytes& base, std::int64_t baseSize, const IconBytes& result,
+            std::int64_t resultSize, std::int64_t limit, std::int64_t& written, const Sink& write) {
+    std::vector<unsigned char> dictionary, input;
     for (std::int64_t piece = 0; piece * ModIconPiece < resultSize; ++piece) {
         const std::int64_t from = piece * ModIconPiece;
         input.resize(static_cast<std::size_t>(std::min(ModIconPiece, resultSize - from)));
         result(from, input.size(), input.data());
         PieceDictionary(base, baseSize, piece, dictionary);
-
-        z_stream zs{};
-        if (deflateInit2(&zs, Z_BEST_COMPRESSION, Z_DEFLATED, MAX_WBITS, 9, Z_DEFAULT_STRATEGY) !=
-            Z_OK)
-            throw std::bad_alloc();
+        Deflater deflater;
         if (!dictionary.empty())
-            deflateSetDictionary(&zs, dictionary.data(), static_cast<uInt>(dictionary.size()));
-        output.resize(deflateBound(&zs, static_cast<uLong>(input.size())));
-        zs.next_in = input.data();
-        zs.avail_in = static_cast<uInt>(input.size());
-        zs.next_out = output.data();
-        zs.avail_out = static_cast<uInt>(output.size());
-        const int status = deflate(&zs, Z_FINISH);
-        const std::size_t made = output.size() - zs.avail_out;
-        deflateEnd(&zs);
-        if (status != Z_STREAM_END)
-            throw EWriteError("The compressor failed");
-        write(output.data(), made);
-        written += static_cast<std::int64_t>(made);
+            deflateSetDictionary(&deflater.Stream, dictionary.data(),
+                                 static_cast<uInt>(dictionary.size()));
+        deflater.Feed(input.data(), input.size(), true,
+                      [&](const unsigned char* bytes, std::size_t n) {
+                          write(bytes, n);
+                          written += static_cast<std::int64_t>(n);
+                      });
+        if (written > limit)
+            return false;
     }
-    return written;
+    return true;
+}
+
+// Compressed bytes kept while the codings are compared: an icon whose XOR coding passes this
+// is coded in pieces straight away.
+constexpr std::int64_t kCompareBound = 1 << 20;
+
+} // namespace
+
+CompressedIcon CompressIcon(const IconBytes& base, std::int64_t baseSize, const IconBytes& result,
+                            std::int64_t resultSize, const Sink& write) {
+    std::vector<unsigned char> xored, input, was;
+    const auto keep = [](std::vector<unsigned char>& into) {
+        return [&into](const unsigned char* bytes, std::size_t n) {
+            if (std::ssize(into) <= kCompareBound)
+                into.insert(into.end(), bytes, bytes + n);
+        };
+    };
+    {
+        Deflater deflater;
+        for (std::int64_t from = 0; from < resultSize && std::ssize(xored) <= kCompareBound;
+             from += std::ssize(input)) {
+            input.resize(static_cast<std::size_t>(std::min(ModIconPiece, resultSize - from)));
+            result(from, input.size(), input.data());
+            XorPiece(base, baseSize, from, input, was);
+            deflater.Feed(input.data(), input.size(), from + std::ssize(input) == resultSize,
+                          keep(xored));
+        }
+    }
+    CompressedIcon made;
+    if (std::ssize(xored) > kCompareBound) {
+        Pieces(base, baseSize, result, resultSize, std::numeric_limits<std::int64_t>::max(),
+               made.Length, write);
+        return made;
+    }
+    std::vector<unsigned char> pieces;
+    std::int64_t length = 0;
+    if (Pieces(base, baseSize, result, resultSize, std::ssize(xored) - 1, length, keep(pieces))) {
+        write(pieces.data(), pieces.size());
+        made.Length = length;
+        return made;
+    }
+    write(xored.data(), xored.size());
+    made.Length = std::ssize(xored);
+    made.Coding = IconCoding::Xor;
+    return made;
 }
 
 namespace {
@@ -709,34 +801,31 @@ struct Inflater {
     Inflater& operator=(const Inflater&) = delete;
 };
 
-} // namespace
+// An icon's compressed bytes, `length` of them taken from its entry as inflate asks.
+class IconInput {
+public:
+    IconInput(ZipEntryReader& stream, std::int64_t length) : stream_(stream), left_(length) {}
 
-void ExpandIcon(const IconBytes& base, std::int64_t baseSize, ZipEntryReader& stream,
-                std::int64_t length, std::int64_t resultSize,
-                const std::function<void(const unsigned char*, std::size_t)>& emit) {
-    std::vector<unsigned char> dictionary, input(4096), output;
-    std::size_t inStart = 0, inSize = 0;
-    std::int64_t left = length; // compressed bytes not yet taken from the entry
-    for (std::int64_t piece = 0; piece * ModIconPiece < resultSize; ++piece) {
-        const std::int64_t from = piece * ModIconPiece;
-        output.resize(static_cast<std::size_t>(std::min(ModIconPiece, resultSize - from)));
-        PieceDictionary(base, baseSize, piece, dictionary);
-
-        Inflater inflater;
-        z_stream& zs = inflater.Stream;
+    // Inflates into `output` whole and, when `end`, to the end of the stream: one byte more
+    // than the output holds shows a stream that runs on. A stream asking for a preset
+    // dictionary gets `dictionary`, or is refused when there is none.
+    void Fill(z_stream& zs, std::vector<unsigned char>& output, bool end,
+              const std::vector<unsigned char>* dictionary) {
         zs.next_out = output.data();
         zs.avail_out = static_cast<uInt>(output.size());
+        const uLong target = zs.total_out + static_cast<uLong>(output.size());
         int status = Z_OK;
-        while (status != Z_STREAM_END) {
-            if (inSize == 0 && left > 0) {
-                inStart = 0;
-                inSize = static_cast<std::size_t>(std::min<std::int64_t>(left, std::ssize(input)));
-                stream.ReadExactly(input.data(), inSize);
-                left -= static_cast<std::int64_t>(inSize);
+        while (zs.total_out < target || (end && status != Z_STREAM_END)) {
+            if (status == Z_STREAM_END)
+                Bad("an icon's compressed data are damaged");
+            if (size_ == 0 && left_ > 0) {
+                start_ = 0;
+                size_ = static_cast<std::size_t>(std::min<std::int64_t>(left_, std::ssize(in_)));
+                stream_.ReadExactly(in_.data(), size_);
+                left_ -= static_cast<std::int64_t>(size_);
             }
-            zs.next_in = input.data() + inStart;
-            zs.avail_in = static_cast<uInt>(inSize);
-            // One byte more than the piece may hold shows a stream that runs on.
+            zs.next_in = in_.data() + start_;
+            zs.avail_in = static_cast<uInt>(size_);
             unsigned char spare;
             if (zs.avail_out == 0) {
                 zs.next_out = &spare;
@@ -744,26 +833,54 @@ void ExpandIcon(const IconBytes& base, std::int64_t baseSize, ZipEntryReader& st
             }
             status = inflate(&zs, Z_NO_FLUSH);
             if (status == Z_NEED_DICT) {
-                if (dictionary.empty() ||
-                    inflateSetDictionary(&zs, dictionary.data(),
-                                         static_cast<uInt>(dictionary.size())) != Z_OK)
+                if (!dictionary || dictionary->empty() ||
+                    inflateSetDictionary(&zs, dictionary->data(),
+                                         static_cast<uInt>(dictionary->size())) != Z_OK)
                     Bad("an icon was made against other base bytes than this archive's");
                 status = inflate(&zs, Z_NO_FLUSH);
             }
-            const std::size_t took = inSize - zs.avail_in;
-            inStart += took;
-            inSize -= took;
-            const bool overran = zs.next_out == &spare + 1;
-            if (overran ||
+            const std::size_t took = size_ - zs.avail_in;
+            start_ += took;
+            size_ -= took;
+            if (zs.total_out > target ||
                 (status != Z_OK && status != Z_STREAM_END && !(status == Z_BUF_ERROR && took > 0)))
                 Bad("an icon's compressed data are damaged");
         }
-        if (zs.total_out != output.size())
-            Bad("an icon's compressed data are damaged");
+    }
+    void Finish() const {
+        if (size_ != 0 || left_ != 0)
+            Bad("an icon's compressed data do not fill their place");
+    }
+
+private:
+    ZipEntryReader& stream_;
+    std::int64_t left_; // compressed bytes not yet taken from the entry
+    std::array<unsigned char, 4096> in_;
+    std::size_t start_ = 0, size_ = 0;
+};
+
+} // namespace
+
+void ExpandIcon(const IconBytes& base, std::int64_t baseSize, ZipEntryReader& stream,
+                std::int64_t length, std::int64_t resultSize, IconCoding coding, const Sink& emit) {
+    IconInput input(stream, length);
+    std::vector<unsigned char> dictionary, output, was;
+    std::optional<Inflater> whole; // the XOR coding's one stream
+    if (coding == IconCoding::Xor)
+        whole.emplace();
+    for (std::int64_t from = 0; from < resultSize; from += ModIconPiece) {
+        output.resize(static_cast<std::size_t>(std::min(ModIconPiece, resultSize - from)));
+        if (whole) {
+            input.Fill(whole->Stream, output, from + std::ssize(output) == resultSize, nullptr);
+            XorPiece(base, baseSize, from, output, was);
+        } else {
+            PieceDictionary(base, baseSize, from / ModIconPiece, dictionary);
+            Inflater inflater;
+            input.Fill(inflater.Stream, output, true, &dictionary);
+        }
         emit(output.data(), output.size());
     }
-    if (inSize != 0 || left != 0)
-        Bad("an icon's compressed data do not fill their place");
+    input.Finish();
 }
 
 } // namespace kiv

@@ -33,6 +33,12 @@ inline constexpr std::int64_t ModMaxManifest = 8 << 20;
 // around the same place.
 inline constexpr std::int64_t ModIconPiece = 16 << 10;
 
+// How an icon change's new bytes are stored. Pieces: in pieces, each a zlib stream with the
+// base bytes around it as preset dictionary. Xor: one zlib stream of the new bytes XOR the
+// base bytes at the same place (past the base's end, the new bytes as they are), so the bytes
+// that stayed become zeros.
+enum class IconCoding { Pieces, Xor };
+
 // A mod file that cannot be used: not a zip, no manifest, a field missing or out of range,
 // a change that contradicts another, damaged data. The message says which.
 class EBadMod : public Exception {
@@ -88,6 +94,7 @@ struct ModChange {
     std::string File;    // the zip entry with the result, or with the member's icon streams
     std::int64_t At = 0; // Icon: where its stream starts in File, and its length
     std::int64_t Length = 0;
+    IconCoding Coding = IconCoding::Pieces; // Icon
     // Add, Field: the 13 bytes of the name field as stored, when other than the name followed
     // by NULs (for Field always).
     std::string NameField;
@@ -155,19 +162,24 @@ IconBytes IconOf(const InFile& file, std::int64_t start, std::int32_t count,
 ByteSum IconSum(const InFile& file, std::int64_t start, std::int32_t count,
                 const TIconHeader& stored);
 
-// Compresses an icon's new bytes (`result`, `resultSize` of them) against its base bytes:
-// piece k (ModIconPiece bytes of the result) becomes one zlib stream whose preset dictionary
-// is the base bytes [k - 1, k + 1) pieces, clipped to the base; so a few changed pixels cost
-// a few bytes. Hands the streams to `write` and returns their length.
-std::int64_t CompressIcon(const IconBytes& base, std::int64_t baseSize, const IconBytes& result,
-                          std::int64_t resultSize,
-                          const std::function<void(const unsigned char*, std::size_t)>& write);
+// Compresses an icon's new bytes (`result`, `resultSize` of them) against its base bytes in
+// whichever coding comes out smaller. Pieces: piece k (ModIconPiece bytes of the result)
+// becomes one zlib stream whose preset dictionary is the base bytes [k - 1, k + 1) pieces,
+// clipped to the base. Xor: see IconCoding. Either way a few changed pixels cost a few bytes.
+// Hands the compressed bytes to `write` and returns their length and coding.
+struct CompressedIcon {
+    std::int64_t Length = 0;
+    IconCoding Coding = IconCoding::Pieces;
+};
+CompressedIcon CompressIcon(const IconBytes& base, std::int64_t baseSize, const IconBytes& result,
+                            std::int64_t resultSize,
+                            const std::function<void(const unsigned char*, std::size_t)>& write);
 
-// The reverse: reads exactly `length` bytes of streams from `stream` and hands the icon's
-// `resultSize` bytes to `emit`, a piece at a time. Throws EBadMod on damaged data, and EBadZip
-// when the entry itself is.
+// The reverse: reads exactly `length` bytes of the coding's streams from `stream` and hands
+// the icon's `resultSize` bytes to `emit`, a piece at a time. Throws EBadMod on damaged data,
+// and EBadZip when the entry itself is.
 void ExpandIcon(const IconBytes& base, std::int64_t baseSize, ZipEntryReader& stream,
-                std::int64_t length, std::int64_t resultSize,
+                std::int64_t length, std::int64_t resultSize, IconCoding coding,
                 const std::function<void(const unsigned char*, std::size_t)>& emit);
 
 } // namespace kiv

@@ -2,6 +2,7 @@
 #include "archive/ArchiveOps.h"
 #include "archive/ModApply.h"
 #include "archive/ModCreate.h"
+#include "archive/ModFile.h"
 #include "sprite/IconEncoder.h"
 #include "support/TestFiles.h"
 
@@ -353,6 +354,42 @@ TEST(ModFile, ApplyingAModToItsBaseGivesTheEditedArchiveByteForByte) {
         EXPECT_EQ(ApplyMods({"edit.kivmod"}, lines), bytes);
         EXPECT_EQ(lines, std::vector<std::string>{});
     }
+}
+
+// Large noisy icons with a few pixels changed, or grown by rows of noise, are stored as the
+// XOR of their base; the mod still gives the edited archive, and refuses damaged XOR bytes.
+TEST(ModFile, IconsStoredAsTheirXorWithTheBaseApplyByteForByte) {
+    ScratchDir dir;
+    std::mt19937 random(5);
+    Model base;
+    base.Members.push_back({"big.s16", {}, {}});
+    for (int k = 0; k < 3; ++k) {
+        SpriteIcon icon{MakeHeader(160, 128, 0, 0, 160, 128, 0, k), Bytes(2 * 160 * 128)};
+        for (auto& b : icon.Data)
+            b = static_cast<std::uint8_t>(random());
+        base.Members[0].Icons.push_back(icon);
+    }
+    WriteFile("base.dat", base.Build());
+    Model edited = base;
+    for (int p : {0, 7000, 20000, 40959})
+        edited.Members[0].Icons[0].Data[static_cast<std::size_t>(p)] ^= 0x21;
+    Bytes& grown = edited.Members[0].Icons[2].Data;
+    for (int k = 0; k < 2 * 160 * 20; ++k)
+        grown.push_back(static_cast<std::uint8_t>(random()));
+    MakeMod(edited, "xor.kivmod");
+    const kiv::ModReader reader("xor.kivmod");
+    ASSERT_EQ(reader.Manifest().Changes.size(), 2u);
+    for (const kiv::ModChange& c : reader.Manifest().Changes)
+        EXPECT_EQ(c.Coding, kiv::IconCoding::Xor) << c.Icon;
+    std::vector<std::string> lines;
+    EXPECT_EQ(ApplyMods({"xor.kivmod"}, lines), edited.Build());
+
+    Bytes mod = ReadFile("xor.kivmod");
+    mod[39 + reader.Manifest().Changes[0].Length / 2] ^= 0x08; // inside icon 1's stream
+    WriteFile("bad.kivmod", mod);
+    EXPECT_FALSE(ApplyMods({"bad.kivmod"}, lines));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("bad.kivmod", 0), 0u) << lines[0];
 }
 
 // Mods made from the base one at a time, applied together: what the edits give in a chain,
