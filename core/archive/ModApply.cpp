@@ -294,9 +294,10 @@ void Planner::MergeContent(const Chosen& chosen, std::int32_t row) {
             pm.Field.reset();
         }
     } else {
-        const ModChange& before = st_.Change(pm.Whole);
-        const bool same = pm.What != PlannedMember::Content::Icons && before.Kind == c.Kind &&
-                          (removing || before.Result == c.Result);
+        // A member changed icon by icon has no whole change to compare with.
+        const bool same = pm.What != PlannedMember::Content::Icons &&
+                          st_.Change(pm.Whole).Kind == c.Kind &&
+                          (removing || st_.Change(pm.Whole).Result == c.Result);
         if (same)
             return;
         std::vector<std::int32_t> icons;
