@@ -346,11 +346,11 @@ def copy_cases(durable):
     rows, failed = [], False
     checked_key = lambda r: ("baseline_synced" if durable and r["baseline_synced"] else
                              "baseline")
-    for group, spec in GROUPS.items():
-        if spec.get("setup"):
-            subprocess.run(spec["setup"], shell=True, cwd=WORK, check=True)
+    for group, settings in GROUPS.items():
+        if settings.get("setup"):
+            subprocess.run(settings["setup"], shell=True, cwd=WORK, check=True)
         group_rows = [r for r in ROWS if r["group"] == group]
-        for regime in spec["regimes"]:
+        for regime in settings["regimes"]:
             first = measure(group, regime)
             measurements = [first]
             checked = lambda r: r[checked_key(r)][0]
