@@ -19,6 +19,8 @@ std::atomic<unsigned> tempCounter{0};
 // The block of the buffered copy: small enough to stay in the processor's cache between the
 // read and the write.
 constexpr std::size_t kCopyBlock = 256 << 10;
+// Page size of the file cache on the systems we build for.
+constexpr std::int64_t kPageSize = 4096;
 
 // How long a run waits for another run's lock, and how often it looks again meanwhile.
 constexpr int kLockWaitMs = 2000;
@@ -323,11 +325,12 @@ std::int64_t SafeFile::CopyFrom(InFile& source, std::int64_t offset, std::int64_
     std::int64_t copied = 0;
     std::int64_t in = offset;
 
-    // The kernel's copy, whatever the offsets: it moves each byte once inside the kernel, with
-    // no page faults. Where the source and output offsets differ within a page it costs about
-    // 1.4 times the aligned copy, yet about half of what reads and writes through a buffer
-    // cost. Reads and writes only where the kernel cannot copy between these two files.
-    bool kernelCopy = true;
+    // The kernel's copy where the source and output offsets agree within a page: it moves
+    // each byte once inside the kernel, with no page faults. Where they differ, the kernel
+    // writes every output page in two pieces, and that file then takes longer to reach the
+    // disk: on a 512 MiB member, copy and flush took 1.4 s against 1.1 s through a 256 KiB
+    // buffer. Reads and writes also where the kernel cannot copy between these two files.
+    bool kernelCopy = (offset - size_) % kPageSize == 0;
     while (left > 0 && kernelCopy) {
         const std::int64_t got = platform::KernelCopy(source.Handle(), in, file_, left);
         if (got == platform::kCopyUnsupported) {
