@@ -256,10 +256,8 @@ TEST(SafeFile, FailedWriteKeepsTheEarlierFileByteForByte) {
 TEST(SafeFile, CopyFromCopiesExactRangesAndReportsShortSources) {
     ScratchDir dir;
     const Bytes source = Counting(600000, 3);
-    // The first range lies at the same place within a page in both files, so the kernel
-    // copies it; the others do not, and go through reads and writes, in several blocks for
-    // the long one. A source on another file system (memory-backed) is one the kernel will
-    // not copy from at all.
+    // Only the first range sits at the same place within a page in both files, for the
+    // kernel's copy; the others, and all from a memory-backed source, take reads and writes.
     std::vector<std::string> sources{"source.bin"};
     std::string elsewhere;
 #ifndef _WIN32
