@@ -18,7 +18,7 @@ std::atomic<unsigned> tempCounter{0};
 
 // The block of the buffered copy: small enough to stay in the processor's cache between the
 // read and the write.
-constexpr std::size_t kCopyBlock = 256 << 10;
+constexpr std::int64_t kCopyBlock = 256 << 10;
 // Page size of the file cache on the systems we build for.
 constexpr std::int64_t kPageSize = 4096;
 
@@ -321,55 +321,60 @@ std::int64_t SafeFile::CopyFrom(InFile& source, std::int64_t offset, std::int64_
         return 0;
     // Only bytes the source really has are copied.
     const std::int64_t available = source.Length() > offset ? source.Length() - offset : 0;
-    std::int64_t left = std::min(count, available);
+    const std::int64_t total = std::min(count, available);
     std::int64_t copied = 0;
-    std::int64_t in = offset;
+    bool ended = false;
 
     // The kernel's copy where the source and output offsets agree within a page: it moves
     // each byte once inside the kernel, with no page faults. Where they differ, the kernel
     // writes every output page in two pieces, and that file then takes longer to reach the
     // disk: on a 512 MiB member, copy and flush took 1.4 s against 1.1 s through a 256 KiB
     // buffer. Reads and writes also where the kernel cannot copy between these two files.
-    bool kernelCopy = (offset - size_) % kPageSize == 0;
-    while (left > 0 && kernelCopy) {
-        const std::int64_t got = platform::KernelCopy(source.Handle(), in, file_, left);
-        if (got == platform::kCopyUnsupported) {
-            kernelCopy = false;
-            break;
+    // The kernel writes in 64 KiB pieces from wherever the output stands, each cached in
+    // pages as large as its place allows: started off such a boundary, 1 GiB took twice as
+    // long to copy (1.0 s against 0.5 s). So the bytes up to the output's next block
+    // boundary go through the buffer first.
+    if ((offset - size_) % kPageSize == 0) {
+        const std::int64_t head = std::min(total, (kCopyBlock - size_ % kCopyBlock) % kCopyBlock);
+        copied = CopyBuffered(source, offset, head);
+        ended = copied < head;
+        while (!ended && copied < total) {
+            const std::int64_t got =
+                platform::KernelCopy(source.Handle(), offset + copied, file_, total - copied);
+            if (got == platform::kCopyUnsupported)
+                break;
+            if (got < 0)
+                Failed();
+            ended = got == 0; // the source ended early
+            copied += got;
+            size_ += got;
         }
-        if (got < 0)
-            Failed();
-        if (got == 0)
-            break; // the source ended early
-        in += got;
-        left -= got;
-        copied += got;
     }
-    if (!kernelCopy && !CopyBuffered(source, in, left, copied))
-        Failed();
-    size_ += copied;
+    if (!ended && copied < total)
+        copied += CopyBuffered(source, offset + copied, total - copied);
     return copied;
 }
 
-bool SafeFile::CopyBuffered(InFile& source, std::int64_t& in, std::int64_t& left,
-                            std::int64_t& copied) {
+std::int64_t SafeFile::CopyBuffered(InFile& source, std::int64_t in, std::int64_t count) {
     // A short range needs no more buffer than its own length.
-    const auto need = static_cast<std::size_t>(std::min<std::int64_t>(left, kCopyBlock));
+    const auto need = static_cast<std::size_t>(std::min(count, kCopyBlock));
     if (buffer_.size() < need)
         buffer_.resize(need);
-    while (left > 0) {
-        const auto want =
-            static_cast<std::size_t>(std::min<std::int64_t>(left, std::ssize(buffer_)));
-        const std::int64_t got = platform::ReadAt(source.Handle(), in, buffer_.data(), want);
+    std::int64_t copied = 0;
+    while (copied < count) {
+        // Each write ends on a block boundary of the output, where the range allows, so the
+        // output is cached in large pages as the kernel's copy above leaves it.
+        const std::int64_t want = std::min(count - copied, kCopyBlock - size_ % kCopyBlock);
+        const std::int64_t got = platform::ReadAt(source.Handle(), in + copied, buffer_.data(),
+                                                  static_cast<std::size_t>(want));
         if (got <= 0)
             break; // the source ended early or cannot be read: the caller sees the count
         if (!platform::WriteAll(file_, buffer_.data(), static_cast<std::size_t>(got)))
-            return false;
-        in += got;
-        left -= got;
+            Failed();
         copied += got;
+        size_ += got;
     }
-    return true;
+    return copied;
 }
 
 void SafeFile::Commit() {

@@ -85,8 +85,9 @@ private:
     // just failed.
     [[noreturn]] void Failed(const std::string& message = "Stream write error");
 
-    // Copies through buffer_ with large reads and writes; false when a write failed.
-    bool CopyBuffered(InFile& source, std::int64_t& in, std::int64_t& left, std::int64_t& copied);
+    // Appends up to `count` bytes of `source` from `in` through a buffer; fewer when the
+    // source ends early. Throws EWriteError on a failed write.
+    std::int64_t CopyBuffered(InFile& source, std::int64_t in, std::int64_t count);
 
     std::string target_;    // as given, for messages
     std::string finalPath_; // the file replaced: the target with its links followed
