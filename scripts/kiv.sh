@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Set-up, build and run for a fresh Debian machine.
-#   scripts/kiv.sh run    installs what is missing, builds, opens the tool
+#   scripts/kiv.sh run    installs what the tool needs, builds the two programs, opens the tool
 #   scripts/kiv.sh test   installs what is missing, builds, runs every test
 #   scripts/kiv.sh deps   installs what is missing, nothing else (bench/run.sh uses it)
 #   scripts/kiv.sh package   builds the .deb into build/ and checks it
@@ -10,28 +10,31 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 mode="${1:-test}"
 
-# Build and tests: compilers (g++ for the tool, clang-14 with its sanitizer and fuzzer
-# runtimes for the fuzz targets), GoogleTest, CLI11, Qt 6 (its offscreen platform comes with
-# libqt6gui6) and a font for the windows. The benchmarks add Google Benchmark, python3 (the
-# driver that times whole processes), /usr/bin/time (peak memory of a single run) and strace
-# (whether a save flushes to disk); xdelta3 and bsdiff are the binary-patch programs the mod
-# files are measured against (patch size, and the time to make and apply one); xvfb runs the tool on a machine without a display.
-# ImageMagick is the peer program the bitmap and PNG tests exchange files with. Sheet records
-# are JSON through the header-only nlohmann-json. zlib gives PNG (read and written by the
-# tool's own code) and the tool's own files their checksums and deflate streams (zlib1g-dev,
-# and libz-mingw-w64-dev for the Windows build). The package
-# needs help2man (kivtool's manual page from its own help), librsvg2-bin (the icon's PNG
-# sizes), lintian and desktop-file-utils (its checks); the Windows build needs the MinGW-w64
-# cross compiler, GoogleTest's sources and wine64 to run its tests.
-packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
-          libbenchmark-dev libcli11-dev qt6-base-dev clang-14 libclang-rt-14-dev
-          xvfb xauth fonts-liberation2 python3 time strace xdelta3 bsdiff imagemagick
-          nlohmann-json3-dev zlib1g-dev libz-mingw-w64-dev help2man librsvg2-bin lintian
-          desktop-file-utils g++-mingw-w64-x86-64-posix googletest wine64)
+# What building and running the tool needs: the compiler and build tools, CLI11 (kivtool's
+# command line), Qt 6 (the windows; its offscreen platform comes with libqt6gui6), sheet
+# records as JSON through the header-only nlohmann-json, zlib (PNG, read and written by the
+# tool's own code, and the tool's own files: checksums and deflate streams), a font for the
+# windows, and xvfb with xauth to open the windows on a machine without a display.
+run_packages=(build-essential cmake ninja-build pkg-config libcli11-dev qt6-base-dev
+              nlohmann-json3-dev zlib1g-dev fonts-liberation2 xvfb xauth)
+# The tests add GoogleTest and clang-14 with its sanitizer and fuzzer runtimes (the fuzz
+# targets). The benchmarks add Google Benchmark, python3 (the driver that times whole
+# processes), /usr/bin/time (peak memory of a single run) and strace (whether a save
+# flushes to disk); xdelta3 and bsdiff are the binary-patch programs the mod files are
+# measured against (patch size, and the time to make and apply one). ImageMagick is the
+# peer program the bitmap and PNG tests exchange files with. The package needs help2man
+# (kivtool's manual page from its own help), librsvg2-bin (the icon's PNG sizes), lintian
+# and desktop-file-utils (its checks); the Windows build needs the MinGW-w64 cross compiler,
+# zlib for it, GoogleTest's sources and wine64 to run its tests.
+packages=("${run_packages[@]}" libgtest-dev libgmock-dev libbenchmark-dev clang-14
+          libclang-rt-14-dev python3 time strace xdelta3 bsdiff imagemagick libz-mingw-w64-dev
+          help2man librsvg2-bin lintian desktop-file-utils g++-mingw-w64-x86-64-posix
+          googletest wine64)
 
+# Installs those of the named packages that are missing.
 install_missing() {
     local missing=()
-    for p in "${packages[@]}"; do
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
             missing+=("$p")
     done
@@ -57,15 +60,23 @@ install_missing() {
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-build() {
-    local dir="$1"
-    shift
-    cmake -S "$root" -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
-    cmake --build "$dir" -j "$(nproc)"
+linux_options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIV_BUILD_UI=ON -DKIV_BUILD_TOOLS=ON)
+
+# Everything, the test suites included, in build/.
+build_linux() {
+    cmake -S "$root" -B "$root/build" -G Ninja "${launcher[@]}" "${linux_options[@]}" \
+        -DKIV_BUILD_TESTS=ON >/dev/null
+    cmake --build "$root/build" -j "$(nproc)"
 }
 
-build_linux() {
-    build "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIV_BUILD_UI=ON -DKIV_BUILD_TOOLS=ON
+# Only the two programs. A build/ that `test` configured keeps its test suites (they are
+# just not built); a fresh one is configured without them, so GoogleTest is not needed.
+build_programs() {
+    local tests=()
+    [ -f "$root/build/CMakeCache.txt" ] || tests=(-DKIV_BUILD_TESTS=OFF)
+    cmake -S "$root" -B "$root/build" -G Ninja "${launcher[@]}" "${linux_options[@]}" \
+        "${tests[@]}" >/dev/null
+    cmake --build "$root/build" -j "$(nproc)" --target Kivutil kivtool
 }
 
 # The .deb in build/, then lintian on it (errors fail, the rest is shown).
@@ -131,10 +142,10 @@ zip_windows() {
 
 case "$mode" in
 deps)
-    install_missing
+    install_missing "${packages[@]}"
     ;;
 test)
-    install_missing
+    install_missing "${packages[@]}"
     build_linux
     (cd "$root/build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)")
     started=$SECONDS
@@ -151,19 +162,19 @@ test)
     bash "$root/scripts/hardening.sh"
     ;;
 package)
-    install_missing
+    install_missing "${packages[@]}"
     build_linux
     make_package
     check_package
     ;;
 windows)
-    install_missing
+    install_missing "${packages[@]}"
     build_windows
     zip_windows
     ;;
 run)
-    install_missing
-    build_linux
+    install_missing "${run_packages[@]}"
+    build_programs
     workdir="$root/demo"
     if [ ! -f "$PWD/Modgen.dat" ]; then
         mkdir -p "$workdir"
