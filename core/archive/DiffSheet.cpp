@@ -3,7 +3,9 @@
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "image/Bitmap.h"
+#include "image/TextFont.h"
 #include "sprite/IconDecoder.h"
+#include "sprite/IconSheet.h"
 #include "sprite/S16Format.h"
 
 #include <algorithm>
@@ -17,6 +19,15 @@ namespace {
 // Transparent space between the two frames of a pair, and between pairs.
 constexpr int kInsidePair = 4;
 constexpr int kBetweenPairs = 12;
+// Above each row of pairs, a gutter of two lines of labels: the pair's member and icon, then
+// "before" and "after" over its two cells.
+constexpr int kLine = GlyphHeight + 2;
+constexpr int kGutter = 2 * kLine;
+const std::string kBefore = "before", kAfter = "after";
+
+std::string PairLabel(const DiffSheetPair& pair) {
+    return (pair.Member.empty() ? "" : pair.Member + " ") + "icon " + std::to_string(pair.Icon);
+}
 
 std::unique_ptr<InFile> OpenOrThrow(const std::string& path) {
     std::unique_ptr<InFile> file = InFile::Open(path);
@@ -77,18 +88,25 @@ DiffSheet LayOut(const std::string& pathA, const std::string& pathB,
     const auto columns = static_cast<std::int64_t>(std::ceil(std::sqrt(double(count))));
     const std::int64_t rows = (count + columns - 1) / columns;
     std::vector<std::int64_t> before(columns, 0), after(columns, 0), height(rows, 0);
+    std::vector<std::int64_t> label(columns, 0);
     for (std::int64_t k = 0; k < count; ++k) {
         const DiffSheetPair& pair = sheet.Pairs[static_cast<std::size_t>(k)];
-        before[k % columns] = std::max<std::int64_t>(before[k % columns], pair.Before.Width);
-        after[k % columns] = std::max<std::int64_t>(after[k % columns], pair.After.Width);
+        before[k % columns] = std::max<std::int64_t>(
+            {before[k % columns], pair.Before.Width, TextWidth(kBefore) + 2});
+        after[k % columns] =
+            std::max<std::int64_t>({after[k % columns], pair.After.Width, TextWidth(kAfter) + 2});
+        label[k % columns] = std::max<std::int64_t>(label[k % columns], TextWidth(PairLabel(pair)));
         height[k / columns] = std::max<std::int64_t>(
             height[k / columns], std::max(pair.Before.Height, pair.After.Height));
     }
+    // A long label widens its column's after cells, so it never runs into the next pair.
+    for (std::int64_t c = 0; c < columns; ++c)
+        after[c] = std::max(after[c], label[c] - before[c] - kInsidePair);
     std::vector<std::int64_t> left(columns + 1, 0), top(rows + 1, 0);
     for (std::int64_t c = 0; c < columns; ++c)
         left[c + 1] = left[c] + before[c] + kInsidePair + after[c] + kBetweenPairs;
     for (std::int64_t r = 0; r < rows; ++r)
-        top[r + 1] = top[r] + height[r] + kBetweenPairs;
+        top[r + 1] = top[r] + kGutter + height[r] + kBetweenPairs;
     const std::int64_t width = left.back() - kBetweenPairs;
     const std::int64_t tall = top.back() - kBetweenPairs;
     if (width > kMaxPictureSide || tall > kMaxPictureSide || width * tall > kMaxPicturePixels)
@@ -100,7 +118,7 @@ DiffSheet LayOut(const std::string& pathA, const std::string& pathB,
         DiffSheetPair& pair = sheet.Pairs[static_cast<std::size_t>(k)];
         pair.Before.X = static_cast<int>(left[k % columns]);
         pair.After.X = static_cast<int>(left[k % columns] + before[k % columns] + kInsidePair);
-        pair.Before.Y = pair.After.Y = static_cast<int>(top[k / columns]);
+        pair.Before.Y = pair.After.Y = static_cast<int>(top[k / columns] + kGutter);
     }
     return sheet;
 }
@@ -141,6 +159,10 @@ Image DrawDiffSheet(const std::string& pathA, const std::string& pathB, const Di
     for (const DiffSheetPair& pair : sheet.Pairs) {
         draw(*a, pair.StartA, pair.Icon, pair.Before);
         draw(*b, pair.StartB, pair.Icon, pair.After);
+        const int y = pair.Before.Y - kGutter + 1;
+        DrawText(picture, pair.Before.X, y, PairLabel(pair), LabelColor);
+        DrawText(picture, pair.Before.X, y + kLine, kBefore, LabelColor);
+        DrawText(picture, pair.After.X, y + kLine, kAfter, LabelColor);
     }
     return picture;
 }

@@ -123,4 +123,11 @@ std::string EscapedText(const std::string& text) {
     return out;
 }
 
+std::string JoinedList(const std::vector<std::string>& items) {
+    std::string text;
+    for (std::size_t k = 0; k < items.size(); ++k)
+        text += (k == 0 ? "" : k + 1 == items.size() ? " and " : ", ") + items[k];
+    return text;
+}
+
 } // namespace kiv

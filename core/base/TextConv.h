@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kiv {
 
@@ -27,5 +28,8 @@ std::string PrintableName(const std::string& name);
 // of a file can move the cursor, clear the screen or split the line; valid UTF-8 stays as it
 // is. Applying it twice changes nothing more.
 std::string EscapedText(const std::string& text);
+
+// "a", "a and b", "a, b and c": items for a sentence.
+std::string JoinedList(const std::vector<std::string>& items);
 
 } // namespace kiv

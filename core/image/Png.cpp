@@ -538,6 +538,32 @@ bool PictureFileHolds(const Image& image, const std::string& path, PngKey transp
     return FileHolds(path, bytes.data(), bytes.size());
 }
 
+bool PictureFileShows(const Image& image, const std::string& path, PngKey transparent) {
+    Image read;
+    std::vector<std::uint8_t> alpha;
+    try {
+        read = LoadPictureFile(path, transparent.Color, &alpha, {image.Width(), image.Height()});
+    } catch (const Exception&) {
+        return false;
+    }
+    if (read.Width() != image.Width() || read.Height() != image.Height())
+        return false;
+    const bool png = !alpha.empty();
+    for (int y = 0; y < image.Height(); ++y) {
+        const TColor* want = image.Row(y);
+        const TColor* got = read.Row(y);
+        const std::uint8_t* a =
+            png ? alpha.data() + static_cast<std::size_t>(y) * image.Width() : nullptr;
+        for (int x = 0; x < image.Width(); ++x) {
+            const bool clear = png && transparent.Matches(want[x]);
+            if (clear ? !(a[x] < 128 || transparent.Matches(got[x]))
+                      : got[x] != want[x] || (png && a[x] < 128))
+                return false;
+        }
+    }
+    return true;
+}
+
 Image LoadPictureFile(const std::string& path, TColor transparent, std::vector<std::uint8_t>* alpha,
                       const PictureLimit& limit) {
     std::uint8_t head[sizeof kSignature] = {};

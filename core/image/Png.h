@@ -53,6 +53,12 @@ Image LoadPngFile(const std::string& path, TColor transparent,
 void SavePictureFile(const Image& image, const std::string& path, PngKey transparent);
 // True when the file at `path` already holds exactly what SavePictureFile would write.
 bool PictureFileHolds(const Image& image, const std::string& path, PngKey transparent);
+// True when the file at `path` reads back as the picture SavePictureFile would write for
+// `image`, whatever its bytes (a picture saved again by an image editor): the same size,
+// every pixel the key makes transparent read as transparent (or of the key's value), every
+// other one of its exact colour and opaque. A file that cannot be read, or declares a larger
+// picture, does not.
+bool PictureFileShows(const Image& image, const std::string& path, PngKey transparent);
 Image LoadPictureFile(const std::string& path, TColor transparent,
                       std::vector<std::uint8_t>* alpha = nullptr, const PictureLimit& limit = {});
 

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,10 +31,18 @@ struct SheetLayout {
     int Width = 0;
     int Height = 0;
     std::vector<SheetCell> Cells; // one per icon of the table
+    bool Labels = false;          // each row of cells has a gutter of icon numbers above it
 };
 
-// Throws Exception when the sheet would pass the picture size limits.
-SheetLayout LayOutSheet(const TIconTable& table);
+// The height of the gutter above each row of cells of a labelled sheet, and the colour of
+// its labels.
+inline constexpr int kLabelGutter = 9;
+inline constexpr TColor LabelColor = RGB(0, 0, 0);
+
+// With `labels`, a gutter above each row of cells holds each icon's number above its cell,
+// and a column is at least as wide as its labels, so no label pixel lies in a cell or runs
+// into the next label. Throws Exception when the sheet would pass the picture size limits.
+SheetLayout LayOutSheet(const TIconTable& table, bool labels = false);
 
 // The sheet of the loaded file. Icons whose data ended early are added to `endedEarly`
 // (1-based numbers). Throws EFrameTooLarge for a frame that cannot be shown.
@@ -49,13 +58,49 @@ struct SheetExport {
     std::vector<std::string> Warnings; // lines without their end
 };
 
-// The sheet files of the loaded file, read from `file`. Throws as BuildSheet does.
-SheetExport MakeSheetExport(InFile& file, const TIconTable& table, const std::string& sheetPath);
+// The sheet files of the loaded file, read from `file`, labelled when asked. Throws as
+// BuildSheet does.
+SheetExport MakeSheetExport(InFile& file, const TIconTable& table, const std::string& sheetPath,
+                            bool labels = false);
+
+enum class RecordsVerdict {
+    Match,      // the records describe this sprite file's sheet
+    CannotOpen, // there is no records file to read
+    Unreadable, // the file is not records as export writes them
+    OtherSheet, // well-formed records of another sprite file (or of this one before a change)
+};
+
+struct RecordsCheck {
+    RecordsVerdict Verdict = RecordsVerdict::CannotOpen;
+    std::string Message;      // empty for a match
+    bool Transparent = false; // the sheet was written with transparent pixels
+    // Read from well-formed records: the sprite file they name ("" when none), the layout
+    // they describe (cells as they give them), and for records whose size and icon count
+    // match the sprite file's, the first icon whose record differs (0: none).
+    std::string Sprite;
+    SheetLayout Layout;
+    bool Whole = false; // well-formed, one record per icon of the table, in order
+    int DiffersAt = 0;
+};
+
+struct SheetImportOptions {
+    std::string RecordsPath; // empty: SheetRecordsPath of the sheet
+    // A colour whose 16-bit value counts as the background, as BackColor's does.
+    std::optional<TColor> Background;
+    // Records of another state of this sprite file (well-formed, one cell per icon, inside
+    // the sheet) are used as they stand: each icon is read from the cell they give it.
+    bool TrustRecords = false;
+};
 
 struct SheetImport {
     ReencodeResult Result;
     std::vector<int> Changed;          // 1-based numbers of the icons re-encoded
     std::vector<std::string> Warnings; // lines without their end
+    RecordsCheck Records;              // what the records said; Message set when refused
+    // A sheet written with transparent pixels that has none: the colour most of its corners
+    // hold, and the changed icons (1-based) whose boxes grow past what they stored.
+    std::optional<TColor> FlattenedOnto;
+    std::vector<int> Grown;
 };
 
 // Writes `outPath` from the loaded file with every icon whose cell in the sheet differs
@@ -68,6 +113,7 @@ struct SheetImport {
 // not Ok, its Message is empty and Changed lists them.
 SheetImport ImportSheet(const std::string& sheetPath, const TIconTable& table,
                         const std::string& outPath,
-                        const std::function<bool(const std::vector<int>&)>& approve = {});
+                        const std::function<bool(const std::vector<int>&)>& approve = {},
+                        const SheetImportOptions& options = {});
 
 } // namespace kiv

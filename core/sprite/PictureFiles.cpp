@@ -45,9 +45,19 @@ PixelChanges& PixelChanges::operator+=(const PixelChanges& more) {
     return *this;
 }
 
-Image TakeIconPicture(const PictureFile& file, int x, int y, int w, int h, PixelChanges& changes) {
+Image TakeIconPicture(const PictureFile& file, int x, int y, int w, int h, PixelChanges& changes,
+                      const std::optional<TColor>& background) {
     Image picture(w, h);
     picture.Draw(-x, -y, file.Picture);
+    if (background) {
+        const std::uint16_t value = PackPixel(*background);
+        for (int row = 0; row < h; ++row) {
+            TColor* out = picture.Row(row);
+            for (int col = 0; col < w; ++col)
+                if (PackPixel(out[col]) == value)
+                    out[col] = BackColor;
+        }
+    }
     if (!file.Alpha.empty()) {
         const int fromY = std::max(y, 0), toY = std::min(y + h, file.Picture.Height());
         const int fromX = std::max(x, 0), toX = std::min(x + w, file.Picture.Width());
@@ -71,8 +81,10 @@ Image TakeIconPicture(const PictureFile& file, int x, int y, int w, int h, Pixel
     return picture;
 }
 
-Image TakeIconPicture(const PictureFile& file, PixelChanges& changes) {
-    return TakeIconPicture(file, 0, 0, file.Picture.Width(), file.Picture.Height(), changes);
+Image TakeIconPicture(const PictureFile& file, PixelChanges& changes,
+                      const std::optional<TColor>& background) {
+    return TakeIconPicture(file, 0, 0, file.Picture.Width(), file.Picture.Height(), changes,
+                           background);
 }
 
 bool IconHolds(InFile& file, const TIconTable& table, int index, const Image& picture) {

@@ -9,6 +9,7 @@
 #include "sprite/S16Format.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,9 +47,13 @@ struct PixelChanges {
 };
 
 // The part of `file` at (x, y), w x h, as the re-encoder takes it: in a PNG's pixels, the
-// background's 16-bit value becomes BackColor. `changes` counts what happened on the way.
-Image TakeIconPicture(const PictureFile& file, int x, int y, int w, int h, PixelChanges& changes);
-Image TakeIconPicture(const PictureFile& file, PixelChanges& changes);
+// background's 16-bit value becomes BackColor, and in any picture so does the 16-bit value
+// of `background` when given (a picture flattened onto that colour). `changes` counts what
+// happened on the way.
+Image TakeIconPicture(const PictureFile& file, int x, int y, int w, int h, PixelChanges& changes,
+                      const std::optional<TColor>& background = std::nullopt);
+Image TakeIconPicture(const PictureFile& file, PixelChanges& changes,
+                      const std::optional<TColor>& background = std::nullopt);
 
 // Whether the icon at `index` (0-based) of the loaded file decodes to `picture` in 16-bit
 // terms: same size, every pixel of the same 16-bit value. Such an icon keeps its stored bytes.

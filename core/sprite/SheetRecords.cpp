@@ -1,9 +1,11 @@
 #include "sprite/SheetRecords.h"
 
 #include "base/FileStream.h"
+#include "image/Bitmap.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
@@ -44,6 +46,8 @@ std::string FormFault(const json& records) {
         return "it has no sheet size and list of icons";
     if (records.contains("transparent") && !records["transparent"].is_boolean())
         return "its transparency flag is not true or false";
+    if (records.contains("labels") && !records["labels"].is_boolean())
+        return "its labels flag is not true or false";
     const json& icons = records["icons"];
     for (std::size_t k = 0; k < icons.size(); ++k) {
         const json& record = icons[k];
@@ -68,10 +72,11 @@ std::string SheetRecordsPath(const std::string& sheetPath) {
 
 std::string SheetRecordsText(const std::string& spriteName, const SheetLayout& layout,
                              const TIconTable& table, bool transparent) {
-    std::string text =
-        "{\"sprite\": " + json(spriteName).dump() + ", \"width\": " + std::to_string(layout.Width) +
-        ", \"height\": " + std::to_string(layout.Height) +
-        ", \"transparent\": " + (transparent ? "true" : "false") + ", \"icons\": [\n";
+    std::string text = "{\"sprite\": " + json(spriteName).dump() +
+                       ", \"width\": " + std::to_string(layout.Width) +
+                       ", \"height\": " + std::to_string(layout.Height) +
+                       ", \"transparent\": " + (transparent ? "true" : "false") +
+                       (layout.Labels ? ", \"labels\": true" : "") + ", \"icons\": [\n";
     for (std::size_t k = 0; k < layout.Cells.size(); ++k) {
         const SheetCell& cell = layout.Cells[k];
         text += "  " + Record(cell, table.Headers[static_cast<std::size_t>(cell.Icon - 1)]).dump();
@@ -80,8 +85,7 @@ std::string SheetRecordsText(const std::string& spriteName, const SheetLayout& l
     return text + "]}\n";
 }
 
-RecordsCheck CheckSheetRecords(const std::string& path, const SheetLayout& layout,
-                               const TIconTable& table) {
+RecordsCheck CheckSheetRecords(const std::string& path, const TIconTable& table) {
     RecordsCheck check;
     const std::unique_ptr<InFile> file = InFile::Open(path);
     if (!file) {
@@ -102,14 +106,44 @@ RecordsCheck CheckSheetRecords(const std::string& path, const SheetLayout& layou
         return unreadable(fault);
 
     check.Verdict = RecordsVerdict::OtherSheet;
+    check.Transparent = records.value("transparent", false);
+    if (records.contains("sprite") && records["sprite"].is_string())
+        check.Sprite = records["sprite"].get<std::string>();
     const json& icons = records["icons"];
-    if (records["width"] != layout.Width || records["height"] != layout.Height ||
-        icons.size() != layout.Cells.size()) {
-        const std::string name = std::filesystem::path(table.Path).filename().string();
+    // The cells as the records give them, kept only when every one lies inside a sheet of
+    // a size a picture may have.
+    const std::int64_t width = records["width"].get<std::int64_t>();
+    const std::int64_t height = records["height"].get<std::int64_t>();
+    check.Whole = icons.size() == static_cast<std::size_t>(std::max(table.Count, 0)) && width > 0 &&
+                  height > 0 && width <= kMaxPictureSide && height <= kMaxPictureSide &&
+                  width * height <= kMaxPicturePixels;
+    for (std::size_t k = 0; k < icons.size() && check.Whole; ++k) {
+        std::int64_t v[std::size(kCellKeys)];
+        for (std::size_t j = 0; j < std::size(kCellKeys); ++j)
+            v[j] = icons[k][kCellKeys[j]].get<std::int64_t>();
+        check.Whole = v[0] == static_cast<std::int64_t>(k) + 1;
+        for (std::size_t j = 1; j < std::size(kCellKeys); ++j)
+            check.Whole = check.Whole && v[j] >= 0 && v[j] <= kMaxPictureSide;
+        check.Whole = check.Whole && v[1] + v[3] <= width && v[2] + v[4] <= height;
+        if (check.Whole)
+            check.Layout.Cells.push_back({static_cast<int>(v[0]), static_cast<int>(v[1]),
+                                          static_cast<int>(v[2]), static_cast<int>(v[3]),
+                                          static_cast<int>(v[4])});
+    }
+    if (check.Whole) {
+        check.Layout.Width = static_cast<int>(width);
+        check.Layout.Height = static_cast<int>(height);
+        check.Layout.Labels = records.value("labels", false);
+    } else {
+        check.Layout = {};
+    }
+
+    const std::string name = std::filesystem::path(table.Path).filename().string();
+    const SheetLayout layout = LayOutSheet(table, records.value("labels", false));
+    if (width != layout.Width || height != layout.Height || icons.size() != layout.Cells.size()) {
         std::string of = "another sprite file";
-        if (records.contains("sprite") && records["sprite"].is_string() &&
-            records["sprite"] != name)
-            of = records["sprite"].get<std::string>() + ", not of " + name;
+        if (!check.Sprite.empty() && check.Sprite != name)
+            of = check.Sprite + ", not of " + name;
         check.Message = path + " describes a sheet of " + of + ".";
         return check;
     }
@@ -122,6 +156,7 @@ RecordsCheck CheckSheetRecords(const std::string& path, const SheetLayout& layou
         for (std::size_t v = 0; v < std::size(kCellKeys); ++v)
             same = same && record[kCellKeys[v]] == values[v];
         if (!same) {
+            check.DiffersAt = cell.Icon;
             check.Message = path + ": the record of icon " + std::to_string(cell.Icon) +
                             " does not match the sprite file.";
             return check;
@@ -129,7 +164,7 @@ RecordsCheck CheckSheetRecords(const std::string& path, const SheetLayout& layou
     }
     check.Verdict = RecordsVerdict::Match;
     check.Message.clear();
-    check.Transparent = records.value("transparent", false);
+    check.Layout = layout;
     return check;
 }
 

@@ -15,24 +15,12 @@ std::string SheetRecordsPath(const std::string& sheetPath);
 
 // The records' text, one icon a line so a modder can read and compare them. `spriteName`
 // is the sprite file's name without its folder; `transparent` says that the sheet was
-// written with transparent pixels.
+// written with transparent pixels. A labelled layout is marked so.
 std::string SheetRecordsText(const std::string& spriteName, const SheetLayout& layout,
                              const TIconTable& table, bool transparent);
 
-enum class RecordsVerdict {
-    Match,      // the records describe this sprite file's sheet
-    CannotOpen, // there is no records file to read
-    Unreadable, // the file is not records as export writes them
-    OtherSheet, // well-formed records of another sprite file (or of this one before a change)
-};
-
-struct RecordsCheck {
-    RecordsVerdict Verdict = RecordsVerdict::CannotOpen;
-    std::string Message;      // empty for a match
-    bool Transparent = false; // the sheet was written with transparent pixels
-};
-
-RecordsCheck CheckSheetRecords(const std::string& recordsPath, const SheetLayout& layout,
-                               const TIconTable& table);
+// Reads the records at `recordsPath` and tells whether they describe this sprite file's
+// sheet, labelled or not as they say. Throws as LayOutSheet does.
+RecordsCheck CheckSheetRecords(const std::string& recordsPath, const TIconTable& table);
 
 } // namespace kiv

@@ -135,6 +135,26 @@ TEST(HeadersCommand, PrintsTheHeaderGridTextsAndPixelCounts) {
     // 614400 bytes claimed, the file ends first: only the groups present count.
     EXPECT_EQ(pix[3], std::to_string(ReferencePixCount(bytes, pixelBase, 614400)));
     EXPECT_EQ(pix[4], "0"); // a negative Bytes counts nothing
+
+    // A sprite file of its own shows the grid its member shows; an archive needs a member.
+    SpriteBuilder small;
+    small.Raw(2, 2, 1, 1, 4, 4, {0xF800, 0x07E0, 0x001F, 0xFFFF}, 255)
+        .Runs(3, 2, 0, 0, 3, 3, {{4, 0x1234}, {2, 0xFFFF}});
+    WriteFile("s.s16", small.Build());
+    WriteFile("b.dat",
+              ArchiveBuilder().Member("pad", Bytes(3, 0)).Member("s.s16", small.Build()).Build());
+    const auto headers = [](const std::string& file, const std::string& member) {
+        return RunCommand(
+            [&](const Context& c) { return kivtool::HeadersCommand(c, file, member); });
+    };
+    const ToolRun own = headers("s.s16", ""), inArchive = headers("b.dat", "s.s16");
+    EXPECT_EQ(own.Status, 0) << own.Err;
+    EXPECT_EQ(own.Out, inArchive.Out);
+    const ToolRun archiveAlone = headers("b.dat", "");
+    EXPECT_EQ(archiveAlone.Status, 1);
+    EXPECT_NE(archiveAlone.Err.find("b.dat is an archive: name one of its members"),
+              std::string::npos)
+        << archiveAlone.Err;
 }
 
 TEST(HeadersCommand, StopsThePixelCountAtAnErrorCellAsTheConversionErrorDoes) {

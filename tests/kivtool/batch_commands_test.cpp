@@ -421,6 +421,23 @@ TEST(Import, OfUnchangedExportsKeepsEveryIconsStoredBytes) {
         std::filesystem::remove_all("pics");
         std::filesystem::remove("walk.s17");
     }
+
+    // One picture edited: one summary line, and the unchanged ones listed only when asked.
+    ASSERT_EQ(RunCommand([&](const Context& c) {
+                  return kivtool::ExportCommand(c, "walk.s16", "pics", true, "bmp");
+              }).Status,
+              0);
+    ImportFixture::Picture("pics/walk_0002.bmp", 9, 7, kiv::RGB(200, 0, 0));
+    kivtool::ImportOptions options{"quiet.s17"};
+    ToolRun run = ImportFixture::Import(options);
+    EXPECT_EQ(run.Out, "icon 2: pics/walk_0002.bmp\n");
+    EXPECT_TRUE(run.Err.ends_with("Wrote quiet.s17: 1 icon re-encoded, 4 unchanged.\n")) << run.Err;
+    options.OutPath = "verbose.s17";
+    options.Verbose = true;
+    run = ImportFixture::Import(options);
+    EXPECT_EQ(run.Out, "icon 1: pics/walk_0001.bmp, unchanged\nicon 3: pics/walk_0003.bmp, "
+                       "unchanged\nicon 4: pics/walk_0004.bmp, unchanged\nicon 5: "
+                       "pics/walk_0005.bmp, unchanged\nicon 2: pics/walk_0002.bmp\n");
 }
 
 TEST(Import, RefusesBadPicturesPerFileAndWritesNothingUnlessAskedToSkipThem) {

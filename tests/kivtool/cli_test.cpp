@@ -337,6 +337,14 @@ TEST(KivtoolCli, DiffListsWhatAnEditChangedAndShowsItOnASheet) {
     ASSERT_EQ(RunKivtool({"show", "hero.s17", "2", "-o", "after.png"}).Status, 0);
     EXPECT_EQ(cell("before"), Picture("before.png"));
     EXPECT_EQ(cell("after"), Picture("after.png"));
+    // Above the pair, outside its cells, a gutter of labels says which icon it is.
+    std::smatch top;
+    ASSERT_TRUE(std::regex_search(records, top, std::regex("\"y\":(\\d+)")));
+    std::int64_t labelPixels = 0;
+    for (int y = 0; y < std::stoi(top.str(1)); ++y)
+        for (int x = 0; x < sheet.Width(); ++x)
+            labelPixels += sheet.Pixel(x, y) == kiv::LabelColor;
+    EXPECT_GT(labelPixels, 20);
 
     // Trouble: two files of different kinds, a missing file, a sheet over a compared file or
     // over its own records.
@@ -377,6 +385,17 @@ TEST(KivtoolCli, ModCarriesAnEditToItsBaseAndNoOther) {
               std::string::npos)
         << run.Err;
     EXPECT_FALSE(std::filesystem::exists("twice.dat"));
+
+    // A mod made for the edited archive is left out of the base's and named in the summary.
+    ASSERT_EQ(RunKivtool({"mod", "create", "edited.dat", "Modgen.dat", "-o", "undo.kivmod"}).Status,
+              0);
+    run = RunKivtool({"mod", "apply", "Modgen.dat", "red.kivmod", "undo.kivmod",
+                      "--skip-mismatched", "-o", "both.dat"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_TRUE(run.Err.ends_with("Wrote both.dat: 1 change from 1 mod; undo.kivmod was "
+                                  "skipped.\n"))
+        << run.Err;
+    EXPECT_EQ(ReadFile("both.dat"), ReadFile("edited.dat"));
 }
 
 // ImageMagick runs on the build machine; the Windows build's tests cannot start it.
@@ -457,6 +476,64 @@ TEST(KivtoolCli, EditsIconsThroughPngAndWholeMemberSheets) {
         EXPECT_EQ(Picture("after.png"), expected) << "icon " << icon;
     }
 
+    // With --labels each icon's number stands in a gutter: the cells hold what a plain
+    // sheet's cells hold, every other drawn pixel is a label, and the sheet imports as it is.
+    ASSERT_EQ(RunKivtool({"sheet", "export", name, "plain.png"}).Status, 0);
+    run = RunKivtool({"sheet", "export", name, "labelled.png", "--labels"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const kiv::Image plain = Picture("plain.png"), labelled = Picture("labelled.png");
+    const kiv::SheetLayout cells = kiv::LayOutSheet(table, true);
+    ASSERT_EQ(labelled.Width(), cells.Width);
+    ASSERT_EQ(labelled.Height(), cells.Height);
+    std::vector<bool> inCell(static_cast<std::size_t>(cells.Width) * cells.Height);
+    const auto crop = [](const kiv::Image& from, const kiv::SheetCell& c) {
+        kiv::Image part(c.Width, c.Height);
+        part.Draw(-c.X, -c.Y, from);
+        return part;
+    };
+    for (std::size_t k = 0; k < cells.Cells.size(); ++k) {
+        const kiv::SheetCell& c = cells.Cells[k];
+        EXPECT_EQ(crop(labelled, c), crop(plain, kiv::LayOutSheet(table).Cells[k])) << c.Icon;
+        for (int y = c.Y; y < c.Y + c.Height; ++y)
+            for (int x = c.X; x < c.X + c.Width; ++x)
+                inCell[static_cast<std::size_t>(y) * cells.Width + x] = true;
+    }
+    std::int64_t labelPixels = 0;
+    for (int y = 0; y < labelled.Height(); ++y)
+        for (int x = 0; x < labelled.Width(); ++x)
+            if (!inCell[static_cast<std::size_t>(y) * cells.Width + x] &&
+                labelled.Pixel(x, y) != kiv::BackColor) {
+                EXPECT_EQ(labelled.Pixel(x, y), kiv::LabelColor) << x << ", " << y;
+                ++labelPixels;
+            }
+    EXPECT_GT(labelPixels, 0);
+    run = RunKivtool({"sheet", "import", name, "labelled.png", "-o", "labelled.s16"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(ReadFile("labelled.s16"), ReadFile(name));
+
+    // A sheet of the sprite file does not match its twin once that holds another change:
+    // the refusal names both files and the ways on, and --force takes the sheet's cells.
+    ASSERT_EQ(RunKivtool({"show", name, "1", "-o", "corner.bmp"}).Status, 0);
+    kiv::Image corner = Picture("corner.bmp");
+    corner.SetPixel(0, 0, kiv::RGB(0, 0, 248));
+    kiv::SavePictureFile(corner, "corner.bmp", kiv::BackColor);
+    ASSERT_EQ(RunKivtool({"reencode", name, "1", "corner.bmp"}).Status, 0);
+    const std::string twin = kiv::TwinName(name);
+    const Bytes changed = ReadFile(twin);
+    run = RunKivtool({"sheet", "import", "--on-twin", name, "plain.png"});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_NE(run.Err.find("plain.json: the sheet was exported from " + name + "; " + twin +
+                           " differs in icon 1: export from " + twin +
+                           ", or --force. Nothing was written.\n"),
+              std::string::npos)
+        << run.Err;
+    EXPECT_EQ(ReadFile(twin), changed);
+    run = RunKivtool({"sheet", "import", "--on-twin", name, "plain.png", "--force"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    ASSERT_EQ(RunKivtool({"show", twin, "1", "-o", "back.bmp"}).Status, 0);
+    ASSERT_EQ(RunKivtool({"show", name, "1", "-o", "first.bmp"}).Status, 0);
+    EXPECT_EQ(Picture("back.bmp"), Picture("first.bmp"));
+
     // A sheet whose records describe another member is refused.
     const std::string other = Cells(lines[2]).at(0);
     run = RunKivtool({"sheet", "import", other, "sheet.png", "-o", "wrong.s16"});
@@ -467,6 +544,13 @@ TEST(KivtoolCli, EditsIconsThroughPngAndWholeMemberSheets) {
     run = RunKivtool({"export", name, "icons", "--format", "png"});
     ASSERT_EQ(run.Status, 0) << run.Err;
     const std::string exported = Lines(run.Out).at(2);
+    // Saved again by an image editor, with other bytes and the same pixels: up to date.
+    const Bytes first = ReadFile(exported);
+    Magick(exported + " -define png:compression-level=1 PNG32:" + exported);
+    ASSERT_NE(ReadFile(exported), first);
+    run = RunKivtool({"export", name, "icons", "--format", "png"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");
     const auto [x3, y3] = IconPixel(Picture(exported));
     Paint(exported, x3, y3, "#00FF00");
     kiv::Image painted = Picture(exported);
@@ -498,18 +582,42 @@ TEST(KivtoolCli, SaysWhatTakingAPictureDidToItsPixelsAndWhatIsWrongWithASheet) {
           "Warning: p.png: colours are reduced to 16 bits (5-6-5); 2 pixels changed.\n"})
         EXPECT_NE(run.Err.find(line), std::string::npos) << line << run.Err;
 
-    // A sheet into a folder not made yet; flattened onto white, it is still taken.
+    // A sheet into a folder not made yet, flattened and saved under a new name: its records
+    // are named with --records. Flattened onto a colour, the boxes grow and the warning names
+    // the colour and the way out; flattened onto the background colour itself, or read with
+    // --background, the sheet gives the member back byte for byte, and nothing is said.
     ASSERT_EQ(RunKivtool({"sheet", "export", "coins.s16", "new/coins.png"}).Status, 0);
-    Magick("new/coins.png -background white -alpha remove -alpha off PNG24:flat.png");
-    std::filesystem::copy_file("new/coins.json", "flat.json");
+    Magick("new/coins.png -background '#0DFA4D' -alpha remove -alpha off PNG24:flat.png");
+    Magick("new/coins.png -background 'rgb(248,220,220)' -alpha remove -alpha off "
+           "PNG24:onback.png");
     run = RunKivtool({"sheet", "import", "coins.s16", "flat.png", "-o", "flat.s16"});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, "Cannot open file flat.json: the sheet's records are needed; --records "
+                       "FILE names them when the sheet was saved under another name. Nothing "
+                       "was written.\n");
+    run = RunKivtool({"sheet", "import", "coins.s16", "flat.png", "-o", "flat.s16", "--records",
+                      "new/coins.json"});
     EXPECT_EQ(run.Status, 0);
     EXPECT_EQ(run.Err.rfind("Warning: flat.png has no transparent pixel, though it was written "
-                            "with them; if it was flattened onto a colour, every changed icon's "
-                            "box grows to its whole frame.\n",
+                            "with them: it looks flattened onto 0DFA4D (the colour of its "
+                            "corners), and the box",
                             0),
               0u)
         << run.Err;
+    EXPECT_NE(run.Err.find("; --background 0DFA4D reads that colour as the background.\n"),
+              std::string::npos);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"onback.png"}, {"flat.png", "--background", "0dfa4d"}}) {
+        std::vector<std::string> command{"sheet", "import", "coins.s16"};
+        command.insert(command.end(), args.begin(), args.end());
+        command.insert(command.end(), {"-o", "same.s16", "--force", "--records", "new/coins.json"});
+        run = RunKivtool(command);
+        EXPECT_EQ(run.Status, 0) << args[0];
+        EXPECT_EQ(run.Err.find("Warning"), std::string::npos) << run.Err;
+        EXPECT_EQ(ReadFile("same.s16"), ReadFile("coins.s16")) << args[0];
+    }
+    EXPECT_EQ(RunKivtool({"reencode", "coins.s16", "1", "p.png", "--background", "white"}).Status,
+              2);
 
     // Records it cannot read, and records of another sprite file.
     WriteFile("new/coins.json", {'{', 'n', 'o'});

@@ -2,6 +2,7 @@
 
 #include "CommandSupport.h"
 #include "OutputRule.h"
+#include "SpriteSupport.h"
 
 #include "archive/ArchiveOps.h"
 #include "archive/ArchiveVerify.h"
@@ -51,21 +52,36 @@ int ListCommand(const Context& ctx, const std::string& archive) {
 
 int HeadersCommand(const Context& ctx, const std::string& archive, const std::string& member) {
     return Guarded(ctx, [&] {
-        kiv::ArchiveListing listing;
-        MemberRef ref;
-        if (!ListOrFail(ctx, archive, listing) || !FindMember(ctx, listing, member, ref))
-            return ExitFailure;
-        // Warnings: the grid is shown anyway, from what the archive holds.
-        const bool damaged =
-            WarnIfDamaged(ctx, static_cast<std::size_t>(ref.Row), ref.Entry, listing.FileLength);
-        const kiv::MemberSummary summary = kiv::SummariseMember(archive, ref.Entry.Start);
+        // With no member the file is a sprite file of its own, as show takes it.
+        std::uint32_t start = 0;
+        if (member.empty()) {
+            std::string archiveFault, spriteFault;
+            if (kiv::ClassifyFile(archive, archiveFault, spriteFault) == kiv::VerifiedKind::Archive)
+                return Fail(ctx, EscapedText(archive) +
+                                     " is an archive: name one of its members, such as "
+                                     "`kivtool headers " +
+                                     EscapedText(archive) + " hero.s16`.");
+            if (!SpriteFileLooksRight(ctx, archive))
+                return ExitFailure;
+        } else {
+            kiv::ArchiveListing listing;
+            MemberRef ref;
+            if (!ListOrFail(ctx, archive, listing) || !FindMember(ctx, listing, member, ref))
+                return ExitFailure;
+            // Warnings: the grid is shown anyway, from what the archive holds.
+            const bool damaged = WarnIfDamaged(ctx, static_cast<std::size_t>(ref.Row), ref.Entry,
+                                               listing.FileLength);
+            if (auto file = kiv::InFile::Open(archive); file && !damaged)
+                SpriteLooksRight(ctx, ref.Entry.Name, *file, ref.Entry.Start,
+                                 std::int64_t{ref.Entry.Finish} - ref.Entry.Start);
+            start = ref.Entry.Start;
+        }
+        const kiv::MemberSummary summary = kiv::SummariseMember(archive, start);
         if (!summary.Opened)
-            return Fail(ctx, kiv::MainDataFileNotFound);
+            return Fail(ctx, member.empty() ? "Could not open " + EscapedText(archive)
+                                            : std::string(kiv::MainDataFileNotFound));
         if (!summary.CountRead)
             return Fail(ctx, kIconCountPastEnd);
-        if (auto file = kiv::InFile::Open(archive); file && !damaged)
-            SpriteLooksRight(ctx, ref.Entry.Name, *file, ref.Entry.Start,
-                             std::int64_t{ref.Entry.Finish} - ref.Entry.Start);
 
         ctx.out << "Icons: " << summary.MemberIconCount << '\n';
         for (int row = kiv::HeaderRow::Width; row <= kiv::HeaderRow::PixCount; ++row) {
@@ -83,7 +99,8 @@ int HeadersCommand(const Context& ctx, const std::string& archive, const std::st
 
         if (std::ssize(summary.Headers) < summary.MemberIconCount)
             Err(ctx) << "Warning: only " << summary.Headers.size() << " of "
-                     << summary.MemberIconCount << " icon headers lie inside the archive.\n";
+                     << summary.MemberIconCount << " icon headers lie inside the "
+                     << (member.empty() ? "file.\n" : "archive.\n");
         if (!summary.ConversionError.empty())
             return Fail(ctx, summary.ConversionError + ".");
         return ExitOk;

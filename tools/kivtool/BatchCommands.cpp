@@ -256,6 +256,7 @@ struct ImportPicture {
 int ImportCommand(const Context& ctx, const std::string& sprite, const std::string& dir,
                   const ImportOptions& options) {
     return Guarded(ctx, [&] {
+        const std::optional<kiv::TColor> background = ColourOption(options.Background);
         const std::string outPath =
             options.OutPath.empty() ? kiv::TwinName(sprite) : options.OutPath;
         if (!NotTheSpriteUnlessInPlace(ctx, outPath, sprite, options.OnTwin))
@@ -320,7 +321,7 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
                         lock->Watch(kiv::StampOf(p.Path));
                     kiv::PixelChanges changes;
                     const kiv::Image picture =
-                        kiv::TakeIconPicture(kiv::ReadPictureToEncode(p.Path), changes);
+                        kiv::TakeIconPicture(kiv::ReadPictureToEncode(p.Path), changes, background);
                     p.Unchanged =
                         kiv::IconHolds(*file, table, static_cast<int>(p.Icon - 1), picture);
                     if (!p.Unchanged)
@@ -350,16 +351,16 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
         if (accepted.empty() && unchanged == 0)
             return Fail(ctx, "Nothing was written: every picture was refused.");
 
-        for (const ImportPicture& p : pictures)
-            if (p.Unchanged)
-                ctx.out << "icon " << p.Icon << ": " << p.Path << ", unchanged\n";
+        if (options.Verbose)
+            for (const ImportPicture& p : pictures)
+                if (p.Unchanged)
+                    ctx.out << "icon " << p.Icon << ": " << p.Path << ", unchanged\n";
         for (const ImportPicture* p : accepted)
             ctx.out << "icon " << p->Icon << ": " << p->Path << '\n';
-        const std::string kept =
-            unchanged > 0 ? ", " + std::to_string(unchanged) + " unchanged" : std::string();
+        const std::string counts = ReencodedCounts(accepted.size(), unchanged);
         if (options.DryRun) {
-            Err(ctx) << "Dry run: would write " << outPath << " with " << accepted.size()
-                     << " icons re-encoded" << kept << "; nothing written.\n";
+            Err(ctx) << "Dry run: would write " << outPath << " with " << counts
+                     << "; nothing written.\n";
             return refused > 0 ? ExitFailure : ExitOk;
         }
         std::vector<int> indices;
@@ -378,9 +379,10 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
         }
         const kiv::ReencodeResult result = kiv::ReencodeIcons(
             indices,
-            [&accepted](std::size_t k) {
+            [&accepted, &background](std::size_t k) {
                 kiv::PixelChanges changes; // told when the picture was first read
-                return kiv::TakeIconPicture(kiv::ReadPictureToEncode(accepted[k]->Path), changes);
+                return kiv::TakeIconPicture(kiv::ReadPictureToEncode(accepted[k]->Path), changes,
+                                            background);
             },
             table, outPath);
         if (!result.Ok)
@@ -388,8 +390,7 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
         if (result.UpToDate)
             SayUpToDate(ctx, outPath);
         else
-            Err(ctx) << "Wrote " << outPath << ": " << accepted.size() << " icons re-encoded"
-                     << kept << ".\n";
+            Err(ctx) << "Wrote " << outPath << ": " << counts << ".\n";
         return refused > 0 ? ExitFailure : ExitOk;
     });
 }

@@ -292,4 +292,35 @@ void ProgressLine::Update(std::int64_t done) {
     shown_ = true;
 }
 
+std::string ReencodedCounts(std::size_t reencoded, std::size_t unchanged) {
+    std::string text =
+        std::to_string(reencoded) + (reencoded == 1 ? " icon re-encoded" : " icons re-encoded");
+    if (unchanged > 0)
+        text += ", " + std::to_string(unchanged) + " unchanged";
+    return text;
+}
+
+std::optional<kiv::TColor> ColourOption(const std::string& text) {
+    if (text.empty())
+        return std::nullopt;
+    const std::string digits = text[0] == '#' ? text.substr(1) : text;
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
+    if (digits.size() != 6 || ec != std::errc() || end != digits.data() + digits.size())
+        throw kiv::Exception("A colour is six hexadecimal digits, RRGGBB (such as FFFFFF for "
+                             "white), not " +
+                             kiv::EscapedText(text));
+    return kiv::RGB(value >> 16, (value >> 8) & 0xFF, value & 0xFF);
+}
+
+std::string ColourText(kiv::TColor colour) {
+    static const char* const hex = "0123456789ABCDEF";
+    std::string text;
+    for (const unsigned part : {kiv::RedOf(colour), kiv::GreenOf(colour), kiv::BlueOf(colour)}) {
+        text += hex[part >> 4];
+        text += hex[part & 15];
+    }
+    return text;
+}
+
 } // namespace kivtool

@@ -7,11 +7,13 @@
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "base/TextConv.h"
+#include "image/Image.h"
 #include "sprite/SheetRecords.h"
 
 #include <chrono>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -91,6 +93,15 @@ using kiv::SheetRecordsPath;
 
 // "Icon 7 is out of range: the file holds icons 1 to 5." (or "holds no icons").
 std::string IconRangeMessage(std::int64_t icon, std::int64_t count);
+
+// A colour given as RRGGBB (hexadecimal, '#' before it allowed); nothing for empty text.
+// Throws kiv::Exception for other text.
+std::optional<kiv::TColor> ColourOption(const std::string& text);
+// RRGGBB of a colour, as ColourOption reads it.
+std::string ColourText(kiv::TColor colour);
+
+// "1 icon re-encoded, 31 unchanged" ("2 icons re-encoded" when none is unchanged).
+std::string ReencodedCounts(std::size_t reencoded, std::size_t unchanged);
 
 // A line on stderr that counts work done, shown only when the context asks for progress
 // and the work has run for a moment; cleared when done.

@@ -24,6 +24,7 @@ struct Context {
 };
 
 int ListCommand(const Context& ctx, const std::string& archive);
+// `member` empty: `archive` is a sprite file, shown as a member of its own.
 int HeadersCommand(const Context& ctx, const std::string& archive, const std::string& member);
 // `outPath` empty: the member's name in the current folder.
 // `force`, for every command that writes: replace an existing output that differs from what
@@ -47,9 +48,11 @@ int CollageCommand(const Context& ctx, const std::string& sprite, std::int64_t i
 // `outPath` empty: the sprite's path with its last character changed to '7'.
 // `onTwin`: when the output (default: the twin) exists already, start from it rather than
 // from `sprite`, so earlier re-encodes into it stay.
+// `background` ("RRGGBB", or empty): a colour that counts as the background, as the
+// background colour does (for a picture flattened onto it).
 int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
                     const std::string& picture, const std::string& outPath, bool onTwin = false,
-                    bool force = false);
+                    bool force = false, const std::string& background = {});
 // A picture that differs from what would be written is kept (exit 1) unless `force`.
 // `format`: "bmp" or "png".
 int ExportCommand(const Context& ctx, const std::string& sprite, const std::string& dir,
@@ -87,6 +90,8 @@ struct ImportOptions {
     bool DryRun = false;
     bool OnTwin = false; // as reencode's `onTwin`
     bool Force = false;
+    bool Verbose = false;        // list the unchanged pictures too
+    std::string Background = {}; // RRGGBB: a colour that counts as the background; "": none
 };
 int ImportCommand(const Context& ctx, const std::string& sprite, const std::string& dir,
                   const ImportOptions& options);
@@ -105,6 +110,7 @@ struct ModApplyCommandOptions {
     std::string OutPath = "Newgen.dat";
     bool SkipMismatched = false;
     bool PreferLast = false;
+    bool SkipConflicting = false;
     bool Force = false;
 };
 int ModApplyCommand(const Context& ctx, const std::string& base,
@@ -118,12 +124,15 @@ std::string ExportFileName(const std::string& stem, std::int64_t number,
 
 // The sprite file as one sheet picture (PNG or bitmap by the path's extension) with its
 // records beside it: OUT with the extension ".json".
+// `labels`: each icon's number in a gutter above its cell.
 int SheetExportCommand(const Context& ctx, const std::string& sprite, const std::string& outPath,
-                       bool force = false);
+                       bool force = false, bool labels = false);
 // Re-encodes every icon whose cell of the sheet changed, in one rewrite (`outPath` empty:
-// the sprite's path with its last character changed to '7'). The sheet's records must match
-// the sprite file.
+// the sprite's path with its last character changed to '7'). The sheet's records (beside
+// it, or `records`) must match the sprite file; with `force`, records of another state of
+// it are taken as they stand. `background` as for ReencodeCommand.
 int SheetImportCommand(const Context& ctx, const std::string& sprite, const std::string& sheet,
-                       const std::string& outPath, bool onTwin = false, bool force = false);
+                       const std::string& outPath, bool onTwin = false, bool force = false,
+                       const std::string& records = {}, const std::string& background = {});
 
 } // namespace kivtool

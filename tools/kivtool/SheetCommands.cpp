@@ -30,7 +30,7 @@ std::string FolderOf(const std::string& path) {
 } // namespace
 
 int SheetExportCommand(const Context& ctx, const std::string& sprite, const std::string& outPath,
-                       bool force) {
+                       bool force, bool labels) {
     return Guarded(ctx, [&] {
         const std::string recordsPath = SheetRecordsPath(outPath);
         const std::string what = "the sprite file it is read from";
@@ -52,7 +52,7 @@ int SheetExportCommand(const Context& ctx, const std::string& sprite, const std:
             return Fail(ctx, kiv::SpriteFileNotFound);
         pictureLock.Watch(file->Stamp());
         recordsLock.Watch(file->Stamp());
-        const kiv::SheetExport sheet = kiv::MakeSheetExport(*file, table, outPath);
+        const kiv::SheetExport sheet = kiv::MakeSheetExport(*file, table, outPath, labels);
         file.reset();
         for (const std::string& line : sheet.Warnings)
             Err(ctx) << line << '\n';
@@ -81,14 +81,25 @@ int SheetExportCommand(const Context& ctx, const std::string& sprite, const std:
 }
 
 int SheetImportCommand(const Context& ctx, const std::string& sprite, const std::string& sheetPath,
-                       const std::string& outPath, bool onTwin, bool force) {
+                       const std::string& outPath, bool onTwin, bool force,
+                       const std::string& records, const std::string& background) {
     return Guarded(ctx, [&] {
-        const std::string recordsPath = SheetRecordsPath(sheetPath);
-        if (!RecordsApart(ctx, sheetPath))
-            return ExitFailure;
-        // A sheet may come from someone else's folder: it is read only where it lies.
+        kiv::SheetImportOptions options;
+        options.Background = ColourOption(background);
+        options.RecordsPath = records.empty() ? SheetRecordsPath(sheetPath) : records;
+        options.TrustRecords = force;
+        const std::string& recordsPath = options.RecordsPath;
+        if (records.empty() ? !RecordsApart(ctx, sheetPath)
+                            : (records == sheetPath || kiv::SameFile(records, sheetPath)))
+            return records.empty() ? ExitFailure
+                                   : Fail(ctx, "Cannot use " + EscapedText(records) +
+                                                   " as the records of " + EscapedText(sheetPath) +
+                                                   ": that is the sheet itself; nothing was "
+                                                   "written.");
+        // A sheet may come from someone else's folder: it is read only where it lies, and
+        // so are records named apart from it.
         for (const std::string& path : {sheetPath, recordsPath})
-            if (const std::string fault = kiv::ForeignFileFault(FolderOf(sheetPath), path);
+            if (const std::string fault = kiv::ForeignFileFault(FolderOf(path), path);
                 !fault.empty())
                 return Fail(ctx,
                             EscapedText(path) + " is refused: " + fault + "; nothing was written.");
@@ -107,12 +118,49 @@ int SheetImportCommand(const Context& ctx, const std::string& sprite, const std:
         std::vector<std::string> buildsOn{"sheet", "import", "--on-twin", sprite, sheetPath};
         if (!outPath.empty())
             buildsOn.insert(buildsOn.end(), {"-o", outPath});
-        const kiv::SheetImport import =
-            kiv::ImportSheet(sheetPath, table, target, [&](const std::vector<int>& changed) {
+        if (!records.empty())
+            buildsOn.insert(buildsOn.end(), {"--records", records});
+        if (!background.empty())
+            buildsOn.insert(buildsOn.end(), {"--background", background});
+        const kiv::SheetImport import = kiv::ImportSheet(
+            sheetPath, table, target,
+            [&](const std::vector<int>& changed) {
                 return force || JudgeSpriteRebuild(ctx, lock, source, target,
                                                    {changed.begin(), changed.end()},
                                                    buildsOn) != RebuildVerdict::Kept;
-            });
+            },
+            options);
+        if (const kiv::RecordsCheck& check = import.Records;
+            !import.Result.Ok && !import.Result.Message.empty()) {
+            const std::string name = FileNameOf(source);
+            if (check.Verdict == kiv::RecordsVerdict::CannotOpen)
+                return Fail(ctx, "Cannot open file " + EscapedText(recordsPath) +
+                                     ": the sheet's records are needed; --records FILE names "
+                                     "them when the sheet was saved under another name. "
+                                     "Nothing was written.");
+            if (check.Verdict == kiv::RecordsVerdict::OtherSheet && check.DiffersAt > 0 &&
+                !check.Sprite.empty())
+                return Fail(ctx, EscapedText(recordsPath) + ": the sheet was exported from " +
+                                     EscapedText(check.Sprite) +
+                                     (check.Sprite == name ? " before a change" : "") + "; " +
+                                     EscapedText(name) + " differs in icon " +
+                                     std::to_string(check.DiffersAt) + ": export from " +
+                                     EscapedText(name) + ", or --force. Nothing was written.");
+        }
+        if (import.FlattenedOnto && !import.Grown.empty()) {
+            const std::string colour = ColourText(*import.FlattenedOnto);
+            std::vector<std::string> icons;
+            for (int icon : import.Grown)
+                icons.push_back(std::to_string(icon));
+            Err(ctx) << "Warning: " << EscapedText(sheetPath)
+                     << " has no transparent pixel, though it was written with them: it looks "
+                        "flattened onto "
+                     << colour << " (the colour of its corners), and the "
+                     << (icons.size() == 1 ? "box of icon " : "boxes of icons ")
+                     << kiv::JoinedList(icons) << (icons.size() == 1 ? " grows" : " grow")
+                     << " to take it in; --background " << colour
+                     << " reads that colour as the background.\n";
+        }
         for (const std::string& line : import.Warnings)
             Err(ctx) << line << '\n';
         if (!import.Result.Ok && import.Result.Message.empty())
@@ -124,8 +172,11 @@ int SheetImportCommand(const Context& ctx, const std::string& sprite, const std:
         if (import.Result.UpToDate)
             SayUpToDate(ctx, target);
         else
-            Err(ctx) << "Wrote " << target << ": " << import.Changed.size()
-                     << " icons re-encoded.\n";
+            Err(ctx) << "Wrote " << target << ": "
+                     << ReencodedCounts(import.Changed.size(),
+                                        static_cast<std::size_t>(table.Count) -
+                                            import.Changed.size())
+                     << ".\n";
         return ExitOk;
     });
 }

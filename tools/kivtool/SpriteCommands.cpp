@@ -144,8 +144,9 @@ bool NotTheSpriteUnlessInPlace(const Context& ctx, const std::string& target,
 
 int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
                     const std::string& picturePath, const std::string& outPath, bool onTwin,
-                    bool force) {
+                    bool force, const std::string& background) {
     return Guarded(ctx, [&] {
+        const std::optional<kiv::TColor> backgroundColour = ColourOption(background);
         const std::string target = outPath.empty() ? kiv::TwinName(sprite) : outPath;
         if (!NotItsInput(ctx, target, picturePath, "the picture it is read from") ||
             !NotTheSpriteUnlessInPlace(ctx, target, sprite, onTwin))
@@ -159,7 +160,8 @@ int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t 
             return ExitFailure;
         lock.Watch(kiv::StampOf(picturePath));
         kiv::PixelChanges changes;
-        const kiv::Image picture = kiv::TakeIconPicture(LoadPicture(picturePath), changes);
+        const kiv::Image picture =
+            kiv::TakeIconPicture(LoadPicture(picturePath), changes, backgroundColour);
         const int index = static_cast<int>(icon - 1);
         // A picture that cannot be encoded is refused before any comparison.
         if (const std::string fault = kiv::ReencodePictureFault(picture); !fault.empty())
@@ -215,7 +217,12 @@ int ExportCommand(const Context& ctx, const std::string& sprite, const std::stri
                 const std::vector<std::uint8_t> bytes = format == "png"
                                                             ? kiv::EncodePng(picture, kiv::BackKey)
                                                             : kiv::EncodeBitmap(picture);
-                const Existing existing = CompareExisting(path, bytes.data(), bytes.size());
+                Existing existing = CompareExisting(path, bytes.data(), bytes.size());
+                // A picture saved again by an image editor has other bytes but the same
+                // pixels: it is up to date.
+                if (existing == Existing::Different && !force &&
+                    kiv::PictureFileShows(picture, path, kiv::BackKey))
+                    existing = Existing::Same;
                 if (existing == Existing::Different && !force) {
                     // Most likely the user's edit of an earlier export.
                     Err(ctx) << "kept changed file " << path << "; --force overwrites\n";

@@ -1,6 +1,7 @@
 // kivtool: every operation of the archive browser and the sprite editor from the shell.
 // This file only parses the command line; the commands live in Commands.h.
 
+#include "CommandSupport.h"
 #include "Commands.h"
 
 #include "base/Platform.h"
@@ -34,11 +35,16 @@ struct Arguments {
     std::string note;
     bool skipMismatched = false;
     bool preferLast = false;
+    bool skipConflicting = false;
     std::int64_t icon = 0;
     bool dryRun = false;
     bool skipBad = false;
     bool force = false;
     bool onTwin = false;
+    bool labels = false;
+    bool verbose = false;
+    std::string records;
+    std::string background;
 };
 
 CLI::App* AddCommand(CLI::App& app, const std::string& name, const std::string& description,
@@ -98,6 +104,23 @@ void AddOnTwin(CLI::App* sub, Arguments& a) {
                   "does not");
 }
 
+void AddBackground(CLI::App* sub, Arguments& a) {
+    const CLI::Validator colour(
+        [](std::string& text) {
+            try {
+                kivtool::ColourOption(text);
+                return std::string();
+            } catch (const std::exception& e) {
+                return std::string(e.what());
+            }
+        },
+        "RRGGBB", "colour");
+    sub->add_option("--background", a.background,
+                    "A colour, RRGGBB, that counts as the background as the background colour "
+                    "does: for a picture flattened onto it (FFFFFF for white)")
+        ->check(colour);
+}
+
 // --help-all, and the manual page made from it, shows the arguments of every command,
 // those of a command's own commands (`sheet export`) included.
 class ExpandingFormatter : public CLI::Formatter {
@@ -147,13 +170,16 @@ int main(int argc, char** argv) {
 
     sub = add(
         AddCommand(app, "headers",
-                   "Show a member's icon headers as the browser's header grid: "
-                   "'Icons: <count>', then one line per row (Width ... Pix Count) with "
-                   "one cell per icon.",
+                   "Show the icon headers of an archive's member, or of a sprite file, as the "
+                   "browser's header grid: 'Icons: <count>', then one line per row (Width ... "
+                   "Pix Count) with one cell per icon.",
                    "kivtool headers Modgen.dat hero.s16"),
         [&](const kivtool::Context& c) { return kivtool::HeadersCommand(c, a.archive, a.member); });
-    AddArchive(sub, a);
-    AddMember(sub, a);
+    sub->add_option("FILE", a.archive, "The data archive, such as Modgen.dat, or a sprite file")
+        ->required();
+    sub->add_option("MEMBER", a.member,
+                    "A member's name as listed, or #N for listing row N; left out when FILE is "
+                    "a sprite file");
 
     sub = add(AddCommand(app, "extract",
                          "Copy a member's bytes to a file (default: its own name in the "
@@ -251,13 +277,14 @@ int main(int argc, char** argv) {
                          "kivtool reencode hero.s16 3 hero3.bmp -o hero.s17"),
               [&](const kivtool::Context& c) {
                   return kivtool::ReencodeCommand(c, a.sprite, a.icon, a.picture, a.out, a.onTwin,
-                                                  a.force);
+                                                  a.force, a.background);
               });
     AddSprite(sub, a);
     AddIcon(sub, a);
     sub->add_option("PICTURE", a.picture, "The Windows bitmap to encode")->required();
     sub->add_option("-o,--output", a.out, "Sprite file to write");
     AddOnTwin(sub, a);
+    AddBackground(sub, a);
     AddForce(sub, a, kForceRebuild);
 
     sub = add(AddCommand(app, "export",
@@ -284,10 +311,12 @@ int main(int argc, char** argv) {
                          "write its records, one per icon, to OUT with the extension .json.",
                          "kivtool sheet export hero.s16 hero.png"),
               [&](const kivtool::Context& c) {
-                  return kivtool::SheetExportCommand(c, a.sprite, a.picture, a.force);
+                  return kivtool::SheetExportCommand(c, a.sprite, a.picture, a.force, a.labels);
               });
     AddSprite(sub, a);
     sub->add_option("OUT", a.picture, "The sheet to write, such as hero.png")->required();
+    sub->add_flag("--labels", a.labels,
+                  "Write each icon's number above its cell, in a gutter outside the cells");
     AddForce(sub, a, kForceFile);
     sub = add(AddCommand(*sheet, "import",
                          "Re-encode every icon whose cell of an edited sheet changed, in one "
@@ -296,13 +325,20 @@ int main(int argc, char** argv) {
                          "kivtool sheet import hero.s16 hero.png -o hero.s17"),
               [&](const kivtool::Context& c) {
                   return kivtool::SheetImportCommand(c, a.sprite, a.picture, a.out, a.onTwin,
-                                                     a.force);
+                                                     a.force, a.records, a.background);
               });
     AddSprite(sub, a);
     sub->add_option("SHEET", a.picture, "The edited sheet")->required();
     sub->add_option("-o,--output", a.out, "Sprite file to write");
+    sub->add_option("--records", a.records,
+                    "The sheet's records (default: SHEET with the extension .json), for a sheet "
+                    "saved under another name");
     AddOnTwin(sub, a);
-    AddForce(sub, a, kForceRebuild);
+    AddBackground(sub, a);
+    sub->add_flag("--force", a.force,
+                  "Replace an existing output even when it holds changes this rebuild would "
+                  "drop, and take records of another state of the sprite file as they stand "
+                  "(kept, refused otherwise)");
 
     sub = add(AddCommand(app, "diff",
                          "List what differs between two archives (members added, removed, "
@@ -372,15 +408,18 @@ int main(int argc, char** argv) {
                        "with its last character changed to '7').",
                        "kivtool import hero.s16 hero-icons -o hero.s17"),
             [&](const kivtool::Context& c) {
-                return kivtool::ImportCommand(c, a.sprite, a.dir,
-                                              {a.out, a.skipBad, a.dryRun, a.onTwin, a.force});
+                return kivtool::ImportCommand(
+                    c, a.sprite, a.dir,
+                    {a.out, a.skipBad, a.dryRun, a.onTwin, a.force, a.verbose, a.background});
             });
     AddSprite(sub, a);
     sub->add_option("DIR", a.dir, "Folder holding the edited pictures")->required();
     sub->add_option("-o,--output", a.out, "Sprite file to write");
     sub->add_flag("--skip-bad", a.skipBad, "Leave refused pictures out instead of writing nothing");
     sub->add_flag("--dry-run", a.dryRun, "Print what would be written, write nothing");
+    sub->add_flag("--verbose", a.verbose, "List the unchanged pictures too");
     AddOnTwin(sub, a);
+    AddBackground(sub, a);
     AddForce(sub, a, kForceRebuild);
 
     CLI::App* mod = AddCommand(app, "mod",
@@ -420,6 +459,7 @@ int main(int argc, char** argv) {
                       options.OutPath = a.out;
                   options.SkipMismatched = a.skipMismatched;
                   options.PreferLast = a.preferLast;
+                  options.SkipConflicting = a.skipConflicting;
                   options.Force = a.force;
                   return kivtool::ModApplyCommand(c, a.archive, a.mods, options);
               });
@@ -430,6 +470,9 @@ int main(int argc, char** argv) {
                   "Leave out the members a mod was not made for and write the rest");
     sub->add_flag("--prefer-last", a.preferLast,
                   "Where two mods change the same thing differently, take the later one's");
+    sub->add_flag("--skip-conflicting", a.skipConflicting,
+                  "Where two mods change the same thing differently, keep the earlier one's "
+                  "and leave the later one's out");
     AddForce(sub, a, kForceRebuild);
 
     sub = add(AddCommand(*mod, "info",
