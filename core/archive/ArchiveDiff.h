@@ -96,6 +96,14 @@ struct ArchiveRebuildReport {
     bool OutsideDiffers = false;
     // The existing output already holds, byte for byte, what the rebuild would write.
     bool Identical = false;
+    // Changes of the existing output (against the base) in what the rebuild rewrites, that
+    // it writes over with other bytes: what ("hero.s16 icon 3", "coins.s16") and the file
+    // whose change takes its place. Only applying mods fills it in.
+    struct Replacement {
+        std::string What;
+        std::string By;
+    };
+    std::vector<Replacement> Replaced;
 
     bool NothingDropped() const {
         return BaseReadable && Readable && Dropped.empty() && !OutsideDiffers;

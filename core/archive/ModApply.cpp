@@ -270,6 +270,8 @@ void Planner::CheckIcon(std::size_t m, const ModChange& c, std::int32_t row,
 void Planner::Conflict(const std::string& text) {
     if (options_.PreferLast)
         plan_.Notes.push_back(text + " The later mod's change is used.");
+    else if (options_.SkipConflicting)
+        plan_.Notes.push_back(text + " The later mod's change is left out.");
     else
         plan_.Conflicts.push_back(text);
 }
@@ -588,22 +590,31 @@ ModPlan PlanMods(const std::string& basePath, const std::vector<std::string>& mo
     }
 
     // What goes in, and how large the new archive is.
+    plan.AppliedFrom.assign(st->Mods.size(), 0);
+    const auto applied = [&](const Chosen& chosen) {
+        ++plan.Applied;
+        ++plan.AppliedFrom[chosen.Mod];
+    };
     std::int64_t count = st->Rows();
     std::int64_t size = st->Base->Length();
     const auto resized = [&](std::int64_t from, std::int64_t to) { size += to - from; };
     if (st->Gap) {
-        ++plan.Applied;
+        applied(*st->Gap);
         resized(st->FirstStart - st->DirectoryEnd(), st->Change(*st->Gap).Result.Size);
     }
     if (st->Tail) {
-        ++plan.Applied;
+        applied(*st->Tail);
         resized(st->Base->Length() - st->MembersEnd(), st->Change(*st->Tail).Result.Size);
     }
     for (const auto& [row, pm] : st->Members) {
-        plan.Applied +=
-            (pm.What == PlannedMember::Content::Icons ? std::ssize(pm.Icons)
-                                                      : pm.What != PlannedMember::Content::Base) +
-            (pm.Move ? 1 : 0) + (pm.Field ? 1 : 0);
+        if (pm.What == PlannedMember::Content::Icons)
+            for (const auto& [icon, planned] : pm.Icons)
+                applied(planned.From);
+        else if (pm.What != PlannedMember::Content::Base)
+            applied(pm.Whole);
+        for (const std::optional<Chosen>& placed : {pm.Move, pm.Field})
+            if (placed)
+                applied(*placed);
         resized(st->Size(row), NewSize(*st, row, pm));
         if (pm.What == PlannedMember::Content::Removed) {
             --count;
@@ -618,7 +629,7 @@ ModPlan PlanMods(const std::string& basePath, const std::vector<std::string>& mo
         }
     }
     for (const Chosen& add : st->Adds) {
-        ++plan.Applied;
+        applied(add);
         ++count;
         size += ArchiveEntrySize + st->Change(add).Result.Size;
     }
@@ -807,6 +818,54 @@ std::vector<MemberSource> Sources(const ModPlanState& st) {
     return sources;
 }
 
+// The existing output's own changes to a member the mods rewrite, where the mods write other
+// bytes there: icon by icon for a member the mods change only so, else the member whole.
+void NoteReplaced(const ModPlan& plan, const MemberDiff& m, const std::string& existingPath,
+                  std::vector<ArchiveRebuildReport::Replacement>& replaced) {
+    const ModPlanState& st = *plan.State;
+    const auto found = st.Members.find(m.RowA);
+    if (!m.Changed || found == st.Members.end())
+        return;
+    const PlannedMember& pm = found->second;
+    const auto existing = InFile::Open(existingPath);
+    if (!existing)
+        return;
+    const auto holds = [&](std::int64_t start, std::int64_t size, const ByteSum& result) {
+        std::uint32_t crc = 0;
+        return Crc32Of(*existing, start, size, crc) && ByteSum{size, crc} == result;
+    };
+    if (plan.RewrittenIcons.count(m.RowA)) {
+        for (const IconDiff& icon : m.Icons->Changed) {
+            const auto planned = pm.Icons.find(icon.Icon);
+            if (planned == pm.Icons.end())
+                continue;
+            bool same = false;
+            try {
+                const TIconHeader stored = StoredHeader(*existing, m.InB.Start, icon.Icon);
+                same = IconSum(*existing, m.InB.Start, m.Icons->CountB, stored) ==
+                       st.Change(planned->second.From).Result;
+            } catch (const EReadError&) {
+            }
+            if (!same)
+                replaced.push_back({MemberLabel(m) + " icon " + std::to_string(icon.Icon),
+                                    st.Label(planned->second.From)});
+        }
+        return;
+    }
+    std::optional<Chosen> by;
+    if (pm.What == PlannedMember::Content::Whole || pm.What == PlannedMember::Content::Removed)
+        by = pm.Whole;
+    else if (pm.What == PlannedMember::Content::Icons)
+        by = pm.Icons.begin()->second.From;
+    else
+        by = pm.Move ? pm.Move : pm.Field;
+    if (!by ||
+        (pm.What == PlannedMember::Content::Whole &&
+         holds(m.InB.Start, std::int64_t{m.InB.Finish} - m.InB.Start, st.Change(pm.Whole).Result)))
+        return;
+    replaced.push_back({MemberLabel(m), st.Label(*by)});
+}
+
 } // namespace
 
 ArchiveRebuildReport ModRebuildCheck(const ModPlan& plan, const std::string& existingPath) {
@@ -840,6 +899,8 @@ ArchiveRebuildReport ModRebuildCheck(const ModPlan& plan, const std::string& exi
     for (const MemberDiff& m : diff.Members)
         if (!kept(m))
             report.Dropped.push_back(MemberLabel(m));
+        else if (!m.Added())
+            NoteReplaced(plan, m, existingPath, report.Replaced);
     const bool fields = std::any_of(st.Members.begin(), st.Members.end(),
                                     [](const auto& row) { return row.second.Field.has_value(); });
     report.OutsideDiffers = (diff.GapDiffers && !st.Gap) || (diff.TailDiffers && !st.Tail) ||

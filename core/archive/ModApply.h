@@ -21,6 +21,9 @@ struct ModApplyOptions {
     bool SkipMismatched = false;
     // Where two mods meet, the later one's change is used, instead of writing nothing.
     bool PreferLast = false;
+    // Where two mods meet, the later one's change is left out and the earlier one's stays,
+    // instead of writing nothing (PreferLast decides first).
+    bool SkipConflicting = false;
 };
 
 struct ModPlanState;
@@ -37,7 +40,8 @@ struct ModPlan {
     std::vector<std::string> Conflicts;
     // What --skip-mismatched left out and --prefer-last decided, one line each.
     std::vector<std::string> Notes;
-    std::int64_t Applied = 0; // changes that go into the new archive
+    std::int64_t Applied = 0;              // changes that go into the new archive
+    std::vector<std::int64_t> AppliedFrom; // of those, each mod's, in the order given
     std::int64_t OutputSize = 0;
     // Base rows whose bytes or place the mods change, and for members changed icon by icon
     // only, which icons (1-based): what a rebuild over an existing output may drop there.
@@ -52,7 +56,8 @@ struct ModPlan {
 
 // Reads the base's directory and each mod's manifest, checks every change against the base
 // (reading only the bytes the changes replace) and the mods against each other, in the order
-// given. Refusals become notes with SkipMismatched, conflicts with PreferLast.
+// given. Refusals become notes with SkipMismatched, conflicts with PreferLast or
+// SkipConflicting.
 ModPlan PlanMods(const std::string& basePath, const std::vector<std::string>& modPaths,
                  const ModApplyOptions& options = {});
 

@@ -427,6 +427,7 @@ TEST(ModFile, ModsCombineIconByIconAndRefuseWhatTheyWereNotMadeFor) {
 
     const kiv::ModApplyOptions last{false, true};
     const kiv::ModApplyOptions skip{true, false};
+    const kiv::ModApplyOptions earlier{false, false, true};
     struct Case {
         std::vector<std::string> Mods;
         kiv::ModApplyOptions Options;
@@ -444,11 +445,13 @@ TEST(ModFile, ModsCombineIconByIconAndRefuseWhatTheyWereNotMadeFor) {
          {},
          {"Conflict over a.s16 icon 2: a2.kivmod and other.kivmod change it differently."}},
         {{"a2.kivmod", "other.kivmod"}, last, {"other.kivmod"}, {}},
+        {{"a2.kivmod", "other.kivmod", "a3.kivmod"}, earlier, {"a2.kivmod", "a3.kivmod"}, {}},
         {{"count.kivmod", "c1.kivmod"},
          {},
          {},
          {"Conflict over c.s16: count.kivmod replaces it whole, c1.kivmod changes icon 1."}},
         {{"count.kivmod", "c1.kivmod"}, last, {"c1.kivmod"}, {}},
+        {{"count.kivmod", "c1.kivmod"}, earlier, {"count.kivmod"}, {}},
         {{"c1.kivmod", "count.kivmod"}, last, {"count.kivmod"}, {}},
         {{"rm.kivmod", "gone.kivmod"},
          {},
@@ -473,6 +476,13 @@ TEST(ModFile, ModsCombineIconByIconAndRefuseWhatTheyWereNotMadeFor) {
         else
             EXPECT_EQ(written, chained.Build());
     }
+    // What each mod gave, for the summary: a mod skipped whole, or whose only change lost to
+    // an earlier one, gave nothing.
+    EXPECT_EQ(kiv::PlanMods("base.dat", {"b1.kivmod", "a2.kivmod"}, skip).AppliedFrom,
+              (std::vector<std::int64_t>{0, 1}));
+    EXPECT_EQ(
+        kiv::PlanMods("base.dat", {"a2.kivmod", "other.kivmod", "a3.kivmod"}, earlier).AppliedFrom,
+        (std::vector<std::int64_t>{1, 0, 1}));
 
     // A mod damaged on the way, or from a newer kivtool: refused with the reason.
     Bytes mod = ReadFile("a2.kivmod");

@@ -41,8 +41,8 @@ int ModApplyCommand(const Context& ctx, const std::string& base,
         for (const std::string& mod : mods)
             if (!NotItsInput(ctx, options.OutPath, mod, "a mod it applies"))
                 return ExitFailure;
-        const kiv::ModPlan plan =
-            kiv::PlanMods(base, mods, {options.SkipMismatched, options.PreferLast});
+        const kiv::ModPlan plan = kiv::PlanMods(
+            base, mods, {options.SkipMismatched, options.PreferLast, options.SkipConflicting});
         if (!plan.Fault.empty())
             return Fail(ctx, plan.Fault);
         for (const std::string& note : plan.Notes)
@@ -56,7 +56,8 @@ int ModApplyCommand(const Context& ctx, const std::string& base,
             if (!plan.Refusals.empty())
                 ways += "; --skip-mismatched leaves out what a mod was not made for";
             if (!plan.Conflicts.empty())
-                ways += "; --prefer-last takes the later mod's change where two meet";
+                ways += "; --prefer-last takes the later mod's change where two meet, "
+                        "--skip-conflicting the earlier one's";
             return Fail(ctx, "Nothing was written" + ways + ".");
         }
         if (plan.Applied == 0)
@@ -77,9 +78,23 @@ int ModApplyCommand(const Context& ctx, const std::string& base,
             plan, options.OutPath, [&progress](std::int64_t size) { progress.Update(size); });
         if (!result.Ok)
             return FailWrite(ctx, result.Message, result.Fault);
+        // A mod left out whole (all of it mismatched, or every change of it lost to a later
+        // mod) is named, so the count is of the mods that went in.
+        std::vector<std::string> skipped;
+        std::size_t used = 0;
+        for (std::size_t m = 0; m < mods.size(); ++m) {
+            if (plan.AppliedFrom[m] > 0)
+                ++used;
+            else
+                skipped.push_back(PrintableName(mods[m]));
+        }
         Err(ctx) << "Wrote " << PrintableName(options.OutPath) << ": " << plan.Applied
-                 << (plan.Applied == 1 ? " change from " : " changes from ") << mods.size()
-                 << (mods.size() == 1 ? " mod.\n" : " mods.\n");
+                 << (plan.Applied == 1 ? " change from " : " changes from ") << used
+                 << (used == 1 ? " mod" : " mods");
+        if (!skipped.empty())
+            Err(ctx) << "; " << kiv::JoinedList(skipped)
+                     << (skipped.size() == 1 ? " was skipped" : " were skipped");
+        Err(ctx) << ".\n";
         return ExitOk;
     });
 }
