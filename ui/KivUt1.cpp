@@ -145,15 +145,52 @@ bool MayDropChanges(const kiv::ArchiveRebuildReport& report, const std::string& 
                                           "%1 anyway?")
                                .arg(output, MessageText(archive)));
     }
-    if (report.NothingDropped())
+    if (report.NothingDropped() && report.Replaced.empty())
         return true;
     QStringList changes;
     for (const std::string& name : report.Dropped)
         changes << MessageText(name);
     if (report.OutsideDiffers)
         changes << QStringLiteral("bytes outside its members");
-    return AskToDropChanges(output, report.Readable ? ListedNames(changes) : QString(),
-                            QStringLiteral("archive"), action);
+    if (!report.Readable || report.Replaced.empty())
+        return AskToDropChanges(output, report.Readable ? ListedNames(changes) : QString(),
+                                QStringLiteral("archive"), action);
+
+    // Its own changes where the rebuild writes other bytes, by the file whose change wins:
+    // "its change to hero.s16 icon 3 would be replaced by red.kivmod's".
+    QStringList by;
+    std::vector<QStringList> what;
+    for (const auto& [changed, file] : report.Replaced) {
+        const QString name = MessageText(file);
+        qsizetype k = by.indexOf(name);
+        if (k < 0) {
+            k = by.size();
+            by << name;
+            what.emplace_back();
+        }
+        what[static_cast<std::size_t>(k)] << MessageText(changed);
+    }
+    QStringList groups;
+    for (qsizetype k = 0; k < by.size(); ++k) {
+        const QStringList& items = what[static_cast<std::size_t>(k)];
+        groups << QStringLiteral("%1 to %2 %3%4's")
+                      .arg(k == 0 ? (items.size() == 1 ? QStringLiteral("its change")
+                                                       : QStringLiteral("its changes"))
+                                  : QString(),
+                           ListedNames(items),
+                           k == 0 ? QStringLiteral("would be replaced by ") : QStringLiteral("by "),
+                           by[k])
+                      .trimmed();
+    }
+    const QString replaced = groups.join(QStringLiteral(", "));
+    const QString anyway = QStringLiteral(" Replace %1 anyway?").arg(output);
+    if (changes.isEmpty())
+        return AskYesNoBox(
+            QStringLiteral("%1 holds changes of its own: %2.").arg(output, replaced) + anyway);
+    return AskYesNoBox(
+        QStringLiteral("%1 also holds changes to %2 that this %3 would drop, and %4.")
+            .arg(output, ListedNames(changes), action, replaced) +
+        anyway);
 }
 
 // Replace writes its output from the current archive. An output it would not rebuild in place
@@ -367,6 +404,26 @@ void TMainForm::ApplyMod1Click(QObject*) {
     {
         HourGlassCursor hourglass;
         plan = kiv::PlanMods(DataFileName, mods);
+    }
+    // Mods that meet, and nothing else in the way: the user chooses as kivtool's options
+    // would, in one question; Cancel, the default, writes nothing.
+    if (plan.Fault.empty() && plan.Refusals.empty() && !plan.Conflicts.empty()) {
+        QStringList conflicts;
+        for (const std::string& line : plan.Conflicts)
+            conflicts << MessageText(line);
+        const int choice = AskChoiceBox(
+            conflicts.join(QLatin1Char('\n')) +
+                QStringLiteral("\n\nApply the later mod's change where two meet, or leave the "
+                               "later mod's conflicting changes out?"),
+            {QStringLiteral("Later Mod Wins"), QStringLiteral("Leave Out"),
+             QStringLiteral("Cancel")});
+        if (choice != 0 && choice != 1)
+            return;
+        kiv::ModApplyOptions options;
+        options.PreferLast = choice == 0;
+        options.SkipConflicting = choice == 1;
+        HourGlassCursor hourglass;
+        plan = kiv::PlanMods(DataFileName, mods, options);
     }
     // What stops the write is shown in one box: every refusal and conflict.
     QStringList lines;

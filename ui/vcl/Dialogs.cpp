@@ -6,7 +6,11 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStringList>
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -128,6 +132,27 @@ bool QtDialogService::AskYesNo(const QString& text, const QString& caption) {
                   QMessageBox::No) == QMessageBox::Yes;
 }
 
+int QtDialogService::AskChoice(const QString& text, const QString& caption,
+                               const QStringList& choices) {
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::NoButton, BoxOwner());
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowModality(Qt::ApplicationModal);
+    std::vector<QPushButton*> buttons;
+    for (qsizetype k = 0; k < choices.size(); ++k)
+        buttons.push_back(box.addButton(choices[k], k + 1 < choices.size()
+                                                        ? QMessageBox::AcceptRole
+                                                        : QMessageBox::RejectRole));
+    if (buttons.empty())
+        return -1;
+    // The way out is the default: Enter, Escape and the close box all change nothing.
+    box.setDefaultButton(buttons.back());
+    box.setEscapeButton(buttons.back());
+    box.exec();
+    const auto chosen = std::find(buttons.begin(), buttons.end(), box.clickedButton());
+    return static_cast<int>((chosen == buttons.end() ? buttons.end() - 1 : chosen) -
+                            buttons.begin());
+}
+
 bool TOpenDialog::Execute() {
     FileDialogRequest request;
     request.Save = IsSave();
@@ -150,6 +175,10 @@ void ShowMessageBox(const QString& text, const QString& caption) {
 
 bool AskYesNoBox(const QString& text) {
     return DialogService::Instance().AskYesNo(text, TApplication::Title());
+}
+
+int AskChoiceBox(const QString& text, const QStringList& choices) {
+    return DialogService::Instance().AskChoice(text, TApplication::Title(), choices);
 }
 
 QString ListedNames(const QStringList& names, int shown) {

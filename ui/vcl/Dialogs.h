@@ -30,6 +30,11 @@ public:
     // The question box: text, caption, Yes and No buttons with No the default, owned like
     // the other boxes. True only when the user answered Yes.
     virtual bool AskYesNo(const QString& text, const QString& caption) = 0;
+    // The question box with one button per choice, in order; the last is the way out
+    // (Cancel): the default, and what Escape and the close box give. Returns the index of
+    // the choice made.
+    virtual int AskChoice(const QString& text, const QString& caption,
+                          const QStringList& choices) = 0;
 
     // The service in force (the Qt one unless a test installed another).
     static DialogService& Instance();
@@ -44,6 +49,7 @@ public:
     void ShowMessage(const QString& text, const QString& caption) override;
     void ShowError(const QString& text, const QString& caption) override;
     bool AskYesNo(const QString& text, const QString& caption) override;
+    int AskChoice(const QString& text, const QString& caption, const QStringList& choices) override;
 };
 
 // "Filter|pattern|Filter|pattern" to Qt's ";;"-separated name filters.
@@ -79,6 +85,9 @@ void ShowMessageBox(const QString& text, const QString& caption = QStringLiteral
 // Asks before a handler drops something the user may want kept, with the application title
 // as caption; true only on Yes.
 bool AskYesNoBox(const QString& text);
+
+// AskChoice with the application title as caption.
+int AskChoiceBox(const QString& text, const QStringList& choices);
 
 // "a", "a and b", "a, b and c", then "a, b, c and 4 more": names for a question, the first
 // `shown` of them written out.

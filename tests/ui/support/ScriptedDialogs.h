@@ -12,9 +12,10 @@
 
 struct RecordedBox {
     bool Error = false;    // the error box (stop icon) rather than the message box
-    bool Question = false; // the Yes/No box
+    bool Question = false; // the Yes/No box, or one of choices
     QString Text;
     QString Caption;
+    QStringList Choices = {}; // the buttons of a question of choices
 };
 
 class ScriptedDialogs : public DialogService {
@@ -29,6 +30,9 @@ public:
     void ChooseMany(const QStringList& paths) { answers_.push_back(paths.join('\n')); }
     // The next question is answered Yes (or No); unscripted ones get the default, No.
     void Answer(bool yes) { replies_.push_back(yes); }
+    // The next question of choices gets choice `index`; unscripted ones get the last (the
+    // way out).
+    void Pick(int index) { picks_.push_back(index); }
 
     bool RunFileDialog(FileDialogRequest& request) override {
         requests.push_back(request);
@@ -57,6 +61,17 @@ public:
         return yes;
     }
 
+    int AskChoice(const QString& text, const QString& caption,
+                  const QStringList& choices) override {
+        boxes.push_back({false, true, text, caption, choices});
+        const int wayOut = static_cast<int>(choices.size()) - 1;
+        if (picks_.empty())
+            return wayOut;
+        const int index = picks_.front();
+        picks_.pop_front();
+        return index;
+    }
+
     // Texts of every box shown so far, in order.
     QStringList Texts() const {
         QStringList texts;
@@ -75,4 +90,5 @@ public:
 private:
     std::deque<std::optional<QString>> answers_;
     std::deque<bool> replies_;
+    std::deque<int> picks_;
 };
