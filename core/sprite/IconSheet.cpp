@@ -152,8 +152,9 @@ SheetImport ImportSheet(const std::string& sheetPath, const TIconTable& table,
     import.Records = CheckSheetRecords(
         options.RecordsPath.empty() ? SheetRecordsPath(sheetPath) : options.RecordsPath, table);
     const RecordsCheck& records = import.Records;
-    const bool trusted =
-        options.TrustRecords && records.Verdict == RecordsVerdict::OtherSheet && records.Whole;
+    const bool trusted = records.Verdict == RecordsVerdict::OtherSheet && records.Whole &&
+                         std::find(options.TrustedSprites.begin(), options.TrustedSprites.end(),
+                                   records.Sprite) != options.TrustedSprites.end();
     if (records.Verdict != RecordsVerdict::Match && !trusted) {
         import.Result.Message = records.Message + " Nothing was written.";
         return import;

@@ -88,8 +88,9 @@ struct SheetImportOptions {
     // A colour whose 16-bit value counts as the background, as BackColor's does.
     std::optional<TColor> Background;
     // Records of another state of this sprite file (well-formed, one cell per icon, inside
-    // the sheet) are used as they stand: each icon is read from the cell they give it.
-    bool TrustRecords = false;
+    // the sheet, naming one of these sprite files as the sheet's) are used as they stand:
+    // each icon is read from the cell they give it.
+    std::vector<std::string> TrustedSprites;
 };
 
 struct SheetImport {

@@ -628,6 +628,9 @@ TEST(KivtoolCli, SaysWhatTakingAPictureDidToItsPixelsAndWhatIsWrongWithASheet) {
     run = RunKivtool({"sheet", "import", "coins.s16", "new/coins.png", "-o", "no.s16"});
     EXPECT_EQ(run.Err, "new/coins.json describes a sheet of hero.s16, not of coins.s16. Nothing "
                        "was written.\n");
+    // --force takes records of another state of the same file only, never another file's.
+    run = RunKivtool({"sheet", "import", "coins.s16", "new/coins.png", "-o", "no.s16", "--force"});
+    EXPECT_EQ(run.Status, 1);
     EXPECT_FALSE(FileExists("no.s16"));
 }
 #endif

@@ -40,7 +40,7 @@ done
 # A misspelt name would stop apt-get on a fresh machine.
 if command -v apt-cache >/dev/null; then
     for p in "${run_packages[@]}"; do
-        apt-cache show "$p" >/dev/null 2>&1 || dpkg-query -W "$p" >/dev/null 2>&1 ||
+        dpkg-query -W "$p" >/dev/null 2>&1 || apt-cache show "$p" >/dev/null 2>&1 ||
             { echo "$p is not a Debian package" >&2; status=1; }
     done
 fi

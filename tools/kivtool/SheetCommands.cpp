@@ -87,7 +87,6 @@ int SheetImportCommand(const Context& ctx, const std::string& sprite, const std:
         kiv::SheetImportOptions options;
         options.Background = ColourOption(background);
         options.RecordsPath = records.empty() ? SheetRecordsPath(sheetPath) : records;
-        options.TrustRecords = force;
         const std::string& recordsPath = options.RecordsPath;
         if (records.empty() ? !RecordsApart(ctx, sheetPath)
                             : (records == sheetPath || kiv::SameFile(records, sheetPath)))
@@ -113,6 +112,10 @@ int SheetImportCommand(const Context& ctx, const std::string& sprite, const std:
         kiv::TIconTable table;
         if (!LoadTableOrFail(ctx, source, table))
             return ExitFailure;
+        // With --force, records of a sheet exported from this sprite file or its twin before
+        // a change are taken as they stand; those of another file never are.
+        if (force)
+            options.TrustedSprites = {FileNameOf(sprite), FileNameOf(source)};
         lock.Watch(kiv::StampOf(recordsPath));
         lock.Watch(kiv::StampOf(sheetPath));
         std::vector<std::string> buildsOn{"sheet", "import", "--on-twin", sprite, sheetPath};
@@ -138,14 +141,19 @@ int SheetImportCommand(const Context& ctx, const std::string& sprite, const std:
                                      ": the sheet's records are needed; --records FILE names "
                                      "them when the sheet was saved under another name. "
                                      "Nothing was written.");
-            if (check.Verdict == kiv::RecordsVerdict::OtherSheet && check.DiffersAt > 0 &&
-                !check.Sprite.empty())
+            // A sheet of this sprite file, or of the file it was built from, whose frames or
+            // headers are not this file's any more.
+            if (check.Verdict == kiv::RecordsVerdict::OtherSheet && check.Whole &&
+                (check.Sprite == name || check.Sprite == FileNameOf(sprite)))
                 return Fail(ctx, EscapedText(recordsPath) + ": the sheet was exported from " +
                                      EscapedText(check.Sprite) +
                                      (check.Sprite == name ? " before a change" : "") + "; " +
-                                     EscapedText(name) + " differs in icon " +
-                                     std::to_string(check.DiffersAt) + ": export from " +
-                                     EscapedText(name) + ", or --force. Nothing was written.");
+                                     EscapedText(name) +
+                                     (check.DiffersAt > 0
+                                          ? " differs in icon " + std::to_string(check.DiffersAt)
+                                          : std::string(" has other frames")) +
+                                     ": export from " + EscapedText(name) +
+                                     ", or --force. Nothing was written.");
         }
         if (import.FlattenedOnto && !import.Grown.empty()) {
             const std::string colour = ColourText(*import.FlattenedOnto);
