@@ -343,8 +343,9 @@ int main(int argc, char** argv) {
                          "first icons instead, as long as they are tiny too, each centred in its "
                          "cell. A damaged or foreign file, or one with no icon to show, writes "
                          "nothing and exits 1. Reads only INPUT and writes only OUTPUT (through "
-                         "a temporary file beside it), with no need of a home folder or a "
-                         "display, as a thumbnailer runs.",
+                         "a temporary file and a lock beside it; an empty OUTPUT is written "
+                         "over), with no need of a home folder or a display, as a thumbnailer "
+                         "runs.",
                          "kivtool thumbnail -s 256 hero.s16 hero.png"),
               [&](const kivtool::Context& c) {
                   return kivtool::ThumbnailCommand(c, a.archive, a.out, thumbnailSize, a.force);
