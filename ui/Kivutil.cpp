@@ -30,19 +30,6 @@ void ReportFatal(QtMsgType type, const QMessageLogContext&, const QString& messa
     }
 }
 
-// Closing the browser ends the program, also while the editor is shown.
-class MainWindowCloser : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == MainForm && event->type() == QEvent::Close)
-            QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-        return false;
-    }
-};
-
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -78,9 +65,8 @@ int main(int argc, char* argv[]) {
         terminate.start();
 
         MainForm = new TMainForm;
-        MainWindowCloser closer;
-        MainForm->installEventFilter(&closer);
         EditForm = new TEditForm;
+        QuitWhenBrowserCloses();
 
         MainForm->show();
         MainForm->activateWindow();

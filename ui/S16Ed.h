@@ -5,6 +5,8 @@
 #include "vcl/Dialogs.h"
 #include "vcl/Forms.h"
 
+#include "PictureOrigin.h"
+
 #include "image/PaintHistory.h"
 #include "sprite/IconPictures.h"
 #include "sprite/S16Format.h"
@@ -32,6 +34,7 @@ public:
     TSaveDialog* SaveDialog1 = nullptr;
     TButton* BmpLoadBtn = nullptr;
     TButton* ReplaceBtn = nullptr;
+    TLabel* PictureLbl = nullptr; // where the picture came from, and whether it is painted
 
     void Loads16BtnClick(QObject* Sender);
     void FormResize(QObject* Sender);
@@ -41,7 +44,7 @@ public:
     void BmpLoadBtnClick(QObject* Sender);
     void ReplaceBtnClick(QObject* Sender);
     // Painting on the picture: the left button paints, the right one picks the paint colour;
-    // Ctrl+Z, Ctrl+Y (Ctrl+Shift+Z) and G while the picture has focus.
+    // Ctrl+Z, Ctrl+Y (Ctrl+Shift+Z) and G anywhere in the window but the icon number box.
     void Image1MouseDown(QObject* Sender, Qt::MouseButton Button, QPoint Pixel);
     void Image1MouseMove(QObject* Sender, Qt::MouseButtons Buttons, QPoint Pixel);
     void Image1MouseUp(QObject* Sender, Qt::MouseButton Button, QPoint Pixel);
@@ -49,8 +52,17 @@ public:
     // A double click on a collage page shows the icon clicked, as the up-down and Show would.
     void Image1DblClick(QObject* Sender, QMouseEvent* Event, QPoint Pixel);
 
-    // Load S16 after its dialog: reads the icon table of `path`.
-    void LoadS16File(const QString& path);
+    // Load S16 after its dialog: reads the icon table of `path`; false when it did not open.
+    bool LoadS16File(const QString& path);
+    // Undo (or redo) a step of the picture's history.
+    void UndoPicture(bool undo);
+    // O: a faint image of the previous icon under the picture, on screen only; with
+    // `next`, of the next one too. Pressed again, off.
+    void ToggleOnionSkin(bool next);
+
+    // Before the program ends: true unless the picture holds paint not yet written and the
+    // user, asked with the editor shown, keeps the program running.
+    bool MayQuit();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -58,7 +70,10 @@ protected:
 
 private:
     void BuildLayout(); // S16EdLayout.cpp
-    void ShowPaintColor();
+    // The picture's origin and painting in PictureLbl and the picture's tooltip.
+    void ShowPictureState();
+    // The faint icons under the picture, as the onion skin asks.
+    void ShowOnionSkin();
 };
 
 extern TEditForm* EditForm;
@@ -71,5 +86,8 @@ extern kiv::PaintHistory History;
 extern kiv::TColor PaintColor; // black until a colour is picked
 // The tiles of the collage page the picture holds; empty once anything else replaced it.
 extern std::vector<kiv::CollageTile> PageTiles;
+extern PictureOrigin Origin; // where the picture came from
+enum class OnionSkin { Off, Previous, PreviousAndNext };
+extern OnionSkin Onion;
 void ResetModuleState();
 } // namespace S16Ed

@@ -16,6 +16,11 @@ namespace kiv {
 
 class InFile;
 
+// The file name an icon gets when it is exported: icon 7 of a sprite with this stem is
+// "stem_0007.bmp" (with the extension ".png": "stem_0007.png").
+std::string IconFileName(const std::string& stem, std::int64_t number,
+                         const std::string& extension = ".bmp");
+
 // Transparent in a PNG: every colour that packs to BackColor's 16-bit value.
 inline constexpr PngKey BackKey{BackColor, 0x00F8FCF8};
 

@@ -42,10 +42,7 @@ bool IconInRange(const Context& ctx, const kiv::TIconTable& table, std::int64_t 
 
 std::string ExportFileName(const std::string& stem, std::int64_t number,
                            const std::string& extension) {
-    std::string digits = std::to_string(number);
-    if (digits.size() < 4)
-        digits.insert(0, 4 - digits.size(), '0');
-    return stem + "_" + digits + extension;
+    return kiv::IconFileName(stem, number, extension);
 }
 
 namespace {
