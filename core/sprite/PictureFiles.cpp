@@ -9,14 +9,6 @@
 
 namespace kiv {
 
-std::string IconFileName(const std::string& stem, std::int64_t number,
-                         const std::string& extension) {
-    std::string digits = std::to_string(number);
-    if (digits.size() < 4)
-        digits.insert(0, 4 - digits.size(), '0');
-    return stem + "_" + digits + extension;
-}
-
 namespace {
 
 constexpr std::uint16_t kBackValue = PackPixel(BackColor);
