@@ -2,17 +2,20 @@
 
 #include "vcl/Application.h"
 
+#include "base/ExternalEditor.h"
 #include "base/FileStream.h"
 #include "image/Png.h"
 #include "sprite/IconEncoder.h"
 #include "sprite/IconPictures.h"
 #include "sprite/PictureFiles.h"
+#include "sprite/PictureWatch.h"
 #include "sprite/SpriteDiff.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QTimer>
 #include <algorithm>
 #include <any>
 #include <cstdint>
@@ -29,6 +32,10 @@ kiv::TColor PaintColor = kiv::clBlack;
 std::vector<kiv::CollageTile> PageTiles;
 PictureOrigin Origin;
 OnionSkin Onion = OnionSkin::Off;
+// The outside image editor's work file, while its saves come back into the picture.
+std::optional<kiv::PictureWatch> Watch;
+kiv::EditorProcess OutsideEditor;
+QString WatchFault; // the work file stayed unreadable: said beside the origin
 // The last click on the picture painted: the first click of a double click that shows an
 // icon takes its paint back.
 bool ClickPainted = false;
@@ -41,6 +48,9 @@ void ResetModuleState() {
     Origin = PictureOrigin();
     Origin.Written = PictureDigest(kiv::Image());
     Onion = OnionSkin::Off;
+    Watch.reset();
+    OutsideEditor = kiv::EditorProcess();
+    WatchFault.clear();
     ClickPainted = false;
 }
 } // namespace S16Ed
@@ -169,31 +179,36 @@ QString LoadedSprite() {
     return QFileInfo(FromLocalPath(IconTable.Path)).absoluteFilePath();
 }
 
-// The name Bmp Save offers: the exported icon's name in its sprite's folder (hero_0003.bmp),
-// a page's icons (hero_0001-0031.bmp), or the picture file it came from.
+// The file name a picture of a sprite's icons gets, as export names them: "hero_0003.bmp",
+// a page's "hero_0001-0031.bmp"; empty for a picture of no icons.
+std::string IconsFileName(const std::string& extension) {
+    const std::string stem = QFileInfo(Origin.Sprite).completeBaseName().toStdString();
+    if (Origin.What == PictureOrigin::Kind::Icon)
+        return kiv::IconFileName(stem, Origin.First, extension);
+    if (Origin.What == PictureOrigin::Kind::Collage && Origin.First > 0)
+        return kiv::IconFileName(stem, Origin.First, "") + "-" +
+               kiv::IconFileName("", Origin.Last, extension).substr(1);
+    return std::string();
+}
+
+// The name Bmp Save offers: the icons' name in their sprite's folder, or the picture file
+// the picture came from.
 QString SuggestedPictureName(const QString& lastChosen) {
-    const QString extension =
-        lastChosen.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive) ? ".png" : ".bmp";
-    const QFileInfo sprite(Origin.Sprite);
-    const auto inSpriteFolder = [&](const std::string& name) {
-        return sprite.dir().filePath(QString::fromStdString(name));
-    };
-    const std::string stem = sprite.completeBaseName().toStdString();
-    switch (Origin.What) {
-    case PictureOrigin::Kind::Icon:
-        return inSpriteFolder(kiv::IconFileName(stem, Origin.First, extension.toStdString()));
-    case PictureOrigin::Kind::Collage:
-        if (Origin.First > 0)
-            return inSpriteFolder(
-                kiv::IconFileName(stem, Origin.First, "") + "-" +
-                kiv::IconFileName("", Origin.Last, extension.toStdString()).substr(1));
-        return lastChosen;
-    case PictureOrigin::Kind::File:
+    const bool png = lastChosen.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive);
+    const std::string name = IconsFileName(png ? ".png" : ".bmp");
+    if (!name.empty())
+        return QFileInfo(Origin.Sprite).dir().filePath(QString::fromStdString(name));
+    if (Origin.What == PictureOrigin::Kind::File)
         return Origin.File;
-    case PictureOrigin::Kind::None:
-        break;
-    }
     return lastChosen;
+}
+
+// The work file's name, after what the picture is, so the image editor's title says it.
+std::string WorkPictureName() {
+    std::string name = IconsFileName(".png");
+    if (name.empty() && Origin.What == PictureOrigin::Kind::File)
+        name = QFileInfo(Origin.File).completeBaseName().toStdString() + ".png";
+    return name.empty() ? std::string("picture.png") : name;
 }
 
 // Replace writes the twin from the loaded file. A twin it would not rewrite in place may hold
@@ -266,6 +281,7 @@ bool TEditForm::LoadS16File(const QString& path) {
     // Replace then refuse icon 1 with a message.
     IconUpDown->SetMax(std::max(IconTable.Count, 1));
     IconUpDown->SetPosition(1);
+    EndExternalEdit();
     if (Onion != OnionSkin::Off)
         ShowOnionSkin();
     return true;
@@ -279,6 +295,7 @@ void TEditForm::ShowBtnClick(QObject*) {
         return;
     PictureStep step(*Image1);
     Image1->SetPicture(kiv::ShowPicture(*file, IconTable, i));
+    EndExternalEdit();
     PageTiles.clear();
     Origin = PictureOrigin::OfIcon(LoadedSprite(), i + 1);
     Origin.Written = PictureDigest(Image1->Picture());
@@ -296,6 +313,7 @@ void TEditForm::CollageBtnClick(QObject*) {
     if (!file)
         return;
     PictureStep step(*Image1);
+    EndExternalEdit();
     Image1->SetPicture(kiv::BlankCollagePage());
     PageTiles.clear();
     std::vector<kiv::CollageTile> tiles = kiv::CollageTiles(IconTable, first);
@@ -374,6 +392,7 @@ void TEditForm::BmpLoadBtnClick(QObject*) {
     // Read as PNG when the file begins with the PNG signature.
     kiv::Image loaded = kiv::LoadPictureFile(LocalPath(OpenDialog1->FileName), kiv::BackColor);
     PictureStep step(*Image1);
+    EndExternalEdit();
     Image1->Picture() = std::move(loaded);
     PageTiles.clear();
     Origin = PictureOrigin::OfFile(QFileInfo(OpenDialog1->FileName).absoluteFilePath());
@@ -419,6 +438,63 @@ void TEditForm::ReplaceBtnClick(QObject*) {
     Origin = PictureOrigin::OfIcon(LoadedSprite(), number);
     Origin.Written = PictureDigest(Image1->Picture());
     ShowPictureState();
+}
+
+void TEditForm::ExternalEditBtnClick(QObject*) {
+    const std::string path = kiv::WriteWorkPicture(Image1->Picture(), WorkPictureName());
+    kiv::EditorStart start = kiv::StartImageEditor(path);
+    if (!start.Ok()) {
+        QFile::remove(FromLocalPath(path));
+        ShowMessageBox(QString::fromStdString(start.Message));
+        return;
+    }
+    // At most one file is watched: this one from now on.
+    Watch.emplace(path);
+    OutsideEditor = std::move(start.Process);
+    WatchFault.clear();
+    WatchTimer->start();
+}
+
+void TEditForm::WatchTimerTimer(QObject*) {
+    if (!Watch)
+        return WatchTimer->stop();
+    // The desktop's opener answers a moment after it started: a failure is said once.
+    if (OutsideEditor.ViaDesktop() && OutsideEditor.Ended()) {
+        const std::string fault = OutsideEditor.OpenFault();
+        OutsideEditor = kiv::EditorProcess();
+        if (!fault.empty())
+            ShowMessageBox(QString::fromStdString(fault));
+    }
+    kiv::PictureWatch::Event event = Watch->Poll();
+    if (event.What == kiv::PictureWatch::Event::Kind::Unreadable) {
+        WatchFault = QString::fromStdString(event.Message);
+        ShowPictureState();
+        return;
+    }
+    if (event.What != kiv::PictureWatch::Event::Kind::Saved)
+        return;
+    WatchFault.clear();
+    // A save is one step of the history; the picture is still what it came from, now edited
+    // outside. Nothing is written into a sprite file: Replace stays the user's act.
+    if (event.Picture.Picture != Image1->Picture()) {
+        ClickPainted = false;
+        PictureStep step(*Image1);
+        if (event.Picture.Picture.Width() != Image1->Picture().Width() ||
+            event.Picture.Picture.Height() != Image1->Picture().Height())
+            PageTiles.clear();
+        Image1->Picture() = std::move(event.Picture.Picture);
+        Origin.EditedOutside = true;
+    }
+    Image1->PictureChanged();
+    ShowPictureState();
+}
+
+void TEditForm::EndExternalEdit() {
+    Watch.reset();
+    OutsideEditor = kiv::EditorProcess();
+    WatchFault.clear();
+    if (WatchTimer)
+        WatchTimer->stop();
 }
 
 void TEditForm::Image1MouseDown(QObject*, Qt::MouseButton Button, QPoint Pixel) {
@@ -510,7 +586,9 @@ void TEditForm::ShowOnionSkin() {
 }
 
 void TEditForm::ShowPictureState() {
-    const QString status = OriginStatus(Origin, Image1->Picture());
+    QString status = OriginStatus(Origin, Image1->Picture());
+    if (!WatchFault.isEmpty())
+        status += (status.isEmpty() ? QString() : QStringLiteral("; ")) + WatchFault;
     PictureLbl->setText(status); // wrapped in the label's laid-out box
     QString hint =
         QStringLiteral("paint ") + QString::fromStdString(kiv::PixelColorText(PaintColor));

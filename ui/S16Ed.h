@@ -13,6 +13,8 @@
 
 #include <vector>
 
+class QTimer;
+
 class TEditForm : public TForm {
     Q_OBJECT
 public:
@@ -35,6 +37,8 @@ public:
     TButton* BmpLoadBtn = nullptr;
     TButton* ReplaceBtn = nullptr;
     TLabel* PictureLbl = nullptr; // where the picture came from, and whether it is painted
+    TButton* ExternalEditBtn = nullptr;
+    QTimer* WatchTimer = nullptr; // looks at the picture file an outside editor works on
 
     void Loads16BtnClick(QObject* Sender);
     void FormResize(QObject* Sender);
@@ -43,6 +47,10 @@ public:
     void BmpSaveBtnClick(QObject* Sender);
     void BmpLoadBtnClick(QObject* Sender);
     void ReplaceBtnClick(QObject* Sender);
+    // External Edit (Ctrl+E): the picture as a PNG work file, opened in the user's image
+    // editor; each complete save of it becomes the picture, one step of the history.
+    void ExternalEditBtnClick(QObject* Sender);
+    void WatchTimerTimer(QObject* Sender);
     // Painting on the picture: the left button paints, the right one picks the paint colour;
     // Ctrl+Z, Ctrl+Y (Ctrl+Shift+Z) and G anywhere in the window but the icon number box.
     void Image1MouseDown(QObject* Sender, Qt::MouseButton Button, QPoint Pixel);
@@ -74,6 +82,8 @@ private:
     void ShowPictureState();
     // The faint icons under the picture, as the onion skin asks.
     void ShowOnionSkin();
+    // The picture is replaced by other means: a later save of the work file is not loaded.
+    void EndExternalEdit();
 };
 
 extern TEditForm* EditForm;

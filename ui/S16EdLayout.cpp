@@ -10,6 +10,7 @@
 #include <QKeySequence>
 #include <QResizeEvent>
 #include <QShortcut>
+#include <QTimer>
 
 TEditForm::TEditForm(QWidget* owner) : TForm(owner) {
     BuildLayout();
@@ -119,6 +120,15 @@ void TEditForm::BuildLayout() {
     ReplaceBtn->SetCaption(QStringLiteral("Replace"));
 
     // In the free space of the button column, below what the window had.
+    ExternalEditBtn = new TButton(client);
+    ExternalEditBtn->setObjectName(QStringLiteral("ExternalEditBtn"));
+    SetBounds(ExternalEditBtn, 8, 304, 105, 25);
+    ExternalEditBtn->SetCaption(QStringLiteral("External Edit"));
+
+    WatchTimer = new QTimer(this);
+    WatchTimer->setObjectName(QStringLiteral("WatchTimer"));
+    WatchTimer->setInterval(100);
+
     PictureLbl = new TLabel(client);
     PictureLbl->setObjectName(QStringLiteral("PictureLbl"));
     PictureLbl->setWordWrap(true);
@@ -132,6 +142,7 @@ void TEditForm::BuildLayout() {
     QWidget::setTabOrder(ShowBtn, BmpSaveBtn);
     QWidget::setTabOrder(BmpSaveBtn, BmpLoadBtn);
     QWidget::setTabOrder(BmpLoadBtn, ReplaceBtn);
+    QWidget::setTabOrder(ReplaceBtn, ExternalEditBtn);
 
     // Each event runs its one handler inside the guard (FormResize: resizeEvent above).
     connect(Loads16Btn, &QPushButton::clicked, this,
@@ -146,6 +157,10 @@ void TEditForm::BuildLayout() {
             [this] { TApplication::Guard([&] { BmpLoadBtnClick(BmpLoadBtn); }); });
     connect(ReplaceBtn, &QPushButton::clicked, this,
             [this] { TApplication::Guard([&] { ReplaceBtnClick(ReplaceBtn); }); });
+    connect(ExternalEditBtn, &QPushButton::clicked, this,
+            [this] { TApplication::Guard([&] { ExternalEditBtnClick(ExternalEditBtn); }); });
+    connect(WatchTimer, &QTimer::timeout, this,
+            [this] { TApplication::Guard([&] { WatchTimerTimer(WatchTimer); }); });
     connect(Image1, &TImage::MouseDown, this, [this](Qt::MouseButton button, QPoint pixel) {
         TApplication::Guard([&] { Image1MouseDown(Image1, button, pixel); });
     });
@@ -177,6 +192,8 @@ void TEditForm::BuildLayout() {
             if (Image1->Zoom() >= TImage::GridMinZoom)
                 Image1->SetGrid(!Image1->Grid());
         });
+    windowKey(QKeySequence(Qt::CTRL | Qt::Key_E),
+              [this] { ExternalEditBtnClick(ExternalEditBtn); });
     windowKey(QKeySequence(Qt::Key_O), [this] { ToggleOnionSkin(false); });
     windowKey(QKeySequence(Qt::SHIFT | Qt::Key_O), [this] { ToggleOnionSkin(true); });
 }

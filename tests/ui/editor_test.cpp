@@ -5,11 +5,13 @@
 #include "support/TestFiles.h"
 #include "vcl/Application.h"
 
+#include "base/ExternalEditor.h"
 #include "base/FileStream.h"
 #include "image/Bitmap.h"
 #include "image/Png.h"
 #include "sprite/IconDecoder.h"
 #include "sprite/IconEncoder.h"
+#include "sprite/PictureFiles.h"
 
 #include <QGuiApplication>
 #include <QScrollBar>
@@ -122,6 +124,7 @@ private slots:
     void ReplaceAsksBeforeWritingAPictureFromElsewhere();
     void UnwrittenPaintIsNamedAndAskedAboutBeforeQuitting();
     void KeysWorkAnywhereInTheWindowAndZoomStaysOnThePicture();
+    void AnOutsideEditorsSavesComeBackIntoThePicture();
 };
 
 void EditorTest::NameLabelShowsLongPathsByTheirLast14Characters() {
@@ -853,6 +856,71 @@ void EditorTest::KeysWorkAnywhereInTheWindowAndZoomStaysOnThePicture() {
     QCOMPARE(ed.Picture(), second);
     QTest::keyClick(ed.form.ShowBtn, Qt::Key_O);
     QVERIFY(!image->HasUnderlays());
+}
+
+void EditorTest::AnOutsideEditorsSavesComeBackIntoThePicture() {
+    Editor ed;
+    ed.LoadFile("hero.s16", MarkedSprite(4, [](int) { return std::pair{6, 4}; }));
+    ed.SetIcon(3);
+    ed.form.ShowBtn->click();
+    const kiv::Image shown = ed.Picture();
+    std::vector<kiv::Image> edits;
+    for (int k = 0; k < 3; ++k) {
+        kiv::Image edit = shown;
+        edit.SetPixel(k + 1, 2, kiv::RGB(8 * k, 252, 0));
+        kiv::SavePictureFile(edit, "edit" + std::to_string(k) + ".png", kiv::BackKey);
+        edits.push_back(edit);
+    }
+    // The "image editor": saves by rename, by truncate and write, in two parts with a pause,
+    // each when the test says go, then once more after the watch has ended.
+    const std::string dir = ed.dir.Path().string();
+    const std::string script = R"(#!/bin/sh
+d=$(dirname "$0"); f="$1"; echo "$f" > "$d/path.txt"
+go() { n=0; until [ -e "$d/go$1" ] || [ $n -gt 600 ]; do sleep 0.05; n=$((n+1)); done; }
+go 0; cp "$d/edit0.png" "$f.new" && mv "$f.new" "$f"
+go 1; cat "$d/edit1.png" > "$f"
+go 2; head -c 70 "$d/edit2.png" > "$f"; sleep 0.5; tail -c +71 "$d/edit2.png" >> "$f"
+go 3; cp "$d/edit0.png" "$f"; touch "$d/done"
+)";
+    kivtest::WriteFile("editor.sh", Bytes(script.begin(), script.end()));
+    qputenv(kiv::kImageEditorVariable, QByteArray::fromStdString("sh " + dir + "/editor.sh"));
+    ed.form.ExternalEditBtn->click();
+    QVERIFY(ed.dialogs.boxes.empty());
+    QTRY_VERIFY(QFileInfo::exists(QStringLiteral("path.txt")));
+    const Bytes named = kivtest::ReadFile("path.txt");
+    QVERIFY(std::string(named.begin(), named.end()).find("/hero_0003.png\n") != std::string::npos);
+    for (int k = 0; k < 3; ++k) {
+        kivtest::WriteFile("go" + std::to_string(k), {});
+        QTRY_COMPARE_WITH_TIMEOUT(ed.Picture(), edits[k], 10000);
+    }
+    QCOMPARE(ed.form.PictureLbl->text(), QStringLiteral("icon 3 of hero.s16, edited outside"));
+    QVERIFY(ed.dialogs.boxes.empty());
+    QVERIFY(!QFileInfo::exists(QStringLiteral("hero.s17"))); // nothing written by a reload
+
+    // Undo steps back through the reloads to the icon.
+    for (int k = 1; k >= 0; --k) {
+        ed.form.UndoPicture(true);
+        QCOMPARE(ed.Picture(), edits[k]);
+    }
+    ed.form.UndoPicture(true);
+    QCOMPARE(ed.Picture(), shown);
+
+    // After Show of another icon, a save of the work file changes nothing.
+    ed.SetIcon(1);
+    ed.form.ShowBtn->click();
+    const kiv::Image first = ed.Picture();
+    kivtest::WriteFile("go3", {});
+    QTRY_VERIFY(QFileInfo::exists(QStringLiteral("done")));
+    QTest::qWait(300);
+    QCOMPARE(ed.Picture(), first);
+
+    // An image editor that cannot start is named, and nothing else changes.
+    qputenv(kiv::kImageEditorVariable, "no-such-image-editor-here");
+    ed.form.ExternalEditBtn->click();
+    QCOMPARE(ed.dialogs.Texts(), QStringList{QStringLiteral(
+                                     "Cannot start no-such-image-editor-here: no such program.")});
+    QCOMPARE(ed.Picture(), first);
+    qunsetenv(kiv::kImageEditorVariable);
 }
 
 QTEST_MAIN(EditorTest)
