@@ -9,7 +9,9 @@
 #include "vcl/Application.h"
 #include "vcl/Dialogs.h"
 
+#include "base/Platform.h"
 #include "base/Termination.h"
+#include "base/WorkFolder.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -46,6 +48,8 @@ int main(int argc, char* argv[]) {
         const QString startupFile =
             arguments.size() > 1 ? EnterFolderOf(arguments.at(1)) : QString();
         QApplication::setQuitOnLastWindowClosed(false);
+        // Work files of an earlier run that was killed go at the next start.
+        kiv::SweepWorkFolders(kiv::platform::TempFolder());
         static QtDialogService dialogs;
         DialogService::Install(&dialogs);
 
