@@ -5,11 +5,19 @@
 
 #include "base/FileStream.h"
 #include "image/Bitmap.h"
+#include "image/Png.h"
 #include "sprite/IconDecoder.h"
 #include "sprite/IconEncoder.h"
+#include "sprite/PictureFiles.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace kivtest {
 namespace {
@@ -250,4 +258,99 @@ TEST(ExportCommand, SavesEveryIconAsItsShowPictureUnderNumberedNames) {
 }
 
 } // namespace
+} // namespace kivtest
+
+namespace kivtest {
+namespace {
+
+// The folder `edit` said it works in, from its "Editing ... : PATH" line.
+std::string WorkFolderOf(const ToolRun& run) {
+    const std::size_t at = run.Err.find(": ", run.Err.find("Editing icon"));
+    const std::string path = run.Err.substr(at + 2, run.Err.find('\n', at) - at - 2);
+    return std::filesystem::path(path).parent_path().string();
+}
+
+struct EditScene {
+    EditScene() {
+        WriteFile("s.s16", SpriteBuilder()
+                               .Raw(3, 2, 0, 0, 3, 2, {1, 2, 3, 4, 5, 6})
+                               .Raw(2, 1, 0, 0, 2, 1, {7, 8})
+                               .Build());
+        for (int k = 0; k < 3; ++k) {
+            kiv::Image picture(3, 2);
+            picture.Fill(0x0000F8 + 0x400000 * static_cast<kiv::TColor>(k));
+            picture.SetPixel(k, 1, kiv::BackColor);
+            WriteFile("p" + std::to_string(k) + ".png", kiv::EncodePng(picture, kiv::BackKey));
+            // What each save must come to: the same picture re-encoded by itself.
+            EXPECT_EQ(RunKivtool({"reencode", "s.s16", "1", "p" + std::to_string(k) + ".png", "-o",
+                                  "e" + std::to_string(k) + ".s17"})
+                          .Status,
+                      0);
+        }
+        SetVariable("KIV_TEST_EDITOR_SCRIPT", dir.File("script"));
+    }
+    ~EditScene() {
+        UnsetVariable("KIV_TEST_EDITOR_SCRIPT");
+        UnsetVariable("KIV_IMAGE_EDITOR");
+    }
+    void Script(const std::string& text) { WriteFile("script", Bytes(text.begin(), text.end())); }
+    ScratchDir dir;
+};
+
+} // namespace
+
+TEST(EditCommand, ReencodesEverySaveOfAProgramUntilItExits) {
+    EditScene scene;
+    scene.Script("rename p0.png\nwait .kivtool-stdout 1\ncopy s.s17 t0\n"
+                 "truncate p1.png\nwait .kivtool-stdout 2\ncopy s.s17 t1\n"
+                 "parts p2.png\nwait .kivtool-stdout 3\ncopy s.s17 t2\n"
+                 "rename p2.png\nwait .kivtool-stdout 4\n");
+    SetVariable("KIV_IMAGE_EDITOR", "'" SCRIPTED_EDITOR_PATH "'");
+    const ToolRun run = RunKivtool({"edit", "s.s16", "1"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const std::string saved = "s_0001.png saved: ";
+    EXPECT_EQ(Lines(run.Out), (std::vector<std::string>{
+                                  saved + "icon 1 re-encoded into s.s17.",
+                                  saved + "icon 1 re-encoded into s.s17.",
+                                  saved + "icon 1 re-encoded into s.s17.",
+                                  saved + "s.s17 is up to date; nothing written.",
+                              }));
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(ReadFile("t" + std::to_string(k)), ReadFile("e" + std::to_string(k) + ".s17"));
+    EXPECT_FALSE(std::filesystem::exists(WorkFolderOf(run))) << WorkFolderOf(run);
+
+    // Run again, the icon comes from the twin; the program is named or refused.
+    scene.Script("args args\n");
+    EXPECT_EQ(RunKivtool({"edit", "s.s16", "1", "--with", "no-such-editor-39"}).Err,
+              "Building on s.s17.\nCannot start no-such-editor-39: no such program.\n");
+    EXPECT_EQ(RunKivtool({"edit", "s.s16", "2", "--with", "'" SCRIPTED_EDITOR_PATH "' -a %f -b",
+                          "-o", "o.s17"})
+                  .Out,
+              "");
+    const Bytes args = ReadFile("args");
+    const std::vector<std::string> words = Lines(std::string(args.begin(), args.end()));
+    ASSERT_EQ(words.size(), 3u);
+    EXPECT_EQ(words[0] + " " + words[2], "-a -b");
+    EXPECT_FALSE(FileExists("o.s17"));
+}
+
+#ifndef _WIN32
+TEST(EditCommand, WaitsForEnterWhereTheDesktopsOpenerReturnsAtOnce) {
+    EditScene scene;
+    std::filesystem::create_directory("bin");
+    std::filesystem::create_symlink(SCRIPTED_EDITOR_PATH, "bin/xdg-open");
+    const std::string path = std::getenv("PATH");
+    SetVariable("PATH", scene.dir.File("bin") + ":" + path);
+    ASSERT_EQ(::mkfifo("enter", 0600), 0);
+    scene.Script("rename p0.png\nwait .kivtool-stdout 1\ntype enter\n");
+    const ToolRun run = RunKivtool({"edit", "s.s16", "1"}, "enter");
+    SetVariable("PATH", path);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, "s_0001.png saved: icon 1 re-encoded into s.s17.\n");
+    EXPECT_NE(run.Err.find("press Enter here"), std::string::npos) << run.Err;
+    EXPECT_EQ(ReadFile("s.s17"), ReadFile("e0.s17"));
+    EXPECT_FALSE(std::filesystem::exists(WorkFolderOf(run)));
+}
+#endif
+
 } // namespace kivtest
