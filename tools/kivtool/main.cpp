@@ -263,14 +263,17 @@ int main(int argc, char** argv) {
 
     sub = add(AddCommand(app, "edit",
                          "Open icon ICON in your image editor as a PNG (the background "
-                         "transparent, named as export names it) and re-encode it into the "
-                         "twin, as 'reencode --on-twin' does, each time it is saved; one line "
-                         "per save. The editor is --with, else the command line in "
+                         "transparent, named as export names it, in a folder of this run's own) "
+                         "and, each time it is saved, re-encode it into the twin as 'reencode "
+                         "--on-twin' does: one line per save, and a save that changes nothing "
+                         "writes nothing. The editor is --with, else the command line in "
                          "KIV_IMAGE_EDITOR (the file's path added at its end, or put in place of "
-                         "%f), else the desktop's default application. Ends when that program "
-                         "exits or, for the desktop's default (which returns at once), when you "
-                         "press Enter or Ctrl+C; the work file is then removed.",
-                         "KIV_IMAGE_EDITOR='gimp' kivtool edit hero.s16 3"),
+                         "%f; no shell runs it), else the desktop's default application. Ends "
+                         "when that program exits or, for the desktop's default (which returns "
+                         "at once), at Enter (or the end of the input); Ctrl+C ends it too. The "
+                         "work file is then removed; exit status 0, or 1 when the last save "
+                         "could not be re-encoded.",
+                         "KIV_IMAGE_EDITOR='paint --new-window' kivtool edit hero.s16 3"),
               [&](const kivtool::Context& c) {
                   return kivtool::EditCommand(c, a.sprite, a.icon, a.with, a.out);
               });
