@@ -273,7 +273,7 @@ int main(int argc, char** argv) {
                          "at once), at Enter (or the end of the input); Ctrl+C ends it too. The "
                          "work file is then removed; exit status 0, or 1 when the last save "
                          "could not be re-encoded.",
-                         "KIV_IMAGE_EDITOR='paint --new-window' kivtool edit hero.s16 3"),
+                         "kivtool edit hero.s16 3 --with 'paint --new-window'"),
               [&](const kivtool::Context& c) {
                   return kivtool::EditCommand(c, a.sprite, a.icon, a.with, a.out);
               });
