@@ -430,7 +430,8 @@ void EditorTest::BmpLoadTakesTheFilesPictureOrShowsTheError() {
 
     ed.dialogs.Choose(QStringLiteral("nowhere.bmp"));
     ed.form.BmpLoadBtn->click();
-    QCOMPARE(ed.dialogs.boxes.back().Text, QStringLiteral("Cannot open file nowhere.bmp."));
+    QCOMPARE(ed.dialogs.boxes.back().Text,
+             QStringLiteral("Cannot open file nowhere.bmp (No such file or directory)."));
     QCOMPARE(ed.Picture(), drawn);
 
     ed.dialogs.Clear();

@@ -69,7 +69,7 @@ int ShowCommand(const Context& ctx, const std::string& sprite, std::int64_t icon
             return ExitFailure;
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
-            return Fail(ctx, kiv::SpriteFileNotFound);
+            return FailOpen(ctx, kiv::SpriteFileNotFound, table.Path);
         lock.Watch(file->Stamp());
         kiv::DecodeStats stats;
         const kiv::Image picture =
@@ -92,7 +92,7 @@ int CollageCommand(const Context& ctx, const std::string& sprite, std::int64_t i
             return ExitFailure;
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
-            return Fail(ctx, kiv::SpriteFileNotFound);
+            return FailOpen(ctx, kiv::SpriteFileNotFound, table.Path);
         lock.Watch(file->Stamp());
         const kiv::CollageResult collage = kiv::CollagePage(*file, table, static_cast<int>(icon));
         file.reset();
@@ -145,7 +145,7 @@ bool NotTheSpriteUnlessInPlace(const Context& ctx, const std::string& target,
 int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
                     const std::string& picturePath, const std::string& outPath, bool onTwin,
                     bool force) {
-    return Guarded(ctx, [&] {
+    return GuardedOutput(ctx, kiv::CannotOpenOutputFile, [&] {
         const std::string target = outPath.empty() ? kiv::TwinName(sprite) : outPath;
         if (!NotItsInput(ctx, target, picturePath, "the picture it is read from") ||
             !NotTheSpriteUnlessInPlace(ctx, target, sprite, onTwin))
@@ -193,7 +193,7 @@ int ExportCommand(const Context& ctx, const std::string& sprite, const std::stri
             return ExitFailure;
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
-            return Fail(ctx, kiv::SpriteFileNotFound);
+            return FailOpen(ctx, kiv::SpriteFileNotFound, table.Path);
         if (!MakeFolder(ctx, dir))
             return ExitFailure;
 
