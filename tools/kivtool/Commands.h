@@ -114,6 +114,14 @@ int ModApplyCommand(const Context& ctx, const std::string& base,
                     const std::vector<std::string>& mods, const ModApplyCommandOptions& options);
 int ModInfoCommand(const Context& ctx, const std::string& mod);
 
+// Opens icon `icon` of `sprite` in the image editor (`program`, a command line; empty: the
+// one in KIV_IMAGE_EDITOR, else the desktop's default) as a PNG in this process's work folder,
+// and re-encodes each save into `outPath` (empty: the twin) as `reencode --on-twin` does, one
+// line per save on `out`. Ends when the program ends or, where the desktop's default opened
+// the file, at Enter or Ctrl+C; the work file is removed.
+int EditCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
+                const std::string& program, const std::string& outPath);
+
 // The name `export` gives icon `number` of a sprite with this stem: stem_0007.bmp.
 // With the extension ".png": stem_0007.png.
 std::string ExportFileName(const std::string& stem, std::int64_t number,

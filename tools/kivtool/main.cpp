@@ -28,6 +28,7 @@ struct Arguments {
     std::string match;
     std::string format = "bmp";
     std::string edited;
+    std::string with;
     std::vector<std::string> mods;
     std::string title;
     std::string author;
@@ -269,6 +270,28 @@ int main(int argc, char** argv) {
     sub->add_option("-o,--output", a.out, "Sprite file to write");
     AddOnTwin(sub, a);
     AddForce(sub, a, kForceRebuild);
+
+    sub = add(AddCommand(app, "edit",
+                         "Open icon ICON in your image editor as a PNG (the background "
+                         "transparent, named as export names it) and re-encode it into the "
+                         "twin, as 'reencode --on-twin' does, each time it is saved; one line "
+                         "per save. The editor is --with, else the command line in "
+                         "KIV_IMAGE_EDITOR (the file's path added at its end, or put in place of "
+                         "%f), else the desktop's default application. Ends when that program "
+                         "exits or, for the desktop's default (which returns at once), when you "
+                         "press Enter or Ctrl+C; the work file is then removed.",
+                         "KIV_IMAGE_EDITOR='gimp' kivtool edit hero.s16 3"),
+              [&](const kivtool::Context& c) {
+                  return kivtool::EditCommand(c, a.sprite, a.icon, a.with, a.out);
+              });
+    AddSprite(sub, a);
+    AddIcon(sub, a);
+    sub->add_option("--with", a.with,
+                    "The image editor's command line, as KIV_IMAGE_EDITOR takes it")
+        ->type_name("PROGRAM");
+    sub->add_option("-o,--output", a.out,
+                    "The sprite file each save is re-encoded into (default: SPRITE with its "
+                    "last character changed to '7'); the icon is taken from it when it exists");
 
     sub = add(AddCommand(app, "export",
                          "Show every icon and save each as DIR/<stem>_<NNNN>.bmp (NNNN the icon "
