@@ -63,9 +63,6 @@ bool ListFolder(const std::string& folder, std::vector<std::string>& names);
 // Opens for reading what `path` itself names, never through a symbolic link and never
 // waiting on a pipe: kNoFile unless it is a regular file.
 FileHandle OpenEntryForReading(const std::string& path);
-// What `path` itself names, links not followed: Kind is Link for a symbolic link.
-enum class EntryKind { Missing, Regular, Folder, Link, Other };
-EntryKind KindOfEntry(const std::string& path);
 
 // An exclusive lock on a whole open file, taken without waiting: false while another open
 // of the file (in this process or another) holds it. The lock lives until the file is

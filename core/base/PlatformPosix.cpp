@@ -93,17 +93,6 @@ FileHandle OpenEntryForReading(const std::string& path) {
     return fd;
 }
 
-EntryKind KindOfEntry(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
-        return EntryKind::Missing;
-    if (S_ISLNK(st.st_mode))
-        return EntryKind::Link;
-    if (S_ISREG(st.st_mode))
-        return EntryKind::Regular;
-    return S_ISDIR(st.st_mode) ? EntryKind::Folder : EntryKind::Other;
-}
-
 CreateOutcome CreateNew(const std::string& path, std::uint32_t mode, FileHandle& file) {
     int fd;
     do {

@@ -108,21 +108,9 @@ FileHandle OpenForReading(const std::string& path) {
 }
 
 FileHandle OpenEntryForReading(const std::string& path) {
-    if (KindOfEntry(path) != EntryKind::Regular)
+    if (EntryOf(path).Kind != EntryKind::File)
         return kNoFile;
     return OpenForReading(path);
-}
-
-EntryKind KindOfEntry(const std::string& path) {
-    const std::wstring wide = WideName(path);
-    if (wide.empty())
-        return EntryKind::Missing;
-    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return EntryKind::Missing;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return EntryKind::Link;
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::Regular;
 }
 
 CreateOutcome CreateNew(const std::string& path, std::uint32_t, FileHandle& file) {

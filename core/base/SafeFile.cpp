@@ -98,14 +98,14 @@ bool OurWorkFile(platform::FileHandle file, const std::string& name) {
 
 // Why the entry at a lock file's place is in the way, or "" when it may be a lock file.
 std::string InTheWay(const std::string& path) {
-    switch (platform::KindOfEntry(path)) {
+    switch (platform::EntryOf(path).Kind) {
     case platform::EntryKind::Link:
         return "a symbolic link";
     case platform::EntryKind::Folder:
         return "a folder";
     case platform::EntryKind::Other:
         return "not a regular file";
-    case platform::EntryKind::Regular:
+    case platform::EntryKind::File:
     case platform::EntryKind::Missing:
         break;
     }
@@ -230,8 +230,10 @@ OutputLock::OutputLock(const std::string& target) {
         }
         if (opened == platform::LockFileOutcome::Opened && !OurWorkFile(file, path)) {
             platform::Close(file);
-            throw EFCreateError(target,
-                                Squatted(target, path, "a file with contents or names of its own"));
+            const std::string what = InTheWay(path);
+            throw EFCreateError(
+                target, Squatted(target, path,
+                                 what.empty() ? "a file with contents or names of its own" : what));
         }
         if (opened == platform::LockFileOutcome::Opened) {
             if (auto held = AlreadyHeld(file)) {

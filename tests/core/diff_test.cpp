@@ -3,6 +3,8 @@
 #include "archive/ModApply.h"
 #include "archive/ModCreate.h"
 #include "archive/ModFile.h"
+#include "base/SafeFile.h"
+#include "base/ZipFile.h"
 #include "sprite/IconEncoder.h"
 #include "support/TestFiles.h"
 
@@ -797,3 +799,53 @@ TEST(ModFile, AModThatCannotBeOpenedSaysWhy) {
     EXPECT_EQ(message, "Cannot open file m.kivmod (Too many open files)");
 }
 #endif
+
+// Pieces count from 0: a piece compressed against another range of the base (as a writer
+// counting from 1 would make piece 0) is refused naming the piece and the bytes it takes.
+TEST(ModFile, APieceMadeAgainstOtherBaseBytesIsNamed) {
+    ScratchDir dir;
+    Bytes base(40000), result(20000);
+    for (std::size_t k = 0; k < base.size(); ++k)
+        base[k] = static_cast<std::uint8_t>(k * 7 / 3);
+    std::copy_n(base.begin() + 100, result.size(), result.begin());
+    Bytes stream;
+    for (const std::size_t from : {0, 16384}) {
+        const std::size_t to = std::min<std::size_t>(from + 16384, result.size());
+        z_stream zs{};
+        ASSERT_EQ(deflateInit(&zs, 9), Z_OK);
+        deflateSetDictionary(&zs, base.data(), 32768); // piece 1's range, for both
+        Bytes out(compressBound(static_cast<uLong>(to - from)) + 64);
+        zs.next_in = result.data() + from;
+        zs.avail_in = static_cast<uInt>(to - from);
+        zs.next_out = out.data();
+        zs.avail_out = static_cast<uInt>(out.size());
+        ASSERT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
+        out.resize(zs.total_out);
+        deflateEnd(&zs);
+        stream.insert(stream.end(), out.begin(), out.end());
+    }
+    {
+        kiv::SafeFile out("icons.zip");
+        kiv::ZipWriter zip(out);
+        zip.Begin("icons.bin", kiv::ZipMethod::Stored);
+        zip.Write(stream.data(), stream.size());
+        zip.End();
+        zip.Finish();
+        out.Commit();
+    }
+    const auto file = kiv::InFile::Open("icons.zip");
+    const kiv::ZipReader zip(*file);
+    kiv::ZipEntryReader entry(*file, *zip.Find("icons.bin"));
+    const kiv::IconBytes baseBytes = [&](std::int64_t from, std::size_t n, unsigned char* into) {
+        std::copy_n(base.begin() + from, n, into);
+    };
+    std::string refusal;
+    try {
+        kiv::ExpandIcon(baseBytes, std::ssize(base), entry, std::ssize(stream), std::ssize(result),
+                        kiv::IconCoding::Pieces, [](const unsigned char*, std::size_t) {});
+    } catch (const kiv::EBadMod& e) {
+        refusal = e.what();
+    }
+    EXPECT_EQ(refusal, "piece 0 (its dictionary: base bytes 0 to 16384) was compressed against "
+                       "another preset dictionary than these base bytes (pieces count from 0)");
+}
