@@ -65,6 +65,12 @@ int DiffCommand(const Context& ctx, const std::string& pathA, const std::string&
 
 int DemoCommand(const Context& ctx, const std::string& dir, bool force = false);
 
+// The picture a file manager shows for a sprite file or an archive, as a PNG of at most
+// `size` x `size` pixels; a file that has none (damaged, foreign, or without an icon to show)
+// writes nothing and fails. An existing empty output is replaced as a missing one.
+int ThumbnailCommand(const Context& ctx, const std::string& input, const std::string& outPath,
+                     int size, bool force = false);
+
 // Batch work.
 struct ExtractAllOptions {
     std::string Match; // shell-style pattern; empty: every member

@@ -367,6 +367,32 @@ int main(int argc, char** argv) {
     sub->add_option("DIR", a.dir, "Folder to write into (made when missing)")->required();
     AddForce(sub, a, kForceFile);
 
+    int thumbnailSize = 128;
+    sub = add(AddCommand(app, "thumbnail",
+                         "Write the picture a file manager shows for a sprite file or a data "
+                         "archive (told apart by their structure; for an archive, its first "
+                         "sprite member with an icon to show): a PNG of at most SIZE x SIZE "
+                         "pixels, transparent where the background is. It shows the first icon "
+                         "whose box has pixels inside its frame, enlarged by the largest whole "
+                         "factor that fits (each pixel a square block, never blurred) or, when "
+                         "larger than SIZE, reduced to fit. When that icon is tiny (its longer "
+                         "side at most SIZE/4) and more follow, a grid of up to 3 x 3 of the "
+                         "first icons instead, as long as they are tiny too, each centred in its "
+                         "cell. A damaged or foreign file, or one with no icon to show, writes "
+                         "nothing and exits 1. Reads only INPUT and writes only OUTPUT (through "
+                         "a temporary file and a lock beside it; an empty OUTPUT is written "
+                         "over), with no need of a home folder or a display, as a thumbnailer "
+                         "runs.",
+                         "kivtool thumbnail -s 256 hero.s16 hero.png"),
+              [&](const kivtool::Context& c) {
+                  return kivtool::ThumbnailCommand(c, a.archive, a.out, thumbnailSize, a.force);
+              });
+    sub->add_option("-s,--size", thumbnailSize, "The largest side in pixels (default: 128)")
+        ->check(CLI::Range(1, 1024));
+    sub->add_option("INPUT", a.archive, "A sprite file or a data archive")->required();
+    sub->add_option("OUTPUT", a.out, "The PNG to write")->required();
+    AddForce(sub, a, kForceFile);
+
     sub = add(
         AddCommand(app, "extract-all",
                    "Extract every member (or those matching PATTERN) into DIR under its "
