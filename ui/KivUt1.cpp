@@ -179,7 +179,7 @@ bool MayReplaceOutput(const kiv::ReplaceRequest& request) {
 
 void ShowCoreMessage(const kiv::OpResult& result) {
     if (!result.Ok)
-        ShowMessageBox(MessageText(result.Message));
+        ShowMessageBox(MessageText(kiv::WithFault(result.Message, result.Fault)));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include "base/FileStream.h"
 #include "base/SafeFile.h"
+#include "sprite/IconEncoder.h"
 #include "sprite/IconSheet.h"
 
 namespace kivtool {
@@ -81,14 +82,15 @@ int SheetExportCommand(const Context& ctx, const std::string& sprite, const std:
 }
 
 int SheetImportCommand(const Context& ctx, const std::string& sprite, const std::string& sheetPath,
-                       const std::string& outPath, bool onTwin, bool force) {
-    return Guarded(ctx, [&] {
+                       const std::string& outPath, bool onTwin, bool force, bool allowLinks) {
+    return GuardedOutput(ctx, kiv::CannotOpenOutputFile, [&] {
         const std::string recordsPath = SheetRecordsPath(sheetPath);
         if (!RecordsApart(ctx, sheetPath))
             return ExitFailure;
         // A sheet may come from someone else's folder: it is read only where it lies.
         for (const std::string& path : {sheetPath, recordsPath})
-            if (const std::string fault = kiv::ForeignFileFault(FolderOf(sheetPath), path);
+            if (const std::string fault =
+                    kiv::ForeignFileFault(FolderOf(sheetPath), path, allowLinks);
                 !fault.empty())
                 return Fail(ctx,
                             EscapedText(path) + " is refused: " + fault + "; nothing was written.");

@@ -40,6 +40,7 @@ struct Arguments {
     bool skipBad = false;
     bool force = false;
     bool onTwin = false;
+    bool allowLinks = false;
 };
 
 CLI::App* AddCommand(CLI::App& app, const std::string& name, const std::string& description,
@@ -92,6 +93,13 @@ void AddForce(CLI::App* sub, Arguments& a, const char* text) {
     sub->add_flag("--force", a.force, text);
 }
 
+// Folders from others are data: links in them are refused unless asked for.
+void AddAllowLinks(CLI::App* sub, Arguments& a) {
+    sub->add_flag("--allow-links", a.allowLinks,
+                  "Take files that are symbolic links, or hard links (files with more than one "
+                  "name), which may lead outside the folder (refused otherwise)");
+}
+
 void AddOnTwin(CLI::App* sub, Arguments& a) {
     sub->add_flag("--on-twin", a.onTwin,
                   "Build on the output file when it exists already (the twin an earlier "
@@ -127,7 +135,9 @@ int main(int argc, char** argv) {
                "kept (exit 1; a rebuild keeps it only when it holds changes the rebuild would\n"
                "drop) unless --force; one that is already the same is left untouched.\n"
                "Exit status: 0 success, 1 failure (the reason on stderr), 2 usage error; 130,\n"
-               "143 or 129 when interrupted, terminated or hung up (nothing is left behind).\n"
+               "143 or 129 when interrupted, terminated or hung up before the output was put\n"
+               "in place (the earlier file and nothing else is left); a request that comes\n"
+               "once it is in place waits for the run to finish.\n"
                "Example:\n  kivtool demo demo && kivtool list demo/Modgen.dat");
 
     Arguments a;
@@ -322,12 +332,13 @@ int main(int argc, char** argv) {
                          "kivtool sheet import hero.s16 hero.png -o hero.s17"),
               [&](const kivtool::Context& c) {
                   return kivtool::SheetImportCommand(c, a.sprite, a.picture, a.out, a.onTwin,
-                                                     a.force);
+                                                     a.force, a.allowLinks);
               });
     AddSprite(sub, a);
     sub->add_option("SHEET", a.picture, "The edited sheet")->required();
     sub->add_option("-o,--output", a.out, "Sprite file to write");
     AddOnTwin(sub, a);
+    AddAllowLinks(sub, a);
     AddForce(sub, a, kForceRebuild);
 
     sub = add(AddCommand(app, "diff",
@@ -337,7 +348,7 @@ int main(int argc, char** argv) {
                          "when they are the same, 1 when they differ, 2 on trouble.",
                          "kivtool diff Modgen.dat Newgen.dat --sheet changes.png"),
               [&](const kivtool::Context& c) {
-                  return kivtool::DiffCommand(c, a.archive, a.picture, a.out);
+                  return kivtool::DiffCommand(c, a.archive, a.picture, a.out, a.force);
               });
     sub->add_option("A", a.archive, "The first archive or sprite file")->required();
     sub->add_option("B", a.picture, "The second, of the same kind")->required();
@@ -345,8 +356,11 @@ int main(int argc, char** argv) {
                     "Also write the icons that differ as before/after pairs on one sheet "
                     "(PNG with the key colour transparent; a bitmap unless it ends in .png), "
                     "with a record per pair (member, icon, cells) beside it, under its name "
-                    "with the extension .json")
+                    "with the extension .json; an existing sheet or records that differ are kept "
+                    "(exit 1) unless --force")
         ->type_name("OUT");
+    sub->add_flag("--force", a.force,
+                  "Overwrite an existing sheet or records that differ from what would be written");
 
     sub = add(AddCommand(app, "demo",
                          "Write a demo archive DIR/Modgen.dat of procedurally drawn sprites "
@@ -409,29 +423,32 @@ int main(int argc, char** argv) {
                       options.OutPath = a.out;
                   options.DryRun = a.dryRun;
                   options.Force = a.force;
+                  options.AllowLinks = a.allowLinks;
                   return kivtool::ReimportCommand(c, a.archive, a.dir, options);
               });
     AddArchive(sub, a);
     sub->add_option("DIR", a.dir, "Folder holding the edited members")->required();
     sub->add_option("-o,--output", a.out, "The new archive (default: Newgen.dat)");
     sub->add_flag("--dry-run", a.dryRun, "Print what would be written, write nothing");
+    AddAllowLinks(sub, a);
     AddForce(sub, a, kForceRebuild);
 
-    sub =
-        add(AddCommand(app, "import",
-                       "Re-encode every DIR/<stem>_<NNNN>.bmp or .png (as export names them) into "
-                       "icon NNNN, in one rewrite of the sprite file (default output: SPRITE "
-                       "with its last character changed to '7').",
-                       "kivtool import hero.s16 hero-icons -o hero.s17"),
-            [&](const kivtool::Context& c) {
-                return kivtool::ImportCommand(c, a.sprite, a.dir,
-                                              {a.out, a.skipBad, a.dryRun, a.onTwin, a.force});
-            });
+    sub = add(
+        AddCommand(app, "import",
+                   "Re-encode every DIR/<stem>_<NNNN>.bmp or .png (as export names them) into "
+                   "icon NNNN, in one rewrite of the sprite file (default output: SPRITE "
+                   "with its last character changed to '7').",
+                   "kivtool import hero.s16 hero-icons -o hero.s17"),
+        [&](const kivtool::Context& c) {
+            return kivtool::ImportCommand(
+                c, a.sprite, a.dir, {a.out, a.skipBad, a.dryRun, a.onTwin, a.force, a.allowLinks});
+        });
     AddSprite(sub, a);
     sub->add_option("DIR", a.dir, "Folder holding the edited pictures")->required();
     sub->add_option("-o,--output", a.out, "Sprite file to write");
     sub->add_flag("--skip-bad", a.skipBad, "Leave refused pictures out instead of writing nothing");
     sub->add_flag("--dry-run", a.dryRun, "Print what would be written, write nothing");
+    AddAllowLinks(sub, a);
     AddOnTwin(sub, a);
     AddForce(sub, a, kForceRebuild);
 
@@ -444,7 +461,8 @@ int main(int argc, char** argv) {
     sub = add(AddCommand(*mod, "create",
                          "Write a mod holding what changed from BASE to NEW: changed icons "
                          "(each compressed against its old bytes), other changed, added and "
-                         "removed members whole, moved members, and bytes outside members.",
+                         "removed members whole, moved members, and bytes outside members. The mod "
+                         "is read back as 'mod apply' reads it before it is put in place.",
                          "kivtool mod create Modgen.dat Newgen.dat -o hero.kivmod --title "
                          "'Red hero'"),
               [&](const kivtool::Context& c) {
@@ -485,8 +503,9 @@ int main(int argc, char** argv) {
     AddForce(sub, a, kForceRebuild);
 
     sub = add(AddCommand(*mod, "info",
-                         "Print a mod's title, author, note and format version, and what it "
-                         "changes, listed as 'diff' lists two archives.",
+                         "Print a mod's title, author, note (bytes that could act on a terminal "
+                         "shown as \\xNN) and format version, and what it changes, listed as "
+                         "'diff' lists two archives.",
                          "kivtool mod info hero.kivmod"),
               [&](const kivtool::Context& c) { return kivtool::ModInfoCommand(c, a.archive); });
     sub->add_option("MOD", a.archive, "A mod file")->required();
