@@ -418,7 +418,8 @@ GifAnimation EncodeGif(const std::vector<const Image*>& frames,
     std::vector<int> disposal(n, 1);
     std::vector<Pixels> before(n); // the screen each frame is drawn on
     before[0].assign(area, kClear);
-    boxes[0] = boxOf(shown[0], before[0]);
+    // The first frame covers the whole screen: outside it, readers differ on what shows.
+    boxes[0] = Rect{0, 0, w, h};
     for (std::size_t f = 1; f < n; ++f) {
         const Pixels& last = shown[f - 1];
         const Rect own = boxes[f - 1];

@@ -160,38 +160,45 @@ inline unsigned Magnitude(std::uint8_t v) {
 }
 
 // `row` filtered with filter `type` against the row above (`prior`, zeros for the first),
-// `bpp` bytes a pixel (1 below 8 bits), into out[1..]; returns how far the result is from
-// all zeros, reading its bytes as signed: the usual guess at which filter compresses best.
-std::uint64_t Filter(int type, const std::uint8_t* row, const std::uint8_t* prior, std::size_t n,
-                     std::size_t bpp, std::uint8_t* out) {
+// `bpp` bytes a pixel (1 below 8 bits), into out[1..].
+void Filter(int type, const std::uint8_t* row, const std::uint8_t* prior, std::size_t n,
+            std::size_t bpp, std::uint8_t* out) {
     out[0] = static_cast<std::uint8_t>(type);
     std::uint8_t* f = out + 1;
-    std::uint64_t cost = 0;
+    const std::size_t head = std::min(bpp, n); // bytes with no pixel to their left
     switch (type) {
     case 0:
         std::memcpy(f, row, n);
         break;
     case 1:
-        for (std::size_t i = 0; i < n; ++i)
-            f[i] = static_cast<std::uint8_t>(row[i] - (i >= bpp ? row[i - bpp] : 0));
+        std::memcpy(f, row, head);
+        for (std::size_t i = head; i < n; ++i)
+            f[i] = static_cast<std::uint8_t>(row[i] - row[i - bpp]);
         break;
     case 2:
         for (std::size_t i = 0; i < n; ++i)
             f[i] = static_cast<std::uint8_t>(row[i] - prior[i]);
         break;
     case 3:
-        for (std::size_t i = 0; i < n; ++i)
-            f[i] =
-                static_cast<std::uint8_t>(row[i] - ((i >= bpp ? row[i - bpp] : 0) + prior[i]) / 2);
+        for (std::size_t i = 0; i < head; ++i)
+            f[i] = static_cast<std::uint8_t>(row[i] - prior[i] / 2);
+        for (std::size_t i = head; i < n; ++i)
+            f[i] = static_cast<std::uint8_t>(row[i] - (row[i - bpp] + prior[i]) / 2);
         break;
     default:
-        for (std::size_t i = 0; i < bpp && i < n; ++i)
+        for (std::size_t i = 0; i < head; ++i)
             f[i] = static_cast<std::uint8_t>(row[i] - prior[i]); // Paeth of (0, b, 0) is b
-        for (std::size_t i = bpp; i < n; ++i)
+        for (std::size_t i = head; i < n; ++i)
             f[i] =
                 static_cast<std::uint8_t>(row[i] - Paeth(row[i - bpp], prior[i], prior[i - bpp]));
         break;
     }
+}
+
+// How far filtered bytes are from all zeros, reading them as signed: the usual guess at
+// which filter compresses best.
+std::uint64_t Cost(const std::uint8_t* f, std::size_t n) {
+    std::uint64_t cost = 0;
     for (std::size_t i = 0; i < n; ++i)
         cost += Magnitude(f[i]);
     return cost;
@@ -209,13 +216,13 @@ Bytes FilteredRows(const std::vector<Bytes>& rows, std::size_t bpp, int fixed) {
     for (std::size_t y = 0; y < rows.size(); ++y) {
         const std::uint8_t* prior = y > 0 ? rows[y - 1].data() : zeros.data();
         std::uint8_t* dest = out.data() + y * (n + 1);
-        if (fixed >= 0) {
-            Filter(fixed, rows[y].data(), prior, n, bpp, dest);
+        Filter(fixed >= 0 ? fixed : 0, rows[y].data(), prior, n, bpp, dest);
+        if (fixed >= 0)
             continue;
-        }
-        std::uint64_t best = Filter(0, rows[y].data(), prior, n, bpp, dest);
+        std::uint64_t best = Cost(dest + 1, n);
         for (int type = 1; type <= 4; ++type) {
-            const std::uint64_t cost = Filter(type, rows[y].data(), prior, n, bpp, trial.data());
+            Filter(type, rows[y].data(), prior, n, bpp, trial.data());
+            const std::uint64_t cost = Cost(trial.data() + 1, n);
             if (cost < best) {
                 best = cost;
                 std::memcpy(dest, trial.data(), n + 1);
@@ -225,15 +232,10 @@ Bytes FilteredRows(const std::vector<Bytes>& rows, std::size_t bpp, int fixed) {
     return out;
 }
 
-// zlib at `level`; from level 9 on with shorter match searches than zlib's own best
-// level, which on the long flat runs of sprite sheets spends most of its time on chains
-// that gain a few bytes.
-Bytes Deflate(const Bytes& data, int strategy, int level = Z_BEST_COMPRESSION) {
+Bytes Deflate(const Bytes& data, int strategy) {
     z_stream z{};
-    if (deflateInit2(&z, level, Z_DEFLATED, 15, 9, strategy) != Z_OK)
+    if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 15, 9, strategy) != Z_OK)
         throw EWriteError("Out of memory while encoding a PNG image");
-    if (level == Z_BEST_COMPRESSION)
-        deflateTune(&z, 32, 258, 258, 256);
     Bytes out(deflateBound(&z, static_cast<uLong>(data.size())));
     z.next_in = const_cast<Bytef*>(data.data());
     z.avail_in = static_cast<uInt>(data.size());
@@ -265,12 +267,16 @@ Bytes ImageData(const std::vector<Rgba>& pixels, std::size_t pitch, int left, in
                 const Form& form) {
     const std::vector<Bytes> rows = Scanlines(pixels, pitch, left, top, w, h, form);
     // Sprite pictures are mostly flat areas and sharp edges, which zlib's matches take best
-    // unfiltered; a picture of gradients gains from filters chosen row by row. Both are
-    // tried and the smaller kept.
+    // unfiltered. A small picture of gradients gains from filters chosen row by row: up to
+    // 1 MiB of rows both are tried and the smaller kept (beyond, the second try would double
+    // the time for a few per cent).
     const std::size_t bpp = form.Depth < 8 ? 1 : static_cast<std::size_t>(form.Channels());
     Bytes data = Deflate(FilteredRows(rows, bpp, 0), Z_DEFAULT_STRATEGY);
-    if (Bytes trial = Deflate(FilteredRows(rows, bpp, -1), Z_FILTERED); trial.size() < data.size())
-        data.swap(trial);
+    const std::size_t rowBytes = rows.empty() ? 0 : rows.size() * (rows[0].size() + 1);
+    if (rowBytes <= (std::size_t{1} << 20))
+        if (Bytes trial = Deflate(FilteredRows(rows, bpp, -1), Z_FILTERED);
+            trial.size() < data.size())
+            data.swap(trial);
     return data;
 }
 
@@ -338,7 +344,11 @@ std::vector<std::uint8_t> EncodeAnimatedPng(const std::vector<const Image*>& fra
             throw EInvalidGraphic("The frames of an animation must be of one size");
         pixels = FilePixels(*frame, transparent, std::move(pixels));
     }
-    const Form form = ChooseForm(pixels);
+    Form form = ChooseForm(pixels);
+    // A palette of a byte a pixel: ffmpeg misreads the boxes of later frames stored with
+    // fewer bits a pixel.
+    if (form.ColourType == 3)
+        form.Depth = 8;
 
     Bytes animation;
     Put32(animation, static_cast<std::uint32_t>(frames.size()));

@@ -1107,8 +1107,10 @@ TEST(Animation, PeersReadOurGifAndPngFrameByFrameWithOurPixelsDelaysAndLoops) {
         EXPECT_EQ(gif.ReducedFrames, 0);
         WriteFile("anim.gif", gif.Bytes);
         EXPECT_EQ(Mismatches(MagickRaw("anim.gif -coalesce -depth 8 RGBA:"), frames), 0);
-        EXPECT_EQ(Output("/usr/bin/identify -format '%T %[gif:iterations] ' anim.gif"),
-                  c.Loop ? "7 0 7 0 7 0 7 0 7 0 7 0 " : "7 1 7 1 7 1 7 1 7 1 7 1 ");
+        EXPECT_EQ(Output("/usr/bin/identify -format '%T ' anim.gif"), "7 7 7 7 7 7 ");
+        // Repeated forever, or (no loop count at all) played once.
+        EXPECT_EQ(Output("/usr/bin/identify -verbose anim.gif | grep Iterations | sort -u"),
+                  c.Loop ? "  Iterations: 0\n" : "");
 
         WriteFile("anim.png", EncodeAnimatedPng(order, key, 1, 12, c.Loop));
         ASSERT_EQ(Shell("ffmpeg -v error -y -i anim.png -fps_mode passthrough -f rawvideo "

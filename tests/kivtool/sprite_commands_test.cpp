@@ -304,16 +304,21 @@ TEST(AnimateCommand, WritesTheRunFromASpriteOrItsArchiveMemberUnderTheOutputRule
          "c.gif",
          2,
          "Icons are given as FIRST or FIRST-LAST, such as 1-6, not x\n"},
-        {{"s.s16"}, "s.s16", 1, ""},
+        {{"t.gif"},
+         "t.gif",
+         1,
+         "Cannot write t.gif: that is the sprite file it is read from; nothing was written.\n"},
     };
+    WriteFile("t.gif", sprite.Build());
     for (const Refusal& r : refusals) {
         const ToolRun run = animate(r.Inputs, r.Out);
         EXPECT_EQ(run.Status, r.Status) << r.Out;
-        if (!r.Err.empty())
+        if (!r.Err.empty()) {
             EXPECT_EQ(run.Err, r.Err);
+        }
     }
     EXPECT_FALSE(FileExists("c.gif"));
-    EXPECT_EQ(ReadFile("s.s16"), sprite.Build());
+    EXPECT_EQ(ReadFile("t.gif"), sprite.Build());
 }
 
 } // namespace
