@@ -271,10 +271,11 @@ Bytes ImageData(const std::vector<Rgba>& pixels, std::size_t pitch, int left, in
     // unfiltered; a picture of gradients gains from filters chosen row by row. Up to 1 MiB of
     // rows, zlib's quick level tells which of the two compresses better, and only that one
     // goes through its best level (beyond, rows stay unfiltered: a second try would cost
-    // more than the few per cent it might save).
+    // more than the few per cent it might save). Bytes that pack several palette pixels
+    // stay unfiltered too.
     const std::size_t bpp = form.Depth < 8 ? 1 : static_cast<std::size_t>(form.Channels());
     Bytes plain = FilteredRows(rows, bpp, 0);
-    if (plain.size() > (std::size_t{1} << 20))
+    if (plain.size() > (std::size_t{1} << 20) || form.Depth < 8)
         return Deflate(plain, Z_DEFAULT_STRATEGY);
     Bytes filtered = FilteredRows(rows, bpp, -1);
     if (Deflate(filtered, Z_FILTERED, 6).size() < Deflate(plain, Z_DEFAULT_STRATEGY, 6).size())
