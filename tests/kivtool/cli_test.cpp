@@ -27,7 +27,7 @@ const std::vector<std::string> kCommands = {
     "list",        "headers",    "extract",   "replace",  "test",         "verify",
     "preview",     "show",       "collage",   "reencode", "export",       "demo",
     "extract-all", "reimport",   "import",    "sheet",    "sheet export", "sheet import",
-    "diff",        "mod create", "mod apply", "mod info"};
+    "diff",        "mod create", "mod apply", "mod info", "animate"};
 
 TEST(KivtoolCli, ExplainsItselfAndEveryCommandWithAnExample) {
     ScratchDir dir;

@@ -310,6 +310,10 @@ TEST(AnimateCommand, WritesTheRunFromASpriteOrItsArchiveMemberUnderTheOutputRule
          "Cannot write t.gif: that is the sprite file it is read from; nothing was written.\n"},
     };
     WriteFile("t.gif", sprite.Build());
+    // Frames that would take more memory than an animation may are refused before decoding.
+    WriteFile("huge.s16", SpriteBuilder().Raw(1, 1, 0, 0, 9000, 9000, {1}).Build());
+    EXPECT_EQ(animate({"huge.s16"}, "c.gif").Err,
+              "Icon frame of 9000 x 9000 pixels is too large.\n");
     for (const Refusal& r : refusals) {
         const ToolRun run = animate(r.Inputs, r.Out);
         EXPECT_EQ(run.Status, r.Status) << r.Out;
