@@ -98,7 +98,8 @@ using Clock = std::chrono::steady_clock;
 double Latest(const std::vector<Clock::time_point>& drawn) {
     double latest = 0;
     for (std::size_t k = 1; k < drawn.size(); ++k) {
-        const auto due = drawn[0] + std::chrono::microseconds(1000000 / 60) * k;
+        const auto due =
+            drawn[0] + std::chrono::microseconds(1000000 / 60) * static_cast<std::int64_t>(k);
         latest = std::max(latest, std::chrono::duration<double>(drawn[k] - due).count());
     }
     return latest;
@@ -134,7 +135,8 @@ void BM_PlayAnimation60_Baseline(benchmark::State& state) {
         timer.setSingleShot(true);
         const auto tick = [&] {
             drawn.push_back(Clock::now());
-            const auto due = drawn[0] + std::chrono::microseconds(1000000 / 60) * drawn.size();
+            const auto due = drawn[0] + std::chrono::microseconds(1000000 / 60) *
+                                            static_cast<std::int64_t>(drawn.size());
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
             timer.start(static_cast<int>(std::max<std::int64_t>(0, wait.count())));
         };

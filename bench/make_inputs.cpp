@@ -167,23 +167,6 @@ Bytes SpriteOf(int count, int w, int h, bool rle) {
     return out;
 }
 
-void WriteSprites(const std::string& dir) {
-    const Bytes raw = SpriteOf(1, 640, 480, false);
-    kiv::WriteWholeFile(dir + "/raw.s16", raw.data(), raw.size());
-    const Bytes rle = SpriteOf(1, 640, 480, true);
-    kiv::WriteWholeFile(dir + "/rle.s16", rle.data(), rle.size());
-    const Bytes thousand = SpriteOf(1000, 24, 16, true);
-    kiv::WriteWholeFile(dir + "/thousand.s16", thousand.data(), thousand.size());
-    const Bytes anim = AnimationSprite();
-    kiv::WriteWholeFile(dir + "/anim64.s16", anim.data(), anim.size());
-
-    const std::vector<std::pair<std::string, std::int64_t>> members = {
-        {"icons.s16", static_cast<std::int64_t>(thousand.size())}};
-    Bytes archive = Directory(members);
-    archive.insert(archive.end(), thousand.begin(), thousand.end());
-    kiv::WriteWholeFile(dir + "/icons.dat", archive.data(), archive.size());
-}
-
 // 64 raw icons of 320 x 240: a ring of warm colours that grows as it drifts across a clear
 // background, as an explosion plays.
 Bytes AnimationSprite() {
@@ -219,6 +202,23 @@ Bytes AnimationSprite() {
     out.insert(out.end(), headers.begin(), headers.end());
     out.insert(out.end(), data.begin(), data.end());
     return out;
+}
+
+void WriteSprites(const std::string& dir) {
+    const Bytes raw = SpriteOf(1, 640, 480, false);
+    kiv::WriteWholeFile(dir + "/raw.s16", raw.data(), raw.size());
+    const Bytes rle = SpriteOf(1, 640, 480, true);
+    kiv::WriteWholeFile(dir + "/rle.s16", rle.data(), rle.size());
+    const Bytes thousand = SpriteOf(1000, 24, 16, true);
+    kiv::WriteWholeFile(dir + "/thousand.s16", thousand.data(), thousand.size());
+    const Bytes anim = AnimationSprite();
+    kiv::WriteWholeFile(dir + "/anim64.s16", anim.data(), anim.size());
+
+    const std::vector<std::pair<std::string, std::int64_t>> members = {
+        {"icons.s16", static_cast<std::int64_t>(thousand.size())}};
+    Bytes archive = Directory(members);
+    archive.insert(archive.end(), thousand.begin(), thousand.end());
+    kiv::WriteWholeFile(dir + "/icons.dat", archive.data(), archive.size());
 }
 
 void WriteBitmap(const std::string& dir) {

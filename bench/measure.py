@@ -124,7 +124,9 @@ for m in PNG_SHEETS:
 
 # Animated GIF: `animate` beside ImageMagick making the same animation from the same frames (each
 # icon as `show` writes it), on the demo's walk cycle (hero.s16 icons 1 to 8) and on a 64-frame
-# 320 x 240 sprite (anim64.s16).
+# 320 x 240 sprite (anim64.s16). `-dispose Background` makes each frame replace the one before,
+# as ours do; without it convert lays each frame over the last and pixels that turn
+# transparent keep their old colour.
 GIF_CASES = {"walk": ("hero.s16", 8), "anim64": ("anim64.s16", 64)}
 GIF_SETUP = (f"rm -rf demo && {KIVTOOL} demo demo >/dev/null && {KIVTOOL} extract demo/Modgen.dat"
              " hero.s16 -o hero.s16 --force >/dev/null && "
@@ -134,7 +136,8 @@ GIF_SETUP = (f"rm -rf demo && {KIVTOOL} demo demo >/dev/null && {KIVTOOL} extrac
 for g, (sprite, n) in GIF_CASES.items():
     COMMANDS[f"gif_{g}"] = ([KIVTOOL, "animate", sprite, f"1-{n}", "-o", f"ours_{g}.gif",
                              "--force"], f"ours_{g}.gif")
-    COMMANDS[f"convert_gif_{g}"] = (f"{CONVERT} -delay 10 -loop 0 frame_{g}_*.png -layers Optimize"
+    COMMANDS[f"convert_gif_{g}"] = (f"{CONVERT} -delay 10 -loop 0 -dispose Background"
+                                    f" frame_{g}_*.png -layers Optimize"
                                     f" convert_{g}.gif", f"convert_{g}.gif")
 
 DEMO_MOD_SETUP = (
