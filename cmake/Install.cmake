@@ -1,5 +1,6 @@
 # What `cmake --install` puts in place and what CPack wraps into a .deb: the two programs, the
-# desktop entry, the icon, the sprite file types and kivtool's manual page.
+# desktop entry, the icon, the sprite file and archive types, the thumbnailer and kivtool's
+# manual page.
 
 include(GNUInstallDirs)
 
@@ -16,8 +17,6 @@ if(KIV_BUILD_UI)
     add_custom_target(kivutilman ALL DEPENDS ${kivutilman})
     install(FILES ${kivutilman} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
     install(FILES ${KIV_DIST}/kivutil.desktop DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
-    install(FILES ${KIV_DIST}/kivutil-mime.xml DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/mime/packages
-            RENAME kivutil.xml)
     install(FILES ${KIV_DIST}/kivutil.svg
             DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
 
@@ -41,8 +40,15 @@ if(KIV_BUILD_UI)
     endif()
 endif()
 
+# The file types of sprite files and archives, which the windows open and kivtool draws.
+install(FILES ${KIV_DIST}/kivutil-mime.xml DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/mime/packages
+        RENAME kivutil.xml)
+
 if(KIV_BUILD_TOOLS)
     install(TARGETS kivtool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    # File managers draw each sprite file and archive through `kivtool thumbnail`.
+    install(FILES ${KIV_DIST}/kivutil.thumbnailer
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/thumbnailers)
 
     # The manual page is made from the help kivtool prints (every command's), so the two
     # never differ.

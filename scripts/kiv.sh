@@ -89,6 +89,10 @@ check_package() {
     desktop-file-validate "$scratch/root/usr/share/applications/kivutil.desktop"
     "$scratch/root/usr/bin/kivtool" --help >"$scratch/help.txt"
     grep -q "^Usage: kivtool" "$scratch/help.txt"
+    # File managers find the thumbnailer here; it runs with no home folder.
+    grep -q "^Exec=kivtool thumbnail " "$scratch/root/usr/share/thumbnailers/kivutil.thumbnailer"
+    "$scratch/root/usr/bin/kivtool" demo "$scratch/demo" >/dev/null
+    env -u HOME "$scratch/root/usr/bin/kivtool" thumbnail "$scratch/demo/Modgen.dat" "$scratch/t.png"
     # The browser starts offscreen in an empty folder; a termination request closes it
     # through its event loop with exit code 0. A platform that failed to load would print.
     mkdir "$scratch/work"
@@ -99,7 +103,7 @@ check_package() {
         exit 1
     fi
     rm -rf "$scratch"
-    echo "Package check passed: kivtool --help and Kivutil ran from the unpacked package."
+    echo "Package check passed: kivtool --help, its thumbnailer and Kivutil ran from the unpacked package."
 }
 
 # Core and kivtool for 64-bit Windows in build-win/, statically linked; Wine keeps its

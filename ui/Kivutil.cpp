@@ -9,7 +9,9 @@
 #include "vcl/Application.h"
 #include "vcl/Dialogs.h"
 
+#include "base/Platform.h"
 #include "base/Termination.h"
+#include "base/WorkFolder.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -30,19 +32,6 @@ void ReportFatal(QtMsgType type, const QMessageLogContext&, const QString& messa
     }
 }
 
-// Closing the browser ends the program, also while the editor is shown.
-class MainWindowCloser : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == MainForm && event->type() == QEvent::Close)
-            QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-        return false;
-    }
-};
-
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -59,6 +48,8 @@ int main(int argc, char* argv[]) {
         const QString startupFile =
             arguments.size() > 1 ? EnterFolderOf(arguments.at(1)) : QString();
         QApplication::setQuitOnLastWindowClosed(false);
+        // Work files of an earlier run that was killed go at the next start.
+        kiv::SweepWorkFolders(kiv::platform::TempFolder());
         static QtDialogService dialogs;
         DialogService::Install(&dialogs);
 
@@ -78,9 +69,8 @@ int main(int argc, char* argv[]) {
         terminate.start();
 
         MainForm = new TMainForm;
-        MainWindowCloser closer;
-        MainForm->installEventFilter(&closer);
         EditForm = new TEditForm;
+        QuitWhenBrowserCloses();
 
         MainForm->show();
         MainForm->activateWindow();

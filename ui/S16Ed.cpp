@@ -2,16 +2,20 @@
 
 #include "vcl/Application.h"
 
+#include "base/ExternalEditor.h"
 #include "base/FileStream.h"
 #include "image/Png.h"
 #include "sprite/IconEncoder.h"
 #include "sprite/IconPictures.h"
 #include "sprite/PictureFiles.h"
+#include "sprite/PictureWatch.h"
 #include "sprite/SpriteDiff.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QTimer>
 #include <algorithm>
 #include <any>
 #include <cstdint>
@@ -26,6 +30,12 @@ kiv::TIconTable IconTable;
 kiv::PaintHistory History;
 kiv::TColor PaintColor = kiv::clBlack;
 std::vector<kiv::CollageTile> PageTiles;
+PictureOrigin Origin;
+OnionSkin Onion = OnionSkin::Off;
+// The outside image editor's work file, while its saves come back into the picture.
+std::optional<kiv::PictureWatch> Watch;
+kiv::EditorProcess OutsideEditor;
+QString WatchFault; // the work file stayed unreadable: said beside the origin
 // The last click on the picture painted: the first click of a double click that shows an
 // icon takes its paint back.
 bool ClickPainted = false;
@@ -35,6 +45,12 @@ void ResetModuleState() {
     History.Clear();
     PaintColor = kiv::clBlack;
     PageTiles.clear();
+    Origin = PictureOrigin();
+    Origin.Written = PictureDigest(kiv::Image());
+    Onion = OnionSkin::Off;
+    Watch.reset();
+    OutsideEditor = kiv::EditorProcess();
+    WatchFault.clear();
     ClickPainted = false;
 }
 } // namespace S16Ed
@@ -110,18 +126,24 @@ std::unique_ptr<kiv::InFile> OpenSelectedIcon(TUpDown& upDown, int& index) {
     return file;
 }
 
+// What a replaced picture takes with it into the history: its page's tiles and its origin.
+struct PictureNote {
+    std::vector<kiv::CollageTile> Tiles;
+    PictureOrigin Origin;
+};
+
 // Show, Collage and Bmp Load replace the picture as one step of its history, taken when the
 // handler ends, so that a page drawn only in part (a tile that fails) can still be undone.
-// A collage page's tiles come back with it.
+// A collage page's tiles and the picture's origin come back with it.
 class PictureStep {
 public:
     explicit PictureStep(TImage& image)
-        : image_(image), before_(image.Picture()), tilesBefore_(PageTiles) {}
+        : image_(image), before_(image.Picture()), noteBefore_{PageTiles, Origin} {}
     PictureStep(const PictureStep&) = delete;
     PictureStep& operator=(const PictureStep&) = delete;
     ~PictureStep() {
         try {
-            History.PictureReplaced(std::move(before_), image_.Picture(), std::move(tilesBefore_));
+            History.PictureReplaced(std::move(before_), image_.Picture(), std::move(noteBefore_));
         } catch (...) {
             History.Clear(); // no memory for the step: the history cannot follow the picture
         }
@@ -130,18 +152,63 @@ public:
 private:
     TImage& image_;
     kiv::Image before_;
-    std::vector<kiv::CollageTile> tilesBefore_;
+    PictureNote noteBefore_;
 };
 
-// Ctrl+Z or Ctrl+Y on the picture and, with it, the page's tiles.
+// Ctrl+Z or Ctrl+Y on the picture and, with it, the page's tiles and the origin.
 void UndoOrRedo(TImage& image, bool undo) {
-    std::any tiles = std::move(PageTiles);
+    std::any note = PictureNote{std::move(PageTiles), Origin};
     const bool done =
-        undo ? History.Undo(image.Picture(), &tiles) : History.Redo(image.Picture(), &tiles);
-    auto* kept = std::any_cast<std::vector<kiv::CollageTile>>(&tiles);
-    PageTiles = kept ? std::move(*kept) : std::vector<kiv::CollageTile>();
+        undo ? History.Undo(image.Picture(), &note) : History.Redo(image.Picture(), &note);
+    if (auto* kept = std::any_cast<PictureNote>(&note)) {
+        PageTiles = std::move(kept->Tiles);
+        Origin = std::move(kept->Origin);
+    } else {
+        PageTiles.clear();
+    }
     if (done)
-        image.update();
+        image.PictureChanged();
+}
+
+QString FromLocalPath(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+// The loaded sprite file as the picture's origin names it, whatever the folder becomes.
+QString LoadedSprite() {
+    return QFileInfo(FromLocalPath(IconTable.Path)).absoluteFilePath();
+}
+
+// The file name a picture of a sprite's icons gets, as export names them: "hero_0003.bmp",
+// a page's "hero_0001-0031.bmp"; empty for a picture of no icons.
+std::string IconsFileName(const std::string& extension) {
+    const std::string stem = QFileInfo(Origin.Sprite).completeBaseName().toStdString();
+    if (Origin.What == PictureOrigin::Kind::Icon)
+        return kiv::IconFileName(stem, Origin.First, extension);
+    if (Origin.What == PictureOrigin::Kind::Collage && Origin.First > 0)
+        return kiv::IconFileName(stem, Origin.First, "") + "-" +
+               kiv::IconFileName("", Origin.Last, extension).substr(1);
+    return std::string();
+}
+
+// The name Bmp Save offers: the icons' name in their sprite's folder, or the picture file
+// the picture came from.
+QString SuggestedPictureName(const QString& lastChosen) {
+    const bool png = lastChosen.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive);
+    const std::string name = IconsFileName(png ? ".png" : ".bmp");
+    if (!name.empty())
+        return QFileInfo(Origin.Sprite).dir().filePath(QString::fromStdString(name));
+    if (Origin.What == PictureOrigin::Kind::File)
+        return Origin.File;
+    return lastChosen;
+}
+
+// The work file's name, after what the picture is, so the image editor's title says it.
+std::string WorkPictureName() {
+    std::string name = IconsFileName(".png");
+    if (name.empty() && Origin.What == PictureOrigin::Kind::File)
+        name = QFileInfo(Origin.File).completeBaseName().toStdString() + ".png";
+    return name.empty() ? std::string("picture.png") : name;
 }
 
 // Replace writes the twin from the loaded file. A twin it would not rewrite in place may hold
@@ -190,14 +257,15 @@ void TEditForm::Loads16BtnClick(QObject*) {
     LoadS16File(OpenDialog1->FileName);
 }
 
-void TEditForm::LoadS16File(const QString& path) {
+bool TEditForm::LoadS16File(const QString& path) {
     // Read into a table of its own: a file that does not open leaves the label, the icon
-    // number and the table all naming the file loaded before.
+    // number and the table all naming the file loaded before. The picture stays, and so
+    // does what it is: a Replace into this file asks first when it came from elsewhere.
     kiv::TIconTable table;
     switch (kiv::ReadIconTable(LocalPath(path), table)) {
     case kiv::ReadTableResult::CannotOpen:
         ShowMessageBox(QStringLiteral("Could not open ") + path);
-        return;
+        return false;
     case kiv::ReadTableResult::CountExceeded:
         ShowMessageBox(QString::fromLatin1(kiv::MaxIconsExceeded));
         break;
@@ -213,6 +281,10 @@ void TEditForm::LoadS16File(const QString& path) {
     // Replace then refuse icon 1 with a message.
     IconUpDown->SetMax(std::max(IconTable.Count, 1));
     IconUpDown->SetPosition(1);
+    EndExternalEdit();
+    if (Onion != OnionSkin::Off)
+        ShowOnionSkin();
+    return true;
 }
 
 void TEditForm::ShowBtnClick(QObject*) {
@@ -223,10 +295,15 @@ void TEditForm::ShowBtnClick(QObject*) {
         return;
     PictureStep step(*Image1);
     Image1->SetPicture(kiv::ShowPicture(*file, IconTable, i));
+    EndExternalEdit();
     PageTiles.clear();
+    Origin = PictureOrigin::OfIcon(LoadedSprite(), i + 1);
+    Origin.Written = PictureDigest(Image1->Picture());
     Image1->resize(DisplayWidth, DisplayHeight);
     Image1->ShowTopLeft();
+    ShowOnionSkin();
     Image1->Repaint();
+    ShowPictureState();
 }
 
 void TEditForm::CollageBtnClick(QObject*) {
@@ -236,15 +313,32 @@ void TEditForm::CollageBtnClick(QObject*) {
     if (!file)
         return;
     PictureStep step(*Image1);
+    EndExternalEdit();
     Image1->SetPicture(kiv::BlankCollagePage());
     PageTiles.clear();
+    std::vector<kiv::CollageTile> tiles = kiv::CollageTiles(IconTable, first);
+    Origin = PictureOrigin::OfCollage(LoadedSprite(), tiles.empty() ? 0 : tiles.front().Index + 1,
+                                      tiles.empty() ? 0 : tiles.back().Index + 1);
     Image1->resize(DisplayWidth, DisplayHeight);
-    // Each tile shows as soon as it is drawn.
-    const int next =
-        kiv::DrawCollage(*file, IconTable, first, Image1->Picture(), [this] { Image1->Repaint(); });
+    // Each tile shows as soon as it is drawn. A tile that fails leaves the page as far as
+    // it was drawn, which is what the page is then.
+    const auto drawn = [this] {
+        Origin.Written = PictureDigest(Image1->Picture());
+        ShowPictureState();
+    };
+    int next = 0;
+    try {
+        next = kiv::DrawCollage(*file, IconTable, first, Image1->Picture(),
+                                [this] { Image1->Repaint(); });
+    } catch (...) {
+        drawn();
+        throw;
+    }
+    drawn();
     file.reset();
-    PageTiles = kiv::CollageTiles(IconTable, first);
+    PageTiles = std::move(tiles);
     IconUpDown->SetPosition(next);
+    ShowOnionSkin();
 }
 
 void TEditForm::Image1DblClick(QObject*, QMouseEvent* Event, QPoint Pixel) {
@@ -255,7 +349,7 @@ void TEditForm::Image1DblClick(QObject*, QMouseEvent* Event, QPoint Pixel) {
         return;
     Event->accept();
     if (std::exchange(ClickPainted, false))
-        UndoOrRedo(*Image1, true);
+        UndoPicture(true);
     IconUpDown->SetPosition(*icon + 1);
     ShowBtnClick(ShowBtn);
 }
@@ -263,6 +357,7 @@ void TEditForm::Image1DblClick(QObject*, QMouseEvent* Event, QPoint Pixel) {
 void TEditForm::BmpSaveBtnClick(QObject*) {
     SaveDialog1->Filter = BmpSaveFilter;
     SaveDialog1->DefaultExt = QStringLiteral("bmp");
+    SaveDialog1->FileName = SuggestedPictureName(SaveDialog1->FileName);
     if (!SaveDialog1->Execute())
         return;
     // A name ending in ".png" (chosen through "All files") is written as PNG, every pixel of
@@ -281,8 +376,12 @@ void TEditForm::BmpSaveBtnClick(QObject*) {
                         QStringLiteral("%1 exists. Replace it?").arg(QFileInfo(chosen).fileName())))
             return;
     }
-    HourGlassCursor hourGlass;
-    kiv::SavePictureFile(Image1->Picture(), path, kiv::BackKey);
+    {
+        HourGlassCursor hourGlass;
+        kiv::SavePictureFile(Image1->Picture(), path, kiv::BackKey);
+    }
+    Origin.Written = PictureDigest(Image1->Picture());
+    ShowPictureState();
 }
 
 void TEditForm::BmpLoadBtnClick(QObject*) {
@@ -293,9 +392,14 @@ void TEditForm::BmpLoadBtnClick(QObject*) {
     // Read as PNG when the file begins with the PNG signature.
     kiv::Image loaded = kiv::LoadPictureFile(LocalPath(OpenDialog1->FileName), kiv::BackColor);
     PictureStep step(*Image1);
+    EndExternalEdit();
     Image1->Picture() = std::move(loaded);
     PageTiles.clear();
+    Origin = PictureOrigin::OfFile(QFileInfo(OpenDialog1->FileName).absoluteFilePath());
+    Origin.Written = PictureDigest(Image1->Picture());
+    ShowOnionSkin();
     Image1->Repaint();
+    ShowPictureState();
 }
 
 void TEditForm::ReplaceBtnClick(QObject*) {
@@ -310,6 +414,10 @@ void TEditForm::ReplaceBtnClick(QObject*) {
         ReportNoSuchIcon(number);
         return;
     }
+    // A picture from another icon, sprite or a whole page goes in only when the user says so.
+    if (const auto question = ReplaceQuestion(Origin, FromLocalPath(IconTable.Path), number))
+        if (!AskYesNoBox(*question))
+            return;
     if (!MayReplaceTwin(Image1->Picture(), *i))
         return;
     kiv::ReencodeResult result;
@@ -325,8 +433,68 @@ void TEditForm::ReplaceBtnClick(QObject*) {
     // The editor goes on from the file just written, so a further Replace rewrites it in
     // place and keeps this edit; Show and Collage see the file as it now is.
     if (kiv::ReadIconTable(result.OutputPath, IconTable) != kiv::ReadTableResult::CannotOpen)
-        NameLbl->SetCaption(
-            DisplayName(QFile::decodeName(QByteArray::fromStdString(result.OutputPath))));
+        NameLbl->SetCaption(DisplayName(FromLocalPath(result.OutputPath)));
+    // The picture is now that icon of the twin, as written.
+    Origin = PictureOrigin::OfIcon(LoadedSprite(), number);
+    Origin.Written = PictureDigest(Image1->Picture());
+    ShowPictureState();
+}
+
+void TEditForm::ExternalEditBtnClick(QObject*) {
+    const std::string path = kiv::WriteWorkPicture(Image1->Picture(), WorkPictureName());
+    kiv::EditorStart start = kiv::StartImageEditor(path);
+    if (!start.Ok()) {
+        QFile::remove(FromLocalPath(path));
+        ShowMessageBox(QString::fromStdString(start.Message));
+        return;
+    }
+    // At most one file is watched: this one from now on.
+    Watch.emplace(path);
+    OutsideEditor = std::move(start.Process);
+    WatchFault.clear();
+    WatchTimer->start();
+}
+
+void TEditForm::WatchTimerTimer(QObject*) {
+    if (!Watch)
+        return WatchTimer->stop();
+    // The desktop's opener answers a moment after it started: a failure is said once.
+    if (OutsideEditor.ViaDesktop() && OutsideEditor.Ended()) {
+        const std::string fault = OutsideEditor.OpenFault();
+        OutsideEditor = kiv::EditorProcess();
+        if (!fault.empty())
+            ShowMessageBox(QString::fromStdString(fault));
+    }
+    kiv::PictureWatch::Event event = Watch->Poll();
+    if (event.What == kiv::PictureWatch::Event::Kind::Unreadable) {
+        WatchFault = QString::fromStdString(event.Message);
+        ShowPictureState();
+        return;
+    }
+    if (event.What != kiv::PictureWatch::Event::Kind::Saved)
+        return;
+    WatchFault.clear();
+    // A save is one step of the history; the picture is still what it came from, now edited
+    // outside. Nothing is written into a sprite file: Replace stays the user's act.
+    if (event.Picture.Picture != Image1->Picture()) {
+        ClickPainted = false;
+        PictureStep step(*Image1);
+        if (event.Picture.Picture.Width() != Image1->Picture().Width() ||
+            event.Picture.Picture.Height() != Image1->Picture().Height())
+            PageTiles.clear();
+        Image1->Picture() = std::move(event.Picture.Picture);
+        Origin.EditedOutside = true;
+    }
+    Image1->PictureChanged();
+    ShowPictureState();
+}
+
+void TEditForm::EndExternalEdit() {
+    Watch.reset();
+    OutsideEditor = kiv::EditorProcess();
+    WatchFault.clear();
+    if (WatchTimer)
+        WatchTimer->stop();
 }
 
 void TEditForm::Image1MouseDown(QObject*, Qt::MouseButton Button, QPoint Pixel) {
@@ -338,7 +506,7 @@ void TEditForm::Image1MouseDown(QObject*, Qt::MouseButton Button, QPoint Pixel) 
     } else if (Button == Qt::RightButton && !History.Stroking() && Pixel.x() >= 0 &&
                Pixel.y() >= 0 && Pixel.x() < picture.Width() && Pixel.y() < picture.Height()) {
         PaintColor = picture.Pixel(Pixel.x(), Pixel.y());
-        ShowPaintColor();
+        ShowPictureState();
     }
 }
 
@@ -356,6 +524,7 @@ void TEditForm::Image1MouseUp(QObject* Sender, Qt::MouseButton Button, QPoint Pi
         return;
     Image1MouseMove(Sender, Qt::NoButton, Pixel);
     ClickPainted = History.EndStroke();
+    ShowPictureState();
 }
 
 void TEditForm::Image1KeyDown(QObject*, QKeyEvent* Key) {
@@ -365,9 +534,9 @@ void TEditForm::Image1KeyDown(QObject*, QKeyEvent* Key) {
     const bool ctrlShift = mods == (Qt::ControlModifier | Qt::ShiftModifier);
     ClickPainted = false;
     if (Key->key() == Qt::Key_Z && (ctrl || ctrlShift)) {
-        UndoOrRedo(*Image1, ctrl);
+        UndoPicture(ctrl);
     } else if (Key->key() == Qt::Key_Y && ctrl) {
-        UndoOrRedo(*Image1, false);
+        UndoPicture(false);
     } else if (Key->key() == Qt::Key_G && (mods & ~Qt::ShiftModifier) == 0 &&
                Image1->Zoom() >= TImage::GridMinZoom) {
         Image1->SetGrid(!Image1->Grid());
@@ -377,8 +546,71 @@ void TEditForm::Image1KeyDown(QObject*, QKeyEvent* Key) {
     Key->accept();
 }
 
-void TEditForm::ShowPaintColor() {
-    Image1->SetHint(QString::fromStdString(kiv::PixelColorText(PaintColor)));
+void TEditForm::UndoPicture(bool undo) {
+    ClickPainted = false;
+    UndoOrRedo(*Image1, undo);
+    if (Onion != OnionSkin::Off)
+        ShowOnionSkin();
+    ShowPictureState();
+}
+
+void TEditForm::ToggleOnionSkin(bool next) {
+    const OnionSkin asked = next ? OnionSkin::PreviousAndNext : OnionSkin::Previous;
+    Onion = Onion == asked ? OnionSkin::Off : asked;
+    ShowOnionSkin();
+    ShowPictureState();
+}
+
+void TEditForm::ShowOnionSkin() {
+    std::vector<kiv::Image> layers;
+    // Around the icon the picture is, or the icon number a loaded picture is meant for.
+    int number = 0;
+    if (Origin.What == PictureOrigin::Kind::Icon && SameSprite(Origin.Sprite, LoadedSprite()))
+        number = Origin.First;
+    else if (Origin.What == PictureOrigin::Kind::File)
+        number = IconUpDown->Position();
+    auto file =
+        Onion == OnionSkin::Off || number == 0 ? nullptr : kiv::InFile::Open(IconTable.Path);
+    if (file) {
+        const int wanted[] = {number - 1, Onion == OnionSkin::PreviousAndNext ? number + 1 : 0};
+        for (const int n : wanted)
+            if (const auto i = IconIndex(n)) {
+                try {
+                    layers.push_back(kiv::ShowPicture(*file, IconTable, *i));
+                } catch (const std::exception&) {
+                    // an icon that cannot be drawn is left out of the faint image
+                }
+            }
+    }
+    Image1->SetUnderlays(std::move(layers), kiv::BackColor);
+}
+
+void TEditForm::ShowPictureState() {
+    QString status = OriginStatus(Origin, Image1->Picture());
+    if (!WatchFault.isEmpty())
+        status += (status.isEmpty() ? QString() : QStringLiteral("; ")) + WatchFault;
+    PictureLbl->setText(status); // wrapped in the label's laid-out box
+    QString hint =
+        QStringLiteral("paint ") + QString::fromStdString(kiv::PixelColorText(PaintColor));
+    if (!status.isEmpty())
+        hint += QStringLiteral("; ") + status;
+    if (Onion == OnionSkin::Previous)
+        hint += QStringLiteral("; onion skin: previous icon");
+    else if (Onion == OnionSkin::PreviousAndNext)
+        hint += QStringLiteral("; onion skin: previous and next icons");
+    Image1->SetHint(hint);
+}
+
+bool TEditForm::MayQuit() {
+    if (!HoldsUnwrittenPaint(Origin, Image1->Picture()))
+        return true;
+    show();
+    raise();
+    activateWindow();
+    const QString text = Origin.Text();
+    return AskYesNoBox(QStringLiteral("The S16 Editor's picture holds painting not yet written%1. "
+                                      "Quit anyway?")
+                           .arg(text.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(text)));
 }
 
 void TEditForm::FormResize(QObject*) {

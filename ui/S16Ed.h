@@ -5,11 +5,15 @@
 #include "vcl/Dialogs.h"
 #include "vcl/Forms.h"
 
+#include "PictureOrigin.h"
+
 #include "image/PaintHistory.h"
 #include "sprite/IconPictures.h"
 #include "sprite/S16Format.h"
 
 #include <vector>
+
+class QTimer;
 
 class TEditForm : public TForm {
     Q_OBJECT
@@ -32,6 +36,9 @@ public:
     TSaveDialog* SaveDialog1 = nullptr;
     TButton* BmpLoadBtn = nullptr;
     TButton* ReplaceBtn = nullptr;
+    TLabel* PictureLbl = nullptr; // where the picture came from, and whether it is painted
+    TButton* ExternalEditBtn = nullptr;
+    QTimer* WatchTimer = nullptr; // looks at the picture file an outside editor works on
 
     void Loads16BtnClick(QObject* Sender);
     void FormResize(QObject* Sender);
@@ -40,8 +47,12 @@ public:
     void BmpSaveBtnClick(QObject* Sender);
     void BmpLoadBtnClick(QObject* Sender);
     void ReplaceBtnClick(QObject* Sender);
+    // External Edit (Ctrl+E): the picture as a PNG work file, opened in the user's image
+    // editor; each complete save of it becomes the picture, one step of the history.
+    void ExternalEditBtnClick(QObject* Sender);
+    void WatchTimerTimer(QObject* Sender);
     // Painting on the picture: the left button paints, the right one picks the paint colour;
-    // Ctrl+Z, Ctrl+Y (Ctrl+Shift+Z) and G while the picture has focus.
+    // Ctrl+Z, Ctrl+Y (Ctrl+Shift+Z) and G anywhere in the window but the icon number box.
     void Image1MouseDown(QObject* Sender, Qt::MouseButton Button, QPoint Pixel);
     void Image1MouseMove(QObject* Sender, Qt::MouseButtons Buttons, QPoint Pixel);
     void Image1MouseUp(QObject* Sender, Qt::MouseButton Button, QPoint Pixel);
@@ -49,8 +60,17 @@ public:
     // A double click on a collage page shows the icon clicked, as the up-down and Show would.
     void Image1DblClick(QObject* Sender, QMouseEvent* Event, QPoint Pixel);
 
-    // Load S16 after its dialog: reads the icon table of `path`.
-    void LoadS16File(const QString& path);
+    // Load S16 after its dialog: reads the icon table of `path`; false when it did not open.
+    bool LoadS16File(const QString& path);
+    // Undo (or redo) a step of the picture's history.
+    void UndoPicture(bool undo);
+    // O: a faint image of the previous icon under the picture, on screen only; with
+    // `next`, of the next one too. Pressed again, off.
+    void ToggleOnionSkin(bool next);
+
+    // Before the program ends: true unless the picture holds paint not yet written and the
+    // user, asked with the editor shown, keeps the program running.
+    bool MayQuit();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -58,7 +78,12 @@ protected:
 
 private:
     void BuildLayout(); // S16EdLayout.cpp
-    void ShowPaintColor();
+    // The picture's origin and painting in PictureLbl and the picture's tooltip.
+    void ShowPictureState();
+    // The faint icons under the picture, as the onion skin asks.
+    void ShowOnionSkin();
+    // The picture is replaced by other means: a later save of the work file is not loaded.
+    void EndExternalEdit();
 };
 
 extern TEditForm* EditForm;
@@ -71,5 +96,8 @@ extern kiv::PaintHistory History;
 extern kiv::TColor PaintColor; // black until a colour is picked
 // The tiles of the collage page the picture holds; empty once anything else replaced it.
 extern std::vector<kiv::CollageTile> PageTiles;
+extern PictureOrigin Origin; // where the picture came from
+enum class OnionSkin { Off, Previous, PreviousAndNext };
+extern OnionSkin Onion;
 void ResetModuleState();
 } // namespace S16Ed

@@ -4,8 +4,13 @@
 
 #include "vcl/Application.h"
 
+#include "sprite/S16Format.h"
+
 #include <QCloseEvent>
+#include <QKeySequence>
 #include <QResizeEvent>
+#include <QShortcut>
+#include <QTimer>
 
 TEditForm::TEditForm(QWidget* owner) : TForm(owner) {
     BuildLayout();
@@ -44,8 +49,12 @@ void TEditForm::BuildLayout() {
     Image1->setObjectName(QStringLiteral("Image1"));
     ImageSB->setWidget(Image1);
     Image1->setGeometry(Scaled(0), Scaled(0), Scaled(640), Scaled(480));
-    Image1->setFocusPolicy(Qt::ClickFocus); // for the painting keys
-    ShowPaintColor();
+    Image1->setFocusPolicy(Qt::ClickFocus);
+    Image1->PixelHint = [this](QPoint pixel) {
+        return QStringLiteral("x %1 y %2, ").arg(pixel.x()).arg(pixel.y()) +
+               QString::fromStdString(
+                   kiv::PixelColorText(Image1->Picture().Pixel(pixel.x(), pixel.y())));
+    };
 
     OpenDialog1 = new TOpenDialog;
 
@@ -110,12 +119,30 @@ void TEditForm::BuildLayout() {
     SetBounds(ReplaceBtn, 8, 272, 105, 25);
     ReplaceBtn->SetCaption(QStringLiteral("Replace"));
 
+    // In the free space of the button column, below what the window had.
+    ExternalEditBtn = new TButton(client);
+    ExternalEditBtn->setObjectName(QStringLiteral("ExternalEditBtn"));
+    SetBounds(ExternalEditBtn, 8, 304, 105, 25);
+    ExternalEditBtn->SetCaption(QStringLiteral("External Edit"));
+
+    WatchTimer = new QTimer(this);
+    WatchTimer->setObjectName(QStringLiteral("WatchTimer"));
+    WatchTimer->setInterval(100);
+
+    PictureLbl = new TLabel(client);
+    PictureLbl->setObjectName(QStringLiteral("PictureLbl"));
+    PictureLbl->setWordWrap(true);
+    PictureLbl->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    SetBounds(PictureLbl, 8, 368, 105, 76);
+    ShowPictureState();
+
     QWidget::setTabOrder(Loads16Btn, IconNumEdit);
     QWidget::setTabOrder(IconNumEdit, CollageBtn);
     QWidget::setTabOrder(CollageBtn, ShowBtn);
     QWidget::setTabOrder(ShowBtn, BmpSaveBtn);
     QWidget::setTabOrder(BmpSaveBtn, BmpLoadBtn);
     QWidget::setTabOrder(BmpLoadBtn, ReplaceBtn);
+    QWidget::setTabOrder(ReplaceBtn, ExternalEditBtn);
 
     // Each event runs its one handler inside the guard (FormResize: resizeEvent above).
     connect(Loads16Btn, &QPushButton::clicked, this,
@@ -130,6 +157,10 @@ void TEditForm::BuildLayout() {
             [this] { TApplication::Guard([&] { BmpLoadBtnClick(BmpLoadBtn); }); });
     connect(ReplaceBtn, &QPushButton::clicked, this,
             [this] { TApplication::Guard([&] { ReplaceBtnClick(ReplaceBtn); }); });
+    connect(ExternalEditBtn, &QPushButton::clicked, this,
+            [this] { TApplication::Guard([&] { ExternalEditBtnClick(ExternalEditBtn); }); });
+    connect(WatchTimer, &QTimer::timeout, this,
+            [this] { TApplication::Guard([&] { WatchTimerTimer(WatchTimer); }); });
     connect(Image1, &TImage::MouseDown, this, [this](Qt::MouseButton button, QPoint pixel) {
         TApplication::Guard([&] { Image1MouseDown(Image1, button, pixel); });
     });
@@ -144,4 +175,25 @@ void TEditForm::BuildLayout() {
     });
     connect(Image1, &TImage::KeyDown, this,
             [this](QKeyEvent* key) { TApplication::Guard([&] { Image1KeyDown(Image1, key); }); });
+
+    // The painting keys work wherever the focus is in the window; the icon number box, while
+    // it has the focus, keeps its own Ctrl+Z and letters.
+    const auto windowKey = [this](QKeySequence keys, auto handler) {
+        auto* shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this,
+                [handler] { TApplication::Guard([&] { handler(); }); });
+    };
+    windowKey(QKeySequence(Qt::CTRL | Qt::Key_Z), [this] { UndoPicture(true); });
+    windowKey(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [this] { UndoPicture(false); });
+    windowKey(QKeySequence(Qt::CTRL | Qt::Key_Y), [this] { UndoPicture(false); });
+    for (const QKeySequence& grid : {QKeySequence(Qt::Key_G), QKeySequence(Qt::SHIFT | Qt::Key_G)})
+        windowKey(grid, [this] {
+            if (Image1->Zoom() >= TImage::GridMinZoom)
+                Image1->SetGrid(!Image1->Grid());
+        });
+    windowKey(QKeySequence(Qt::CTRL | Qt::Key_E),
+              [this] { ExternalEditBtnClick(ExternalEditBtn); });
+    windowKey(QKeySequence(Qt::Key_O), [this] { ToggleOnionSkin(false); });
+    windowKey(QKeySequence(Qt::SHIFT | Qt::Key_O), [this] { ToggleOnionSkin(true); });
 }

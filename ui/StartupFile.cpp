@@ -5,7 +5,11 @@
 
 #include "vcl/Application.h"
 
+#include "base/Termination.h"
+
+#include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 
 namespace {
@@ -15,7 +19,28 @@ bool IsSpriteFileName(const QString& path) {
            path.endsWith(QStringLiteral(".s17"), Qt::CaseInsensitive);
 }
 
+class BrowserCloser : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != MainForm || event->type() != QEvent::Close)
+            return false;
+        if (!kiv::TerminationRequested() && EditForm && !EditForm->MayQuit()) {
+            event->ignore();
+            return true;
+        }
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+        return false;
+    }
+};
+
 } // namespace
+
+void QuitWhenBrowserCloses() {
+    MainForm->installEventFilter(new BrowserCloser(MainForm));
+}
 
 QString EnterFolderOf(const QString& path) {
     const QFileInfo file(path);
@@ -31,7 +56,9 @@ void OpenStartupFile(const QString& path) {
         if (IsSpriteFileName(path)) {
             MainForm->FormActivate(MainForm);
             MainForm->S16Editor1Click(MainForm);
-            EditForm->LoadS16File(full);
+            // Opened to be looked at: its first icon shows at once.
+            if (EditForm->LoadS16File(full))
+                EditForm->ShowBtnClick(EditForm->ShowBtn);
         } else {
             // The archive named here replaces the first listing of "Modgen.dat".
             KivUt1::FirstActivation = false;

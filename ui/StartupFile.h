@@ -12,3 +12,8 @@ QString EnterFolderOf(const QString& path);
 // start; any other file is opened as the browser's archive, as Load Data File would.
 // Needs MainForm and EditForm; a file that cannot be opened gets the window's own message.
 void OpenStartupFile(const QString& path);
+
+// Closing the browser ends the program, also while the editor is shown; when the editor's
+// picture holds paint not yet written, only after the user says so. A termination request
+// ends it without asking. Needs MainForm and EditForm.
+void QuitWhenBrowserCloses();

@@ -27,7 +27,7 @@ std::string NameFromField(const unsigned char* field) {
 
 } // namespace
 
-ArchiveListing ListArchive(const std::string& path) {
+ArchiveListing ListArchive(const std::string& path, std::int64_t maxEntries) {
     ArchiveListing listing;
     auto file = InFile::Open(path);
     if (!file)
@@ -54,8 +54,8 @@ ArchiveListing ListArchive(const std::string& path) {
     // allocates nothing.
     const std::int64_t present =
         std::max<std::int64_t>(file->Length() - kHeaderSize, 0) / ArchiveEntrySize;
-    const std::int64_t wanted = std::min(count, present);
-    listing.Truncated = wanted < count;
+    listing.Truncated = std::min(count, present) < count;
+    const std::int64_t wanted = std::min({count, present, std::max<std::int64_t>(maxEntries, 0)});
     listing.Entries.reserve(static_cast<std::size_t>(wanted));
 
     std::vector<unsigned char> block;

@@ -33,8 +33,10 @@ struct ArchiveListing {
 };
 
 // Reads the directory in one block; allocates nothing in proportion to a count the file
-// cannot hold.
-ArchiveListing ListArchive(const std::string& path);
+// cannot hold. With `maxEntries`, only the first that many entries are listed (Truncated
+// still says whether the file holds the whole directory), so a glance at a large file costs
+// no more than a small one.
+ArchiveListing ListArchive(const std::string& path, std::int64_t maxEntries = INT64_MAX);
 
 // Why the listed file cannot be a sprite archive at all, or "" when its directory is
 // plausible: the file holds its count word, the count is not negative, the directory fits in

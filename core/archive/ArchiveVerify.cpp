@@ -60,10 +60,12 @@ void VerifyArchive(InFile& file, const ArchiveListing& listing, VerifyResult& re
     }
 }
 
-VerifiedKind Classify(InFile& file, const ArchiveListing& listing, std::string& archiveFault,
-                      std::string& spriteFault) {
+} // namespace
+
+VerifiedKind ClassifyListed(InFile& file, const ArchiveListing& listing, std::string& archiveFault,
+                            std::string& spriteFault, std::int64_t maxIcons) {
     archiveFault = listing.Opened ? kiv::ArchiveFault(listing) : "it cannot be read";
-    spriteFault = kiv::SpriteFault(file, 0, file.Length());
+    spriteFault = kiv::SpriteFault(file, 0, file.Length(), maxIcons);
     const bool archive = archiveFault.empty();
     const bool sprite = spriteFault.empty();
     if (!archive && !sprite)
@@ -75,14 +77,12 @@ VerifiedKind Classify(InFile& file, const ArchiveListing& listing, std::string& 
     return VerifiedKind::Archive;
 }
 
-} // namespace
-
 VerifiedKind ClassifyFile(const std::string& path, std::string& archiveFault,
                           std::string& spriteFault) {
     auto file = InFile::Open(path);
     if (!file)
         return VerifiedKind::Missing;
-    return Classify(*file, ListArchive(path), archiveFault, spriteFault);
+    return ClassifyListed(*file, ListArchive(path), archiveFault, spriteFault);
 }
 
 VerifyResult VerifyFile(const std::string& path,
@@ -92,7 +92,7 @@ VerifyResult VerifyFile(const std::string& path,
     if (!file)
         return result;
     const ArchiveListing listing = ListArchive(path);
-    result.Kind = Classify(*file, listing, result.ArchiveFault, result.SpriteFault);
+    result.Kind = ClassifyListed(*file, listing, result.ArchiveFault, result.SpriteFault);
     if (result.Kind == VerifiedKind::Neither)
         return result;
     if (result.Kind == VerifiedKind::Sprite) {

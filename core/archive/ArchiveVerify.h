@@ -8,6 +8,9 @@
 
 namespace kiv {
 
+class InFile;
+struct ArchiveListing;
+
 enum class VerifiedKind {
     Missing, // the file does not open
     Neither, // neither a plausible archive nor a plausible sprite file
@@ -30,6 +33,11 @@ struct VerifyResult {
 // file does not open; for Neither, the faults say why it is neither.
 VerifiedKind ClassifyFile(const std::string& path, std::string& archiveFault,
                           std::string& spriteFault);
+
+// The same for a file already open and listed (as ListArchive lists it, perhaps only its
+// first entries); the sprite file's check looks at the data of its first `maxIcons` icons.
+VerifiedKind ClassifyListed(InFile& file, const ArchiveListing& listing, std::string& archiveFault,
+                            std::string& spriteFault, std::int64_t maxIcons = INT64_MAX);
 
 // Tells an archive from a sprite file by which structure the file holds (a file that could
 // be both is a sprite file when it ends exactly with its last icon's data) and checks it:

@@ -111,6 +111,48 @@ bool NameMatches(const std::string& pattern, const std::string& name);
 // True when the standard error stream is shown on a terminal (not a file or a pipe).
 bool ErrorStreamIsTerminal();
 
+// What a path names itself, links not followed: a link is a Link whatever it points to.
+enum class EntryKind { Missing, File, Folder, Link, Other };
+struct EntryStatus {
+    EntryKind Kind = EntryKind::Missing;
+    bool Mine = false; // owned by the user this process runs as (always, where files have no owner)
+};
+EntryStatus EntryOf(const std::string& path);
+// Makes a folder only this user may enter, only if nothing is there yet.
+CreateOutcome MakeNewFolder(const std::string& path);
+// Removes an empty folder.
+bool RemoveFolder(const std::string& path);
+// The system's folder for temporary files, without a trailing separator.
+std::string TempFolder();
+
+// The value of an environment variable; false when it is not set.
+bool GetEnvironment(const std::string& name, std::string& value);
+
+// A program this process started: a process id here, a process handle elsewhere.
+using ProcessHandle = std::intptr_t;
+inline constexpr ProcessHandle kNoProcess = -1;
+
+enum class StartOutcome { Started, NotFound, NoApplication, Failed };
+// Starts words[0] with the other words as its arguments, no shell between: no word is ever
+// taken apart or expanded. A name without a folder is looked for as the system looks for
+// commands (the PATH). The program shares this process's standard streams and folder.
+// NotFound: no such program; Failed: it exists but cannot be started (LastErrorText says why).
+StartOutcome StartProgram(const std::vector<std::string>& words, ProcessHandle& process);
+// Hands `path` to the desktop's default application for its kind of file, as a double click
+// in a file manager does. `process` is the opener to wait for where there is one (xdg-open:
+// its exit status says whether it found an application), else kNoProcess; `opener` names it.
+// NoApplication: the system knows no application for the file.
+StartOutcome OpenWithDefaultApplication(const std::string& path, ProcessHandle& process,
+                                        std::string& opener);
+// True once the process has ended, waiting for that up to `milliseconds`; `status` is then its
+// exit status (128 + the signal's number when a signal ended it). Each process is reported
+// ended once; after that its handle is gone.
+bool ProcessEnded(ProcessHandle process, int milliseconds, int& status);
+// Lets go of a process that has not been reported ended; it goes on running on its own.
+void ReleaseProcess(ProcessHandle process);
+// True while the process with this number (ProcessNumber's) is running.
+bool ProcessRunning(std::uint64_t number);
+
 // Files removed if a termination request ends the process: each registered name until it
 // is dropped again. Register returns a token for Drop, or -1 when the list is full.
 int RemoveOnTermination(const std::string& path);

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
@@ -10,11 +11,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <mutex>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <system_error>
 #include <time.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace kiv::platform {
 
@@ -287,6 +293,137 @@ bool NameMatches(const std::string& pattern, const std::string& name) {
 
 bool ErrorStreamIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
+}
+
+EntryStatus EntryOf(const std::string& path) {
+    struct stat st {};
+    EntryStatus entry;
+    if (::lstat(path.c_str(), &st) != 0)
+        return entry;
+    entry.Kind = S_ISLNK(st.st_mode)   ? EntryKind::Link
+                 : S_ISDIR(st.st_mode) ? EntryKind::Folder
+                 : S_ISREG(st.st_mode) ? EntryKind::File
+                                       : EntryKind::Other;
+    entry.Mine = st.st_uid == ::geteuid();
+    return entry;
+}
+
+CreateOutcome MakeNewFolder(const std::string& path) {
+    if (::mkdir(path.c_str(), 0700) == 0)
+        return CreateOutcome::Created;
+    return errno == EEXIST ? CreateOutcome::Exists : CreateOutcome::Failed;
+}
+
+bool RemoveFolder(const std::string& path) {
+    return ::rmdir(path.c_str()) == 0;
+}
+
+std::string TempFolder() {
+    std::string folder;
+    if (!GetEnvironment("TMPDIR", folder) || folder.empty() || folder[0] != '/')
+        folder = "/tmp";
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder;
+}
+
+bool GetEnvironment(const std::string& name, std::string& value) {
+    const char* found = std::getenv(name.c_str());
+    if (!found)
+        return false;
+    value = found;
+    return true;
+}
+
+namespace {
+
+// Processes let go of before they ended: reaped whenever another process call comes, so
+// that none stays behind as a zombie for long.
+std::mutex releasedGuard;
+std::vector<pid_t> released;
+
+void ReapReleased() {
+    const std::lock_guard<std::mutex> hold(releasedGuard);
+    std::erase_if(released, [](pid_t pid) {
+        int status = 0;
+        const pid_t got = ::waitpid(pid, &status, WNOHANG);
+        return got == pid || (got < 0 && errno != EINTR);
+    });
+}
+
+} // namespace
+
+StartOutcome StartProgram(const std::vector<std::string>& words, ProcessHandle& process) {
+    ReapReleased();
+    if (words.empty() || words[0].empty()) {
+        errno = ENOENT;
+        return StartOutcome::NotFound;
+    }
+    std::vector<std::string> copies = words;
+    std::vector<char*> argv;
+    for (std::string& word : copies)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    // The C library reports a program that cannot be run as the call's own result.
+    const int error = ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
+    if (error != 0) {
+        errno = error;
+        return error == ENOENT || error == ENOTDIR ? StartOutcome::NotFound : StartOutcome::Failed;
+    }
+    process = static_cast<ProcessHandle>(pid);
+    return StartOutcome::Started;
+}
+
+StartOutcome OpenWithDefaultApplication(const std::string& path, ProcessHandle& process,
+                                        std::string& opener) {
+#ifdef __APPLE__
+    opener = "open";
+#else
+    opener = "xdg-open";
+#endif
+    // A name that begins with '-' would be read as an option.
+    const std::string named = !path.empty() && path[0] == '-' ? "./" + path : path;
+    return StartProgram({opener, named}, process);
+}
+
+bool ProcessEnded(ProcessHandle process, int milliseconds, int& status) {
+    const auto pid = static_cast<pid_t>(process);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        int raw = 0;
+        const pid_t got = ::waitpid(pid, &raw, WNOHANG);
+        if (got == pid) {
+            status = WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : 0;
+            return true;
+        }
+        if (got < 0 && errno != EINTR) {
+            status = 0; // reaped by someone else: nothing more is known of it
+            return true;
+        }
+        const auto left = until - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero())
+            return false;
+        const auto step = std::chrono::duration_cast<std::chrono::milliseconds>(left).count();
+        SleepMilliseconds(static_cast<int>(step < 10 ? (step < 1 ? 1 : step) : 10));
+    }
+}
+
+void ReleaseProcess(ProcessHandle process) {
+    if (process == kNoProcess)
+        return;
+    {
+        const std::lock_guard<std::mutex> hold(releasedGuard);
+        released.push_back(static_cast<pid_t>(process));
+    }
+    ReapReleased();
+}
+
+bool ProcessRunning(std::uint64_t number) {
+    if (number == 0 || number > static_cast<std::uint64_t>(INT_MAX))
+        return false;
+    // Another user's process may not be signalled, but it is running.
+    return ::kill(static_cast<pid_t>(number), 0) == 0 || errno == EPERM;
 }
 
 namespace {

@@ -7,6 +7,8 @@
 #include <windows.h>
 // windows.h names one of its own calls ReplaceFile through a macro.
 #undef ReplaceFile
+#include <objbase.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <io.h>
@@ -402,6 +404,181 @@ bool NameMatches(const std::string& pattern, const std::string& name) {
 
 bool ErrorStreamIsTerminal() {
     return ::_isatty(::_fileno(stderr)) != 0;
+}
+
+EntryStatus EntryOf(const std::string& path) {
+    EntryStatus entry;
+    const std::wstring wide = WideName(path);
+    if (wide.empty())
+        return entry;
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return entry;
+    // Junctions and symbolic links are both reparse points; neither is followed.
+    entry.Kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::Link
+                 : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? EntryKind::Folder
+                                                             : EntryKind::File;
+    entry.Mine = true; // the temporary folder is the user's own
+    return entry;
+}
+
+CreateOutcome MakeNewFolder(const std::string& path) {
+    const std::wstring wide = WideName(path);
+    if (wide.empty())
+        return CreateOutcome::Failed;
+    if (::CreateDirectoryW(wide.c_str(), nullptr))
+        return CreateOutcome::Created;
+    return ::GetLastError() == ERROR_ALREADY_EXISTS ? CreateOutcome::Exists : CreateOutcome::Failed;
+}
+
+bool RemoveFolder(const std::string& path) {
+    const std::wstring wide = WideName(path);
+    return !wide.empty() && ::RemoveDirectoryW(wide.c_str()) != 0;
+}
+
+namespace {
+
+std::string Utf8Of(const std::wstring& wide) {
+    const auto utf8 = Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
+    return utf8 ? *utf8 : std::string();
+}
+
+} // namespace
+
+std::string TempFolder() {
+    std::wstring wide(MAX_PATH + 2, L'\0');
+    const DWORD length = ::GetTempPathW(static_cast<DWORD>(wide.size()), wide.data());
+    if (length == 0 || length >= wide.size())
+        return ".";
+    wide.resize(length);
+    while (wide.size() > 3 && (wide.back() == L'\\' || wide.back() == L'/'))
+        wide.pop_back();
+    return Utf8Of(wide);
+}
+
+bool GetEnvironment(const std::string& name, std::string& value) {
+    const std::wstring wide = WideName(name);
+    if (wide.empty())
+        return false;
+    const DWORD needed = ::GetEnvironmentVariableW(wide.c_str(), nullptr, 0);
+    if (needed == 0)
+        return false; // not set (an empty value still needs room for its end)
+    std::wstring text(needed, L'\0');
+    const DWORD length = ::GetEnvironmentVariableW(wide.c_str(), text.data(), needed);
+    if (length >= needed)
+        return false;
+    text.resize(length);
+    value = Utf8Of(text);
+    return true;
+}
+
+namespace {
+
+// One argument as the C runtime of the started program splits its command line back.
+std::wstring QuotedArgument(const std::wstring& arg) {
+    std::wstring quoted = L"\"";
+    std::size_t slashes = 0;
+    for (const wchar_t c : arg) {
+        if (c == L'\\') {
+            ++slashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
+        slashes = 0;
+        quoted += c;
+    }
+    quoted.append(slashes * 2, L'\\');
+    return quoted + L'"';
+}
+
+} // namespace
+
+StartOutcome StartProgram(const std::vector<std::string>& words, ProcessHandle& process) {
+    if (words.empty() || words[0].empty()) {
+        ::SetLastError(ERROR_FILE_NOT_FOUND);
+        return StartOutcome::NotFound;
+    }
+    std::wstring line;
+    for (const std::string& word : words) {
+        const auto wide = Utf8ToUtf16(word);
+        if (!wide) {
+            ::SetLastError(ERROR_INVALID_NAME);
+            return StartOutcome::Failed;
+        }
+        if (!line.empty())
+            line += L' ';
+        line += QuotedArgument(std::wstring(wide->begin(), wide->end()));
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    // No application name: the system finds the first word as it finds commands.
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info)) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                   ? StartOutcome::NotFound
+                   : StartOutcome::Failed;
+    }
+    ::CloseHandle(info.hThread);
+    process = reinterpret_cast<ProcessHandle>(info.hProcess);
+    return StartOutcome::Started;
+}
+
+StartOutcome OpenWithDefaultApplication(const std::string& path, ProcessHandle& process,
+                                        std::string& opener) {
+    opener = "the default application";
+    process = kNoProcess;
+    const std::wstring wide = WideName(path);
+    if (wide.empty()) {
+        ::SetLastError(ERROR_INVALID_NAME);
+        return StartOutcome::Failed;
+    }
+    // Some handlers of the file association are COM objects; a thread that has COM already
+    // keeps it as it is.
+    const HRESULT com =
+        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    SHELLEXECUTEINFOW request{};
+    request.cbSize = sizeof request;
+    request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    request.lpFile = wide.c_str();
+    request.nShow = SW_SHOWNORMAL;
+    const BOOL opened = ::ShellExecuteExW(&request);
+    const DWORD error = ::GetLastError();
+    if (SUCCEEDED(com))
+        ::CoUninitialize();
+    if (!opened) {
+        ::SetLastError(error);
+        return error == ERROR_NO_ASSOCIATION ? StartOutcome::NoApplication : StartOutcome::Failed;
+    }
+    // The file is handed on; the application's own end does not end the editing.
+    if (request.hProcess)
+        ::CloseHandle(request.hProcess);
+    return StartOutcome::Started;
+}
+
+bool ProcessEnded(ProcessHandle process, int milliseconds, int& status) {
+    const HANDLE handle = Handle(process);
+    if (::WaitForSingleObject(handle, static_cast<DWORD>(milliseconds)) != WAIT_OBJECT_0)
+        return false;
+    DWORD code = 0;
+    status = ::GetExitCodeProcess(handle, &code) ? static_cast<int>(code) : 0;
+    ::CloseHandle(handle);
+    return true;
+}
+
+void ReleaseProcess(ProcessHandle process) {
+    if (process != kNoProcess)
+        ::CloseHandle(Handle(process));
+}
+
+bool ProcessRunning(std::uint64_t number) {
+    const HANDLE handle = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(number));
+    if (!handle)
+        return ::GetLastError() == ERROR_ACCESS_DENIED; // another user's, running
+    const bool running = ::WaitForSingleObject(handle, 0) == WAIT_TIMEOUT;
+    ::CloseHandle(handle);
+    return running;
 }
 
 namespace {

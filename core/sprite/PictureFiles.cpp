@@ -37,6 +37,14 @@ PictureFile ReadPictureToEncode(const std::string& path) {
     }
 }
 
+std::string IconFileName(const std::string& stem, std::int64_t number,
+                         const std::string& extension) {
+    std::string digits = std::to_string(number);
+    if (digits.size() < 4)
+        digits.insert(0, 4 - digits.size(), '0');
+    return stem + "_" + digits + extension;
+}
+
 PixelChanges& PixelChanges::operator+=(const PixelChanges& more) {
     PartlyClear += more.PartlyClear;
     PartlyOpaque += more.PartlyOpaque;

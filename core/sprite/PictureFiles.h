@@ -54,6 +54,11 @@ Image TakeIconPicture(const PictureFile& file, PixelChanges& changes);
 // terms: same size, every pixel of the same 16-bit value. Such an icon keeps its stored bytes.
 bool IconHolds(InFile& file, const TIconTable& table, int index, const Image& picture);
 
+// The name of a file holding icon `number` of a sprite file with this stem: "hero_0003.png"
+// (four digits at least), so file lists sort in icon order.
+std::string IconFileName(const std::string& stem, std::int64_t number,
+                         const std::string& extension = ".bmp");
+
 // One warning line per kind of change, each "Warning: PATH: ...", without a line end.
 std::vector<std::string> PixelChangeWarnings(const std::string& path, const PixelChanges& changes);
 

@@ -37,9 +37,10 @@ std::string ReadCount(InFile& file, std::int64_t start, std::int64_t length, std
     return {};
 }
 
-// Walks an icon's data as the decoder does and says what is wrong with it, if anything:
-// `data` is positioned at the icon's first byte and `available` bytes belong to the icon.
-std::string DecodeFault(InFile& data, const TIconHeader& h) {
+} // namespace
+
+// Walks an icon's data as the decoder does.
+std::string IconDataFault(InFile& data, const TIconHeader& h) {
     const std::int64_t pixels = IconPixelCount(h);
     const std::int64_t bytes = h.Bytes;
     if (h.Compress != 1) {
@@ -70,14 +71,13 @@ std::string DecodeFault(InFile& data, const TIconHeader& h) {
     return {};
 }
 
-} // namespace
-
-std::string SpriteFault(InFile& file, std::int64_t start, std::int64_t length) {
+std::string SpriteFault(InFile& file, std::int64_t start, std::int64_t length,
+                        std::int64_t maxIcons) {
     std::int32_t count = 0;
     if (std::string fault = ReadCount(file, start, length, count); !fault.empty())
         return fault;
     const std::int64_t area = 4 + std::int64_t{IconHeaderSize} * count;
-    for (std::int32_t i = 0; i < count; ++i) {
+    for (std::int32_t i = 0; i < count && i < maxIcons; ++i) {
         TIconHeader h;
         if (!ReadHeader(file, h))
             return "it ends inside its header table";
@@ -142,7 +142,7 @@ SpriteCheck VerifySprite(InFile& file, std::int64_t start, std::int64_t length,
                     Num(h.Starts - expected) + " bytes after the data before it");
         expected = std::int64_t{h.Starts} + h.Bytes;
         data->Seek(start + from);
-        if (std::string fault = DecodeFault(*data, h); !fault.empty())
+        if (std::string fault = IconDataFault(*data, h); !fault.empty())
             problem(icon + fault);
     }
     if (area + expected < length && check.Icons == count)

@@ -9,11 +9,18 @@
 namespace kiv {
 
 class InFile;
+struct TIconHeader;
 
 // Why the `length` bytes of `file` from `start` on cannot be a sprite file, or "" when they
 // may be: the header table lies inside them and so does every icon's data. Reads the count
-// and the headers only.
-std::string SpriteFault(InFile& file, std::int64_t start, std::int64_t length);
+// and the headers only; with `maxIcons`, the headers of the first that many icons.
+std::string SpriteFault(InFile& file, std::int64_t start, std::int64_t length,
+                        std::int64_t maxIcons = INT64_MAX);
+
+// Why the data of the icon with header `h` do not decode within its Bytes, exactly, with no
+// run past its box, or "" when they do. `data` is positioned at the icon's first byte; at
+// most Bytes bytes are read.
+std::string IconDataFault(InFile& data, const TIconHeader& h);
 
 struct SpriteCheck {
     std::int64_t Icons = 0;    // icons whose headers were read

@@ -4,6 +4,7 @@
 
 #include "archive/ArchiveDirectory.h"
 #include "archive/ArchiveOps.h"
+#include "archive/FileThumbnail.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "image/Bitmap.h"
@@ -261,6 +262,47 @@ TEST(BoundedWork, OffsetsFarPastTheEndAreRefusedOrReadAsNothing) {
     EXPECT_EQ(frame.Pixel(0, 0), kiv::BackColor);
 }
 
+// A thumbnail is made where a file manager waits for it: a header that promises more than a
+// small picture's work is a fault, found before the work is done.
+TEST(BoundedWork, AThumbnailOfHeadersThatPromiseTooMuchIsRefusedBeforeTheWork) {
+    kivtest::ScratchDir dir;
+    struct Case {
+        std::vector<std::int32_t> Header;
+        std::size_t DataBytes;
+        std::string Fault;
+    };
+    const std::vector<Case> cases = {
+        {{1 << 30, 1 << 30, 0, 0, 16384, 16384, 0, 6, 0, 0},
+         6,
+         "icon 1 shows 16384 x 16384 pixels, too many for a thumbnail"},
+        {{4, 4, 0, 0, 4, 4, 0, 3 * 250'000, 1, 0}, 3 * 250'000, "icon 1: Bytes 750000 is above"},
+        {{2000, 2000, 0, 0, 2000, 2000, 0, 600'000, 1, 0},
+         600'000,
+         "icon 1: its runs paint 0 of 4000000 pixels within its 600000 bytes"},
+        {{-5, -5, 0, 0, 10, 10, 0, 0, 0, 0}, 0, "none of its"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Fault);
+        Bytes sprite;
+        PutLE32(sprite, 1);
+        PutHeader(sprite, c.Header);
+        sprite.resize(sprite.size() + c.DataBytes, 0);
+        kivtest::WriteFile("a.s16", sprite);
+        kivtest::WriteFile("a.dat", kivtest::ArchiveBuilder().Member("a.s16", sprite).Build());
+        for (const char* path : {"a.s16", "a.dat"}) {
+            const kiv::FileThumbnail thumbnail = kiv::MakeThumbnail(path, 1024);
+            EXPECT_TRUE(thumbnail.Picture.Empty());
+            EXPECT_NE(thumbnail.Fault.find(c.Fault), std::string::npos) << thumbnail.Fault;
+        }
+    }
+    Bytes counted;
+    PutLE32(counted, kHugeCount);
+    PutHeader(counted, {1, 1, 0, 0, 1, 1, 0, 2, 0, 0});
+    kivtest::WriteFile("count.s16", counted);
+    EXPECT_NE(kiv::MakeThumbnail("count.s16", 128).Fault.find("does not look like"),
+              std::string::npos);
+}
+
 #ifndef _WIN32 // named pipes and /dev
 TEST(BoundedWork, APipeOrADeviceIsNotAFileToReadAndNothingWaitsForIt) {
     kivtest::ScratchDir dir;
@@ -269,6 +311,7 @@ TEST(BoundedWork, APipeOrADeviceIsNotAFileToReadAndNothingWaitsForIt) {
         SCOPED_TRACE(path);
         EXPECT_EQ(kiv::InFile::Open(path), nullptr);
         EXPECT_FALSE(kiv::ListArchive(path).Opened);
+        EXPECT_EQ(kiv::MakeThumbnail(path, 128).Kind, kiv::VerifiedKind::Missing);
         kiv::TIconTable table;
         EXPECT_EQ(kiv::ReadIconTable(path, table), kiv::ReadTableResult::CannotOpen);
         EXPECT_THROW(kiv::LoadBitmapFile(path), kiv::EFOpenError);

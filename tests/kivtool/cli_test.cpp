@@ -19,15 +19,18 @@
 #include <regex>
 #include <sstream>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 namespace kivtest {
 namespace {
 
 const std::vector<std::string> kCommands = {
-    "list",        "headers",    "extract",   "replace",  "test",         "verify",
-    "preview",     "show",       "collage",   "reencode", "export",       "demo",
-    "extract-all", "reimport",   "import",    "sheet",    "sheet export", "sheet import",
-    "diff",        "mod create", "mod apply", "mod info", "animate"};
+    "list",     "headers",   "extract",      "replace",      "test", "verify",      "preview",
+    "show",     "collage",   "reencode",     "export",       "demo", "extract-all", "reimport",
+    "import",   "sheet",     "sheet export", "sheet import", "diff", "mod create",  "mod apply",
+    "mod info", "thumbnail", "edit",         "animate"};
 
 TEST(KivtoolCli, ExplainsItselfAndEveryCommandWithAnExample) {
     ScratchDir dir;
@@ -132,6 +135,10 @@ TEST(KivtoolCli, KeepsEveryOutputThatIsAnInputOrHoldsWorkTheCommandWouldDrop) {
          1,
          "Cannot use sheet.json as a sheet: its records would be the same file; nothing was "
          "written.\n",
+         false},
+        {{"thumbnail", "hero.s16", "hero.s16"},
+         1,
+         "Cannot write hero.s16: that is the file it pictures; nothing was written.\n",
          false},
         {{"reencode", "hero.s16", "1", "e.bmp", "-o", "e.bmp"},
          1,
@@ -521,6 +528,97 @@ TEST(KivtoolCli, SaysWhatTakingAPictureDidToItsPixelsAndWhatIsWrongWithASheet) {
     EXPECT_EQ(run.Err, "new/coins.json describes a sheet of hero.s16, not of coins.s16. Nothing "
                        "was written.\n");
     EXPECT_FALSE(FileExists("no.s16"));
+}
+
+// What a file manager runs for each file it shows: the thumbnailer's Exec line with its
+// fields filled in, in a folder it may not write, with no home and no display.
+TEST(KivtoolCli, ThumbnailsWhatAFileManagerShowsAndNothingElse) {
+    ScratchDir dir;
+    std::string exec, tryExec, types;
+    const Bytes entry = ReadFile(KIV_THUMBNAILER);
+    for (const std::string& line : Lines(std::string(entry.begin(), entry.end()))) {
+        for (auto [key, value] :
+             {std::pair{"Exec=", &exec}, {"TryExec=", &tryExec}, {"MimeType=", &types}})
+            if (line.rfind(key, 0) == 0)
+                *value = line.substr(std::string(key).size());
+    }
+    EXPECT_EQ(tryExec, "kivtool");
+    EXPECT_EQ(types, "image/x-kiv-s16;image/x-kiv-s17;application/x-kiv-archive;");
+    ASSERT_EQ(exec.rfind("kivtool ", 0), 0u) << exec;
+
+    ASSERT_EQ(RunKivtool({"demo", "demo"}).Status, 0);
+    ASSERT_EQ(RunKivtool({"extract-all", "demo/Modgen.dat", "in"}).Status, 0);
+    std::vector<std::string> pictured = ListFolder("in");
+    ASSERT_EQ(pictured.size(), 12u);
+    std::filesystem::copy_file("demo/Modgen.dat", "in/Modgen.dat");
+    ASSERT_EQ(RunKivtool({"show", "in/hero.s16", "1", "-o", "h1.bmp"}).Status, 0);
+    ASSERT_EQ(RunKivtool({"reencode", "in/hero.s16", "1", "h1.bmp"}).Status, 0);
+    pictured.insert(pictured.end(), {"Modgen.dat", "hero.s17"});
+    const std::vector<std::string> refused = {"empty.s16", "cut.dat", "notes.txt"};
+    WriteFile("in/empty.s16", {0, 0, 0, 0});
+    Bytes archive = ReadFile("demo/Modgen.dat");
+    archive.resize(archive.size() / 2);
+    WriteFile("in/cut.dat", archive);
+    WriteFile("in/notes.txt", {'n', 'o', 't', 'e', 's', '\n'});
+    std::filesystem::create_directory("out");
+    WriteFile("out/Modgen.dat.png", {}); // some file managers make the output empty first
+    std::filesystem::permissions("in", std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::remove);
+    const std::string in = std::filesystem::absolute("in").string();
+    const std::string out = std::filesystem::absolute("out").string();
+    const auto inputs = [&] {
+        std::filesystem::current_path(in);
+        const auto files = FolderBytes();
+        std::filesystem::current_path(dir.Path());
+        return files;
+    };
+    const auto before = inputs();
+
+    constexpr int kSize = 128;
+    const auto thumbnail = [&](const std::string& name) {
+        std::string command = std::regex_replace(exec, std::regex("^kivtool"), KIVTOOL_PATH);
+        command = std::regex_replace(command, std::regex("%s"), std::to_string(kSize));
+        command = std::regex_replace(command, std::regex("%i"), in + "/" + name);
+        command = std::regex_replace(command, std::regex("%o"), out + "/" + name + ".png");
+        const int status =
+            std::system(("cd " + in + " && env -u HOME -u DISPLAY -u WAYLAND_DISPLAY " + command +
+                         " 2>/dev/null")
+                            .c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    for (const std::string& name : pictured) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(thumbnail(name), 0);
+        std::istringstream size(Magick(out + "/" + name + ".png -format '%m %w %h' info:"));
+        std::string format;
+        int width = 0, height = 0;
+        size >> format >> width >> height;
+        EXPECT_EQ(format, "PNG");
+        EXPECT_TRUE(width > 0 && width <= kSize && height > 0 && height <= kSize)
+            << width << " x " << height;
+    }
+    for (const std::string& name : refused) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(thumbnail(name), 1);
+        EXPECT_FALSE(FileExists(out + "/" + name + ".png"));
+    }
+    EXPECT_TRUE(inputs() == before); // nothing written beside the input
+    std::filesystem::permissions("in", std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    EXPECT_EQ(ListFolder("out").size(), pictured.size());
+
+    // An icon enlarged alone is its box, each pixel a square block, as ImageMagick crops and
+    // samples the icon's own picture.
+    kiv::TIconTable table;
+    kiv::ReadIconTable("in/hero.s16", table);
+    const kiv::TIconHeader& h = table.Headers[0];
+    const int factor = kSize / std::max(h.Width, h.Height);
+    ASSERT_GT(factor, 1);
+    ASSERT_EQ(RunKivtool({"show", "in/hero.s16", "1", "-o", "h1.png"}).Status, 0);
+    Magick("h1.png -crop " + std::to_string(h.Width) + "x" + std::to_string(h.Height) + "+" +
+           std::to_string(h.StartX) + "+" + std::to_string(h.StartY) + " +repage -sample " +
+           std::to_string(factor * 100) + "% PNG32:expected.png");
+    EXPECT_EQ(Picture(out + "/hero.s16.png"), Picture("expected.png"));
 }
 #endif
 

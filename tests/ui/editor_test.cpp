@@ -5,11 +5,13 @@
 #include "support/TestFiles.h"
 #include "vcl/Application.h"
 
+#include "base/ExternalEditor.h"
 #include "base/FileStream.h"
 #include "image/Bitmap.h"
 #include "image/Png.h"
 #include "sprite/IconDecoder.h"
 #include "sprite/IconEncoder.h"
+#include "sprite/PictureFiles.h"
 
 #include <QGuiApplication>
 #include <QScrollBar>
@@ -119,6 +121,10 @@ private slots:
     void ZoomPaintsWholePixelsAndKeepsThePictureAtNaturalSize();
     void ACollageIconDoubleClickedIsShownFromItsTopLeftCorner();
     void PaintedStrokesUndoAndRedoAndReachTheTwinAsTheReencoderWritesThem();
+    void ReplaceAsksBeforeWritingAPictureFromElsewhere();
+    void UnwrittenPaintIsNamedAndAskedAboutBeforeQuitting();
+    void KeysWorkAnywhereInTheWindowAndZoomStaysOnThePicture();
+    void AnOutsideEditorsSavesComeBackIntoThePicture();
 };
 
 void EditorTest::NameLabelShowsLongPathsByTheirLast14Characters() {
@@ -517,7 +523,7 @@ void EditorTest::ReplaceAsksBeforeDroppingEditsTheTwinHolds() {
 void EditorTest::ZoomPaintsWholePixelsAndKeepsThePictureAtNaturalSize() {
     Editor ed;
     SpriteBuilder sprite;
-    sprite.Raw(3, 2, 1, 1, 6, 5, {0xF800, 0x07E0, 0x001F, 0xFFFF, 0x0000, 0xFEFB});
+    sprite.Raw(3, 2, 1, 1, 300, 300, {0xF800, 0x07E0, 0x001F, 0xFFFF, 0x0000, 0xFEFB});
     ed.LoadFile("zoom.s16", sprite.Build());
     ed.form.ShowBtn->click();
     ed.form.show();
@@ -635,7 +641,8 @@ void EditorTest::PaintedStrokesUndoAndRedoAndReachTheTwinAsTheReencoderWritesThe
             }
         }
     };
-    QCOMPARE(image->toolTip(), QStringLiteral("1x, R 0 G 0 B 0, 5-6-5 0000"));
+    QCOMPARE(image->toolTip(),
+             QStringLiteral("1x, paint R 0 G 0 B 0, 5-6-5 0000; icon 1 of hero.s16"));
     drag(Qt::LeftButton, {{0, 0}, {5, 5}});
     kiv::Image expected = shown;
     for (int k = 0; k <= 5; ++k)
@@ -643,7 +650,11 @@ void EditorTest::PaintedStrokesUndoAndRedoAndReachTheTwinAsTheReencoderWritesThe
     const kiv::Image firstStroke = expected;
     drag(Qt::RightButton, {{4, 2}});
     image->SetZoom(8, QPoint(0, 0));
-    QCOMPARE(image->toolTip(), QStringLiteral("8x, R 248 G 0 B 0, 5-6-5 F800"));
+    QCOMPARE(image->toolTip(),
+             QStringLiteral("8x, paint R 248 G 0 B 0, 5-6-5 F800; icon 1 of hero.s16, painted"));
+    QCOMPARE(image->ToolTipAt(QPoint(8 * 4 + 3, 8 * 2 + 3)),
+             QStringLiteral("8x, x 4 y 2, R 248 G 0 B 0, 5-6-5 F800\n") +
+                 QStringLiteral("paint R 248 G 0 B 0, 5-6-5 F800; icon 1 of hero.s16, painted"));
     drag(Qt::LeftButton, {{1, 9}, {9, 9}, {9, 1}});
     for (int k = 1; k <= 9; ++k) {
         expected.SetPixel(k, 9, kiv::RGB(248, 0, 0));
@@ -684,6 +695,232 @@ void EditorTest::PaintedStrokesUndoAndRedoAndReachTheTwinAsTheReencoderWritesThe
     kiv::ReadIconTable("same.s16", table);
     QVERIFY(kiv::ReencodeIcon(expected, 0, table).Ok);
     QCOMPARE(kivtest::ReadFile("hero.s17"), kivtest::ReadFile("same.s17"));
+}
+
+void EditorTest::ReplaceAsksBeforeWritingAPictureFromElsewhere() {
+    Editor ed;
+    const Bytes hero = MarkedSprite(100, [](int) { return std::pair{100, 50}; });
+    const Bytes coins = MarkedSprite(2, [](int) { return std::pair{4, 4}; });
+    kivtest::WriteFile("coins.s16", coins);
+    ed.LoadFile("hero.s16", hero);
+    ed.SetIcon(3);
+    ed.form.ShowBtn->click();
+    ed.form.Image1MouseDown(ed.form.Image1, Qt::LeftButton, QPoint(1, 1));
+    ed.form.Image1MouseUp(ed.form.Image1, Qt::LeftButton, QPoint(1, 1));
+    QCOMPARE(ed.form.PictureLbl->text(), QStringLiteral("icon 3 of hero.s16, painted"));
+    const kiv::Image painted = ed.Picture();
+
+    // Another sprite loaded, or the icon number moved: asked first, No writes nothing.
+    ed.Load(QStringLiteral("coins.s16"));
+    QCOMPARE(ed.Picture(), painted);
+    ed.form.ReplaceBtn->click();
+    ed.SetIcon(2);
+    ed.Load(QStringLiteral("hero.s16"));
+    ed.form.ReplaceBtn->click();
+    QCOMPARE(ed.dialogs.Texts(),
+             (QStringList{QStringLiteral("The picture is icon 3 of hero.s16. Replace icon 1 of "
+                                         "coins.s16 with it?"),
+                          QStringLiteral("The picture is icon 3 of hero.s16. Replace icon 1 of "
+                                         "hero.s16 with it?")}));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("coins.s17")));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("hero.s17")));
+
+    // Yes writes what Replace writes; the icon it came from, in the twin too, asks nothing.
+    ed.dialogs.Clear();
+    ed.dialogs.Answer(true);
+    ed.Load(QStringLiteral("coins.s16"));
+    ed.form.ReplaceBtn->click();
+    QCOMPARE(ed.dialogs.Texts().size(), 1);
+    kivtest::WriteFile("same.s16", coins);
+    kiv::TIconTable table;
+    kiv::ReadIconTable("same.s16", table);
+    QVERIFY(kiv::ReencodeIcon(painted, 0, table).Ok);
+    QCOMPARE(kivtest::ReadFile("coins.s17"), kivtest::ReadFile("same.s17"));
+    QCOMPARE(ed.form.PictureLbl->text(), QStringLiteral("icon 1 of coins.s17"));
+    ed.dialogs.Clear();
+    ed.Load(QStringLiteral("coins.s16")); // its twin holds this icon already: nothing dropped
+    ed.form.ReplaceBtn->click();
+    QVERIFY(ed.dialogs.boxes.empty());
+
+    // A collage page is not one icon; a picture from a file goes where it is told.
+    ed.Load(QStringLiteral("hero.s16"));
+    ed.form.CollageBtn->click();
+    QCOMPARE(ed.form.PictureLbl->text(),
+             QStringLiteral("a collage page of icons 1 to 54 of hero.s16"));
+    ed.form.ReplaceBtn->click();
+    QCOMPARE(ed.dialogs.Texts(),
+             QStringList{QStringLiteral("The picture is a collage page of icons 1 to 54, not one "
+                                        "icon. Replace icon 55 of hero.s16 with the whole page?")});
+    QVERIFY(!QFileInfo::exists(QStringLiteral("hero.s17")));
+    ed.dialogs.Clear();
+    ed.SetIcon(2);
+    ed.form.ShowBtn->click();
+    ed.dialogs.Choose(QStringLiteral("hero2.bmp"));
+    ed.form.BmpSaveBtn->click();
+    QCOMPARE(ed.dialogs.requests.back().FileName,
+             QString::fromStdString(ed.dir.File("hero_0002.bmp")));
+    ed.dialogs.Choose(QStringLiteral("hero2.bmp"));
+    ed.form.BmpLoadBtn->click();
+    ed.SetIcon(5);
+    ed.form.ReplaceBtn->click();
+    QCOMPARE(ed.dialogs.Texts(), QStringList());
+    QCOMPARE(DecodeFromFile("hero.s17", 4), DecodeFromFile("hero.s16", 1));
+
+    // Undo brings back the page with what it is (the bitmap held the shown icon: no step).
+    ed.form.UndoPicture(true);
+    QCOMPARE(ed.form.PictureLbl->text(),
+             QStringLiteral("a collage page of icons 1 to 54 of hero.s16"));
+}
+
+void EditorTest::UnwrittenPaintIsNamedAndAskedAboutBeforeQuitting() {
+    Editor ed;
+    ed.LoadFile("hero.s16", MarkedSprite(3, [](int) { return std::pair{4, 4}; }));
+    QVERIFY(ed.form.MayQuit()); // nothing shown
+    ed.SetIcon(3);
+    ed.form.ShowBtn->click();
+    QVERIFY(ed.form.MayQuit()); // shown, not painted
+    ed.form.Image1MouseDown(ed.form.Image1, Qt::LeftButton, QPoint(2, 2));
+    ed.form.Image1MouseUp(ed.form.Image1, Qt::LeftButton, QPoint(2, 2));
+    const QString question = QStringLiteral("The S16 Editor's picture holds painting not yet "
+                                            "written (icon 3 of hero.s16). Quit anyway?");
+    ed.dialogs.Answer(true);
+    QVERIFY(ed.form.MayQuit());
+    QVERIFY(!ed.form.MayQuit());
+    QVERIFY(ed.form.isVisible());
+    QCOMPARE(ed.dialogs.Texts(), (QStringList{question, question}));
+
+    // Written by Bmp Save, or undone back to the icon: nothing to ask.
+    ed.dialogs.Clear();
+    ed.dialogs.Choose(QStringLiteral("saved.png"));
+    ed.form.BmpSaveBtn->click();
+    QVERIFY(ed.form.MayQuit());
+    ed.form.Image1MouseDown(ed.form.Image1, Qt::LeftButton, QPoint(0, 0));
+    ed.form.Image1MouseUp(ed.form.Image1, Qt::LeftButton, QPoint(0, 0));
+    QVERIFY(!ed.form.MayQuit());
+    ed.form.UndoPicture(true);
+    QVERIFY(ed.form.MayQuit());
+}
+
+void EditorTest::KeysWorkAnywhereInTheWindowAndZoomStaysOnThePicture() {
+    Editor ed;
+    ed.LoadFile("hero.s16", MarkedSprite(2, [](int k) { return std::pair{48 + 600 * k, 64}; }));
+    ed.form.show();
+    ed.form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&ed.form));
+    ed.form.ShowBtn->click();
+    const kiv::Image shown = ed.Picture();
+    TImage* image = ed.form.Image1;
+    QScrollBar* across = ed.form.ImageSB->horizontalScrollBar();
+    QScrollBar* down = ed.form.ImageSB->verticalScrollBar();
+    QCOMPARE(across->maximum(), 0); // 48 x 64 fits: no scroll range
+    QCOMPARE(down->maximum(), 0);
+
+    // Painted, then undone and redone with the focus on a button.
+    ed.form.Image1MouseDown(image, Qt::LeftButton, QPoint(5, 5));
+    ed.form.Image1MouseUp(image, Qt::LeftButton, QPoint(5, 5));
+    const kiv::Image painted = ed.Picture();
+    ed.form.ShowBtn->setFocus();
+    QTest::keyClick(ed.form.ShowBtn, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(ed.Picture(), shown);
+    QTest::keyClick(ed.form.ShowBtn, Qt::Key_Y, Qt::ControlModifier);
+    QCOMPARE(ed.Picture(), painted);
+    // The icon number box keeps its own keys.
+    ed.form.IconNumEdit->setFocus();
+    QTest::keyClick(ed.form.IconNumEdit, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(ed.Picture(), painted);
+
+    // Zoomed by the keys, the scroll range covers the enlarged picture and no more.
+    ed.form.ShowBtn->setFocus();
+    for (int k = 0; k < 3; ++k)
+        QTest::keyClick(ed.form.ShowBtn, Qt::Key_Plus, Qt::ControlModifier);
+    QCOMPARE(image->Zoom(), 4);
+    const QSize view = ed.form.ImageSB->viewport()->size();
+    QCOMPARE(across->maximum(), std::max(0, 48 * 4 - view.width()));
+    QCOMPARE(down->maximum(), std::max(0, 64 * 4 - view.height()));
+    QTest::keyClick(ed.form.ShowBtn, Qt::Key_G);
+    QVERIFY(image->Grid());
+
+    // A wide icon at 4x, scrolled to its end: Show brings the corner back.
+    ed.SetIcon(2);
+    ed.form.ShowBtn->click();
+    QCOMPARE(across->maximum(), 642 * 4 - ed.form.ImageSB->viewport()->width());
+    across->setValue(across->maximum());
+    ed.form.ShowBtn->click();
+    QCOMPARE(across->value(), 0);
+
+    // O lays icon 1 faintly under icon 2, on screen only; O again takes it away.
+    const kiv::Image second = ed.Picture();
+    QTest::keyClick(ed.form.ShowBtn, Qt::Key_O);
+    QVERIFY(image->HasUnderlays());
+    QVERIFY(image->toolTip().endsWith(QStringLiteral("; onion skin: previous icon")));
+    QCOMPARE(ed.Picture(), second);
+    QTest::keyClick(ed.form.ShowBtn, Qt::Key_O);
+    QVERIFY(!image->HasUnderlays());
+}
+
+void EditorTest::AnOutsideEditorsSavesComeBackIntoThePicture() {
+    Editor ed;
+    ed.LoadFile("hero.s16", MarkedSprite(4, [](int) { return std::pair{6, 4}; }));
+    ed.SetIcon(3);
+    ed.form.ShowBtn->click();
+    const kiv::Image shown = ed.Picture();
+    std::vector<kiv::Image> edits;
+    for (int k = 0; k < 3; ++k) {
+        kiv::Image edit = shown;
+        edit.SetPixel(k + 1, 2, kiv::RGB(8 * k, 252, 0));
+        kiv::SavePictureFile(edit, "edit" + std::to_string(k) + ".png", kiv::BackKey);
+        edits.push_back(edit);
+    }
+    // The "image editor": saves by rename, by truncate and write, in two parts with a pause,
+    // each when the test says go, then once more after the watch has ended.
+    const std::string dir = ed.dir.Path().string();
+    const std::string script = R"(#!/bin/sh
+d=$(dirname "$0"); f="$1"; echo "$f" > "$d/path.txt"
+go() { n=0; until [ -e "$d/go$1" ] || [ $n -gt 600 ]; do sleep 0.05; n=$((n+1)); done; }
+go 0; cp "$d/edit0.png" "$f.new" && mv "$f.new" "$f"
+go 1; cat "$d/edit1.png" > "$f"
+go 2; head -c 70 "$d/edit2.png" > "$f"; sleep 0.5; tail -c +71 "$d/edit2.png" >> "$f"
+go 3; cp "$d/edit0.png" "$f"; touch "$d/done"
+)";
+    kivtest::WriteFile("editor.sh", Bytes(script.begin(), script.end()));
+    qputenv(kiv::kImageEditorVariable, QByteArray::fromStdString("sh " + dir + "/editor.sh"));
+    ed.form.ExternalEditBtn->click();
+    QVERIFY(ed.dialogs.boxes.empty());
+    QTRY_VERIFY(QFileInfo::exists(QStringLiteral("path.txt")));
+    const Bytes named = kivtest::ReadFile("path.txt");
+    QVERIFY(std::string(named.begin(), named.end()).find("/hero_0003.png\n") != std::string::npos);
+    for (int k = 0; k < 3; ++k) {
+        kivtest::WriteFile("go" + std::to_string(k), {});
+        QTRY_COMPARE_WITH_TIMEOUT(ed.Picture(), edits[k], 10000);
+    }
+    QCOMPARE(ed.form.PictureLbl->text(), QStringLiteral("icon 3 of hero.s16, edited outside"));
+    QVERIFY(ed.dialogs.boxes.empty());
+    QVERIFY(!QFileInfo::exists(QStringLiteral("hero.s17"))); // nothing written by a reload
+
+    // Undo steps back through the reloads to the icon.
+    for (int k = 1; k >= 0; --k) {
+        ed.form.UndoPicture(true);
+        QCOMPARE(ed.Picture(), edits[k]);
+    }
+    ed.form.UndoPicture(true);
+    QCOMPARE(ed.Picture(), shown);
+
+    // After Show of another icon, a save of the work file changes nothing.
+    ed.SetIcon(1);
+    ed.form.ShowBtn->click();
+    const kiv::Image first = ed.Picture();
+    kivtest::WriteFile("go3", {});
+    QTRY_VERIFY(QFileInfo::exists(QStringLiteral("done")));
+    QTest::qWait(300);
+    QCOMPARE(ed.Picture(), first);
+
+    // An image editor that cannot start is named, and nothing else changes.
+    qputenv(kiv::kImageEditorVariable, "no-such-image-editor-here");
+    ed.form.ExternalEditBtn->click();
+    QCOMPARE(ed.dialogs.Texts(), QStringList{QStringLiteral(
+                                     "Cannot start no-such-image-editor-here: no such program.")});
+    QCOMPARE(ed.Picture(), first);
+    qunsetenv(kiv::kImageEditorVariable);
 }
 
 QTEST_MAIN(EditorTest)

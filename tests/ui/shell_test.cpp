@@ -673,6 +673,20 @@ void ShellTest::AFileNamedAtStartOpensInItsWindow() {
         QVERIFY(EditForm->isVisible());
         QCOMPARE(EditForm->IconsLbl->Caption(), QStringLiteral("Icons 2"));
         QCOMPARE(S16Ed::IconTable.Path, tool.dir.File("Two.S17"));
+        QCOMPARE(EditForm->PictureLbl->text(), QStringLiteral("icon 1 of Two.S17"));
+
+        // Painted and not written: closing the browser asks, and No keeps both windows.
+        QuitWhenBrowserCloses();
+        MainForm->show();
+        EditForm->Image1MouseDown(EditForm->Image1, Qt::LeftButton, QPoint(0, 0));
+        EditForm->Image1MouseUp(EditForm->Image1, Qt::LeftButton, QPoint(0, 0));
+        EditForm->hide();
+        QVERIFY(!MainForm->close());
+        QVERIFY(MainForm->isVisible());
+        QVERIFY(EditForm->isVisible());
+        QCOMPARE(tool.dialogs.Texts(),
+                 QStringList{QStringLiteral("The S16 Editor's picture holds painting not yet "
+                                            "written (icon 1 of Two.S17). Quit anyway?")});
     }
     {
         // A file opened from elsewhere: the archive beside it is listed and a member is

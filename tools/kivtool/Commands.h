@@ -64,6 +64,12 @@ int DiffCommand(const Context& ctx, const std::string& pathA, const std::string&
 
 int DemoCommand(const Context& ctx, const std::string& dir, bool force = false);
 
+// The picture a file manager shows for a sprite file or an archive, as a PNG of at most
+// `size` x `size` pixels; a file that has none (damaged, foreign, or without an icon to show)
+// writes nothing and fails. An existing empty output is replaced as a missing one.
+int ThumbnailCommand(const Context& ctx, const std::string& input, const std::string& outPath,
+                     int size, bool force = false);
+
 // Batch work.
 struct ExtractAllOptions {
     std::string Match; // shell-style pattern; empty: every member
@@ -110,6 +116,14 @@ struct ModApplyCommandOptions {
 int ModApplyCommand(const Context& ctx, const std::string& base,
                     const std::vector<std::string>& mods, const ModApplyCommandOptions& options);
 int ModInfoCommand(const Context& ctx, const std::string& mod);
+
+// Opens icon `icon` of `sprite` in the image editor (`program`, a command line; empty: the
+// one in KIV_IMAGE_EDITOR, else the desktop's default) as a PNG in this process's work folder,
+// and re-encodes each save into `outPath` (empty: the twin) as `reencode --on-twin` does, one
+// line per save on `out`. Ends when the program ends or, where the desktop's default opened
+// the file, at Enter or Ctrl+C; the work file is removed.
+int EditCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
+                const std::string& program, const std::string& outPath);
 
 // The name `export` gives icon `number` of a sprite with this stem: stem_0007.bmp.
 // With the extension ".png": stem_0007.png.

@@ -42,10 +42,7 @@ bool IconInRange(const Context& ctx, const kiv::TIconTable& table, std::int64_t 
 
 std::string ExportFileName(const std::string& stem, std::int64_t number,
                            const std::string& extension) {
-    std::string digits = std::to_string(number);
-    if (digits.size() < 4)
-        digits.insert(0, 4 - digits.size(), '0');
-    return stem + "_" + digits + extension;
+    return kiv::IconFileName(stem, number, extension);
 }
 
 namespace {
@@ -125,13 +122,19 @@ kiv::PictureFile LoadPicture(const std::string& path) {
     }
 }
 
-std::string BuildingSource(const Context& ctx, const std::string& sprite, const std::string& target,
-                           bool onTwin) {
+std::string BuildingSourceOf(const std::string& sprite, const std::string& target, bool onTwin) {
     const kiv::FileStamp existing = kiv::StampOf(target);
     if (!onTwin || !existing.Exists || !existing.Status.Regular || kiv::SameFile(target, sprite))
         return sprite;
-    Err(ctx) << "Building on " << EscapedText(target) << ".\n";
     return target;
+}
+
+std::string BuildingSource(const Context& ctx, const std::string& sprite, const std::string& target,
+                           bool onTwin) {
+    const std::string source = BuildingSourceOf(sprite, target, onTwin);
+    if (source != sprite)
+        Err(ctx) << "Building on " << EscapedText(target) << ".\n";
+    return source;
 }
 
 bool NotTheSpriteUnlessInPlace(const Context& ctx, const std::string& target,
@@ -142,44 +145,67 @@ bool NotTheSpriteUnlessInPlace(const Context& ctx, const std::string& target,
            NotItsInput(ctx, target, sprite, "the sprite file it is read from");
 }
 
+ReencodeOutcome ReencodeOne(const Context& ctx, const ReencodeRequest& request, int& status) {
+    status = ExitFailure;
+    const std::string& sprite = request.Sprite;
+    const std::string& picturePath = request.PicturePath;
+    const std::int64_t icon = request.Icon;
+    const std::string target = request.OutPath.empty() ? kiv::TwinName(sprite) : request.OutPath;
+    if (!NotItsInput(ctx, target, picturePath, "the picture it is read from") ||
+        !NotTheSpriteUnlessInPlace(ctx, target, sprite, request.OnTwin))
+        return ReencodeOutcome::Failed;
+    kiv::OutputLock lock(target);
+    // Building on the twin: an earlier re-encode's output is the file to edit further.
+    const std::string source = request.Quiet ? BuildingSourceOf(sprite, target, request.OnTwin)
+                                             : BuildingSource(ctx, sprite, target, request.OnTwin);
+    kiv::TIconTable table;
+    if (!SpriteFileLooksRight(ctx, source) || !LoadTableOrFail(ctx, source, table) ||
+        !IconInRange(ctx, table, icon))
+        return ReencodeOutcome::Failed;
+    kiv::PixelChanges changes;
+    kiv::Image picture;
+    if (request.Picture) {
+        picture = kiv::TakeIconPicture(*request.Picture, changes);
+    } else {
+        lock.Watch(kiv::StampOf(picturePath));
+        picture = kiv::TakeIconPicture(LoadPicture(picturePath), changes);
+    }
+    const int index = static_cast<int>(icon - 1);
+    // A picture that cannot be encoded is refused before any comparison.
+    if (const std::string fault = kiv::ReencodePictureFault(picture); !fault.empty()) {
+        Fail(ctx, fault);
+        return ReencodeOutcome::Failed;
+    }
+    if (!request.Force) {
+        std::vector<std::string> buildsOn{"reencode", "--on-twin", sprite, std::to_string(icon),
+                                          picturePath};
+        if (!request.OutPath.empty())
+            buildsOn.insert(buildsOn.end(), {"-o", request.OutPath});
+        if (JudgeSpriteRebuild(ctx, lock, source, target, {static_cast<std::int32_t>(icon)},
+                               buildsOn) == RebuildVerdict::Kept)
+            return ReencodeOutcome::Failed;
+    }
+    const kiv::ReencodeResult result = kiv::ReencodeIcons({{index, &picture}}, table, target);
+    if (!result.Ok) {
+        FailWrite(ctx, result.Message, result.Fault);
+        return ReencodeOutcome::Failed;
+    }
+    WarnAboutPicture(ctx, picturePath, picture, changes, table.Headers[index], icon);
+    status = ExitOk;
+    if (!result.UpToDate)
+        return ReencodeOutcome::Written;
+    if (!request.Quiet)
+        SayUpToDate(ctx, target);
+    return ReencodeOutcome::UpToDate;
+}
+
 int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
                     const std::string& picturePath, const std::string& outPath, bool onTwin,
                     bool force) {
     return Guarded(ctx, [&] {
-        const std::string target = outPath.empty() ? kiv::TwinName(sprite) : outPath;
-        if (!NotItsInput(ctx, target, picturePath, "the picture it is read from") ||
-            !NotTheSpriteUnlessInPlace(ctx, target, sprite, onTwin))
-            return ExitFailure;
-        kiv::OutputLock lock(target);
-        // Building on the twin: an earlier re-encode's output is the file to edit further.
-        const std::string source = BuildingSource(ctx, sprite, target, onTwin);
-        kiv::TIconTable table;
-        if (!SpriteFileLooksRight(ctx, source) || !LoadTableOrFail(ctx, source, table) ||
-            !IconInRange(ctx, table, icon))
-            return ExitFailure;
-        lock.Watch(kiv::StampOf(picturePath));
-        kiv::PixelChanges changes;
-        const kiv::Image picture = kiv::TakeIconPicture(LoadPicture(picturePath), changes);
-        const int index = static_cast<int>(icon - 1);
-        // A picture that cannot be encoded is refused before any comparison.
-        if (const std::string fault = kiv::ReencodePictureFault(picture); !fault.empty())
-            return Fail(ctx, fault);
-        if (!force) {
-            std::vector<std::string> buildsOn{"reencode", "--on-twin", sprite, std::to_string(icon),
-                                              picturePath};
-            if (!outPath.empty())
-                buildsOn.insert(buildsOn.end(), {"-o", outPath});
-            if (JudgeSpriteRebuild(ctx, lock, source, target, {static_cast<std::int32_t>(icon)},
-                                   buildsOn) == RebuildVerdict::Kept)
-                return ExitFailure;
-        }
-        const kiv::ReencodeResult result = kiv::ReencodeIcons({{index, &picture}}, table, target);
-        if (!result.Ok)
-            return FailWrite(ctx, result.Message, result.Fault);
-        WarnAboutPicture(ctx, picturePath, picture, changes, table.Headers[index], icon);
-        if (result.UpToDate)
-            SayUpToDate(ctx, target);
-        return ExitOk;
+        int status = ExitFailure;
+        ReencodeOne(ctx, {sprite, icon, picturePath, outPath, onTwin, force}, status);
+        return status;
     });
 }
 

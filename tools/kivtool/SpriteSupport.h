@@ -33,6 +33,25 @@ bool IconInRange(const Context& ctx, const kiv::TIconTable& table, std::int64_t 
 // otherwise the sprite file.
 std::string BuildingSource(const Context& ctx, const std::string& sprite, const std::string& target,
                            bool onTwin);
+// The same without a word on stderr.
+std::string BuildingSourceOf(const std::string& sprite, const std::string& target, bool onTwin);
+
+// One picture re-encoded into one icon, as `reencode` does it.
+struct ReencodeRequest {
+    std::string Sprite;
+    std::int64_t Icon = 0;
+    std::string PicturePath; // the picture's file, read unless Picture is given
+    std::string OutPath;     // empty: the twin
+    bool OnTwin = false;
+    bool Force = false;
+    const kiv::PictureFile* Picture = nullptr; // the picture as read already from PicturePath
+    bool Quiet = false; // no "Building on" or "is up to date" line: the caller says it
+};
+enum class ReencodeOutcome { Written, UpToDate, Failed };
+// Re-encodes under the output rule; `status` is the exit status it comes to. Failure lines are
+// written here; errors of core escape (run it inside Guarded).
+ReencodeOutcome ReencodeOne(const Context& ctx, const ReencodeRequest& request, int& status);
+
 // False, after a failure line, when `target` is the sprite file itself and that is not a
 // rebuild in place (the sprite file's name ends in '7', or the command builds on the twin).
 bool NotTheSpriteUnlessInPlace(const Context& ctx, const std::string& target,

@@ -29,6 +29,7 @@ struct Arguments {
     std::string match;
     std::string format = "bmp";
     std::string edited;
+    std::string with;
     std::vector<std::string> mods;
     std::string title;
     std::string author;
@@ -261,6 +262,28 @@ int main(int argc, char** argv) {
     AddOnTwin(sub, a);
     AddForce(sub, a, kForceRebuild);
 
+    sub = add(AddCommand(app, "edit",
+                         "Open icon ICON in your image editor as a PNG (the background "
+                         "transparent, named as export names it) and re-encode it into the "
+                         "twin, as 'reencode --on-twin' does, each time it is saved; one line "
+                         "per save. The editor is --with, else the command line in "
+                         "KIV_IMAGE_EDITOR (the file's path added at its end, or put in place of "
+                         "%f), else the desktop's default application. Ends when that program "
+                         "exits or, for the desktop's default (which returns at once), when you "
+                         "press Enter or Ctrl+C; the work file is then removed.",
+                         "KIV_IMAGE_EDITOR='gimp' kivtool edit hero.s16 3"),
+              [&](const kivtool::Context& c) {
+                  return kivtool::EditCommand(c, a.sprite, a.icon, a.with, a.out);
+              });
+    AddSprite(sub, a);
+    AddIcon(sub, a);
+    sub->add_option("--with", a.with,
+                    "The image editor's command line, as KIV_IMAGE_EDITOR takes it")
+        ->type_name("PROGRAM");
+    sub->add_option("-o,--output", a.out,
+                    "The sprite file each save is re-encoded into (default: SPRITE with its "
+                    "last character changed to '7'); the icon is taken from it when it exists");
+
     sub = add(AddCommand(app, "export",
                          "Show every icon and save each as DIR/<stem>_<NNNN>.bmp (NNNN the icon "
                          "number; .png with --format png); prints each file written.",
@@ -331,6 +354,32 @@ int main(int argc, char** argv) {
                          "kivtool demo demo"),
               [&](const kivtool::Context& c) { return kivtool::DemoCommand(c, a.dir, a.force); });
     sub->add_option("DIR", a.dir, "Folder to write into (made when missing)")->required();
+    AddForce(sub, a, kForceFile);
+
+    int thumbnailSize = 128;
+    sub = add(AddCommand(app, "thumbnail",
+                         "Write the picture a file manager shows for a sprite file or a data "
+                         "archive (told apart by their structure; for an archive, its first "
+                         "sprite member with an icon to show): a PNG of at most SIZE x SIZE "
+                         "pixels, transparent where the background is. It shows the first icon "
+                         "whose box has pixels inside its frame, enlarged by the largest whole "
+                         "factor that fits (each pixel a square block, never blurred) or, when "
+                         "larger than SIZE, reduced to fit. When that icon is tiny (its longer "
+                         "side at most SIZE/4) and more follow, a grid of up to 3 x 3 of the "
+                         "first icons instead, as long as they are tiny too, each centred in its "
+                         "cell. A damaged or foreign file, or one with no icon to show, writes "
+                         "nothing and exits 1. Reads only INPUT and writes only OUTPUT (through "
+                         "a temporary file and a lock beside it; an empty OUTPUT is written "
+                         "over), with no need of a home folder or a display, as a thumbnailer "
+                         "runs.",
+                         "kivtool thumbnail -s 256 hero.s16 hero.png"),
+              [&](const kivtool::Context& c) {
+                  return kivtool::ThumbnailCommand(c, a.archive, a.out, thumbnailSize, a.force);
+              });
+    sub->add_option("-s,--size", thumbnailSize, "The largest side in pixels (default: 128)")
+        ->check(CLI::Range(1, 1024));
+    sub->add_option("INPUT", a.archive, "A sprite file or a data archive")->required();
+    sub->add_option("OUTPUT", a.out, "The PNG to write")->required();
     AddForce(sub, a, kForceFile);
 
     sub = add(

@@ -11,6 +11,7 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QStyleOption>
+#include <QToolTip>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
@@ -160,7 +161,7 @@ TImage::TImage(QWidget* parent) : QWidget(parent) {
         shortcut->setContext(Qt::WindowShortcut);
         connect(shortcut, &QShortcut::activated, this, [this, step = step] {
             if (step != 0)
-                return SetZoom(zoom_ + step);
+                return SetZoom(zoom_ + step, ViewCentre());
             SetZoom(1);
             ShowTopLeft();
         });
@@ -178,8 +179,37 @@ void TImage::SetHint(const QString& hint) {
     UpdateToolTip();
 }
 
+QString TImage::ToolTipAt(QPoint point) const {
+    const QPoint pixel = PixelAt(point);
+    QString text = QString::number(zoom_) + QStringLiteral("x, ");
+    const bool over = pixel.x() >= 0 && pixel.y() >= 0 && pixel.x() < picture_.Width() &&
+                      pixel.y() < picture_.Height() &&
+                      QRect(QPoint(0, 0), ContentSize()).contains(point + offset_);
+    if (over && PixelHint) {
+        const QString about = PixelHint(pixel);
+        if (!about.isEmpty())
+            text += about + (hint_.isEmpty() ? QString() : QStringLiteral("\n"));
+    }
+    return text + hint_;
+}
+
+bool TImage::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip && !hint_.isEmpty()) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        QToolTip::showText(help->globalPos(), ToolTipAt(help->pos()), this);
+        return true;
+    }
+    return QWidget::event(event);
+}
+
 void TImage::SetGrid(bool grid) {
     grid_ = grid;
+    update();
+}
+
+void TImage::SetUnderlays(std::vector<kiv::Image> underlays, kiv::TColor key) {
+    underlays_ = std::move(underlays);
+    underlayKey_ = key;
     update();
 }
 
@@ -221,22 +251,42 @@ void TImage::keyPressEvent(QKeyEvent* event) {
 
 void TImage::SetPicture(const kiv::Image& picture) {
     picture_ = picture;
-    update();
+    PictureChanged();
 }
 
 void TImage::SetPicture(kiv::Image&& picture) {
     picture_ = std::move(picture);
-    update();
+    PictureChanged();
 }
 
 void TImage::Repaint() {
+    PictureChanged();
     repaint();
 }
 
-QScrollArea* TImage::ScrollBox() const {
+void TImage::PictureChanged() {
+    if (TScrollBox* box = ScrollBox())
+        box->FitRanges();
+    update();
+}
+
+QSize TImage::ContentSize() const {
+    const QSize natural = NaturalSize();
+    return QSize(std::min(natural.width(), picture_.Width()),
+                 std::min(natural.height(), picture_.Height())) *
+           zoom_;
+}
+
+TScrollBox* TImage::ScrollBox() const {
     QWidget* viewport = parentWidget();
-    auto* box = viewport ? qobject_cast<QScrollArea*>(viewport->parentWidget()) : nullptr;
+    auto* box = viewport ? qobject_cast<TScrollBox*>(viewport->parentWidget()) : nullptr;
     return box && box->widget() == this ? box : nullptr;
+}
+
+QPoint TImage::ViewCentre() const {
+    const QRect visible = VisibleRect();
+    const QRect shown = visible & QRect(-offset_, ContentSize());
+    return shown.isEmpty() ? visible.center() : shown.center();
 }
 
 QRect TImage::VisibleRect() const {
@@ -262,11 +312,12 @@ void TImage::SetZoom(int zoom, QPoint anchor) {
     const QPoint after(before.x() * zoom / zoom_, before.y() * zoom / zoom_);
     zoom_ = zoom;
     UpdateToolTip();
-    if (QScrollArea* box = ScrollBox()) {
+    if (TScrollBox* box = ScrollBox()) {
         const QPoint inView = anchor - VisibleRect().topLeft();
         zooming_ = true;
         resize(naturalSize_ * zoom_);
         zooming_ = false;
+        box->FitRanges(); // the new ranges, before the view is placed in them
         box->horizontalScrollBar()->setValue(after.x() - inView.x());
         box->verticalScrollBar()->setValue(after.y() - inView.y());
     } else {
@@ -278,7 +329,8 @@ void TImage::SetZoom(int zoom, QPoint anchor) {
 }
 
 void TImage::ShowTopLeft() {
-    if (QScrollArea* box = ScrollBox()) {
+    if (TScrollBox* box = ScrollBox()) {
+        box->FitRanges();
         box->horizontalScrollBar()->setValue(0);
         box->verticalScrollBar()->setValue(0);
     }
@@ -326,7 +378,7 @@ void TImage::paintEvent(QPaintEvent* event) {
     if (area.isEmpty())
         return;
     QPainter painter(this);
-    if (z == 1) {
+    if (z == 1 && underlays_.empty()) {
         // The picture's fourth byte is 0, which Qt would take as transparent: only the
         // exposed part is viewed in place and made opaque for drawing.
         const std::uint8_t* first = picture_.Bits() +
@@ -341,6 +393,23 @@ void TImage::paintEvent(QPaintEvent* event) {
     // pixels are drawn a quarter of the way to grey.
     const bool grid = grid_ && z >= GridMinZoom;
     const auto faint = [](unsigned c) { return (3 * c + 128) / 4; };
+    const kiv::TColor key = underlayKey_;
+    const auto under = [&](kiv::TColor c, int x, int y) {
+        if (c != key)
+            return c;
+        for (const kiv::Image& layer : underlays_) {
+            if (x >= layer.Width() || y >= layer.Height())
+                continue;
+            const kiv::TColor u = layer.Pixel(x, y);
+            if (u == key)
+                continue;
+            const auto third = [](unsigned k, unsigned v) { return (2 * k + v + 1) / 3; };
+            c = kiv::RGB(third(kiv::RedOf(key), kiv::RedOf(u)),
+                         third(kiv::GreenOf(key), kiv::GreenOf(u)),
+                         third(kiv::BlueOf(key), kiv::BlueOf(u)));
+        }
+        return c;
+    };
     QImage enlarged(area.size(), QImage::Format_RGB32);
     for (int y = 0; y < area.height(); ++y) {
         const int atY = area.top() + y + offset_.y();
@@ -349,7 +418,9 @@ void TImage::paintEvent(QPaintEvent* event) {
         auto* out = reinterpret_cast<QRgb*>(enlarged.scanLine(y));
         for (int x = 0; x < area.width(); ++x) {
             const int atX = area.left() + x + offset_.x();
-            const kiv::TColor c = in[atX / z];
+            kiv::TColor c = in[atX / z];
+            if (!underlays_.empty())
+                c = under(c, atX / z, atY / z);
             if (lineRow || (grid && atX % z == 0))
                 out[x] = qRgb(faint(kiv::RedOf(c)), faint(kiv::GreenOf(c)), faint(kiv::BlueOf(c)));
             else
@@ -363,4 +434,40 @@ TScrollBox::TScrollBox(QWidget* parent) : QScrollArea(parent) {
     setWidgetResizable(false);
     setFocusPolicy(Qt::NoFocus);
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+}
+
+void TScrollBox::FitRanges() {
+    auto* image = qobject_cast<TImage*>(widget());
+    if (!image)
+        return;
+    const QSize content = image->ContentSize();
+    const QSize view = viewport()->size();
+    QScrollBar* bars[] = {horizontalScrollBar(), verticalScrollBar()};
+    const int room[] = {content.width() - view.width(), content.height() - view.height()};
+    const int page[] = {view.width(), view.height()};
+    for (int i = 0; i < 2; ++i) {
+        bars[i]->setRange(0, std::max(room[i], 0));
+        bars[i]->setPageStep(page[i]);
+    }
+}
+
+// The scroll area sets its ranges from the child's whole size at each of these; they are
+// fitted to the picture again right after.
+bool TScrollBox::event(QEvent* event) {
+    const bool done = QScrollArea::event(event);
+    if (event->type() == QEvent::LayoutRequest)
+        FitRanges();
+    return done;
+}
+
+bool TScrollBox::eventFilter(QObject* watched, QEvent* event) {
+    const bool done = QScrollArea::eventFilter(watched, event);
+    if (watched == widget() && event->type() == QEvent::Resize)
+        FitRanges();
+    return done;
+}
+
+void TScrollBox::resizeEvent(QResizeEvent* event) {
+    QScrollArea::resizeEvent(event);
+    FitRanges();
 }

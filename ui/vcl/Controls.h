@@ -8,7 +8,9 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QWidget>
+#include <functional>
 #include <optional>
+#include <vector>
 
 // A label that sizes itself to its caption.
 class TLabel : public QLabel {
@@ -69,6 +71,8 @@ private:
     mutable int position_ = 0;
 };
 
+class TScrollBox;
+
 // Shows a picture from its top-left corner, clipped, without copying the pixels for painting
 // at natural size. The control holds its own copy of the picture.
 //
@@ -94,8 +98,14 @@ public:
     kiv::Image& Picture() { return picture_; }
     void SetPicture(const kiv::Image& picture);
     void SetPicture(kiv::Image&& picture);
-    // Paints now, synchronously.
+    // Paints now, synchronously. Also after a change made through Picture().
     void Repaint();
+    // After a change made through Picture(): shows it at the next paint, and a scroll box
+    // holding the control fits its ranges to the picture's new size.
+    void PictureChanged();
+    // The part of the control, enlarged, that shows the picture: the picture clipped to the
+    // control's size at 1x. A scroll box scrolls over this and nothing more.
+    QSize ContentSize() const;
 
     int Zoom() const { return zoom_; }
     // Clamped to 1..MaxZoom. `anchor`, in this control's coordinates, is the point whose
@@ -115,8 +125,18 @@ public:
     bool Grid() const { return grid_; }
     void SetGrid(bool grid);
 
-    // The tooltip: the zoom factor, then this ("4x, " and the hint).
+    // Faint pictures under the picture, on screen only: where the picture shows `key`, a
+    // pixel of an underlay in another colour shows a third of the way from `key` to it (the
+    // later underlays over the earlier ones). None by default.
+    void SetUnderlays(std::vector<kiv::Image> underlays, kiv::TColor key);
+    bool HasUnderlays() const { return !underlays_.empty(); }
+
+    // The tooltip: the zoom factor, then this ("4x, " and the hint). While the pointer is over
+    // the picture, what PixelHint says of the pixel under it comes between the two.
     void SetHint(const QString& hint);
+    std::function<QString(QPoint pixel)> PixelHint;
+    // The tooltip for the pointer at this point of the control.
+    QString ToolTipAt(QPoint point) const;
 
 signals:
     void MouseDown(Qt::MouseButton button, QPoint pixel);
@@ -129,6 +149,7 @@ signals:
     void KeyDown(QKeyEvent* event);
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -140,9 +161,12 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    QScrollArea* ScrollBox() const;
+    TScrollBox* ScrollBox() const;
     // The part of the control that shows: the scroll box's view, or the control itself.
     QRect VisibleRect() const;
+    // The zoom keys keep the middle of what shows of the picture in place.
+    QPoint ViewCentre() const;
+    QSize NaturalSize() const { return zoom_ == 1 ? size() : naturalSize_; }
     void UpdateToolTip();
 
     kiv::Image picture_;
@@ -152,12 +176,21 @@ private:
     int wheelAngle_ = 0; // wheel turns not yet worth a whole step
     bool zooming_ = false;
     bool grid_ = false;
+    std::vector<kiv::Image> underlays_;
+    kiv::TColor underlayKey_ = 0;
     QString hint_;
 };
 
-// Scrolls over a larger child control.
+// Scrolls over a larger child control. A picture control is scrolled over only as far as it
+// shows its picture, so a picture that fits the box shows no scroll bar.
 class TScrollBox : public QScrollArea {
     Q_OBJECT
 public:
     explicit TScrollBox(QWidget* parent = nullptr);
+    void FitRanges();
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 };
