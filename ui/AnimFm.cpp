@@ -8,9 +8,9 @@
 #include "vcl/Application.h"
 #include "vcl/Dialogs.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
-#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <algorithm>
