@@ -16,7 +16,8 @@ mode="${1:-test}"
 # driver that times whole processes), /usr/bin/time (peak memory of a single run) and strace
 # (whether a save flushes to disk); xdelta3 and bsdiff are the binary-patch programs the mod
 # files are measured against (patch size, and the time to make and apply one); xvfb runs the tool on a machine without a display.
-# ImageMagick is the peer program the bitmap and PNG tests exchange files with. Sheet records
+# ImageMagick is the peer program the bitmap and PNG tests exchange files with. ffmpeg, for the
+# tests only, decodes the animated PNGs the tool writes, frame by frame. Sheet records
 # are JSON through the header-only nlohmann-json. zlib gives PNG (read and written by the
 # tool's own code) and the tool's own files their checksums and deflate streams (zlib1g-dev,
 # and libz-mingw-w64-dev for the Windows build). The package
@@ -27,7 +28,7 @@ packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
           libbenchmark-dev libcli11-dev qt6-base-dev clang-14 libclang-rt-14-dev
           xvfb xauth fonts-liberation2 python3 time strace xdelta3 bsdiff imagemagick
           nlohmann-json3-dev zlib1g-dev libz-mingw-w64-dev help2man librsvg2-bin lintian
-          desktop-file-utils g++-mingw-w64-x86-64-posix googletest wine64)
+          desktop-file-utils g++-mingw-w64-x86-64-posix googletest wine64 ffmpeg)
 
 install_missing() {
     local missing=()

@@ -28,10 +28,10 @@ namespace kivtest {
 namespace {
 
 const std::vector<std::string> kCommands = {
-    "list",        "headers",    "extract",   "replace",  "test",         "verify",
-    "preview",     "show",       "collage",   "reencode", "export",       "demo",
-    "extract-all", "reimport",   "import",    "sheet",    "sheet export", "sheet import",
-    "diff",        "mod create", "mod apply", "mod info", "thumbnail",    "edit"};
+    "list",     "headers",   "extract",      "replace",      "test", "verify",      "preview",
+    "show",     "collage",   "reencode",     "export",       "demo", "extract-all", "reimport",
+    "import",   "sheet",     "sheet export", "sheet import", "diff", "mod create",  "mod apply",
+    "mod info", "thumbnail", "edit",         "animate"};
 
 TEST(KivtoolCli, ExplainsItselfAndEveryCommandWithAnExample) {
     ScratchDir dir;

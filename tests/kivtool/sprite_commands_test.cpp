@@ -1,11 +1,13 @@
 // The editor's operations as commands: Show, Collage, Replace (re-encode) and export.
 
+#include "AnimateCommand.h"
 #include "Commands.h"
 #include "ToolRunner.h"
 
 #include "base/FileStream.h"
 #include "image/Bitmap.h"
 #include "image/Png.h"
+#include "sprite/Animation.h"
 #include "sprite/IconDecoder.h"
 #include "sprite/IconEncoder.h"
 #include "sprite/PictureFiles.h"
@@ -255,6 +257,80 @@ TEST(ExportCommand, SavesEveryIconAsItsShowPictureUnderNumberedNames) {
     EXPECT_EQ(ReadFile("out/icons/walk_0002.bmp"), (Bytes{'B', 'M', 1}));
     EXPECT_EQ(again(true).Status, 0);
     EXPECT_EQ(ReadFile("out/icons/walk_0002.bmp"), fresh);
+}
+
+TEST(AnimateCommand, WritesTheRunFromASpriteOrItsArchiveMemberUnderTheOutputRule) {
+    ScratchDir dir;
+    SpriteBuilder sprite;
+    for (int k = 0; k < 3; ++k)
+        sprite.Raw(1, 1, k, 0, 4, 3, {static_cast<std::uint16_t>(0xF800 + k)});
+    sprite.Raw(1, 1, 0, 0, 5, 3, {0x07E0}); // another frame size ends the run
+    WriteFile("s.s16", sprite.Build());
+    WriteFile(
+        "Modgen.dat",
+        ArchiveBuilder().Member("x.s16", {0, 0, 0, 0}).Member("s.s16", sprite.Build()).Build());
+    const auto animate = [](std::vector<std::string> inputs, const std::string& out,
+                            bool force = false) {
+        kivtool::AnimateOptions options;
+        options.Inputs = std::move(inputs);
+        options.OutPath = out;
+        options.Force = force;
+        return RunCommand([&](const Context& c) { return kivtool::AnimateCommand(c, options); });
+    };
+    // The default run is icons 1 to 3, read alike from the file and from inside the archive.
+    ASSERT_EQ(animate({"s.s16"}, "a.gif").Status, 0);
+    ASSERT_EQ(animate({"Modgen.dat", "s.s16", "1-3"}, "b.gif").Status, 0);
+    EXPECT_EQ(ReadFile("a.gif"), ReadFile("b.gif"));
+    ASSERT_EQ(animate({"s.s16", "1-3"}, "a.png").Status, 0);
+    ASSERT_EQ(animate({"Modgen.dat", "#2"}, "b.png").Status, 0);
+    EXPECT_EQ(ReadFile("a.png"), ReadFile("b.png"));
+    {
+        kiv::TIconTable table;
+        kiv::ReadIconTable("s.s16", table);
+        auto file = kiv::InFile::Open("s.s16");
+        const kiv::AnimationFrames frames = kiv::DecodeAnimation(*file, table, 0, 2);
+        EXPECT_EQ(ReadFile("a.png"),
+                  kiv::EncodeAnimation(frames.Frames, {}, kiv::AnimationFormat::Png).Bytes);
+    }
+
+    EXPECT_EQ(animate({"s.s16"}, "a.gif").Err, "a.gif is up to date; nothing written.\n");
+    EXPECT_EQ(animate({"s.s16", "2"}, "a.gif").Err,
+              "kept changed file a.gif; --force overwrites\n");
+    EXPECT_EQ(animate({"s.s16", "2"}, "a.gif", true).Status, 0);
+    struct Refusal {
+        std::vector<std::string> Inputs;
+        std::string Out;
+        int Status;
+        std::string Err;
+    };
+    const Refusal refusals[] = {
+        {{"s.s16", "3-2"}, "c.gif", 1, "The last icon 2 comes before the first, 3.\n"},
+        {{"s.s16", "2-9"}, "c.gif", 1, "Icon 9 is out of range: the file holds icons 1 to 4.\n"},
+        {{"s.s16", "0"}, "c.gif", 1, "Icon 0 is out of range: the file holds icons 1 to 4.\n"},
+        {{"s.s16"}, "c.bmp", 2, "The output must end in .gif or .png.\n"},
+        {{"Modgen.dat", "s.s16", "x"},
+         "c.gif",
+         2,
+         "Icons are given as FIRST or FIRST-LAST, such as 1-6, not x\n"},
+        {{"t.gif"},
+         "t.gif",
+         1,
+         "Cannot write t.gif: that is the sprite file it is read from; nothing was written.\n"},
+    };
+    WriteFile("t.gif", sprite.Build());
+    // Frames that would take more memory than an animation may are refused before decoding.
+    WriteFile("huge.s16", SpriteBuilder().Raw(1, 1, 0, 0, 9000, 9000, {1}).Build());
+    EXPECT_EQ(animate({"huge.s16"}, "c.gif").Err,
+              "Icon frame of 9000 x 9000 pixels is too large.\n");
+    for (const Refusal& r : refusals) {
+        const ToolRun run = animate(r.Inputs, r.Out);
+        EXPECT_EQ(run.Status, r.Status) << r.Out;
+        if (!r.Err.empty()) {
+            EXPECT_EQ(run.Err, r.Err);
+        }
+    }
+    EXPECT_FALSE(FileExists("c.gif"));
+    EXPECT_EQ(ReadFile("t.gif"), sprite.Build());
 }
 
 } // namespace

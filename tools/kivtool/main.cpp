@@ -1,6 +1,7 @@
 // kivtool: every operation of the archive browser and the sprite editor from the shell.
 // This file only parses the command line; the commands live in Commands.h.
 
+#include "AnimateCommand.h"
 #include "Commands.h"
 
 #include "base/Platform.h"
@@ -309,6 +310,8 @@ int main(int argc, char** argv) {
                   "Overwrite pictures that differ from the icons (kept and listed otherwise)");
     sub->add_option("--format", a.format, "bmp (default) or png, the background transparent")
         ->check(CLI::IsMember({"bmp", "png"}));
+
+    kivtool::AddAnimateCommand(app, add);
 
     CLI::App* sheet =
         AddCommand(app, "sheet", "Every icon of a sprite file on one transparent sheet, and back.",
