@@ -5,6 +5,7 @@
 //   icons.dat      an archive whose member icons.s16 holds 1,000 icons
 //   raw.s16, rle.s16   one 640 x 480 icon each, raw and run-length
 //   thousand.s16   1,000 small icons, for re-encoding
+//   anim64.s16     64 icons of 320 x 240, for the animated GIF rows
 //   pic4096.bmp    a 4096 x 4096 bitmap
 //   modbase.dat    a 1 GiB archive of 16 sprite members of 511 raw 256 x 256 icons each, and
 //   moda.dat       the same with 10 pixels of one icon changed,
@@ -17,6 +18,8 @@
 #include "image/Bitmap.h"
 #include "sprite/S16Format.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -164,6 +167,43 @@ Bytes SpriteOf(int count, int w, int h, bool rle) {
     return out;
 }
 
+// 64 raw icons of 320 x 240: a ring of warm colours that grows as it drifts across a clear
+// background, as an explosion plays.
+Bytes AnimationSprite() {
+    constexpr int w = 320, h = 240, count = 64;
+    Bytes out;
+    Put32(out, count);
+    Bytes headers, data;
+    for (int f = 0; f < count; ++f) {
+        const double cx = 70 + 2.5 * f, cy = 120 + (f % 16) - 8, r = 6 + 1.6 * f,
+                     band = 10 + f / 4.0;
+        const std::size_t starts = data.size();
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const double off = std::abs(std::hypot(x - cx, y - cy) - r);
+                kiv::TColor c = kiv::BackColor;
+                if (off < band) {
+                    const int shade = static_cast<int>(off * 6);
+                    c = kiv::RGB(248, std::max(0, 240 - shade * 3), std::min(255, f * 2 + shade));
+                }
+                const std::uint16_t p = kiv::PackPixel(c);
+                data.push_back(static_cast<std::uint8_t>(p));
+                data.push_back(static_cast<std::uint8_t>(p >> 8));
+            }
+        kiv::TIconHeader hdr;
+        hdr.Width = hdr.FWidth = w;
+        hdr.Height = hdr.FHeight = h;
+        hdr.Starts = static_cast<std::int32_t>(starts);
+        hdr.Bytes = w * h * 2;
+        unsigned char hb[40];
+        hdr.ToBytes(hb);
+        headers.insert(headers.end(), hb, hb + 40);
+    }
+    out.insert(out.end(), headers.begin(), headers.end());
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
 void WriteSprites(const std::string& dir) {
     const Bytes raw = SpriteOf(1, 640, 480, false);
     kiv::WriteWholeFile(dir + "/raw.s16", raw.data(), raw.size());
@@ -171,6 +211,8 @@ void WriteSprites(const std::string& dir) {
     kiv::WriteWholeFile(dir + "/rle.s16", rle.data(), rle.size());
     const Bytes thousand = SpriteOf(1000, 24, 16, true);
     kiv::WriteWholeFile(dir + "/thousand.s16", thousand.data(), thousand.size());
+    const Bytes anim = AnimationSprite();
+    kiv::WriteWholeFile(dir + "/anim64.s16", anim.data(), anim.size());
 
     const std::vector<std::pair<std::string, std::int64_t>> members = {
         {"icons.s16", static_cast<std::int64_t>(thousand.size())}};

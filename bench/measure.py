@@ -122,6 +122,24 @@ for m in PNG_SHEETS:
                             f"ours_{m}.png")
     COMMANDS[f"convert_{m}"] = (f"{CONVERT} pixels_{m}.png convert_{m}.png", f"convert_{m}.png")
 
+# Animated GIF: `animate` beside ImageMagick making the same animation from the same frames (each
+# icon as `show` writes it), on the demo's walk cycle (hero.s16 icons 1 to 8) and on a 64-frame
+# 320 x 240 sprite (anim64.s16). `-dispose Background` makes each frame replace the one before,
+# as ours do; without it convert lays each frame over the last and pixels that turn
+# transparent keep their old colour.
+GIF_CASES = {"walk": ("hero.s16", 8), "anim64": ("anim64.s16", 64)}
+GIF_SETUP = (f"rm -rf demo && {KIVTOOL} demo demo >/dev/null && {KIVTOOL} extract demo/Modgen.dat"
+             " hero.s16 -o hero.s16 --force >/dev/null && "
+             + " && ".join(f"for i in $(seq -w 1 {n}); do {KIVTOOL} show {sprite} $((10#$i)) -o"
+                           f" frame_{g}_$i.png --force >/dev/null; done"
+                           for g, (sprite, n) in GIF_CASES.items()))
+for g, (sprite, n) in GIF_CASES.items():
+    COMMANDS[f"gif_{g}"] = ([KIVTOOL, "animate", sprite, f"1-{n}", "-o", f"ours_{g}.gif",
+                             "--force"], f"ours_{g}.gif")
+    COMMANDS[f"convert_gif_{g}"] = (f"{CONVERT} -delay 10 -loop 0 -dispose Background"
+                                    f" frame_{g}_*.png -layers Optimize"
+                                    f" convert_{g}.gif", f"convert_{g}.gif")
+
 DEMO_MOD_SETUP = (
     f"rm -rf demomod && mkdir demomod && cd demomod && {KIVTOOL} demo . >/dev/null && "
     f"cp Modgen.dat Newgen.dat && for m in hero:1 coins:2; do s=${{m%:*}}; i=${{m#*:}}; "
@@ -153,6 +171,10 @@ GROUPS = {
                   "regimes": ["synced"], "setup": MOD_SETUP},
     "mod_apply_peer": {"commands": ["mod_apply_a", "xdelta_apply_a"], "regimes": ["synced"],
                        "reported": True},
+    "png_sheets": {"commands": [c for m in PNG_SHEETS for c in (f"png_{m}", f"convert_{m}")],
+                   "regimes": ["back_to_back"], "setup": PNG_SETUP},
+    "gif": {"commands": [c for g in GIF_CASES for c in (f"gif_{g}", f"convert_gif_{g}")],
+            "regimes": ["back_to_back"], "setup": GIF_SETUP},
     # Both archives are read from the cache, as cmp reads its two.
     "mod_create": {"commands": ["mod_create_a", "mod_create_b", "mod_create_c", "cmp"],
                    "regimes": ["warm_cache"],
@@ -191,6 +213,15 @@ ROWS = [
      "ours": "mod_apply_a", "baseline": ("xdelta_apply_a", "xdelta3 -d"),
      "baseline_synced": None, "limit": None, "cpu_limit": None},
 ] + [
+    {"case": f"PNG sheet export of the demo's {m}.s16", "group": "png_sheets", "ours": f"png_{m}",
+     "baseline": (f"convert_{m}", "convert"), "baseline_synced": None, "limit": 1.0,
+     "cpu_limit": None} for m in PNG_SHEETS
+] + [
+    {"case": f"Animated GIF, {what}", "group": "gif", "ours": f"gif_{g}",
+     "baseline": (f"convert_gif_{g}", "convert -layers Optimize"), "baseline_synced": None,
+     "limit": 1.0, "cpu_limit": None}
+    for g, what in (("walk", "the demo's walk cycle"), ("anim64", "64 frames of 320 x 240"))
+] + [
     {"case": f"Mod create, {what}, 1 GiB archive", "group": "mod_create",
      "ours": f"mod_create_{c}", "baseline": ("cmp", "cmp of two identical 1 GiB archives"),
      "baseline_synced": None, "limit": 1.2, "cpu_limit": None}
@@ -204,6 +235,11 @@ ROWS = [
 SIZE_ROWS = [
     (f"PNG sheet of the demo's {m}.s16", PNG_SETUP, f"ours_{m}.png", f"convert_{m}.png", 1.05,
      (f"png_{m}", f"convert_{m}")) for m in PNG_SHEETS
+] + [
+    (f"Animated GIF, {what}", GIF_SETUP, f"ours_{g}.gif", f"convert_{g}.gif", 1.1,
+     (f"gif_{g}", f"convert_gif_{g}"))
+    for g, what in (("walk", "the demo's walk cycle (hero.s16 1-8)"),
+                    ("anim64", "64 frames of 320 x 240 (anim64.s16)"))
 ] + [
     (f"Mod against xdelta3 -9, {what}, 1 GiB archive", "true", f"{c}.kivmod", f"{c}.xdelta",
      limit, (f"mod_create_{c}", f"xdelta_{c}"))
@@ -232,6 +268,9 @@ IN_PROCESS_ROWS = [
      "< 0.5 s absolute", ("absolute", 0.5)),
     ("Select a 1,000-icon member", "BM_SelectMember1000", "BM_SelectMember1000_Baseline",
      "report", None),
+    # The time of a round is its latest frame (baseline: an empty timer on the same clock).
+    ("Play 60 fps of 320 x 240 frames at 4x: latest frame", "BM_PlayAnimation60",
+     "BM_PlayAnimation60_Baseline", "< 1 interval (16.7 ms) absolute", ("absolute", 1 / 60)),
 ]
 
 

@@ -22,14 +22,15 @@ run_packages=(build-essential cmake ninja-build pkg-config libcli11-dev qt6-base
 # processes), /usr/bin/time (peak memory of a single run) and strace (whether a save
 # flushes to disk); xdelta3 and bsdiff are the binary-patch programs the mod files are
 # measured against (patch size, and the time to make and apply one). ImageMagick is the
-# peer program the bitmap and PNG tests exchange files with. The package needs help2man
+# peer program the bitmap and PNG tests exchange files with; ffmpeg, for the tests only,
+# decodes the animated PNGs the tool writes, frame by frame. The package needs help2man
 # (kivtool's manual page from its own help), librsvg2-bin (the icon's PNG sizes), lintian
 # and desktop-file-utils (its checks); the Windows build needs the MinGW-w64 cross compiler,
 # zlib for it, GoogleTest's sources and wine64 to run its tests.
 packages=("${run_packages[@]}" libgtest-dev libgmock-dev libbenchmark-dev clang-14
           libclang-rt-14-dev python3 time strace xdelta3 bsdiff imagemagick libz-mingw-w64-dev
           help2man librsvg2-bin lintian desktop-file-utils g++-mingw-w64-x86-64-posix
-          googletest wine64)
+          googletest wine64 ffmpeg)
 
 # Installs those of the named packages that are missing.
 install_missing() {

@@ -1,5 +1,6 @@
 #include "KivUt1.h"
 
+#include "AnimFm.h"
 #include "S16Ed.h"
 
 #include "archive/ArchiveDiff.h"
@@ -216,7 +217,7 @@ bool MayReplaceOutput(const kiv::ReplaceRequest& request) {
 
 void ShowCoreMessage(const kiv::OpResult& result) {
     if (!result.Ok)
-        ShowMessageBox(MessageText(result.Message));
+        ShowMessageBox(MessageText(kiv::WithFault(result.Message, result.Fault)));
 }
 
 } // namespace
@@ -468,4 +469,23 @@ void TMainForm::S16Editor1Click(QObject*) {
     EditForm->show();
     EditForm->raise();
     EditForm->activateWindow();
+}
+
+void TMainForm::PlayIcons1Click(QObject*) {
+    if (SelectedRow < 1 || SelectedRow > MemberCount) {
+        ShowMessageBox(QStringLiteral("Select a member to play its icons."));
+        return;
+    }
+    const auto start =
+        static_cast<std::uint32_t>(kiv::StrToInt("$" + CellBytes(*InfoGrid, 1, SelectedRow)));
+    // The selected icon column, or the first icon when the header cells are selected.
+    const int first = std::max(1, HeaderGrid->Col()) - 1;
+    TAnimForm* form = AnimFormInstance();
+    form->OpenMember(QFile::decodeName(QByteArray::fromStdString(DataFileName)), start,
+                     InfoGrid->Cells(0, SelectedRow), first);
+    if (form->isMinimized())
+        form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
+    form->show();
+    form->raise();
+    form->activateWindow();
 }

@@ -31,6 +31,7 @@ public:
     QMenu* Tools1 = nullptr;
     QAction* S16Editor1 = nullptr;
     QAction* ApplyMod1 = nullptr;
+    QAction* PlayIcons1 = nullptr;
     TButton* TestBtn = nullptr;
     TOpenDialog* OpenDialog1 = nullptr;
     TButton* ReplaceBtn = nullptr;
@@ -44,6 +45,8 @@ public:
     void FormActivate(QObject* Sender);
     void ReplaceBtnClick(QObject* Sender);
     void ApplyMod1Click(QObject* Sender);
+    // The Animation window on the selected member, from the selected icon column.
+    void PlayIcons1Click(QObject* Sender);
 
     // Back to the start-up state of everything that describes a selected member: labels,
     // an empty HeaderGrid as laid out, no picture, no selected row.

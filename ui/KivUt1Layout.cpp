@@ -97,6 +97,8 @@ void TMainForm::BuildLayout() {
     S16Editor1->setObjectName(QStringLiteral("S16Editor1"));
     ApplyMod1 = Tools1->addAction(QStringLiteral("Apply Mod..."));
     ApplyMod1->setObjectName(QStringLiteral("ApplyMod1"));
+    PlayIcons1 = Tools1->addAction(QStringLiteral("Play Icons..."));
+    PlayIcons1->setObjectName(QStringLiteral("PlayIcons1"));
 
     TestBtn = new TButton(client);
     TestBtn->setObjectName(QStringLiteral("TestBtn"));
@@ -129,6 +131,8 @@ void TMainForm::BuildLayout() {
     };
     connect(ApplyMod1, &QAction::triggered, this,
             [this] { TApplication::Guard([&] { ApplyMod1Click(ApplyMod1); }); });
+    connect(PlayIcons1, &QAction::triggered, this,
+            [this] { TApplication::Guard([&] { PlayIcons1Click(PlayIcons1); }); });
     connect(ExtractBtn, &QPushButton::clicked, this,
             [this] { TApplication::Guard([&] { ExtractBtnClick(ExtractBtn); }); });
     connect(TestBtn, &QPushButton::clicked, this,

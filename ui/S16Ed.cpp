@@ -427,7 +427,7 @@ void TEditForm::ReplaceBtnClick(QObject*) {
         result = kiv::ReencodeIcon(Image1->Picture(), *i, IconTable);
     }
     if (!result.Ok) {
-        ShowMessageBox(QString::fromStdString(result.Message));
+        ShowMessageBox(QString::fromStdString(kiv::WithFault(result.Message, result.Fault)));
         return;
     }
     // The editor goes on from the file just written, so a further Replace rewrites it in

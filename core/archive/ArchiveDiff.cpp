@@ -45,11 +45,12 @@ ArchiveSide OpenSide(const std::string& path) {
     ArchiveSide side;
     side.File = InFile::Open(path);
     if (!side.File) {
-        side.Fault = EFOpenError(path).what();
+        side.Fault = ErrorText(EFOpenError(path, OpenFault(path)));
         return side;
     }
     side.Listing = ListArchive(path);
-    side.Fault = side.Listing.Opened ? ArchiveFault(side.Listing) : EFOpenError(path).what();
+    side.Fault = side.Listing.Opened ? ArchiveFault(side.Listing)
+                                     : ErrorText(EFOpenError(path, OpenFault(path)));
     if (side.Fault.empty())
         side.Fault = FirstDamagedMember(side.Listing); // members are compared whole
     if (!side.Fault.empty())
@@ -250,10 +251,10 @@ ArchiveDiff DiffArchives(const std::string& pathA, const std::string& pathB,
                          const ArchiveDiffOptions& options) {
     ArchiveSide a = OpenSide(pathA);
     if (!a.File)
-        throw EFOpenError(pathA);
+        throw EFOpenError(pathA, OpenFault(pathA));
     ArchiveSide b = OpenSide(pathB);
     if (!b.File)
-        throw EFOpenError(pathB);
+        throw EFOpenError(pathB, OpenFault(pathB));
     return Compare(a, b, options, {});
 }
 

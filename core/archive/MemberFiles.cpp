@@ -20,7 +20,8 @@ bool HasFile(const std::string& path) {
 
 } // namespace
 
-std::vector<MemberFile> ChooseMemberFiles(const ArchiveListing& listing, const std::string& dir) {
+std::vector<MemberFile> ChooseMemberFiles(const ArchiveListing& listing, const std::string& dir,
+                                          bool allowLinks) {
     std::set<std::string> names;
     for (const TArchiveEntry& entry : listing.Entries)
         names.insert(entry.Name);
@@ -48,7 +49,7 @@ std::vector<MemberFile> ChooseMemberFiles(const ArchiveListing& listing, const s
             file.Refusal = "member \"" + EscapedText(name) + "\" (row " + std::to_string(k + 1) +
                            ") is listed before under the same name and keeps its bytes";
         else
-            file.Refusal = ForeignFileFault(dir, path);
+            file.Refusal = ForeignFileFault(dir, path, allowLinks);
         chosen.push_back(std::move(file));
     }
     return chosen;

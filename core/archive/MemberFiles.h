@@ -23,9 +23,11 @@ struct MemberFile {
 // twin (its name with the last character changed to '7', as the editor and import write
 // it) when the folder holds one, else a file of its own name; a twin name that is another
 // member's own name belongs to that member and is never taken. A member whose name is not
-// safe as a file name has no file. Refused, each naming its file: a symbolic link, a file
+// safe as a file name has no file. Refused, each naming its file: a symbolic or hard link, a file
 // that resolves outside `dir`, and every later member of a name listed before (only the
 // first member of a name takes its file, as extract-all writes only the first).
-std::vector<MemberFile> ChooseMemberFiles(const ArchiveListing& listing, const std::string& dir);
+// `allowLinks` takes links of both kinds (ForeignFileFault).
+std::vector<MemberFile> ChooseMemberFiles(const ArchiveListing& listing, const std::string& dir,
+                                          bool allowLinks = false);
 
 } // namespace kiv

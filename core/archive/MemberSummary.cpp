@@ -117,6 +117,18 @@ MemberSummary SummariseMember(const std::string& path, std::uint32_t start) {
     return summary;
 }
 
+TIconTable MemberIconTable(const std::string& path, std::uint32_t start,
+                           const MemberSummary& summary) {
+    TIconTable table;
+    table.Path = path;
+    table.Start = start;
+    table.StoredCount = summary.MemberIconCount;
+    table.Count = static_cast<std::int32_t>(
+        std::min<std::size_t>(summary.Headers.size(), static_cast<std::size_t>(MaxIcons)));
+    std::copy_n(summary.Headers.begin(), table.Count, table.Headers.begin());
+    return table;
+}
+
 Image PreviewIcon(InFile& archive, std::int64_t pixelBase, const TIconHeader& header,
                   DecodeStats* stats) {
     return DecodeIcon(archive, pixelBase + header.Starts, header, stats);

@@ -45,6 +45,12 @@ MemberSummary SummariseMember(const std::string& path, std::uint32_t start);
 Image PreviewIcon(InFile& archive, std::int64_t pixelBase, const TIconHeader& header,
                   DecodeStats* stats = nullptr);
 
+// The member as a sprite the editor's pictures can be drawn from, read inside the archive at
+// `path`: the headers the summary holds (at most MaxIcons), its data area where the browser's
+// preview reads it.
+TIconTable MemberIconTable(const std::string& path, std::uint32_t start,
+                           const MemberSummary& summary);
+
 // The text of header-grid row `row` (HeaderRow::Width..HeaderRow::Aux) for one icon:
 // decimal words, "Error" for a Bytes word above MaxIconBytes, Aux as six-digit hex.
 std::string HeaderCellText(const TIconHeader& header, int row);

@@ -13,6 +13,7 @@
 #include <limits>
 #include <optional>
 #include <set>
+#include <tuple>
 
 namespace kiv {
 
@@ -100,7 +101,8 @@ std::string ReadFailure(const ModPlanState& st) {
 std::string OpenBase(ModPlanState& st) {
     st.Base = InFile::Open(st.BasePath);
     if (!st.Base)
-        return CannotOpenArchive(st.BasePath);
+        return WithFault(CannotOpenArchive(st.BasePath),
+                         {st.BasePath, false, OpenFault(st.BasePath)});
     st.Listing = ListArchive(st.BasePath);
     std::string fault =
         st.Listing.Opened ? ArchiveFault(st.Listing) : std::string("it did not open");
@@ -226,10 +228,33 @@ private:
     void MergeAdd(const Chosen& chosen, std::set<std::size_t>& matched);
     void MergeOutside(const Chosen& chosen, std::optional<Chosen>& slot, const char* what);
 
+    // Where a new member goes, and that with its bytes: the new members of earlier mods by
+    // these (indices into st_.Adds, in order), so each addition is matched in steps that do
+    // not grow with the number of additions.
+    using AddPlace = std::tuple<std::string, bool, std::string, std::int32_t>;
+    using AddBytes = std::tuple<AddPlace, std::int64_t, std::uint32_t, std::string>;
+    static AddPlace PlaceOf(const ModChange& c) {
+        return {c.Member.Name, c.First, c.First ? std::string() : c.After.Name,
+                c.First ? 0 : c.After.Copy};
+    }
+    static AddBytes BytesOf(const ModChange& c) {
+        return {PlaceOf(c), c.Result.Size, c.Result.Crc, c.NameField};
+    }
+    void Indexed(std::size_t k) {
+        byPlace_[PlaceOf(st_.Change(st_.Adds[k]))].push_back(k);
+        byBytes_[BytesOf(st_.Change(st_.Adds[k]))].push_back(k);
+    }
+
     ModPlanState& st_;
     ModPlan& plan_;
     const ModApplyOptions& options_;
     std::map<MemberKey, std::int32_t> keys_;
+    std::map<AddPlace, std::vector<std::size_t>> byPlace_;
+    std::map<AddBytes, std::vector<std::size_t>> byBytes_;
+    // For the mod being planned: how far each list above has been passed over (its entries
+    // before that are this mod's own, or matched by this mod already).
+    std::map<AddPlace, std::size_t> placeCursor_;
+    std::map<AddBytes, std::size_t> bytesCursor_;
 };
 
 void Planner::CheckIcon(std::size_t m, const ModChange& c, std::int32_t row,
@@ -254,12 +279,18 @@ void Planner::CheckIcon(std::size_t m, const ModChange& c, std::int32_t row,
     std::uint32_t crc = 0;
     std::int64_t done = 0;
     unsigned char head[IconHeaderSize];
-    ExpandPlanned(st_, row, layout.Count, icon, [&](const unsigned char* bytes, std::size_t n) {
-        for (std::size_t k = 0; k < n && done + static_cast<std::int64_t>(k) < IconHeaderSize; ++k)
-            head[done + static_cast<std::int64_t>(k)] = bytes[k];
-        crc = static_cast<std::uint32_t>(crc32_z(crc, bytes, n));
-        done += static_cast<std::int64_t>(n);
-    });
+    try {
+        ExpandPlanned(st_, row, layout.Count, icon, [&](const unsigned char* bytes, std::size_t n) {
+            for (std::size_t k = 0; k < n && done + static_cast<std::int64_t>(k) < IconHeaderSize;
+                 ++k)
+                head[done + static_cast<std::int64_t>(k)] = bytes[k];
+            crc = static_cast<std::uint32_t>(crc32_z(crc, bytes, n));
+            done += static_cast<std::int64_t>(n);
+        });
+    } catch (const EBadMod& e) {
+        throw EBadMod("the new bytes of " + MemberLabel(c.Member) + " icon " +
+                      std::to_string(c.Icon) + ": " + e.what());
+    }
     icon.NewHeader = TIconHeader::FromBytes(head);
     if (crc != c.Result.Crc || std::int64_t{icon.NewHeader.Bytes} + IconHeaderSize != c.Result.Size)
         throw EBadMod("the new bytes of " + MemberLabel(c.Member) + " icon " +
@@ -380,28 +411,45 @@ bool SameField(const ModChange& a, const ModChange& b) {
 // earlier addition matched once, so a mod adding two members of one name still adds both).
 void Planner::MergeAdd(const Chosen& chosen, std::set<std::size_t>& matched) {
     const ModChange& c = st_.Change(chosen);
-    std::optional<std::size_t> rival;
-    for (std::size_t k = 0; k < st_.Adds.size(); ++k) {
-        const ModChange& e = st_.Change(st_.Adds[k]);
-        if (st_.Adds[k].Mod == chosen.Mod || matched.count(k) || e.Member.Name != c.Member.Name ||
-            !SamePlace(e, c))
-            continue;
-        if (e.Result == c.Result && e.NameField == c.NameField) {
-            matched.insert(k);
+    // An entry no longer counts once this mod matched it, or when it is this mod's own (a
+    // rival replaced by --prefer-last included); one that changed bytes is listed anew.
+    const auto open = [&](std::size_t k) {
+        return st_.Adds[k].Mod != chosen.Mod && !matched.count(k);
+    };
+    const AddBytes bytes = BytesOf(c);
+    if (const auto same = byBytes_.find(bytes); same != byBytes_.end()) {
+        std::size_t& at = bytesCursor_[bytes];
+        while (
+            at < same->second.size() &&
+            (!open(same->second[at]) || BytesOf(st_.Change(st_.Adds[same->second[at]])) != bytes))
+            ++at;
+        if (at < same->second.size()) {
+            matched.insert(same->second[at]);
             return;
         }
-        rival = rival ? rival : k;
+    }
+    std::optional<std::size_t> rival;
+    const AddPlace place = PlaceOf(c);
+    if (const auto there = byPlace_.find(place); there != byPlace_.end()) {
+        std::size_t& at = placeCursor_[place];
+        while (at < there->second.size() && !open(there->second[at]))
+            ++at;
+        if (at < there->second.size())
+            rival = there->second[at];
     }
     if (!rival) {
         st_.Adds.push_back(chosen);
+        Indexed(st_.Adds.size() - 1);
         return;
     }
     matched.insert(*rival);
     Conflict("Conflict over the new member " + PrintableName(c.Member.Name) + ": " +
              st_.Label(st_.Adds[*rival]) + " and " + st_.Label(chosen) +
              " add it at the same place with other bytes.");
-    if (options_.PreferLast)
+    if (options_.PreferLast) {
         st_.Adds[*rival] = chosen;
+        byBytes_[bytes].push_back(*rival);
+    }
 }
 
 void Planner::MergeOutside(const Chosen& chosen, std::optional<Chosen>& slot, const char* what) {
@@ -424,6 +472,9 @@ void Planner::Mod(std::size_t m) {
     // First every change against the base: what it replaces must be what the mod was made
     // from. Refused members are left out whole, so no member is half changed.
     std::map<std::int32_t, Mismatch> rows;
+    std::map<std::int32_t, MemberKey> keyOfRow; // as the mod names each member it changes
+    placeCursor_.clear();
+    bytesCursor_.clear();
     std::vector<std::string> others;
     std::set<const ModChange*> skipped;
     std::map<std::int32_t, std::vector<PlannedIcon>> icons;
@@ -445,6 +496,8 @@ void Planner::Mod(std::size_t m) {
             missing(c, "it holds no member " + MemberLabel(c.Member));
             continue;
         }
+        if (named)
+            keyOfRow[row] = c.Member;
         const bool placed = c.Kind == ModChangeKind::Add || c.Kind == ModChangeKind::Move;
         if (placed && !c.First && RowOf(c.After) == 0) {
             missing(c, "it holds no member " + MemberLabel(c.After) + " to put " +
@@ -477,13 +530,7 @@ void Planner::Mod(std::size_t m) {
         const auto& list = mismatch.Icons;
         if (!list.empty())
             reasons.push_back(IconList(list) + (list.size() == 1 ? " differs" : " differ"));
-        MemberKey key;
-        key.Name = st_.Entry(row).Name;
-        key.Copy = 1;
-        for (const ModChange& c : changes)
-            if (rowOf(c) == row)
-                key = c.Member;
-        others.push_back(made + MemberLabel(key) + ": " + Join(reasons));
+        others.push_back(made + MemberLabel(keyOfRow.at(row)) + ": " + Join(reasons));
     }
     for (const std::string& line : others) {
         if (options_.SkipMismatched)
@@ -565,7 +612,7 @@ ModPlan PlanMods(const std::string& basePath, const std::vector<std::string>& mo
             try {
                 st->Mods.push_back({std::make_unique<ModReader>(path), PrintableName(path)});
             } catch (const EFOpenError& e) {
-                plan.Fault = e.what();
+                plan.Fault = ErrorText(e);
                 return plan;
             }
         }
@@ -878,22 +925,23 @@ ArchiveRebuildReport ModRebuildCheck(const ModPlan& plan, const std::string& exi
     report.Readable = diff.FaultB.empty();
     if (!diff.Readable())
         return report;
+    std::set<std::string> added;
+    for (const Chosen& add : st.Adds)
+        added.insert(st.Change(add).Member.Name);
+    const std::set<std::int32_t> rewritten(plan.RewrittenRows.begin(), plan.RewrittenRows.end());
     const auto kept = [&](const MemberDiff& m) {
         if (m.Added())
-            return std::any_of(st.Adds.begin(), st.Adds.end(), [&](const Chosen& add) {
-                return st.Change(add).Member.Name == m.Name;
-            });
-        if (std::find(plan.RewrittenRows.begin(), plan.RewrittenRows.end(), m.RowA) !=
-            plan.RewrittenRows.end())
+            return added.count(m.Name) > 0;
+        if (rewritten.count(m.RowA))
             return true;
         const auto icons = plan.RewrittenIcons.find(m.RowA);
         if (icons == plan.RewrittenIcons.end() || m.Moved || !m.Icons || !m.Icons->Readable() ||
             m.Icons->CountA != m.Icons->CountB || m.Icons->OutsideDiffers)
             return false;
         return std::all_of(m.Icons->Changed.begin(), m.Icons->Changed.end(),
-                           [&](const IconDiff& icon) {
-                               return std::find(icons->second.begin(), icons->second.end(),
-                                                icon.Icon) != icons->second.end();
+                           [&](const IconDiff& icon) { // the icons are in ascending order
+                               return std::binary_search(icons->second.begin(), icons->second.end(),
+                                                         icon.Icon);
                            });
     };
     for (const MemberDiff& m : diff.Members)

@@ -43,7 +43,7 @@ Side OpenSide(const std::string& path) {
     Side side;
     side.File = InFile::Open(path);
     if (!side.File)
-        throw EFOpenError(path);
+        throw EFOpenError(path, OpenFault(path));
     side.Listing = ListArchive(path);
     if (!ReadStoredDirectory(*side.File, side.Listing, side.Directory))
         throw EReadError();
@@ -267,7 +267,7 @@ ModCreateResult CreateMod(const std::string& basePath, const std::string& newPat
     try {
         diff = DiffArchives(basePath, newPath);
     } catch (const EFOpenError& e) {
-        return Failed(e.what());
+        return Failed(ErrorText(e));
     } catch (const EReadError&) {
         return Failed("Could not read " + PrintableName(basePath) + " or " +
                       PrintableName(newPath) + ".");
@@ -357,6 +357,14 @@ ModCreateResult CreateMod(const std::string& basePath, const std::string& newPat
         zip.Finish();
         result.Changes = std::ssize(manifest.Changes);
         result.Size = out->Size();
+        // Read back as `mod apply` and `mod info` read it, with their checks: a mod they
+        // would refuse is never put in place.
+        try {
+            const ModReader check(out->TemporaryPath(), outPath);
+        } catch (const EBadMod& e) {
+            return Failed(std::string(e.what()) + "; `mod apply` would refuse it, so no mod was "
+                                                  "written.");
+        }
         a.File.reset();
         b.File.reset();
         out->Commit();

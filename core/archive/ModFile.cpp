@@ -21,7 +21,10 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr std::int64_t kMaxWord = 0xFFFFFFFFLL;
-// Deeper JSON than the manifest's own (an object in an array in an object) is refused while
+// The most icons a sprite member can hold: its count word and headers within a member of
+// 32-bit end offsets.
+constexpr std::int64_t kMaxIcon = (kMaxWord - 4) / IconHeaderSize;
+// Deeper JSON than the manifest's own (an object in an array in an object) is refused before
 // it is parsed, so nesting costs nothing.
 constexpr int kMaxDepth = 6;
 
@@ -240,8 +243,8 @@ SpriteDiff ParseIcons(const Json& json, const std::string& where) {
     const Json& counts = Field(json, "counts", where);
     if (!counts.is_array() || counts.size() != 2)
         Bad(where + ": \"counts\" is not two numbers");
-    icons.CountA = static_cast<std::int32_t>(Number(counts[0], 0, 0x7FFFFFFF, where));
-    icons.CountB = static_cast<std::int32_t>(Number(counts[1], 0, 0x7FFFFFFF, where));
+    icons.CountA = static_cast<std::int32_t>(Number(counts[0], 0, kMaxIcon, where));
+    icons.CountB = static_cast<std::int32_t>(Number(counts[1], 0, kMaxIcon, where));
     const Json& changed = Field(json, "changed", where);
     if (!changed.is_array())
         Bad(where + ": \"changed\" is not a list");
@@ -249,7 +252,7 @@ SpriteDiff ParseIcons(const Json& json, const std::string& where) {
         if (!item.is_array() || item.size() != 2)
             Bad(where + ": \"changed\" holds something other than [icon, part]");
         IconDiff icon;
-        icon.Icon = static_cast<std::int32_t>(Number(item[0], 1, 0x7FFFFFFF, where));
+        icon.Icon = static_cast<std::int32_t>(Number(item[0], 1, kMaxIcon, where));
         const std::string part = Text(item[1], where);
         icon.Header = part != "pixels";
         icon.Data = part != "header";
@@ -299,10 +302,15 @@ ModChange ParseChange(const Json& json, const std::string& where) {
             change.NameField = FromHex(TextField(json, "field", where), where);
         else if (change.Kind == ModChangeKind::Field)
             Bad(where + ": \"field\" is missing");
-        if (change.Member.Name.empty())
-            Bad(where + ": a member's name is empty");
         if (given && NameOfField(change.NameField) != change.Member.Name)
             Bad(where + ": \"field\" holds another name");
+        // A name field without a NUL runs into the member's offsets in every reader.
+        if (change.Kind == ModChangeKind::Add && !given &&
+            change.Member.Name.size() == static_cast<std::size_t>(ArchiveNameSize))
+            Bad(where + ": the new member " + PrintableName(change.Member.Name) +
+                " has a 13-byte name, which leaves its name field no NUL");
+        if (given && change.NameField.find('\0') == std::string::npos)
+            Bad(where + ": \"field\" holds no NUL after the name");
     }
     if (const auto rows = json.find("rows"); rows != json.end()) {
         if (!rows->is_array() || rows->size() != 2)
@@ -311,7 +319,7 @@ ModChange ParseChange(const Json& json, const std::string& where) {
         change.RowB = static_cast<std::int32_t>(Number((*rows)[1], 0, 0x7FFFFFFF, where));
     }
     if (change.Kind == ModChangeKind::Icon) {
-        change.Icon = static_cast<std::int32_t>(NumberField(json, "icon", 1, 0x7FFFFFFF, where));
+        change.Icon = static_cast<std::int32_t>(NumberField(json, "icon", 1, kMaxIcon, where));
         const std::string part = TextField(json, "part", where);
         change.Header = part != "pixels";
         change.Data = part != "header";
@@ -330,6 +338,50 @@ ModChange ParseChange(const Json& json, const std::string& where) {
         (change.Kind == ModChangeKind::Member || change.Kind == ModChangeKind::Add))
         change.Icons = ParseIcons(*icons, where + ", \"icons\"");
     return change;
+}
+
+// Where new and moved members go: `after` names a base member by its place in the base, also
+// when this mod moves that member too; a member this mod removes has no place to go after,
+// and moves that go after one another in a ring (or after themselves) have no first one.
+void CheckPlaces(const std::vector<ModChange>& changes,
+                 const std::map<MemberKey, const ModChange*>& bytes,
+                 const std::map<MemberKey, const ModChange*>& moved) {
+    for (std::size_t k = 0; k < changes.size(); ++k) {
+        const ModChange& c = changes[k];
+        if (!Placed(c.Kind) || c.First)
+            continue;
+        const std::string where = "change " + std::to_string(k + 1);
+        const auto removed = bytes.find(c.After);
+        if (removed != bytes.end() && removed->second->Kind == ModChangeKind::Remove)
+            Bad(where + " puts " + MemberLabel(c.Member) + " after member " + MemberLabel(c.After) +
+                ", which this mod removes");
+        if (c.Kind == ModChangeKind::Move && c.After == c.Member)
+            Bad(where + " moves member " + MemberLabel(c.Member) + " after itself");
+    }
+    // Each moved member leads to at most one other (the moved member it goes after): a walk
+    // from each, marking where it has been, finds every ring once.
+    std::map<MemberKey, int> state; // 1: on the current walk, 2: done
+    for (const auto& [start, change] : moved) {
+        std::vector<const ModChange*> walk;
+        const ModChange* at = change;
+        while (at && !state.count(at->Member)) {
+            state[at->Member] = 1;
+            walk.push_back(at);
+            const auto next = at->First ? moved.end() : moved.find(at->After);
+            at = next == moved.end() ? nullptr : next->second;
+        }
+        if (at && state[at->Member] == 1) {
+            std::vector<std::string> ring;
+            for (auto it = std::find(walk.begin(), walk.end(), at); it != walk.end(); ++it)
+                ring.push_back(MemberLabel((*it)->Member));
+            std::string names;
+            for (std::size_t n = 0; n < ring.size(); ++n)
+                names += (n == 0 ? "" : n + 1 == ring.size() ? " and " : ", ") + ring[n];
+            Bad("members " + names + " are moved each after another of them, in a ring");
+        }
+        for (const ModChange* done : walk)
+            state[done->Member] = 2;
+    }
 }
 
 // A member's bytes change once (whole, removed, or icon by icon with the icons in order and
@@ -387,6 +439,7 @@ void CheckTogether(const std::vector<ModChange>& changes) {
     for (const auto& [key, change] : bytes)
         if (change->Kind == ModChangeKind::Remove && (moved.count(key) || field.count(key)))
             Bad("member " + MemberLabel(key) + " is removed, yet changed otherwise too");
+    CheckPlaces(changes, bytes, moved);
 }
 
 } // namespace
@@ -466,13 +519,13 @@ std::string ManifestJson(const ModManifest& manifest) {
 }
 
 ModManifest ParseManifest(const std::string& text) {
+    // Looked at before parsing, not from a parser callback: a callback parser looks through
+    // the whole list of changes again at the end of each change.
+    if (JsonNestedDeeperThan(text, kMaxDepth))
+        Bad("the manifest is nested deeper than a manifest is");
     Json json;
     try {
-        json = Json::parse(text, [](int depth, Json::parse_event_t, Json&) {
-            if (depth > kMaxDepth)
-                Bad("the manifest is nested deeper than a manifest is");
-            return true;
-        });
+        json = Json::parse(text);
     } catch (const Json::exception& e) {
         Bad(std::string("the manifest is not valid JSON (") + e.what() + ")");
     }
@@ -567,11 +620,13 @@ ArchiveDiff ModChanges(const ModManifest& manifest) {
     return diff;
 }
 
-ModReader::ModReader(const std::string& path) : path_(path) {
+ModReader::ModReader(const std::string& path) : ModReader(path, path) {}
+
+ModReader::ModReader(const std::string& path, const std::string& shown) : path_(path) {
     file_ = InFile::Open(path);
     if (!file_)
-        throw EFOpenError(path);
-    const std::string self = PrintableName(path);
+        throw EFOpenError(shown, OpenFault(path));
+    const std::string self = PrintableName(shown);
     try {
         zip_ = std::make_unique<ZipReader>(*file_);
         const ZipEntry* manifest = zip_->Find(ModManifestName);
@@ -810,7 +865,7 @@ public:
     // than the output holds shows a stream that runs on. A stream asking for a preset
     // dictionary gets `dictionary`, or is refused when there is none.
     void Fill(z_stream& zs, std::vector<unsigned char>& output, bool end,
-              const std::vector<unsigned char>* dictionary) {
+              const std::vector<unsigned char>* dictionary, const std::string& piece = {}) {
         zs.next_out = output.data();
         zs.avail_out = static_cast<uInt>(output.size());
         const uLong target = zs.total_out + static_cast<uLong>(output.size());
@@ -833,10 +888,15 @@ public:
             }
             status = inflate(&zs, Z_NO_FLUSH);
             if (status == Z_NEED_DICT) {
-                if (!dictionary || dictionary->empty() ||
-                    inflateSetDictionary(&zs, dictionary->data(),
+                if (!dictionary || dictionary->empty())
+                    Bad(piece.empty() ? std::string("the xor coding's stream asks for a preset "
+                                                    "dictionary, which it has none of")
+                                      : piece + " asks for a preset dictionary where the base "
+                                                "bytes around it are empty");
+                if (inflateSetDictionary(&zs, dictionary->data(),
                                          static_cast<uInt>(dictionary->size())) != Z_OK)
-                    Bad("an icon was made against other base bytes than this archive's");
+                    Bad(piece + " was compressed against another preset dictionary than these " +
+                        "base bytes (pieces count from 0)");
                 status = inflate(&zs, Z_NO_FLUSH);
             }
             const std::size_t took = size_ - zs.avail_in;
@@ -874,9 +934,14 @@ void ExpandIcon(const IconBytes& base, std::int64_t baseSize, ZipEntryReader& st
             input.Fill(whole->Stream, output, from + std::ssize(output) == resultSize, nullptr);
             XorPiece(base, baseSize, from, output, was);
         } else {
-            PieceDictionary(base, baseSize, from / ModIconPiece, dictionary);
+            const std::int64_t piece = from / ModIconPiece;
+            PieceDictionary(base, baseSize, piece, dictionary);
+            const std::int64_t low = std::clamp<std::int64_t>(from - ModIconPiece, 0, baseSize);
             Inflater inflater;
-            input.Fill(inflater.Stream, output, true, &dictionary);
+            input.Fill(inflater.Stream, output, true, &dictionary,
+                       "piece " + std::to_string(piece) + " (its dictionary: base bytes " +
+                           std::to_string(low) + " to " +
+                           std::to_string(low + std::ssize(dictionary)) + ")");
         }
         emit(output.data(), output.size());
     }

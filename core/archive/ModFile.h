@@ -134,6 +134,9 @@ ArchiveDiff ModChanges(const ModManifest& manifest);
 class ModReader {
 public:
     explicit ModReader(const std::string& path);
+    // A file read under another name than messages give it (a mod checked before it is
+    // renamed into place).
+    ModReader(const std::string& path, const std::string& shown);
     ~ModReader();
     const std::string& Path() const { return path_; }
     const ModManifest& Manifest() const { return manifest_; }

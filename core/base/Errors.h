@@ -49,7 +49,15 @@ private:
 // A file to be read cannot be opened.
 class EFOpenError : public Exception {
 public:
-    explicit EFOpenError(const std::string& fileName) : Exception("Cannot open file " + fileName) {}
+    explicit EFOpenError(const std::string& fileName, std::string reason = std::string())
+        : Exception("Cannot open file " + fileName), path_(fileName), reason_(std::move(reason)) {}
+    const std::string& Path() const { return path_; }
+    // The system's words for why, when it gave them ("Too many open files").
+    const std::string& Reason() const { return reason_; }
+
+private:
+    std::string path_;
+    std::string reason_;
 };
 
 // What a failed create or write concerns: the file, or its folder when no file could be
@@ -59,7 +67,22 @@ struct WriteFault {
     std::string Path;
     bool Folder = false;
     std::string Reason;
+    std::string Target = {}; // the output as given, when Path is its folder or a work file
 };
+
+// A message with the fault after it, as every front end shows a failed write: the message
+// first, then the output and the system's reason in parentheses ("Could not open output file!
+// (nodir/x.s17: No such file or directory)"); a message that names the output already takes
+// the reason alone. The message as it stands when there is no fault.
+inline std::string WithFault(const std::string& message, const WriteFault& fault) {
+    const std::string& shown = fault.Target.empty() ? fault.Path : fault.Target;
+    if (fault.Reason.empty() && (shown.empty() || message.find(shown) != std::string::npos))
+        return message;
+    std::string inner = shown.empty() || message.find(shown) != std::string::npos
+                            ? fault.Reason
+                            : shown + (fault.Reason.empty() ? "" : ": " + fault.Reason);
+    return message + " (" + inner + ")";
+}
 
 // A file to be written cannot be created. The message stays the exact window text.
 class EFCreateError : public Exception {
@@ -95,6 +118,10 @@ private:
     WriteFault fault_;
 };
 
+// The message of an error as the windows' error box and kivtool show it: a failed create or
+// write with its fault after it (WithFault), any other error's own message.
+inline std::string ErrorText(const std::exception& error);
+
 // Another run holds the output: nothing was written.
 class EOutputBusy : public Exception {
 public:
@@ -123,5 +150,15 @@ class EAbort : public Exception {
 public:
     EAbort() : Exception("Operation aborted") {}
 };
+
+inline std::string ErrorText(const std::exception& error) {
+    if (const auto* create = dynamic_cast<const EFCreateError*>(&error))
+        return WithFault(create->what(), create->Fault());
+    if (const auto* write = dynamic_cast<const EWriteError*>(&error))
+        return WithFault(write->what(), write->Fault());
+    if (const auto* open = dynamic_cast<const EFOpenError*>(&error))
+        return WithFault(open->what(), {open->Path(), false, open->Reason()});
+    return error.what();
+}
 
 } // namespace kiv

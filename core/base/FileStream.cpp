@@ -9,6 +9,19 @@ namespace {
 constexpr std::size_t kBufferSize = 64 * 1024;
 }
 
+std::string OpenFault(const std::string& path) {
+    platform::FileStatus status;
+    if (platform::StatusOf(path, status) && !status.Regular)
+        return platform::IsFolder(path) ? "it is a folder" : "it is not a regular file";
+    const platform::FileHandle file = platform::OpenForReading(path);
+    if (file != platform::kNoFile) {
+        platform::Close(file);
+        return {};
+    }
+    const std::string reason = platform::LastErrorText();
+    return reason.empty() ? "it cannot be opened" : reason;
+}
+
 std::unique_ptr<InFile> InFile::Open(const std::string& path) {
     if (path.empty())
         return nullptr;
@@ -136,10 +149,16 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
     return ended ? dir + name : dir + "/" + name;
 }
 
-std::string ForeignFileFault(const std::string& folder, const std::string& path) {
+std::string ForeignFileFault(const std::string& folder, const std::string& path, bool allowLinks) {
+    if (allowLinks)
+        return {};
     std::string link;
     if (platform::ReadLink(path, link))
         return "it is a symbolic link";
+    if (platform::FileStatus status;
+        platform::StatusOf(path, status) && status.Regular && status.Links > 1)
+        return "it is a hard link (the file has " + std::to_string(status.Links) +
+               " names, so it may be a file from outside the folder)";
     const std::string resolved = platform::ResolvedPath(path);
     const std::string home = platform::ResolvedPath(folder.empty() ? std::string(".") : folder);
     if (resolved.empty() || home.empty())

@@ -23,6 +23,10 @@ struct FileStamp {
 };
 FileStamp StampOf(const std::string& path);
 
+// Why `path` does not open as InFile::Open opens it: "it is a folder", "it is not a regular
+// file" (a pipe, a device), or the system's reason ("Too many open files"); "" when it opens.
+std::string OpenFault(const std::string& path);
+
 class InFile {
 public:
     // Opens `path` for reading; returns nullptr when it cannot be opened or is not a regular
@@ -90,9 +94,11 @@ bool IsRegularFile(const std::string& path);
 std::string JoinPath(const std::string& dir, const std::string& name);
 
 // Why a file of a folder that someone else may have made is not taken as data: "it is a
-// symbolic link", or "it lies outside FOLDER" once every link on the way is resolved; ""
-// for a file the folder itself holds.
-std::string ForeignFileFault(const std::string& folder, const std::string& path);
+// symbolic link", "it is a hard link ..." (a file with more than one name may be one from
+// anywhere on the disk), or "it lies outside FOLDER" once every link on the way is resolved;
+// "" for a file the folder itself holds, and for any file when `allowLinks`.
+std::string ForeignFileFault(const std::string& folder, const std::string& path,
+                             bool allowLinks = false);
 
 // True when the file at `path` holds exactly `count` bytes equal to those of `source` from
 // `offset` on (or to `data`); false when it differs, is missing or cannot be read. Reads in

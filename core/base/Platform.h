@@ -16,8 +16,9 @@ using FileHandle = std::intptr_t;
 inline constexpr FileHandle kNoFile = -1;
 
 struct FileStatus {
-    bool Regular = false;   // a plain file (links followed), not a folder, pipe or device
-    std::uint32_t Mode = 0; // permission bits, kept when a file is replaced
+    bool Regular = false;    // a plain file (links followed), not a folder, pipe or device
+    std::uint32_t Links = 1; // the names the file has (hard links), where the system counts them
+    std::uint32_t Mode = 0;  // permission bits, kept when a file is replaced
     std::int64_t Size = 0;
     std::uint64_t Device = 0;
     std::uint64_t Node = 0;    // with Device, names the file itself whatever path led to it
@@ -58,6 +59,10 @@ bool IsFolder(const std::string& path);
 bool MakeFolder(const std::string& path);
 // The names of the entries of a folder, "." and ".." left out; false when it cannot be read.
 bool ListFolder(const std::string& folder, std::vector<std::string>& names);
+
+// Opens for reading what `path` itself names, never through a symbolic link and never
+// waiting on a pipe: kNoFile unless it is a regular file.
+FileHandle OpenEntryForReading(const std::string& path);
 
 // An exclusive lock on a whole open file, taken without waiting: false while another open
 // of the file (in this process or another) holds it. The lock lives until the file is
@@ -161,5 +166,11 @@ void DropRemoveOnTermination(int token);
 // Ctrl+Break and closing the console) removes the registered files and ends the process
 // with status 128 + the signal's number (130 on Windows).
 void EndOnTerminationRequests();
+// The commit point of an output: from a call of Hold on, a request that arrives is kept
+// back instead of ending the process, so a run that has renamed its output into place
+// finishes with its own status. Release acts on a request kept back meanwhile (and ends the
+// process then), or lets later requests end it at once again.
+void HoldTerminationRequests();
+void ReleaseTerminationRequests();
 
 } // namespace kiv::platform

@@ -32,6 +32,7 @@ int Fd(FileHandle file) {
 
 void Fill(const struct stat& st, FileStatus& status) {
     status.Regular = S_ISREG(st.st_mode);
+    status.Links = static_cast<std::uint32_t>(st.st_nlink);
     status.Mode = static_cast<std::uint32_t>(st.st_mode & 07777);
     status.Size = static_cast<std::int64_t>(st.st_size);
     status.Device = static_cast<std::uint64_t>(st.st_dev);
@@ -66,6 +67,21 @@ FileHandle OpenForReading(const std::string& path) {
         // Non-blocking only so that opening a pipe with no writer does not wait forever;
         // regular files ignore the flag.
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return kNoFile;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return kNoFile;
+    }
+    return fd;
+}
+
+FileHandle OpenEntryForReading(const std::string& path) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return kNoFile;
@@ -433,13 +449,37 @@ namespace {
 // it is freed, so the handler only ever reads whole names.
 constexpr int kRemoveSlots = 64;
 std::atomic<char*> toRemove[kRemoveSlots];
+// Set from the commit point on; a request that arrives then is kept in `heldSignal`.
+volatile std::sig_atomic_t holding = 0;
+volatile std::sig_atomic_t heldSignal = 0;
 
-extern "C" void OnEndRequest(int signal) {
+void EndNow(int signal) {
     for (auto& slot : toRemove)
         if (const char* path = slot.load())
             ::unlink(path);
     ::_exit(128 + signal);
 }
+
+extern "C" void OnEndRequest(int signal) {
+    if (holding) {
+        heldSignal = signal;
+        return;
+    }
+    EndNow(signal);
+}
+
+// Blocks the requests for a moment, so the handler cannot run between two of our steps.
+struct RequestsBlocked {
+    sigset_t old;
+    RequestsBlocked() {
+        sigset_t requests;
+        sigemptyset(&requests);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+            sigaddset(&requests, signal);
+        ::sigprocmask(SIG_BLOCK, &requests, &old);
+    }
+    ~RequestsBlocked() { ::sigprocmask(SIG_SETMASK, &old, nullptr); }
+};
 
 } // namespace
 
@@ -460,6 +500,22 @@ void DropRemoveOnTermination(int token) {
     if (token < 0 || token >= kRemoveSlots)
         return;
     std::free(toRemove[token].exchange(nullptr));
+}
+
+void HoldTerminationRequests() {
+    holding = 1;
+}
+
+void ReleaseTerminationRequests() {
+    int signal = 0;
+    {
+        const RequestsBlocked blocked;
+        holding = 0;
+        signal = heldSignal;
+        heldSignal = 0;
+    }
+    if (signal != 0)
+        EndNow(signal);
 }
 
 void EndOnTerminationRequests() {

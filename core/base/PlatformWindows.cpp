@@ -56,6 +56,7 @@ bool Fill(HANDLE handle, FileStatus& status) {
     if (!::GetFileInformationByHandle(handle, &info))
         return false;
     status.Regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    status.Links = info.nNumberOfLinks;
     status.Mode = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
     status.Size =
         static_cast<std::int64_t>((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
@@ -104,6 +105,12 @@ FileHandle OpenForReading(const std::string& path) {
         return kNoFile;
     }
     return FromHandle(handle);
+}
+
+FileHandle OpenEntryForReading(const std::string& path) {
+    if (EntryOf(path).Kind != EntryKind::File)
+        return kNoFile;
+    return OpenForReading(path);
 }
 
 CreateOutcome CreateNew(const std::string& path, std::uint32_t, FileHandle& file) {
@@ -588,13 +595,26 @@ constexpr int kRemoveSlots = 64;
 std::mutex removeGuard;
 std::wstring toRemove[kRemoveSlots];
 bool used[kRemoveSlots] = {};
+// From the commit point on, a request is kept back (see HoldTerminationRequests).
+bool holding = false;
+bool held = false;
 
-BOOL WINAPI OnEndRequest(DWORD) {
-    removeGuard.lock(); // held until the process ends: nothing more is registered
+// Called with removeGuard locked; it stays locked until the process ends.
+void EndNow() {
     for (int k = 0; k < kRemoveSlots; ++k)
         if (used[k])
             ::DeleteFileW(toRemove[k].c_str());
     ::ExitProcess(130);
+}
+
+BOOL WINAPI OnEndRequest(DWORD) {
+    removeGuard.lock(); // held until the process ends: nothing more is registered
+    if (holding) {
+        held = true;
+        removeGuard.unlock();
+        return TRUE;
+    }
+    EndNow();
     return TRUE;
 }
 
@@ -621,6 +641,19 @@ void DropRemoveOnTermination(int token) {
     const std::lock_guard<std::mutex> hold(removeGuard);
     used[token] = false;
     toRemove[token].clear();
+}
+
+void HoldTerminationRequests() {
+    const std::lock_guard<std::mutex> hold(removeGuard);
+    holding = true;
+}
+
+void ReleaseTerminationRequests() {
+    removeGuard.lock();
+    holding = false;
+    if (held)
+        EndNow();
+    removeGuard.unlock();
 }
 
 void EndOnTerminationRequests() {

@@ -86,6 +86,40 @@ bool StillNamed(platform::FileHandle file, const std::string& path) {
            held.Device == named.Device && held.Node == named.Node;
 }
 
+// Whether an open work-file name holds what this tool puts there: a lock file is empty and
+// has no other name.
+bool OurWorkFile(platform::FileHandle file, const std::string& name) {
+    platform::FileStatus status;
+    if (!platform::StatusOf(file, status) || !status.Regular)
+        return false;
+    const bool lock = name.size() > 5 && name.compare(name.size() - 5, 5, ".lock") == 0;
+    return !lock || (status.Size == 0 && status.Links <= 1);
+}
+
+// Why the entry at a lock file's place is in the way, or "" when it may be a lock file.
+std::string InTheWay(const std::string& path) {
+    switch (platform::EntryOf(path).Kind) {
+    case platform::EntryKind::Link:
+        return "a symbolic link";
+    case platform::EntryKind::Folder:
+        return "a folder";
+    case platform::EntryKind::Other:
+        return "not a regular file";
+    case platform::EntryKind::File:
+    case platform::EntryKind::Missing:
+        break;
+    }
+    return {};
+}
+
+// The fault of an output whose lock file's name is taken by something this tool did not make.
+WriteFault Squatted(const std::string& target, const std::string& path, const std::string& what) {
+    return {path, false,
+            "the entry " + path + " where its lock file goes is " + what +
+                ", not a lock file this tool made; remove it and write again",
+            target};
+}
+
 // Removes, once per folder and process, the work files of runs that ended without
 // cleaning up (killed, or a power cut): a file whose lock can be taken has no writer.
 void SweepFolder(const std::string& folder) {
@@ -99,11 +133,13 @@ void SweepFolder(const std::string& folder) {
     for (const std::string& name : names) {
         if (!IsWorkFileName(name))
             continue;
+        // Only a file this tool made: never through a link, never a folder, and for a lock
+        // an empty file of one name.
         const std::string path = folder + name;
-        const platform::FileHandle file = platform::OpenForReading(path);
+        const platform::FileHandle file = platform::OpenEntryForReading(path);
         if (file == platform::kNoFile)
             continue;
-        if (platform::TryLock(file) && StillNamed(file, path))
+        if (OurWorkFile(file, name) && platform::TryLock(file) && StillNamed(file, path))
             platform::RemoveFile(path);
         platform::Close(file);
     }
@@ -186,9 +222,19 @@ OutputLock::OutputLock(const std::string& target) {
     for (int waited = 0;; waited += kLockPollMs) {
         platform::FileHandle file = platform::kNoFile;
         const platform::LockFileOutcome opened = platform::OpenLockFile(path, file);
-        if (opened == platform::LockFileOutcome::Failed)
-            throw EFCreateError(target,
-                                WriteFault{ShownFolder(folder), true, platform::LastErrorText()});
+        if (opened == platform::LockFileOutcome::Failed) {
+            const std::string reason = platform::LastErrorText();
+            if (const std::string what = InTheWay(path); !what.empty())
+                throw EFCreateError(target, Squatted(target, path, what));
+            throw EFCreateError(target, WriteFault{ShownFolder(folder), true, reason, target});
+        }
+        if (opened == platform::LockFileOutcome::Opened && !OurWorkFile(file, path)) {
+            platform::Close(file);
+            const std::string what = InTheWay(path);
+            throw EFCreateError(
+                target, Squatted(target, path,
+                                 what.empty() ? "a file with contents or names of its own" : what));
+        }
         if (opened == platform::LockFileOutcome::Opened) {
             if (auto held = AlreadyHeld(file)) {
                 platform::Close(file);
@@ -219,17 +265,26 @@ void OutputLock::Watch(const FileStamp& stamp) {
     held_->Inputs.push_back(stamp);
 }
 
+// A request kept back since an earlier output's commit point ends the run before this output
+// is begun: that output is in place, this one has not started.
+std::string ReleasedTarget(std::string target) {
+    platform::ReleaseTerminationRequests();
+    return target;
+}
+
 SafeFile::SafeFile(std::string target)
-    : target_(std::move(target)), finalPath_(OutputFileOf(target_)), lock_(target_) {
+    : target_(ReleasedTarget(std::move(target))), finalPath_(OutputFileOf(target_)),
+      lock_(target_) {
     platform::FileStatus st;
     // Only a regular file is ever replaced: renaming over a device or a pipe would replace
     // the node itself (as root, /dev/null), and over a folder it fails.
     const bool replacing = platform::StatusOf(finalPath_, st);
     if (replacing && !st.Regular)
-        throw EFCreateError(target_, WriteFault{target_, false,
-                                                platform::IsFolder(finalPath_)
-                                                    ? "it is a folder"
-                                                    : "it is not a regular file"});
+        throw EFCreateError(target_,
+                            WriteFault{target_, false,
+                                       platform::IsFolder(finalPath_) ? "it is a folder"
+                                                                      : "it is not a regular file",
+                                       target_});
     folder_ = SplitFolder(finalPath_).first;
     SweepFolder(folder_);
 
@@ -260,11 +315,13 @@ SafeFile::SafeFile(std::string target)
             platform::DropRemoveOnTermination(tempToken_);
             tempToken_ = -1;
             if (failed)
-                throw EFCreateError(target_, WriteFault{ShownFolder(folder_), true, reason});
+                throw EFCreateError(target_,
+                                    WriteFault{ShownFolder(folder_), true, reason, target_});
         }
     }
     if (file_ == platform::kNoFile)
-        throw EFCreateError(target_, WriteFault{ShownFolder(folder_), true, std::string()});
+        throw EFCreateError(target_,
+                            WriteFault{ShownFolder(folder_), true, std::string(), target_});
     // Creation applied the umask and made the file ours; a replaced file keeps exactly its
     // mode (0666 included) and, where this process may give them, its owner and group. The
     // mode comes last: a change of owner clears the set-user and set-group bits.
@@ -391,9 +448,16 @@ void SafeFile::Commit() {
                 Discard();
                 throw EInputChanged(EscapedText(input.Path));
             }
-    // Renamed while still open and locked, so no sweep can take the file in between.
-    if (!platform::ReplaceFile(tempPath_, finalPath_))
-        Failed("Cannot create file " + target_);
+    // Renamed while still open and locked, so no sweep can take the file in between. The
+    // rename is the commit point: a termination request from here on is kept back, so the
+    // run that put its output in place ends with its own status, not an interrupted one.
+    platform::HoldTerminationRequests();
+    if (!platform::ReplaceFile(tempPath_, finalPath_)) {
+        const std::string reason = platform::LastErrorText();
+        Discard();
+        platform::ReleaseTerminationRequests();
+        throw EWriteError("Cannot create file " + target_, reason, target_);
+    }
     committed_ = true;
     platform::Close(file_);
     file_ = platform::kNoFile;

@@ -79,6 +79,8 @@ public:
     void Discard();
 
     const std::string& Target() const { return target_; }
+    // The temporary file the bytes go to until Commit: for reading back what was written.
+    const std::string& TemporaryPath() const { return tempPath_; }
 
 private:
     // Discards the output and throws EWriteError with the system's reason for the call that

@@ -89,14 +89,54 @@ std::int32_t StrToInt(const std::string& text) {
     return static_cast<std::int32_t>(value);
 }
 
+namespace {
+
+// The characters that turn the direction of the text after them (a right-to-left override
+// makes "exe.txt" of "txt.exe"): shown as text, never acted on.
+bool Bidirectional(char32_t value) {
+    return value == 0x061C || value == 0x200E || value == 0x200F ||
+           (value >= 0x202A && value <= 0x202E) || (value >= 0x2066 && value <= 0x2069);
+}
+
+} // namespace
+
 std::string PrintableName(const std::string& name) {
-    std::string text = name;
-    for (char& c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F)
-            c = '?';
+    std::string text;
+    text.reserve(name.size());
+    for (std::size_t i = 0; i < name.size();) {
+        char32_t value = 0;
+        const int length = Utf8SequenceAt(name, i, value);
+        if (length > 1 && Bidirectional(value)) {
+            text += '?';
+            i += static_cast<std::size_t>(length);
+            continue;
+        }
+        const auto u = static_cast<unsigned char>(name[i++]);
+        text += u < 0x20 || u == 0x7F ? '?' : static_cast<char>(u);
     }
     return text;
+}
+
+bool JsonNestedDeeperThan(const std::string& text, int depth) {
+    int open = 0;
+    bool quoted = false;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        const char c = text[k];
+        if (quoted) {
+            if (c == '\\')
+                ++k;
+            else if (c == '"')
+                quoted = false;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == '[' || c == '{') {
+            if (++open > depth)
+                return true;
+        } else if (c == ']' || c == '}') {
+            --open;
+        }
+    }
+    return false;
 }
 
 std::string EscapedText(const std::string& text) {
@@ -106,7 +146,8 @@ std::string EscapedText(const std::string& text) {
     for (std::size_t i = 0; i < text.size();) {
         char32_t value = 0;
         const int length = Utf8SequenceAt(text, i, value);
-        const bool control = value < 0x20 || (value >= 0x7F && value <= 0x9F);
+        const bool control =
+            value < 0x20 || (value >= 0x7F && value <= 0x9F) || Bidirectional(value);
         if (length > 0 && !control) {
             out.append(text, i, static_cast<std::size_t>(length));
             i += static_cast<std::size_t>(length);

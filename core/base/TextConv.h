@@ -20,16 +20,21 @@ std::string IntToHex(std::uint32_t value, int digits);
 std::int32_t StrToInt(const std::string& text);
 
 // A name as a message or a line of output shows it: control characters (which could break
-// the line apart) become '?'.
+// the line apart) become '?', and so does each character that turns the direction of text
+// (U+202E and the like).
 std::string PrintableName(const std::string& name);
 
 // Text from a file as a message shows it on a terminal: control characters (C0, DEL and the
-// C1 range), a newline among them, and bytes that are not valid UTF-8 become \xNN, so no byte
-// of a file can move the cursor, clear the screen or split the line; valid UTF-8 stays as it
-// is. Applying it twice changes nothing more.
+// C1 range), a newline among them, the characters that turn the direction of text, and bytes that
+// are not valid UTF-8 become \xNN, so no byte of a file can move the cursor, clear the screen or
+// split the line; valid UTF-8 stays as it is. Applying it twice changes nothing more.
 std::string EscapedText(const std::string& text);
 
 // "a", "a and b", "a, b and c": items for a sentence.
 std::string JoinedList(const std::vector<std::string>& items);
+// Whether JSON text nests arrays and objects more than `depth` deep (brackets inside strings
+// do not count), found in one pass before the text is parsed, so a reader can refuse text
+// deeper than its own records without building it.
+bool JsonNestedDeeperThan(const std::string& text, int depth);
 
 } // namespace kiv

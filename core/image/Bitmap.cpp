@@ -489,7 +489,7 @@ void SaveBitmapFile(const Image& image, const std::string& path) {
 Image LoadBitmapFile(const std::string& path, const PictureLimit& limit) {
     const std::unique_ptr<InFile> file = InFile::Open(path);
     if (!file)
-        throw EFOpenError(path);
+        throw EFOpenError(path, OpenFault(path));
     const std::int64_t length = file->Length();
     if (length == 0)
         return Image();

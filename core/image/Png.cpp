@@ -520,7 +520,7 @@ Image LoadPngFile(const std::string& path, TColor transparent, std::vector<std::
                   const PictureLimit& limit) {
     const std::unique_ptr<InFile> file = InFile::Open(path);
     if (!file)
-        throw EFOpenError(path);
+        throw EFOpenError(path, OpenFault(path));
     PngSource source(*file);
     return DecodeStream(source, transparent, alpha, limit);
 }
@@ -571,7 +571,7 @@ Image LoadPictureFile(const std::string& path, TColor transparent, std::vector<s
     {
         const std::unique_ptr<InFile> file = InFile::Open(path);
         if (!file)
-            throw EFOpenError(path);
+            throw EFOpenError(path, OpenFault(path));
         got = file->Read(head, sizeof head);
     }
     if (IsPngData(head, got))

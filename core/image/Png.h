@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,14 @@ struct PngKey {
 };
 
 std::vector<std::uint8_t> EncodePng(const Image& image, PngKey transparent);
+
+// An animated PNG of `frames` (at least one, all of one size), each shown delayNum / delayDen
+// seconds, every colour exact, in the form EncodePng would choose for all their pixels
+// together; the pixels `transparent` matches are transparent (none: every pixel opaque).
+// `loop`: played over and over; otherwise once. Viewers without animation show frame one.
+std::vector<std::uint8_t> EncodeAnimatedPng(const std::vector<const Image*>& frames,
+                                            const std::optional<PngKey>& transparent, int delayNum,
+                                            int delayDen, bool loop);
 
 // Decodes a whole PNG file held in memory. Every chunk's CRC-32 and the image data's
 // Adler-32 are checked; the size the header declares is weighed against the bitmap limits and

@@ -7,8 +7,8 @@
 namespace kiv {
 
 std::int64_t TableIconOffset(const TIconTable& table, int index) {
-    return IconDataOffset(std::max(table.Count, table.StoredCount),
-                          table.Headers[static_cast<std::size_t>(index)]);
+    return table.Start + IconDataOffset(std::max(table.Count, table.StoredCount),
+                                        table.Headers[static_cast<std::size_t>(index)]);
 }
 
 Image ShowPicture(InFile& file, const TIconTable& table, int index, DecodeStats* stats) {

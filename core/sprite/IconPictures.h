@@ -15,8 +15,8 @@ namespace kiv {
 
 class InFile;
 
-// The offset of icon `index`'s data. The data area starts after as many headers as the
-// file stores, even when only the first 1000 were loaded.
+// The offset of icon `index`'s data in the file at table.Path. The data area starts after as
+// many headers as the file stores, even when only the first 1000 were loaded.
 std::int64_t TableIconOffset(const TIconTable& table, int index);
 
 // Show: the picture of the icon at `index` (0-based, within the table): its frame size,

@@ -49,6 +49,9 @@ struct TIconTable {
     // The count word as stored. The pixel data area starts after this many headers, so the
     // first 1000 icons of a file with more still decode from the right place.
     std::int32_t StoredCount = 0;
+    // Where the sprite's first byte lies in the file at Path: 0 for a sprite file, the
+    // member's start for a member read inside its archive.
+    std::int64_t Start = 0;
 
     bool CountClamped() const { return StoredCount > MaxIcons; }
 };

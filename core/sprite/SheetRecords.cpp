@@ -1,6 +1,7 @@
 #include "sprite/SheetRecords.h"
 
 #include "base/FileStream.h"
+#include "base/TextConv.h"
 #include "image/Bitmap.h"
 
 #include <nlohmann/json.hpp>
@@ -101,6 +102,9 @@ RecordsCheck CheckSheetRecords(const std::string& path, const TIconTable& table)
         return unreadable("it is too large");
     std::string text(static_cast<std::size_t>(file->Length()), '\0');
     text.resize(file->Read(text.data(), text.size()));
+    // An object, its list of icons, a record, its header words.
+    if (JsonNestedDeeperThan(text, 8))
+        return unreadable("it is nested too deeply");
     const json records = json::parse(text, nullptr, false);
     if (const std::string fault = FormFault(records); !fault.empty())
         return unreadable(fault);

@@ -240,10 +240,10 @@ bool PackedSprite(InFile& file, std::int64_t start, std::int64_t length, std::in
 SpriteDiff DiffSprites(const std::string& pathA, const std::string& pathB) {
     const std::unique_ptr<InFile> a = InFile::Open(pathA);
     if (!a)
-        throw EFOpenError(pathA);
+        throw EFOpenError(pathA, OpenFault(pathA));
     const std::unique_ptr<InFile> b = InFile::Open(pathB);
     if (!b)
-        throw EFOpenError(pathB);
+        throw EFOpenError(pathB, OpenFault(pathB));
     return DiffSprites(*a, 0, a->Length(), *b, 0, b->Length());
 }
 
@@ -254,9 +254,9 @@ SpriteRebuildReport SpriteRebuildCheck(const std::string& sourcePath,
     const std::unique_ptr<InFile> source = InFile::Open(sourcePath);
     const std::unique_ptr<InFile> existing = InFile::Open(existingPath);
     if (!source)
-        report.SourceFault = EFOpenError(sourcePath).what();
+        report.SourceFault = ErrorText(EFOpenError(sourcePath, OpenFault(sourcePath)));
     if (!existing)
-        report.Fault = EFOpenError(existingPath).what();
+        report.Fault = ErrorText(EFOpenError(existingPath, OpenFault(existingPath)));
     if (!source || !existing)
         return report;
 

@@ -1,7 +1,9 @@
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "image/Bitmap.h"
+#include "image/Gif.h"
 #include "image/Png.h"
+#include "sprite/Animation.h"
 #include "sprite/IconSheet.h"
 #include "support/PngChunks.h"
 #include "support/TestFiles.h"
@@ -1030,4 +1032,105 @@ TEST(Png, RefusesHostileFilesBeforeAllocatingWithAClearMessage) {
     }
     EXPECT_EQ(DecodePng(good.data(), good.size(), kKey, nullptr, {20, 15}), colourful);
     EXPECT_THROW(DecodePng(good.data(), good.size(), kKey, nullptr, {20, 14}), EPictureTooLarge);
+}
+
+// ---- Animations
+
+namespace {
+
+// Frames of a sprite at play: a block in `colours` colours that moves, leaving transparent
+// pixels behind it (the key, where `keyed`; else a plain colour), then stands still for a
+// frame, shrinks and is gone.
+std::vector<Image> MovingBlock(int colours, bool keyed) {
+    std::vector<Image> frames;
+    for (int f = 0; f < 6; ++f) {
+        Image frame(31, 19);
+        frame.Fill(keyed ? kKey : RGB(0, 0, 248));
+        const int step = f == 3 ? 2 : f; // frame 3 repeats frame 2
+        const int size = f == 4 ? 4 : f == 5 ? 0 : 12;
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size + 4; ++x) {
+                const int i = (x + y * (size + 4) + step) % colours;
+                frame.SetPixel(3 * step + x, step + y, RGB(Level(i, 31), Level(i * 7, 63), i / 8));
+            }
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
+// Pixels of `frames` that differ from the RGBA frames a peer decoded (alpha 0 for the key,
+// 255 otherwise); -1 when the peer gave another number of bytes.
+std::int64_t Mismatches(const Bytes& rgba, const std::vector<Image>& frames) {
+    std::size_t at = 0;
+    std::int64_t wrong = 0;
+    for (const Image& frame : frames)
+        for (int y = 0; y < frame.Height(); ++y)
+            for (int x = 0; x < frame.Width(); ++x, at += 4) {
+                if (at + 4 > rgba.size())
+                    return -1;
+                const TColor c = frame.Pixel(x, y);
+                const bool clear = c == kKey;
+                wrong +=
+                    clear ? rgba[at + 3] != 0
+                          : rgba[at + 3] != 255 || RGB(rgba[at], rgba[at + 1], rgba[at + 2]) != c;
+            }
+    return at == rgba.size() ? wrong : -1;
+}
+
+std::string Output(const std::string& command) {
+    EXPECT_EQ(Shell(command + " >out.txt"), 0) << command;
+    const Bytes text = ReadFile("out.txt");
+    return std::string(text.begin(), text.end());
+}
+
+} // namespace
+
+TEST(Animation, PeersReadOurGifAndPngFrameByFrameWithOurPixelsDelaysAndLoops) {
+    ScratchDir dir;
+    struct Case {
+        int Colours;
+        bool Keyed;
+        bool Loop;
+    };
+    // 256 opaque colours leave the GIF no spare entry for the pixels a frame keeps; 255 and the
+    // key fill it exactly.
+    for (const Case c : {Case{7, true, true}, Case{255, true, false}, Case{256, false, true}}) {
+        SCOPED_TRACE(std::to_string(c.Colours) + (c.Keyed ? " keyed" : " opaque"));
+        const std::vector<Image> frames = MovingBlock(c.Colours, c.Keyed);
+        std::vector<const Image*> order;
+        for (const Image& frame : frames)
+            order.push_back(&frame);
+        const std::optional<PngKey> key =
+            c.Keyed ? std::optional<PngKey>(PngKey(kKey)) : std::nullopt;
+
+        const GifAnimation gif = EncodeGif(order, key, 7, c.Loop);
+        EXPECT_EQ(gif.ReducedFrames, 0);
+        WriteFile("anim.gif", gif.Bytes);
+        EXPECT_EQ(Mismatches(MagickRaw("anim.gif -coalesce -depth 8 RGBA:"), frames), 0);
+        EXPECT_EQ(Output("/usr/bin/identify -format '%T ' anim.gif"), "7 7 7 7 7 7 ");
+        // Repeated forever, or (no loop count at all) played once.
+        EXPECT_EQ(Output("/usr/bin/identify -verbose anim.gif | grep Iterations | sort -u"),
+                  c.Loop ? "  Iterations: 0\n" : "");
+
+        WriteFile("anim.png", EncodeAnimatedPng(order, key, 1, 12, c.Loop));
+        ASSERT_EQ(Shell("ffmpeg -v error -y -i anim.png -fps_mode passthrough -f rawvideo "
+                        "-pix_fmt rgba frames.rgba"),
+                  0);
+        EXPECT_EQ(Mismatches(ReadFile("frames.rgba"), frames), 0);
+    }
+}
+
+TEST(Animation, GifFramesOfMoreThan256ColoursCountThePixelsThatChanged) {
+    ScratchDir dir;
+    std::vector<Image> frames = MovingBlock(7, true);
+    for (int y = 0; y < 19; ++y)
+        for (int x = 0; x < 31; ++x)
+            frames[1].SetPixel(x, y, RGB(x * 8, y * 13, (x * y) & 0xFF)); // 589 colours
+    const GifAnimation gif =
+        EncodeGif({&frames[0], &frames[1], &frames[2]}, PngKey(kKey), 10, true);
+    EXPECT_EQ(gif.ReducedFrames, 1);
+    EXPECT_GT(gif.ChangedPixels, 0);
+    WriteFile("anim.gif", gif.Bytes);
+    const Bytes rgba = MagickRaw("anim.gif -coalesce -depth 8 RGBA:");
+    EXPECT_EQ(Mismatches(rgba, {frames[0], frames[1], frames[2]}), gif.ChangedPixels);
 }

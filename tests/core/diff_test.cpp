@@ -3,18 +3,26 @@
 #include "archive/ModApply.h"
 #include "archive/ModCreate.h"
 #include "archive/ModFile.h"
+#include "base/SafeFile.h"
+#include "base/ZipFile.h"
 #include "sprite/IconEncoder.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <numeric>
 #include <optional>
 #include <random>
 #include <set>
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 using namespace kivtest;
 
@@ -525,4 +533,329 @@ TEST(ModFile, RebuildCheckDropsOnlyWhatTheModDoesNotRewrite) {
         EXPECT_EQ(report.Dropped, c.Dropped);
         EXPECT_EQ(report.OutsideDiffers, c.Outside);
     }
+}
+
+// Manifests whose changes have no clear meaning, or numbers no sprite can hold, are refused
+// with a reason that names the change; an empty name is a name like any other.
+TEST(ModFile, ManifestsWithNoClearMeaningAreRefusedNamingTheChange) {
+    const std::string sum = R"({"size":40,"crc32":0})";
+    const auto move = [](const std::string& member, const std::string& after) {
+        return R"({"change":"move","member":")" + member + R"(","after":{"member":")" + after +
+               R"("}})";
+    };
+    const std::string remove = R"({"change":"remove","member":"a","base":)" + sum + "}";
+    const std::string add = R"({"change":"add","member":"n","after":{"member":"a"},"result":)" +
+                            sum + R"(,"file":"x"})";
+    const std::string icon = R"({"change":"icon","member":"a","icon":2147483647,"base":)" + sum +
+                             R"(,"result":)" + sum + R"(,"file":"i","at":0,"length":1})";
+    const std::string counted =
+        R"({"change":"member","member":"a","base":)" + sum + R"(,"result":)" + sum +
+        R"(,"file":"m","icons":{"counts":[1,1],"changed":[[2147483647,"pixels"]]}})";
+    const struct {
+        std::vector<std::string> Changes;
+        std::string Refusal; // empty: accepted
+    } cases[] = {
+        {{move("a", "a")}, "change 1 moves member a after itself"},
+        {{move("a", "b"), move("b", "a")},
+         "members a and b are moved each after another of them, in a ring"},
+        {{move("c", "a"), move("a", "b"), move("b", "c")},
+         "members a, b and c are moved each after another of them, in a ring"},
+        {{remove, add}, "change 2 puts n after member a, which this mod removes"},
+        {{move("b", "a"), remove}, "change 1 puts b after member a, which this mod removes"},
+        {{R"({"change":"add","member":"ABCDEFGHIJKLM","result":)" + sum + R"(,"file":"x"})"},
+         "change 1: the new member ABCDEFGHIJKLM has a 13-byte name, which leaves its name "
+         "field no NUL"},
+        {{R"({"change":"field","member":"ABCDEFGHIJKLM","field":"4142434445464748494a4b4c4d"})"},
+         "change 1: \"field\" holds no NUL after the name"},
+        {{icon}, "change 1: \"icon\" is out of range"},
+        {{counted}, "change 1, \"icons\" is out of range"},
+        {{R"({"change":"add","member":"","result":)" + sum + R"(,"file":"x"})"}, ""},
+        {{move("a", "b"), move("b", "c")}, ""}, // b's place in the base, wherever b goes
+    };
+    for (const auto& c : cases) {
+        std::string json = R"({"format":"kivmod","version":1,"changes":[)";
+        for (std::size_t k = 0; k < c.Changes.size(); ++k)
+            json += (k ? "," : "") + c.Changes[k];
+        json += "]}";
+        SCOPED_TRACE(json);
+        std::string refusal;
+        try {
+            kiv::ParseManifest(json);
+        } catch (const kiv::EBadMod& e) {
+            refusal = e.what();
+        }
+        EXPECT_EQ(refusal, c.Refusal);
+    }
+}
+
+// Random archives with odd names (empty, control bytes, bytes above 127, 13 bytes that leave
+// no NUL) edited at random: whatever mod create writes, mod apply applies to the base and gets
+// the edited archive; what it would refuse, create refuses and writes nothing.
+TEST(ModFile, WhatCreateWritesApplyApplies) {
+    ScratchDir dir;
+    std::mt19937 random(38);
+    const std::vector<std::string> names = {
+        "", "a.s16", "\x01\x7f", "\xff\xfe.s16", "ABCDEFGHIJKL", "ABCDEFGHIJKLM", "a.s16"};
+    const auto pick = [&] { return names[random() % names.size()]; };
+    int made = 0, refused = 0;
+    for (int trial = 0; trial < 120; ++trial) {
+        SCOPED_TRACE(trial);
+        Model base;
+        for (int k = static_cast<int>(random() % 5); k >= 0; --k)
+            base.Members.push_back({pick(), {Icon(trial + k), Icon(k)}, {}});
+        Model edited = base;
+        for (int k = static_cast<int>(random() % 4); k >= 0; --k) {
+            auto& members = edited.Members;
+            const std::size_t at = random() % (members.size() + 1);
+            switch (random() % 4) {
+            case 0:
+                members.insert(members.begin() + static_cast<std::ptrdiff_t>(at),
+                               {pick(), {Icon(trial * 7 + k)}, {}});
+                break;
+            case 1:
+                if (at < members.size())
+                    members.erase(members.begin() + static_cast<std::ptrdiff_t>(at));
+                break;
+            case 2:
+                if (at < members.size())
+                    std::rotate(members.begin(), members.begin() + static_cast<std::ptrdiff_t>(at),
+                                members.end());
+                break;
+            default:
+                if (at < members.size())
+                    members[at].Icons[random() % 2].Data[random() % 8] ^= 0x11;
+            }
+        }
+        WriteFile("base.dat", base.Build());
+        const Bytes bytes = edited.Build();
+        WriteFile("edited.dat", bytes);
+        std::remove("edit.kivmod");
+        const kiv::ModCreateResult result =
+            kiv::CreateMod("base.dat", "edited.dat", "edit.kivmod", {});
+        if (!result.Ok) {
+            EXPECT_TRUE(result.Same || result.Message.ends_with(
+                                           "`mod apply` would refuse it, so no mod was written."))
+                << result.Message;
+            EXPECT_FALSE(FileExists("edit.kivmod"));
+            refused += result.Same ? 0 : 1;
+            continue;
+        }
+        ++made;
+        std::vector<std::string> lines;
+        EXPECT_EQ(ApplyMods({"edit.kivmod"}, lines), bytes);
+        EXPECT_EQ(lines, std::vector<std::string>{});
+    }
+    EXPECT_GT(made, 60);
+    EXPECT_GT(refused, 0); // new members of 13-byte names
+}
+
+namespace {
+
+// The examples of docs/mod-format/examples/: for each kind of change, a small base, the
+// archive the change makes and the mod between them. KIV_WRITE_MOD_EXAMPLES=1 writes them anew.
+struct Example {
+    std::string Name;
+    std::function<Model(const Model&)> Edit;
+    kiv::ModChangeKind Kind; // the one change the mod holds
+};
+
+Model ExampleBase() {
+    Model model;
+    model.Members.push_back({"a.s16", {Icon(1), Icon(2)}, {}});
+    model.Members.push_back({"b.s16", {Icon(3)}, {}});
+    model.Members.push_back({"c.bin", {}, {'r', 'a', 'w'}, true});
+    return model;
+}
+
+// One icon of noise large enough that a few changed pixels cost least as their XOR.
+Model NoiseBase() {
+    Model model;
+    SpriteIcon icon{MakeHeader(64, 64, 0, 0, 64, 64, 0, 0), Bytes(2 * 64 * 64)};
+    std::mt19937 random(64);
+    for (auto& b : icon.Data)
+        b = static_cast<std::uint8_t>(random());
+    model.Members.push_back({"noise.s16", {icon}, {}});
+    return model;
+}
+
+const std::vector<Example> kExamples = {
+    {"gap",
+     [](Model m) {
+         m.Gap = {4, 5};
+         return m;
+     },
+     kiv::ModChangeKind::Gap},
+    {"tail",
+     [](Model m) {
+         m.Tail = {8, 8, 8};
+         return m;
+     },
+     kiv::ModChangeKind::Tail},
+    {"member",
+     [](Model m) {
+         m.Named("c.bin").After = {'R', 'A', 'W', '!'};
+         return m;
+     },
+     kiv::ModChangeKind::Member},
+    {"icon-pieces", // the top row cut off: the data move, which XOR cannot follow
+     [](Model m) {
+         SpriteIcon& icon = m.Members[0].Icons[0];
+         icon.Header.Height = 63;
+         icon.Data.erase(icon.Data.begin(), icon.Data.begin() + 2 * 64);
+         return m;
+     },
+     kiv::ModChangeKind::Icon},
+    {"icon-xor",
+     [](Model m) {
+         for (std::size_t p : {10, 3000, 8000})
+             m.Members[0].Icons[0].Data[p] ^= 0x21;
+         return m;
+     },
+     kiv::ModChangeKind::Icon},
+    {"add",
+     [](Model m) {
+         m.Members.insert(m.Members.begin() + 2, {"d.s16", {Icon(4)}, {}});
+         return m;
+     },
+     kiv::ModChangeKind::Add},
+    {"remove",
+     [](Model m) {
+         m.Members.erase(m.Members.begin() + 1);
+         return m;
+     },
+     kiv::ModChangeKind::Remove},
+    {"move",
+     [](Model m) {
+         std::rotate(m.Members.begin(), m.Members.begin() + 2, m.Members.end());
+         return m;
+     },
+     kiv::ModChangeKind::Move},
+    {"field", [](Model m) { return m; }, kiv::ModChangeKind::Field},
+};
+
+} // namespace
+
+// Every example's mod, applied to its base, gives its new archive byte for byte; made again
+// from the two archives, it holds the same change in the same coding.
+TEST(ModFile, TheFormatPagesExamplesApplyAsTheySay) {
+    const std::filesystem::path examples = KIV_EXAMPLES_DIR;
+    const bool write = std::getenv("KIV_WRITE_MOD_EXAMPLES") != nullptr;
+    ScratchDir dir;
+    std::set<kiv::IconCoding> codings;
+    for (const Example& e : kExamples) {
+        SCOPED_TRACE(e.Name);
+        const std::filesystem::path folder = examples / e.Name;
+        const Model base = e.Name.starts_with("icon") ? NoiseBase() : ExampleBase();
+        Bytes edited = e.Edit(base).Build();
+        if (e.Name == "field")
+            edited[8 + 5 + 1] = 'x'; // the byte after the NUL of the first name, "a.s16"
+        if (write) {
+            std::filesystem::create_directories(folder);
+            WriteFile((folder / "base.dat").string(), base.Build());
+            WriteFile((folder / "new.dat").string(), edited);
+            WriteFile("new.dat", edited);
+            WriteFile("base.dat", base.Build());
+            ASSERT_TRUE(kiv::CreateMod("base.dat", "new.dat", "mod.kivmod", {e.Name, "", ""}).Ok);
+            WriteFile((folder / "mod.kivmod").string(), ReadFile("mod.kivmod"));
+        }
+        std::filesystem::copy_file(folder / "base.dat", "base.dat",
+                                   std::filesystem::copy_options::overwrite_existing);
+        ASSERT_EQ(ReadFile((folder / "new.dat").string()), edited);
+        std::vector<std::string> lines;
+        EXPECT_EQ(ApplyMods({(folder / "mod.kivmod").string()}, lines), edited);
+        EXPECT_EQ(lines, std::vector<std::string>{});
+
+        const kiv::ModReader example((folder / "mod.kivmod").string());
+        ASSERT_EQ(example.Manifest().Changes.size(), 1u);
+        const kiv::ModChange& change = example.Manifest().Changes[0];
+        EXPECT_EQ(change.Kind, e.Kind);
+        WriteFile("new.dat", edited);
+        ASSERT_TRUE(kiv::CreateMod("base.dat", "new.dat", "again.kivmod", {}).Ok);
+        const kiv::ModReader again("again.kivmod");
+        ASSERT_EQ(again.Manifest().Changes.size(), 1u);
+        EXPECT_EQ(again.Manifest().Changes[0].Kind, change.Kind);
+        EXPECT_EQ(again.Manifest().Changes[0].Coding, change.Coding);
+        if (change.Kind == kiv::ModChangeKind::Icon)
+            codings.insert(change.Coding);
+    }
+    EXPECT_EQ(codings, (std::set<kiv::IconCoding>{kiv::IconCoding::Pieces, kiv::IconCoding::Xor}));
+}
+
+#ifndef _WIN32 // a limit on open files
+// Out of file descriptors, a mod that exists is not "missing": the system's reason is given.
+TEST(ModFile, AModThatCannotBeOpenedSaysWhy) {
+    ScratchDir dir;
+    WriteFile("base.dat", Base().Build());
+    Model edited = Base();
+    edited.Tail = {1};
+    MakeMod(edited, "m.kivmod");
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    rlimit low = old;
+    low.rlim_cur = 32;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> held;
+    for (int fd; (fd = ::dup(0)) >= 0;)
+        held.push_back(fd);
+    std::string message;
+    try {
+        kiv::ModReader reader("m.kivmod");
+    } catch (const kiv::EFOpenError& e) {
+        message = kiv::ErrorText(e);
+    }
+    for (int fd : held)
+        ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &old);
+    EXPECT_EQ(message, "Cannot open file m.kivmod (Too many open files)");
+}
+#endif
+
+// Pieces count from 0: a piece compressed against another range of the base (as a writer
+// counting from 1 would make piece 0) is refused naming the piece and the bytes it takes.
+TEST(ModFile, APieceMadeAgainstOtherBaseBytesIsNamed) {
+    ScratchDir dir;
+    Bytes base(40000), result(20000);
+    for (std::size_t k = 0; k < base.size(); ++k)
+        base[k] = static_cast<std::uint8_t>(k * 7 / 3);
+    std::copy_n(base.begin() + 100, result.size(), result.begin());
+    Bytes stream;
+    for (const std::size_t from : {0, 16384}) {
+        const std::size_t to = std::min<std::size_t>(from + 16384, result.size());
+        z_stream zs{};
+        ASSERT_EQ(deflateInit(&zs, 9), Z_OK);
+        deflateSetDictionary(&zs, base.data(), 32768); // piece 1's range, for both
+        Bytes out(compressBound(static_cast<uLong>(to - from)) + 64);
+        zs.next_in = result.data() + from;
+        zs.avail_in = static_cast<uInt>(to - from);
+        zs.next_out = out.data();
+        zs.avail_out = static_cast<uInt>(out.size());
+        ASSERT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
+        out.resize(zs.total_out);
+        deflateEnd(&zs);
+        stream.insert(stream.end(), out.begin(), out.end());
+    }
+    {
+        kiv::SafeFile out("icons.zip");
+        kiv::ZipWriter zip(out);
+        zip.Begin("icons.bin", kiv::ZipMethod::Stored);
+        zip.Write(stream.data(), stream.size());
+        zip.End();
+        zip.Finish();
+        out.Commit();
+    }
+    const auto file = kiv::InFile::Open("icons.zip");
+    const kiv::ZipReader zip(*file);
+    kiv::ZipEntryReader entry(*file, *zip.Find("icons.bin"));
+    const kiv::IconBytes baseBytes = [&](std::int64_t from, std::size_t n, unsigned char* into) {
+        std::copy_n(base.begin() + from, n, into);
+    };
+    std::string refusal;
+    try {
+        kiv::ExpandIcon(baseBytes, std::ssize(base), entry, std::ssize(stream), std::ssize(result),
+                        kiv::IconCoding::Pieces, [](const unsigned char*, std::size_t) {});
+    } catch (const kiv::EBadMod& e) {
+        refusal = e.what();
+    }
+    EXPECT_EQ(refusal, "piece 0 (its dictionary: base bytes 0 to 16384) was compressed against "
+                       "another preset dictionary than these base bytes (pieces count from 0)");
 }

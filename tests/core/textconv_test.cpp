@@ -105,9 +105,19 @@ TEST(EscapedText, WritesEveryByteThatActsOnATerminalAsHexAndKeepsValidText) {
         {"a\xC3", "a\\xC3"},
         {"\xC0\xAF\xED\xA0\x80", "\\xC0\\xAF\\xED\\xA0\\x80"}, // overlong; a surrogate
         {"C:\\mods\\x.s16", "C:\\mods\\x.s16"},
+        {"txt.\xE2\x80\xAE"
+         "exe",
+         "txt.\\xE2\\x80\\xAEexe"}, // direction turned round
+        {"\xE2\x81\xA6"
+         "a\xE2\x80\x8F",
+         "\\xE2\\x81\\xA6a\\xE2\\x80\\x8F"},
     };
     for (const auto& [text, shown] : cases) {
         EXPECT_EQ(EscapedText(text), shown);
         EXPECT_EQ(EscapedText(shown), shown);
     }
+    // Names on stdout show each such character as one '?'.
+    EXPECT_EQ(kiv::PrintableName("txt.\xE2\x80\xAE"
+                                 "exe\x01"),
+              "txt.?exe?");
 }

@@ -50,7 +50,7 @@ std::string WithPlainLineEnds(const Bytes& bytes) {
 
 } // namespace
 
-ToolRun RunKivtool(const std::vector<std::string>& args) {
+ToolRun RunKivtool(const std::vector<std::string>& args, const std::string& input) {
     const std::string outPath = ".kivtool-stdout";
     const std::string errPath = ".kivtool-stderr";
     const std::string program = KIVTOOL_PATH;
@@ -59,7 +59,7 @@ ToolRun RunKivtool(const std::vector<std::string>& args) {
     std::fflush(stderr);
     const int saved[3] = {::_dup(0), ::_dup(1), ::_dup(2)};
     const int opened[3] = {
-        ::_open("NUL", _O_RDONLY),
+        ::_open(input.empty() ? "NUL" : input.c_str(), _O_RDONLY),
         ::_open(outPath.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE),
         ::_open(errPath.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
                 _S_IREAD | _S_IWRITE)};
@@ -90,13 +90,13 @@ ToolRun RunKivtool(const std::vector<std::string>& args) {
 
 #else
 
-ToolRun RunKivtool(const std::vector<std::string>& args) {
+ToolRun RunKivtool(const std::vector<std::string>& args, const std::string& input) {
     const std::string outPath = ".kivtool-stdout";
     const std::string errPath = ".kivtool-stderr";
     ToolRun run;
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const int in = ::open("/dev/null", O_RDONLY);
+        const int in = ::open(input.empty() ? "/dev/null" : input.c_str(), O_RDWR);
         const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (in < 0 || out < 0 || err < 0)

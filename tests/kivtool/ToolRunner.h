@@ -15,8 +15,9 @@ struct ToolRun {
     std::string Err;
 };
 
-// The kivtool binary with `args`, in the current folder; stdin is empty.
-ToolRun RunKivtool(const std::vector<std::string>& args);
+// The kivtool binary with `args`, in the current folder; stdin is empty, or the file (or
+// pipe) `input`, opened for reading and writing so that a pipe never reads as ended.
+ToolRun RunKivtool(const std::vector<std::string>& args, const std::string& input = {});
 
 // A command function with string streams.
 ToolRun RunCommand(const std::function<int(const kivtool::Context&)>& command);

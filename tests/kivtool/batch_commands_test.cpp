@@ -224,6 +224,21 @@ TEST(Reimport, TakesOnlyFilesTheFolderHoldsSoAnUneditedRoundTripGivesTheArchiveB
     EXPECT_NE(run.Err.find("out/tile1 is refused: it is a symbolic link.\n"), std::string::npos);
     EXPECT_NE(run.Err.find("2 files were refused.\n"), std::string::npos) << run.Err;
     EXPECT_EQ(ReadFile("Newgen.dat"), archive);
+
+    // So is a hard link, which may be any file of the disk; --allow-links takes both kinds.
+    std::remove("out/tile1");
+    ASSERT_EQ(::link("Modgen.dat", "out/tile1"), 0);
+    run = reimport();
+    EXPECT_NE(run.Err.find("out/tile1 is refused: it is a hard link (the file has 2 names, so it "
+                           "may be a file from outside the folder).\n"),
+              std::string::npos)
+        << run.Err;
+    EXPECT_EQ(ReadFile("Newgen.dat"), archive);
+    run = RunCommand([](const Context& c) {
+        return kivtool::ReimportCommand(c, "Modgen.dat", "out", {"Newgen.dat", false, true, true});
+    });
+    EXPECT_NE(run.Err.find("1 file was refused.\n"), std::string::npos) << run.Err;
+    EXPECT_NE(ReadFile("Newgen.dat"), archive);
 #endif
 }
 

@@ -20,6 +20,7 @@
 #include <sstream>
 #include <unistd.h>
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <sys/wait.h>
 #endif
 
@@ -27,10 +28,10 @@ namespace kivtest {
 namespace {
 
 const std::vector<std::string> kCommands = {
-    "list",        "headers",    "extract",   "replace",  "test",         "verify",
-    "preview",     "show",       "collage",   "reencode", "export",       "demo",
-    "extract-all", "reimport",   "import",    "sheet",    "sheet export", "sheet import",
-    "diff",        "mod create", "mod apply", "mod info", "thumbnail",    "edit"};
+    "list",     "headers",   "extract",      "replace",      "test", "verify",      "preview",
+    "show",     "collage",   "reencode",     "export",       "demo", "extract-all", "reimport",
+    "import",   "sheet",     "sheet export", "sheet import", "diff", "mod create",  "mod apply",
+    "mod info", "thumbnail", "edit",         "animate"};
 
 TEST(KivtoolCli, ExplainsItselfAndEveryCommandWithAnExample) {
     ScratchDir dir;
@@ -84,6 +85,25 @@ TEST(KivtoolCli, ReportsFailuresAsOneLineOnStderrWithStatusOne) {
     run = RunKivtool({"show", "missing.s16", "1", "-o", "x.bmp"});
     EXPECT_EQ(run.Status, 1);
     EXPECT_EQ(run.Err, "Could not open missing.s16\n");
+
+    // The window's text first, then why: an output whose folder is missing, a pipe named as
+    // the archive.
+    WriteFile("one.s16", SpriteBuilder().Raw(1, 1, 0, 0, 1, 1, {5}).Build());
+    kiv::Image pixel(1, 1);
+    pixel.Fill(kiv::RGB(8, 4, 8));
+    kiv::SavePictureFile(pixel, "one.bmp", kiv::BackColor);
+#ifndef _WIN32 // the system's words for a missing file, and a pipe
+    run = RunKivtool({"reencode", "one.s16", "1", "one.bmp", "-o", "nodir/x.s17"});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, "Could not open output file! (nodir/x.s17: No such file or directory)\n");
+    run = RunKivtool({"replace", "missing.dat", "a.s16", "-o", "nodir/x.dat"});
+    EXPECT_EQ(run.Err, "Could not open New Data file (nodir/x.dat) (No such file or directory)\n");
+    ASSERT_EQ(::mkfifo("pipe.dat", 0600), 0);
+    run = RunKivtool({"list", "pipe.dat"});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, "Main data file not found. (pipe.dat: it is not a regular file)\n");
+    std::remove("pipe.dat");
+#endif
 
     Bytes sprite = SpriteBuilder().Raw(1, 1, 0, 0, 1, 1, {5}, 0x01000000).Build();
     WriteFile("a.dat", ArchiveBuilder().Member("x.s16", sprite).Build());
@@ -176,6 +196,15 @@ TEST(KivtoolCli, KeepsEveryOutputThatIsAnInputOrHoldsWorkTheCommandWouldDrop) {
          "`kivtool reencode --on-twin hero.s16 1 e.bmp` builds on it, --force replaces it.\n",
          false},
         {{"reencode", "--on-twin", "hero.s16", "1", "e.bmp"}, 0, "Building on hero.s17.\n", true},
+        // A sheet of diff, as any picture: a file of other bytes is kept unless forced.
+        {{"diff", "Modgen.dat", "Newgen.dat", "--sheet", "coins.s17"},
+         1,
+         "kept changed file coins.s17; --force overwrites\n",
+         false},
+        {{"diff", "Modgen.dat", "Newgen.dat", "--sheet", "coins.s17", "--force"},
+         1,
+         "Wrote coins.s17 and coins.json: 1 icon.\n",
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Args[0] + " " + c.Args[1] + " " + c.Args[2]);
@@ -228,6 +257,33 @@ TEST(KivtoolCli, WaitsForAnotherRunsLockAndSweepsWhatEndedRunsLeft) {
     EXPECT_EQ(ListFolder("."), (std::vector<std::string>{".kiv-4195000-1.tmp", "Modgen.dat",
                                                          "Newgen.dat", "hero.s17"}));
     kiv::platform::Close(live);
+
+#ifndef _WIN32 // links
+    // A lock file's name taken by a link or a folder: the output is refused with what is in
+    // the way and what to do, and the sweep neither follows nor removes either.
+    std::string lockName;
+    {
+        kiv::OutputLock held("Newgen.dat");
+        for (const std::string& name : ListFolder("."))
+            if (name.ends_with(".lock"))
+                lockName = name;
+    }
+    ASSERT_FALSE(lockName.empty());
+    WriteFile("victim", Bytes{1});
+    ASSERT_EQ(::symlink("victim", lockName.c_str()), 0);
+    ASSERT_EQ(::symlink("victim", ".kiv-0badc0d1.lock"), 0);
+    std::filesystem::create_directory(".kiv-0badc0d2.lock");
+    ToolRun squatted = RunKivtool({"replace", "Modgen.dat", "hero.s16", "--force"});
+    EXPECT_EQ(squatted.Status, 1);
+    EXPECT_EQ(squatted.Err, "Could not open New Data file (Newgen.dat) (the entry " + lockName +
+                                " where its lock file goes is a symbolic link, not a lock file "
+                                "this tool made; remove it and write again)\n");
+    std::remove(lockName.c_str());
+    EXPECT_EQ(RunKivtool({"replace", "Modgen.dat", "hero.s16", "--force"}).Status, 0);
+    EXPECT_EQ(ReadFile("victim"), Bytes{1});
+    EXPECT_TRUE(std::filesystem::is_symlink(".kiv-0badc0d1.lock"));
+    EXPECT_TRUE(std::filesystem::is_directory(".kiv-0badc0d2.lock"));
+#endif
 
 #ifndef _WIN32 // a longer name than a whole Windows path may be
     // Any name the folder takes works: work files do not lengthen it.
@@ -375,12 +431,18 @@ TEST(KivtoolCli, ModCarriesAnEditToItsBaseAndNoOther) {
     EditHeroIcon2();
     std::filesystem::rename("Newgen.dat", "edited.dat");
     ASSERT_EQ(RunKivtool({"mod", "create", "Modgen.dat", "edited.dat", "-o", "red.kivmod",
-                          "--title", "Red hero"})
+                          "--title", "Red hero", "--author", "\x1b]0;owned\x07\r", "--note",
+                          "safe.\xe2\x80\xae"
+                          "exe.txt"})
                   .Status,
               0);
     ToolRun run = RunKivtool({"mod", "info", "red.kivmod"});
     EXPECT_EQ(run.Status, 0);
-    EXPECT_NE(run.Out.find("Title: Red hero\n"), std::string::npos) << run.Out;
+    // A stranger's text never acts on the terminal.
+    EXPECT_NE(run.Out.find("Title: Red hero\nAuthor: \\x1B]0;owned\\x07\\x0D\n"
+                           "Note: safe.\\xE2\\x80\\xAEexe.txt\n"),
+              std::string::npos)
+        << run.Out;
     EXPECT_NE(run.Out.find("\nchanged hero.s16\n  icon 2: pixels\n"), std::string::npos);
 
     run = RunKivtool({"mod", "apply", "Modgen.dat", "red.kivmod"});
@@ -631,6 +693,12 @@ TEST(KivtoolCli, SaysWhatTakingAPictureDidToItsPixelsAndWhatIsWrongWithASheet) {
     run = RunKivtool({"sheet", "import", "coins.s16", "new/coins.png", "-o", "no.s16"});
     EXPECT_EQ(run.Err, "new/coins.json cannot be read as a sheet's records: it is not JSON. "
                        "Nothing was written.\n");
+    Bytes deep(2000000, '[');
+    deep.resize(4000000, ']');
+    WriteFile("new/coins.json", deep);
+    run = RunKivtool({"sheet", "import", "coins.s16", "new/coins.png", "-o", "no.s16"});
+    EXPECT_EQ(run.Err, "new/coins.json cannot be read as a sheet's records: it is nested too "
+                       "deeply. Nothing was written.\n");
     ASSERT_EQ(RunKivtool({"sheet", "export", "hero.s16", "new/coins.png", "--force"}).Status, 0);
     run = RunKivtool({"sheet", "import", "coins.s16", "new/coins.png", "-o", "no.s16"});
     EXPECT_EQ(run.Err, "new/coins.json describes a sheet of hero.s16, not of coins.s16. Nothing "

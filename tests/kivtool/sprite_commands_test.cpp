@@ -1,15 +1,25 @@
 // The editor's operations as commands: Show, Collage, Replace (re-encode) and export.
 
+#include "AnimateCommand.h"
 #include "Commands.h"
 #include "ToolRunner.h"
 
 #include "base/FileStream.h"
 #include "image/Bitmap.h"
+#include "image/Png.h"
+#include "sprite/Animation.h"
 #include "sprite/IconDecoder.h"
 #include "sprite/IconEncoder.h"
+#include "sprite/PictureFiles.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace kivtest {
 namespace {
@@ -183,7 +193,7 @@ TEST(ReencodeCommand, WritesTheTwinCoreWritesAndRefusesBadPictures) {
     EXPECT_EQ(run.Status, 1);
     EXPECT_NE(run.Err.find("no icon pixels"), std::string::npos);
     EXPECT_EQ(refuse("junk.bmp").Err, "junk.bmp: Bitmap image is not valid.\n");
-    EXPECT_EQ(refuse("none.bmp").Err, "Cannot open file none.bmp.\n");
+    EXPECT_EQ(refuse("none.bmp").Err.rfind("Cannot open file none.bmp (", 0), 0u); // the reason
     EXPECT_EQ(ReadFile("s.s17"), before);
 
     // --on-twin builds on the twin an earlier re-encode wrote; a picture of another size
@@ -249,5 +259,174 @@ TEST(ExportCommand, SavesEveryIconAsItsShowPictureUnderNumberedNames) {
     EXPECT_EQ(ReadFile("out/icons/walk_0002.bmp"), fresh);
 }
 
+TEST(AnimateCommand, WritesTheRunFromASpriteOrItsArchiveMemberUnderTheOutputRule) {
+    ScratchDir dir;
+    SpriteBuilder sprite;
+    for (int k = 0; k < 3; ++k)
+        sprite.Raw(1, 1, k, 0, 4, 3, {static_cast<std::uint16_t>(0xF800 + k)});
+    sprite.Raw(1, 1, 0, 0, 5, 3, {0x07E0}); // another frame size ends the run
+    WriteFile("s.s16", sprite.Build());
+    WriteFile(
+        "Modgen.dat",
+        ArchiveBuilder().Member("x.s16", {0, 0, 0, 0}).Member("s.s16", sprite.Build()).Build());
+    const auto animate = [](std::vector<std::string> inputs, const std::string& out,
+                            bool force = false) {
+        kivtool::AnimateOptions options;
+        options.Inputs = std::move(inputs);
+        options.OutPath = out;
+        options.Force = force;
+        return RunCommand([&](const Context& c) { return kivtool::AnimateCommand(c, options); });
+    };
+    // The default run is icons 1 to 3, read alike from the file and from inside the archive.
+    ASSERT_EQ(animate({"s.s16"}, "a.gif").Status, 0);
+    ASSERT_EQ(animate({"Modgen.dat", "s.s16", "1-3"}, "b.gif").Status, 0);
+    EXPECT_EQ(ReadFile("a.gif"), ReadFile("b.gif"));
+    ASSERT_EQ(animate({"s.s16", "1-3"}, "a.png").Status, 0);
+    ASSERT_EQ(animate({"Modgen.dat", "#2"}, "b.png").Status, 0);
+    EXPECT_EQ(ReadFile("a.png"), ReadFile("b.png"));
+    {
+        kiv::TIconTable table;
+        kiv::ReadIconTable("s.s16", table);
+        auto file = kiv::InFile::Open("s.s16");
+        const kiv::AnimationFrames frames = kiv::DecodeAnimation(*file, table, 0, 2);
+        EXPECT_EQ(ReadFile("a.png"),
+                  kiv::EncodeAnimation(frames.Frames, {}, kiv::AnimationFormat::Png).Bytes);
+    }
+
+    EXPECT_EQ(animate({"s.s16"}, "a.gif").Err, "a.gif is up to date; nothing written.\n");
+    EXPECT_EQ(animate({"s.s16", "2"}, "a.gif").Err,
+              "kept changed file a.gif; --force overwrites\n");
+    EXPECT_EQ(animate({"s.s16", "2"}, "a.gif", true).Status, 0);
+    struct Refusal {
+        std::vector<std::string> Inputs;
+        std::string Out;
+        int Status;
+        std::string Err;
+    };
+    const Refusal refusals[] = {
+        {{"s.s16", "3-2"}, "c.gif", 1, "The last icon 2 comes before the first, 3.\n"},
+        {{"s.s16", "2-9"}, "c.gif", 1, "Icon 9 is out of range: the file holds icons 1 to 4.\n"},
+        {{"s.s16", "0"}, "c.gif", 1, "Icon 0 is out of range: the file holds icons 1 to 4.\n"},
+        {{"s.s16"}, "c.bmp", 2, "The output must end in .gif or .png.\n"},
+        {{"Modgen.dat", "s.s16", "x"},
+         "c.gif",
+         2,
+         "Icons are given as FIRST or FIRST-LAST, such as 1-6, not x\n"},
+        {{"t.gif"},
+         "t.gif",
+         1,
+         "Cannot write t.gif: that is the sprite file it is read from; nothing was written.\n"},
+    };
+    WriteFile("t.gif", sprite.Build());
+    // Frames that would take more memory than an animation may are refused before decoding.
+    WriteFile("huge.s16", SpriteBuilder().Raw(1, 1, 0, 0, 9000, 9000, {1}).Build());
+    EXPECT_EQ(animate({"huge.s16"}, "c.gif").Err,
+              "Icon frame of 9000 x 9000 pixels is too large.\n");
+    for (const Refusal& r : refusals) {
+        const ToolRun run = animate(r.Inputs, r.Out);
+        EXPECT_EQ(run.Status, r.Status) << r.Out;
+        if (!r.Err.empty()) {
+            EXPECT_EQ(run.Err, r.Err);
+        }
+    }
+    EXPECT_FALSE(FileExists("c.gif"));
+    EXPECT_EQ(ReadFile("t.gif"), sprite.Build());
+}
+
 } // namespace
+} // namespace kivtest
+
+namespace kivtest {
+namespace {
+
+// The folder `edit` said it works in, from its "Editing ... : PATH" line.
+std::string WorkFolderOf(const ToolRun& run) {
+    const std::size_t at = run.Err.find(": ", run.Err.find("Editing icon"));
+    const std::string path = run.Err.substr(at + 2, run.Err.find('\n', at) - at - 2);
+    return std::filesystem::path(path).parent_path().string();
+}
+
+struct EditScene {
+    EditScene() {
+        WriteFile("s.s16", SpriteBuilder()
+                               .Raw(3, 2, 0, 0, 3, 2, {1, 2, 3, 4, 5, 6})
+                               .Raw(2, 1, 0, 0, 2, 1, {7, 8})
+                               .Build());
+        for (int k = 0; k < 3; ++k) {
+            kiv::Image picture(3, 2);
+            picture.Fill(0x0000F8 + 0x400000 * static_cast<kiv::TColor>(k));
+            picture.SetPixel(k, 1, kiv::BackColor);
+            WriteFile("p" + std::to_string(k) + ".png", kiv::EncodePng(picture, kiv::BackKey));
+            // What each save must come to: the same picture re-encoded by itself.
+            EXPECT_EQ(RunKivtool({"reencode", "s.s16", "1", "p" + std::to_string(k) + ".png", "-o",
+                                  "e" + std::to_string(k) + ".s17"})
+                          .Status,
+                      0);
+        }
+        SetVariable("KIV_TEST_EDITOR_SCRIPT", dir.File("script"));
+    }
+    ~EditScene() {
+        UnsetVariable("KIV_TEST_EDITOR_SCRIPT");
+        UnsetVariable("KIV_IMAGE_EDITOR");
+    }
+    void Script(const std::string& text) { WriteFile("script", Bytes(text.begin(), text.end())); }
+    ScratchDir dir;
+};
+
+} // namespace
+
+TEST(EditCommand, ReencodesEverySaveOfAProgramUntilItExits) {
+    EditScene scene;
+    scene.Script("rename p0.png\nwait .kivtool-stdout 1\ncopy s.s17 t0\n"
+                 "truncate p1.png\nwait .kivtool-stdout 2\ncopy s.s17 t1\n"
+                 "parts p2.png\nwait .kivtool-stdout 3\ncopy s.s17 t2\n"
+                 "rename p2.png\nwait .kivtool-stdout 4\n");
+    SetVariable("KIV_IMAGE_EDITOR", "'" SCRIPTED_EDITOR_PATH "'");
+    const ToolRun run = RunKivtool({"edit", "s.s16", "1"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const std::string saved = "s_0001.png saved: ";
+    EXPECT_EQ(Lines(run.Out), (std::vector<std::string>{
+                                  saved + "icon 1 re-encoded into s.s17.",
+                                  saved + "icon 1 re-encoded into s.s17.",
+                                  saved + "icon 1 re-encoded into s.s17.",
+                                  saved + "s.s17 is up to date; nothing written.",
+                              }));
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(ReadFile("t" + std::to_string(k)), ReadFile("e" + std::to_string(k) + ".s17"));
+    EXPECT_FALSE(std::filesystem::exists(WorkFolderOf(run))) << WorkFolderOf(run);
+
+    // Run again, the icon comes from the twin; the program is named or refused.
+    scene.Script("args args\n");
+    EXPECT_EQ(RunKivtool({"edit", "s.s16", "1", "--with", "no-such-editor-39"}).Err,
+              "Building on s.s17.\nCannot start no-such-editor-39: no such program.\n");
+    EXPECT_EQ(RunKivtool({"edit", "s.s16", "2", "--with", "'" SCRIPTED_EDITOR_PATH "' -a %f -b",
+                          "-o", "o.s17"})
+                  .Out,
+              "");
+    const Bytes args = ReadFile("args");
+    const std::vector<std::string> words = Lines(std::string(args.begin(), args.end()));
+    ASSERT_EQ(words.size(), 3u);
+    EXPECT_EQ(words[0] + " " + words[2], "-a -b");
+    EXPECT_FALSE(FileExists("o.s17"));
+}
+
+#ifndef _WIN32
+TEST(EditCommand, WaitsForEnterWhereTheDesktopsOpenerReturnsAtOnce) {
+    EditScene scene;
+    std::filesystem::create_directory("bin");
+    std::filesystem::create_symlink(SCRIPTED_EDITOR_PATH, "bin/xdg-open");
+    const std::string path = std::getenv("PATH");
+    SetVariable("PATH", scene.dir.File("bin") + ":" + path);
+    ASSERT_EQ(::mkfifo("enter", 0600), 0);
+    scene.Script("rename p0.png\nwait .kivtool-stdout 1\ntype enter\n");
+    const ToolRun run = RunKivtool({"edit", "s.s16", "1"}, "enter");
+    SetVariable("PATH", path);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, "s_0001.png saved: icon 1 re-encoded into s.s17.\n");
+    EXPECT_NE(run.Err.find("press Enter here"), std::string::npos) << run.Err;
+    EXPECT_EQ(ReadFile("s.s17"), ReadFile("e0.s17"));
+    EXPECT_FALSE(std::filesystem::exists(WorkFolderOf(run)));
+}
+#endif
+
 } // namespace kivtest

@@ -17,7 +17,7 @@ status=0
 has() { printf '%s\n' "${run_packages[@]}" | grep -qx "$1"; }
 
 for p in libgtest-dev libgmock-dev googletest libbenchmark-dev clang-14 libclang-rt-14-dev \
-         wine64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev lintian imagemagick help2man; do
+         wine64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev lintian imagemagick help2man ffmpeg; do
     has "$p" && { echo "run installs $p, which only the tests or other builds need" >&2; status=1; }
 done
 

@@ -7,6 +7,7 @@
 
 #include "base/ExternalEditor.h"
 #include "base/FileStream.h"
+#include "base/SafeFile.h"
 #include "image/Bitmap.h"
 #include "image/Png.h"
 #include "sprite/IconDecoder.h"
@@ -436,7 +437,8 @@ void EditorTest::BmpLoadTakesTheFilesPictureOrShowsTheError() {
 
     ed.dialogs.Choose(QStringLiteral("nowhere.bmp"));
     ed.form.BmpLoadBtn->click();
-    QCOMPARE(ed.dialogs.boxes.back().Text, QStringLiteral("Cannot open file nowhere.bmp."));
+    QCOMPARE(ed.dialogs.boxes.back().Text,
+             QStringLiteral("Cannot open file nowhere.bmp (No such file or directory)."));
     QCOMPARE(ed.Picture(), drawn);
 
     ed.dialogs.Clear();
@@ -491,6 +493,26 @@ void EditorTest::ReplaceOfALoadedS17RewritesItInPlace() {
     QVERIFY(ed.dialogs.boxes.empty());
     QCOMPARE(DecodeFromFile("hero.s17", 0), edited);
     QCOMPARE(DecodeFromFile("hero.s17", 1), second);
+
+    // An output that cannot be made: the window's text first, then the output and why.
+    std::string lock;
+    {
+        const kiv::OutputLock held("hero.s17");
+        for (const std::string& name : kivtest::ListFolder(ed.dir.Path().string()))
+            if (name.ends_with(".lock"))
+                lock = name;
+    }
+    std::filesystem::create_directory(ed.dir.Path() / lock);
+    const Bytes kept = kivtest::ReadFile("hero.s17");
+    ed.form.ReplaceBtn->click();
+    QCOMPARE(ed.dialogs.Texts().size(), 1);
+    const QString text = ed.dialogs.Texts().front();
+    QVERIFY2(text.startsWith(QStringLiteral("Could not open output file! (")) &&
+                 text.endsWith(QString::fromStdString(
+                     lock + " where its lock file goes is a folder, not a lock file this tool "
+                            "made; remove it and write again)")),
+             qPrintable(text));
+    QCOMPARE(kivtest::ReadFile("hero.s17"), kept);
 }
 
 void EditorTest::ReplaceAsksBeforeDroppingEditsTheTwinHolds() {

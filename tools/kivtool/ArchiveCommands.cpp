@@ -78,8 +78,8 @@ int HeadersCommand(const Context& ctx, const std::string& archive, const std::st
         }
         const kiv::MemberSummary summary = kiv::SummariseMember(archive, start);
         if (!summary.Opened)
-            return Fail(ctx, member.empty() ? "Could not open " + EscapedText(archive)
-                                            : std::string(kiv::MainDataFileNotFound));
+            return member.empty() ? Fail(ctx, "Could not open " + EscapedText(archive))
+                                  : FailOpen(ctx, kiv::MainDataFileNotFound, archive);
         if (!summary.CountRead)
             return Fail(ctx, kIconCountPastEnd);
 
@@ -122,7 +122,7 @@ int ExtractCommand(const Context& ctx, const std::string& archive, const std::st
             return Fail(ctx, refusal);
         auto file = kiv::InFile::Open(archive);
         if (!file)
-            return Fail(ctx, kiv::MainDataFileNotFound);
+            return FailOpen(ctx, kiv::MainDataFileNotFound, archive);
         if (const std::string refusal = kiv::ExtractTargetRefusal(
                 archive, file->Length(), ref.Entry.Name, ref.Entry.Start, ref.Entry.Finish, target);
             !refusal.empty())
@@ -145,10 +145,10 @@ int ExtractCommand(const Context& ctx, const std::string& archive, const std::st
 
 int ReplaceCommand(const Context& ctx, const std::string& archive, const std::string& member,
                    const std::string& twin, const std::string& outPath, bool force) {
-    return Guarded(ctx, [&] {
+    const std::string out = outPath.empty() ? std::string("Newgen.dat") : outPath;
+    return GuardedOutput(ctx, kiv::CannotOpenNewArchive(out), [&] {
         // Held before the archive is listed: a run that waited for another one then lists
         // the archive that run wrote, and builds on it.
-        const std::string out = outPath.empty() ? std::string("Newgen.dat") : outPath;
         kiv::OutputLock lock(out);
         kiv::ArchiveListing listing;
         MemberRef ref;
@@ -225,12 +225,12 @@ int PreviewCommand(const Context& ctx, const std::string& archive, const std::st
         kiv::OutputLock lock(outPath);
         auto file = kiv::InFile::Open(archive);
         if (!file)
-            return Fail(ctx, kiv::MainDataFileNotFound);
+            return FailOpen(ctx, kiv::MainDataFileNotFound, archive);
         lock.Watch(file->Stamp());
         // The member as the browser shows it, then the icon of its column.
         const kiv::MemberSummary summary = kiv::SummariseMember(archive, ref.Entry.Start);
         if (!summary.Opened)
-            return Fail(ctx, kiv::MainDataFileNotFound);
+            return FailOpen(ctx, kiv::MainDataFileNotFound, archive);
         if (!summary.CountRead)
             return Fail(ctx, kIconCountPastEnd);
         if (icon < 1 || icon > summary.MemberIconCount)

@@ -32,7 +32,7 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
         // A dry run refuses what Extract would refuse, in its words.
         const auto source = kiv::InFile::Open(archive);
         if (!source)
-            return Fail(ctx, kiv::MainDataFileNotFound);
+            return FailOpen(ctx, kiv::MainDataFileNotFound, archive);
         const std::int64_t length = source->Length();
 
         int extracted = 0, refused = 0, kept = 0, failed = 0;
@@ -95,8 +95,7 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
                 const kiv::OpResult result =
                     kiv::ExtractMember(archive, kiv::ArchiveRow::FromEntry(entry), path);
                 if (!result.Ok) {
-                    Err(ctx) << (result.WriteFailed ? FaultLine(result.Fault) : result.Message)
-                             << '\n';
+                    Err(ctx) << kiv::WithFault(result.Message, result.Fault) << '\n';
                     ++(result.WriteFailed ? failed : refused);
                     continue;
                 }
@@ -120,7 +119,7 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
 
 int ReimportCommand(const Context& ctx, const std::string& archive, const std::string& dir,
                     const ReimportOptions& options) {
-    return Guarded(ctx, [&] {
+    return GuardedOutput(ctx, kiv::CannotOpenNewArchive(options.OutPath), [&] {
         // With a plausible directory and no damaged member, members lie back to back behind
         // the directory, inside the file: a rebuild in one pass gives what replacing them one
         // by one gives. The output is held before the archive is listed, as Replace holds it.
@@ -145,7 +144,8 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
         std::vector<kiv::MemberSource> sources;
         std::size_t changedCount = 0, refused = 0;
         std::int64_t newLength = length;
-        for (const kiv::MemberFile& chosen : kiv::ChooseMemberFiles(listing, dir)) {
+        for (const kiv::MemberFile& chosen :
+             kiv::ChooseMemberFiles(listing, dir, options.AllowLinks)) {
             if (!chosen.Refusal.empty()) {
                 Err(ctx) << EscapedText(chosen.Path) << " is refused: " << chosen.Refusal << ".\n";
                 ++refused;
@@ -255,7 +255,7 @@ struct ImportPicture {
 
 int ImportCommand(const Context& ctx, const std::string& sprite, const std::string& dir,
                   const ImportOptions& options) {
-    return Guarded(ctx, [&] {
+    return GuardedOutput(ctx, kiv::CannotOpenOutputFile, [&] {
         const std::optional<kiv::TColor> background = ColourOption(options.Background);
         const std::string outPath =
             options.OutPath.empty() ? kiv::TwinName(sprite) : options.OutPath;
@@ -299,14 +299,15 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
         // they are.
         const auto file = kiv::InFile::Open(table.Path);
         if (!file)
-            return Fail(ctx, kiv::SpriteFileNotFound);
+            return FailOpen(ctx, kiv::SpriteFileNotFound, table.Path);
         ProgressLine progress(ctx, "Reading pictures", std::ssize(pictures));
         std::vector<const ImportPicture*> accepted;
         std::size_t refused = 0, unchanged = 0;
         for (std::size_t k = 0; k < pictures.size(); ++k) {
             ImportPicture& p = pictures[k];
             std::string reason;
-            if (const std::string fault = kiv::ForeignFileFault(dir, p.Path); !fault.empty()) {
+            if (const std::string fault = kiv::ForeignFileFault(dir, p.Path, options.AllowLinks);
+                !fault.empty()) {
                 reason = "The picture is refused: " + fault + ".";
             } else if (p.Icon < 1 || p.Icon > table.Count) {
                 reason = IconRangeMessage(p.Icon, table.Count);

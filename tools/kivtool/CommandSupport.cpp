@@ -19,12 +19,16 @@ ProgressLine* activeProgress = nullptr;
 
 // Passes text on to another stream buffer with every byte that could act on a terminal
 // written as \xNN (EscapedText), line ends kept: whatever a message quotes from a file reaches
-// the terminal as text. A UTF-8 sequence split across writes is held until it is whole.
+// the terminal as text. A UTF-8 sequence split across writes is held until it is whole, and
+// the text goes on an output operation at a time (stderr is unbuffered: a write per character
+// would cost a system call each).
 class EscapingBuffer : public std::streambuf {
 public:
     void SetTarget(std::streambuf* target) {
-        if (target != target_)
+        if (target != target_) {
             Release();
+            Pass();
+        }
         target_ = target;
     }
 
@@ -36,7 +40,14 @@ protected:
         if (!pending_.empty() && (byte & 0xC0) != 0x80)
             Release();
         if (pending_.empty() && byte < 0x80) {
-            Write(byte == '\n' ? std::string(1, '\n') : kiv::EscapedText(std::string(1, byte)));
+            if (byte == '\n') {
+                line_ += '\n';
+                Pass();
+            } else if (byte >= 0x20 && byte < 0x7F) {
+                line_ += static_cast<char>(byte);
+            } else {
+                line_ += kiv::EscapedText(std::string(1, static_cast<char>(byte)));
+            }
             return c;
         }
         pending_ += static_cast<char>(byte);
@@ -48,6 +59,7 @@ protected:
     }
     int sync() override {
         Release();
+        Pass();
         return target_ ? target_->pubsync() : 0;
     }
 
@@ -57,13 +69,17 @@ private:
             Write(kiv::EscapedText(pending_));
         pending_.clear();
     }
-    void Write(const std::string& text) {
-        if (target_)
-            target_->sputn(text.data(), static_cast<std::streamsize>(text.size()));
+    void Write(const std::string& text) { line_ += text; }
+    // Hands the line so far to the target.
+    void Pass() {
+        if (target_ && !line_.empty())
+            target_->sputn(line_.data(), static_cast<std::streamsize>(line_.size()));
+        line_.clear();
     }
 
     std::streambuf* target_ = nullptr;
     std::string pending_;
+    std::string line_;
 };
 
 } // namespace
@@ -72,7 +88,9 @@ std::ostream& Err(const Context& ctx) {
     if (activeProgress)
         activeProgress->Clear();
     static EscapingBuffer buffer;
+    // Each output operation is passed on whole when it ends, so nothing waits for a line end.
     static std::ostream stream(&buffer);
+    stream.setf(std::ios::unitbuf);
     buffer.SetTarget(ctx.err.rdbuf());
     return stream;
 }
@@ -83,28 +101,27 @@ int Fail(const Context& ctx, const std::string& message) {
     return ExitFailure;
 }
 
+int FailOpen(const Context& ctx, const std::string& message, const std::string& path) {
+    kiv::platform::FileStatus status;
+    if (!kiv::platform::StatusOf(path, status))
+        return Fail(ctx, message); // nothing there: the text says it all
+    return Fail(ctx, kiv::WithFault(message, {path, false, kiv::OpenFault(path)}));
+}
+
 std::string WithReason(const std::string& message, const std::string& reason) {
     return reason.empty() ? message : message + ": " + reason;
 }
 
 int FailWrite(const Context& ctx, const std::string& message, const kiv::WriteFault& fault) {
-    return Fail(ctx, fault.Path.empty() ? WithReason(message, fault.Reason) : FaultLine(fault));
+    return Fail(ctx, kiv::WithFault(message, fault));
 }
 
 int FailErrorBox(const Context& ctx, const std::exception& error) {
-    if (const auto* write = dynamic_cast<const kiv::EWriteError*>(&error);
-        write && !write->Fault().Path.empty())
-        return Fail(ctx, FaultLine(write->Fault()));
-    if (const auto* create = dynamic_cast<const kiv::EFCreateError*>(&error))
-        return Fail(ctx, FaultLine(create->Fault()));
     // These say all there is, stop included.
     if (dynamic_cast<const kiv::EOutputBusy*>(&error) ||
         dynamic_cast<const kiv::EInputChanged*>(&error))
         return Fail(ctx, error.what());
-    std::string reason;
-    if (const auto* write = dynamic_cast<const kiv::EWriteError*>(&error))
-        reason = write->Reason();
-    Err(ctx) << kiv::EscapedText(WithReason(error.what(), reason)) << ".\n";
+    Err(ctx) << kiv::EscapedText(kiv::ErrorText(error)) << ".\n";
     return ExitFailure;
 }
 
@@ -163,7 +180,7 @@ bool MakeFolder(const Context& ctx, const std::string& dir) {
 bool ListOrFail(const Context& ctx, const std::string& archive, kiv::ArchiveListing& listing) {
     listing = kiv::ListArchive(archive);
     if (!listing.Opened) {
-        Fail(ctx, kiv::MainDataFileNotFound);
+        FailOpen(ctx, kiv::MainDataFileNotFound, archive);
         return false;
     }
     if (listing.Truncated)

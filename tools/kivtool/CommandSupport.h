@@ -23,6 +23,11 @@ namespace kivtool {
 // status `failure` (ExitFailure unless given).
 template <typename Body> int Guarded(const Context& ctx, Body&& body, int failure);
 template <typename Body> int Guarded(const Context& ctx, Body&& body);
+// Guarded, for a command whose output the window reports with `message` when it cannot be
+// made ("Could not open output file!"): an output that cannot be made gives that message
+// first, then the output and the system's reason.
+template <typename Body>
+int GuardedOutput(const Context& ctx, const std::string& message, Body&& body);
 
 // The stream for a line on stderr: a progress line that is showing is cleared first, so
 // the line starts at the left edge and is not run into the progress text. Every byte that
@@ -33,6 +38,10 @@ std::ostream& Err(const Context& ctx);
 // A failure the window reports in its message box: the text as it stands, a line end inside
 // it written as \xNN too.
 int Fail(const Context& ctx, const std::string& message);
+// A file that did not open: `message` (the window's text, "Main data file not found."), and
+// for a file that is there, why it did not open after it ("(Modgen.dat: it is not a
+// regular file)").
+int FailOpen(const Context& ctx, const std::string& message, const std::string& path);
 // A file that could not be created or written: the line that names the file or folder and
 // the system's reason (see FaultLine), or `message` when there is no such file.
 int FailWrite(const Context& ctx, const std::string& message, const kiv::WriteFault& fault);
@@ -140,6 +149,16 @@ template <typename Body> int Guarded(const Context& ctx, Body&& body, int failur
 }
 template <typename Body> int Guarded(const Context& ctx, Body&& body) {
     return Guarded(ctx, std::forward<Body>(body), ExitFailure);
+}
+template <typename Body>
+int GuardedOutput(const Context& ctx, const std::string& message, Body&& body) {
+    return Guarded(ctx, [&] {
+        try {
+            return body();
+        } catch (const kiv::EFCreateError& e) {
+            return Fail(ctx, kiv::WithFault(message, e.Fault()));
+        }
+    });
 }
 
 } // namespace kivtool

@@ -61,9 +61,10 @@ int ExportCommand(const Context& ctx, const std::string& sprite, const std::stri
 // Lists what differs between two archives or two sprite files (told apart by their
 // structure): exit 0 when they are the same, 1 when they differ, ExitTrouble otherwise.
 // `sheetPath` not empty: the changed icons as before/after pairs on one sheet, its records
-// beside it.
+// beside it, under the rule of every picture output (an existing sheet or records that differ
+// are kept, exit 1, unless `force`).
 int DiffCommand(const Context& ctx, const std::string& pathA, const std::string& pathB,
-                const std::string& sheetPath);
+                const std::string& sheetPath, bool force = false);
 
 int DemoCommand(const Context& ctx, const std::string& dir, bool force = false);
 
@@ -86,6 +87,7 @@ struct ReimportOptions {
     std::string OutPath = "Newgen.dat";
     bool DryRun = false;
     bool Force = false;
+    bool AllowLinks = false; // take symbolic and hard links in DIR (refused otherwise)
 };
 int ReimportCommand(const Context& ctx, const std::string& archive, const std::string& dir,
                     const ReimportOptions& options);
@@ -96,6 +98,7 @@ struct ImportOptions {
     bool DryRun = false;
     bool OnTwin = false; // as reencode's `onTwin`
     bool Force = false;
+    bool AllowLinks = false;     // as reimport's
     bool Verbose = false;        // list the unchanged pictures too
     std::string Background = {}; // RRGGBB: a colour that counts as the background; "": none
 };
@@ -147,6 +150,7 @@ int SheetExportCommand(const Context& ctx, const std::string& sprite, const std:
 // it are taken as they stand. `background` as for ReencodeCommand.
 int SheetImportCommand(const Context& ctx, const std::string& sprite, const std::string& sheet,
                        const std::string& outPath, bool onTwin = false, bool force = false,
-                       const std::string& records = {}, const std::string& background = {});
+                       bool allowLinks = false, const std::string& records = {},
+                       const std::string& background = {});
 
 } // namespace kivtool

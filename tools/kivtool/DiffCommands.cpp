@@ -2,6 +2,7 @@
 
 #include "CommandSupport.h"
 #include "DiffListing.h"
+#include "OutputRule.h"
 
 #include "archive/ArchiveDiff.h"
 #include "archive/ArchiveVerify.h"
@@ -65,25 +66,44 @@ bool SheetMayBeWritten(const Context& ctx, const std::string& pathA, const std::
     return false;
 }
 
-// Writes the sheet and its records.
-void WriteSheet(const Context& ctx, const std::string& pathA, const std::string& pathB,
-                const std::string& sheetPath, const kiv::DiffSheet& sheet) {
+// Writes the sheet and its records under the output rule: an existing sheet or records that
+// differ from what would be written keep both (false, after the line that says so) unless
+// `force`; files that hold it already stay untouched.
+bool WriteSheet(const Context& ctx, const std::string& pathA, const std::string& pathB,
+                const std::string& sheetPath, const kiv::DiffSheet& sheet, bool force) {
     const std::string records = SheetRecordsPath(sheetPath);
     if (sheet.Pairs.empty()) {
         Err(ctx) << "No icons differ; no sheet written.\n";
-        return;
+        return true;
     }
-    kiv::SavePictureFile(kiv::DrawDiffSheet(pathA, pathB, sheet), sheetPath, kiv::BackKey);
+    kiv::OutputLock pictureLock(sheetPath);
+    kiv::OutputLock recordsLock(records);
+    const std::vector<std::uint8_t> picture =
+        PictureBytes(kiv::DrawDiffSheet(pathA, pathB, sheet), sheetPath);
     const std::string text = RecordsText(pathA, pathB, sheet);
-    kiv::WriteWholeFile(records, text.data(), text.size());
-    Err(ctx) << "Wrote " << EscapedText(sheetPath) << " and " << EscapedText(records) << ": "
-             << sheet.Pairs.size() << (sheet.Pairs.size() == 1 ? " icon.\n" : " icons.\n");
+    int pictureStatus = ExitOk, recordsStatus = ExitOk;
+    const bool writePicture = ShouldWrite(
+        ctx, pictureLock, sheetPath, force,
+        [&] { return CompareExisting(sheetPath, picture.data(), picture.size()); }, pictureStatus);
+    const bool writeRecords = ShouldWrite(
+        ctx, recordsLock, records, force,
+        [&] { return CompareExisting(records, text.data(), text.size()); }, recordsStatus);
+    if (pictureStatus != ExitOk || recordsStatus != ExitOk)
+        return false;
+    if (writePicture)
+        kiv::WriteWholeFile(sheetPath, picture.data(), picture.size());
+    if (writeRecords)
+        kiv::WriteWholeFile(records, text.data(), text.size());
+    if (writePicture || writeRecords)
+        Err(ctx) << "Wrote " << EscapedText(sheetPath) << " and " << EscapedText(records) << ": "
+                 << sheet.Pairs.size() << (sheet.Pairs.size() == 1 ? " icon.\n" : " icons.\n");
+    return true;
 }
 
 } // namespace
 
 int DiffCommand(const Context& ctx, const std::string& pathA, const std::string& pathB,
-                const std::string& sheetPath) {
+                const std::string& sheetPath, bool force) {
     return Guarded(
         ctx,
         [&] {
@@ -94,7 +114,7 @@ int DiffCommand(const Context& ctx, const std::string& pathA, const std::string&
                 const std::string shown = EscapedText(*paths[k]);
                 kind[k] = kiv::ClassifyFile(*paths[k], archiveFault[k], spriteFault[k]);
                 if (kind[k] == kiv::VerifiedKind::Missing) {
-                    Fail(ctx, "Could not open " + shown);
+                    FailOpen(ctx, "Could not open " + *paths[k], *paths[k]);
                     return ExitTrouble;
                 }
                 if (kind[k] == kiv::VerifiedKind::Neither) {
@@ -134,8 +154,9 @@ int DiffCommand(const Context& ctx, const std::string& pathA, const std::string&
                     sheet = kiv::LayOutDiffSheet(pathA, pathB, diff);
             }
             ctx.out.flush();
-            if (!sheetPath.empty())
-                WriteSheet(ctx, pathA, pathB, sheetPath, sheet);
+            // A kept sheet is exit 1, as every kept picture is (the files differ, too).
+            if (!sheetPath.empty() && !WriteSheet(ctx, pathA, pathB, sheetPath, sheet, force))
+                return ExitFailure;
             return same ? ExitOk : ExitFailure;
         },
         ExitTrouble);

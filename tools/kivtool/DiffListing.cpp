@@ -46,7 +46,8 @@ void PrintSpriteDiff(std::ostream& out, const kiv::SpriteDiff& diff, const std::
     const auto& changed = diff.Changed;
     for (std::size_t k = 0; k < changed.size();) {
         std::size_t end = k + 1;
-        while (end < changed.size() && changed[end].Icon == changed[end - 1].Icon + 1 &&
+        while (end < changed.size() &&
+               std::int64_t{changed[end].Icon} == std::int64_t{changed[end - 1].Icon} + 1 &&
                changed[end].Header == changed[k].Header && changed[end].Data == changed[k].Data)
             ++end;
         out << indent << Icons(changed[k].Icon, changed[end - 1].Icon) << ": " << What(changed[k])

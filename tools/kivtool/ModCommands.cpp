@@ -4,6 +4,7 @@
 #include "DiffListing.h"
 #include "OutputRule.h"
 
+#include "archive/ArchiveOps.h"
 #include "archive/ModApply.h"
 #include "archive/ModCreate.h"
 #include "archive/ModFile.h"
@@ -36,7 +37,7 @@ int ModCreateCommand(const Context& ctx, const std::string& base, const std::str
 
 int ModApplyCommand(const Context& ctx, const std::string& base,
                     const std::vector<std::string>& mods, const ModApplyCommandOptions& options) {
-    return Guarded(ctx, [&] {
+    return GuardedOutput(ctx, kiv::CannotOpenNewArchive(options.OutPath), [&] {
         kiv::OutputLock lock(options.OutPath);
         for (const std::string& mod : mods)
             if (!NotItsInput(ctx, options.OutPath, mod, "a mod it applies"))
@@ -103,9 +104,10 @@ int ModInfoCommand(const Context& ctx, const std::string& mod) {
     return Guarded(ctx, [&] {
         const kiv::ModReader reader(mod);
         const kiv::ModManifest& manifest = reader.Manifest();
-        ctx.out << "Title: " << manifest.Title << '\n'
-                << "Author: " << manifest.Author << '\n'
-                << "Note: " << manifest.Note << '\n'
+        // A stranger's text: every byte that could act on the terminal is shown as \xNN.
+        ctx.out << "Title: " << EscapedText(manifest.Title) << '\n'
+                << "Author: " << EscapedText(manifest.Author) << '\n'
+                << "Note: " << EscapedText(manifest.Note) << '\n'
                 << "Format version: " << manifest.Version << '\n'
                 << "Made from: an archive of " << manifest.BaseSize << " bytes, "
                 << manifest.BaseMembers << " members\n"

@@ -189,11 +189,4 @@ RebuildVerdict JudgeSpriteRebuild(const Context& ctx, kiv::OutputLock& lock,
                 buildsOn);
 }
 
-std::string FaultLine(const kiv::WriteFault& fault) {
-    const std::string why = fault.Reason.empty() ? "." : ": " + fault.Reason + ".";
-    if (fault.Folder)
-        return "Cannot create files in folder " + EscapedText(fault.Path) + why;
-    return "Cannot write " + EscapedText(fault.Path) + why;
-}
-
 } // namespace kivtool

@@ -72,8 +72,4 @@ RebuildVerdict JudgeSpriteRebuild(const Context& ctx, kiv::OutputLock& lock,
                                   const std::vector<std::int32_t>& rewrittenIcons,
                                   const std::vector<std::string>& buildsOn);
 
-// The line that says what a failed create or write concerns: "Cannot write X: REASON." or
-// "Cannot create files in folder F: REASON.".
-std::string FaultLine(const kiv::WriteFault& fault);
-
 } // namespace kivtool

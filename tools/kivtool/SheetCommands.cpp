@@ -6,6 +6,7 @@
 
 #include "base/FileStream.h"
 #include "base/SafeFile.h"
+#include "sprite/IconEncoder.h"
 #include "sprite/IconSheet.h"
 
 namespace kivtool {
@@ -81,9 +82,9 @@ int SheetExportCommand(const Context& ctx, const std::string& sprite, const std:
 }
 
 int SheetImportCommand(const Context& ctx, const std::string& sprite, const std::string& sheetPath,
-                       const std::string& outPath, bool onTwin, bool force,
+                       const std::string& outPath, bool onTwin, bool force, bool allowLinks,
                        const std::string& records, const std::string& background) {
-    return Guarded(ctx, [&] {
+    return GuardedOutput(ctx, kiv::CannotOpenOutputFile, [&] {
         kiv::SheetImportOptions options;
         options.Background = ColourOption(background);
         options.RecordsPath = records.empty() ? SheetRecordsPath(sheetPath) : records;
@@ -98,7 +99,7 @@ int SheetImportCommand(const Context& ctx, const std::string& sprite, const std:
         // A sheet may come from someone else's folder: it is read only where it lies, and
         // so are records named apart from it.
         for (const std::string& path : {sheetPath, recordsPath})
-            if (const std::string fault = kiv::ForeignFileFault(FolderOf(path), path);
+            if (const std::string fault = kiv::ForeignFileFault(FolderOf(path), path, allowLinks);
                 !fault.empty())
                 return Fail(ctx,
                             EscapedText(path) + " is refused: " + fault + "; nothing was written.");

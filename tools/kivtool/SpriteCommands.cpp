@@ -66,7 +66,7 @@ int ShowCommand(const Context& ctx, const std::string& sprite, std::int64_t icon
             return ExitFailure;
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
-            return Fail(ctx, kiv::SpriteFileNotFound);
+            return FailOpen(ctx, kiv::SpriteFileNotFound, table.Path);
         lock.Watch(file->Stamp());
         kiv::DecodeStats stats;
         const kiv::Image picture =
@@ -89,7 +89,7 @@ int CollageCommand(const Context& ctx, const std::string& sprite, std::int64_t i
             return ExitFailure;
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
-            return Fail(ctx, kiv::SpriteFileNotFound);
+            return FailOpen(ctx, kiv::SpriteFileNotFound, table.Path);
         lock.Watch(file->Stamp());
         const kiv::CollageResult collage = kiv::CollagePage(*file, table, static_cast<int>(icon));
         file.reset();
@@ -202,7 +202,7 @@ ReencodeOutcome ReencodeOne(const Context& ctx, const ReencodeRequest& request, 
 int ReencodeCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
                     const std::string& picturePath, const std::string& outPath, bool onTwin,
                     bool force, const std::string& background) {
-    return Guarded(ctx, [&] {
+    return GuardedOutput(ctx, kiv::CannotOpenOutputFile, [&] {
         int status = ExitFailure;
         ReencodeRequest request{sprite, icon, picturePath, outPath, onTwin, force};
         request.Background = ColourOption(background);
@@ -221,7 +221,7 @@ int ExportCommand(const Context& ctx, const std::string& sprite, const std::stri
             return ExitFailure;
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
-            return Fail(ctx, kiv::SpriteFileNotFound);
+            return FailOpen(ctx, kiv::SpriteFileNotFound, table.Path);
         if (!MakeFolder(ctx, dir))
             return ExitFailure;
 

@@ -1,6 +1,7 @@
 // kivtool: every operation of the archive browser and the sprite editor from the shell.
 // This file only parses the command line; the commands live in Commands.h.
 
+#include "AnimateCommand.h"
 #include "CommandSupport.h"
 #include "Commands.h"
 
@@ -46,6 +47,7 @@ struct Arguments {
     bool verbose = false;
     std::string records;
     std::string background;
+    bool allowLinks = false;
 };
 
 CLI::App* AddCommand(CLI::App& app, const std::string& name, const std::string& description,
@@ -96,6 +98,13 @@ constexpr const char* kForceMod = "Overwrite an existing mod file (kept otherwis
 
 void AddForce(CLI::App* sub, Arguments& a, const char* text) {
     sub->add_flag("--force", a.force, text);
+}
+
+// Folders from others are data: links in them are refused unless asked for.
+void AddAllowLinks(CLI::App* sub, Arguments& a) {
+    sub->add_flag("--allow-links", a.allowLinks,
+                  "Take files that are symbolic links, or hard links (files with more than one "
+                  "name), which may lead outside the folder (refused otherwise)");
 }
 
 void AddOnTwin(CLI::App* sub, Arguments& a) {
@@ -150,7 +159,9 @@ int main(int argc, char** argv) {
                "kept (exit 1; a rebuild keeps it only when it holds changes the rebuild would\n"
                "drop) unless --force; one that is already the same is left untouched.\n"
                "Exit status: 0 success, 1 failure (the reason on stderr), 2 usage error; 130,\n"
-               "143 or 129 when interrupted, terminated or hung up (nothing is left behind).\n"
+               "143 or 129 when interrupted, terminated or hung up before the output was put\n"
+               "in place (the earlier file and nothing else is left); a request that comes\n"
+               "once it is in place waits for the run to finish.\n"
                "Example:\n  kivtool demo demo && kivtool list demo/Modgen.dat");
 
     Arguments a;
@@ -290,14 +301,17 @@ int main(int argc, char** argv) {
 
     sub = add(AddCommand(app, "edit",
                          "Open icon ICON in your image editor as a PNG (the background "
-                         "transparent, named as export names it) and re-encode it into the "
-                         "twin, as 'reencode --on-twin' does, each time it is saved; one line "
-                         "per save. The editor is --with, else the command line in "
+                         "transparent, named as export names it, in a folder of this run's own) "
+                         "and, each time it is saved, re-encode it into the twin as 'reencode "
+                         "--on-twin' does: one line per save, and a save that changes nothing "
+                         "writes nothing. The editor is --with, else the command line in "
                          "KIV_IMAGE_EDITOR (the file's path added at its end, or put in place of "
-                         "%f), else the desktop's default application. Ends when that program "
-                         "exits or, for the desktop's default (which returns at once), when you "
-                         "press Enter or Ctrl+C; the work file is then removed.",
-                         "KIV_IMAGE_EDITOR='gimp' kivtool edit hero.s16 3"),
+                         "%f; no shell runs it), else the desktop's default application. Ends "
+                         "when that program exits or, for the desktop's default (which returns "
+                         "at once), at Enter (or the end of the input); Ctrl+C ends it too. The "
+                         "work file is then removed; exit status 0, or 1 when the last save "
+                         "could not be re-encoded.",
+                         "kivtool edit hero.s16 3 --with 'paint --new-window'"),
               [&](const kivtool::Context& c) {
                   return kivtool::EditCommand(c, a.sprite, a.icon, a.with, a.out);
               });
@@ -324,6 +338,8 @@ int main(int argc, char** argv) {
     sub->add_option("--format", a.format, "bmp (default) or png, the background transparent")
         ->check(CLI::IsMember({"bmp", "png"}));
 
+    kivtool::AddAnimateCommand(app, add);
+
     CLI::App* sheet =
         AddCommand(app, "sheet", "Every icon of a sprite file on one transparent sheet, and back.",
                    "kivtool sheet export hero.s16 hero.png");
@@ -341,15 +357,16 @@ int main(int argc, char** argv) {
     sub->add_flag("--labels", a.labels,
                   "Write each icon's number above its cell, in a gutter outside the cells");
     AddForce(sub, a, kForceFile);
-    sub = add(AddCommand(*sheet, "import",
-                         "Re-encode every icon whose cell of an edited sheet changed, in one "
-                         "rewrite of the sprite file (default output: SPRITE with its last "
-                         "character changed to '7'); the sheet's .json records must match.",
-                         "kivtool sheet import hero.s16 hero.png -o hero.s17"),
-              [&](const kivtool::Context& c) {
-                  return kivtool::SheetImportCommand(c, a.sprite, a.picture, a.out, a.onTwin,
-                                                     a.force, a.records, a.background);
-              });
+    sub =
+        add(AddCommand(*sheet, "import",
+                       "Re-encode every icon whose cell of an edited sheet changed, in one "
+                       "rewrite of the sprite file (default output: SPRITE with its last "
+                       "character changed to '7'); the sheet's .json records must match.",
+                       "kivtool sheet import hero.s16 hero.png -o hero.s17"),
+            [&](const kivtool::Context& c) {
+                return kivtool::SheetImportCommand(c, a.sprite, a.picture, a.out, a.onTwin, a.force,
+                                                   a.allowLinks, a.records, a.background);
+            });
     AddSprite(sub, a);
     sub->add_option("SHEET", a.picture, "The edited sheet")->required();
     sub->add_option("-o,--output", a.out, "Sprite file to write");
@@ -357,6 +374,7 @@ int main(int argc, char** argv) {
                     "The sheet's records (default: SHEET with the extension .json), for a sheet "
                     "saved under another name");
     AddOnTwin(sub, a);
+    AddAllowLinks(sub, a);
     AddBackground(sub, a);
     sub->add_flag("--force", a.force,
                   "Replace an existing output even when it holds changes this rebuild would "
@@ -370,7 +388,7 @@ int main(int argc, char** argv) {
                          "when they are the same, 1 when they differ, 2 on trouble.",
                          "kivtool diff Modgen.dat Newgen.dat --sheet changes.png"),
               [&](const kivtool::Context& c) {
-                  return kivtool::DiffCommand(c, a.archive, a.picture, a.out);
+                  return kivtool::DiffCommand(c, a.archive, a.picture, a.out, a.force);
               });
     sub->add_option("A", a.archive, "The first archive or sprite file")->required();
     sub->add_option("B", a.picture, "The second, of the same kind")->required();
@@ -378,8 +396,11 @@ int main(int argc, char** argv) {
                     "Also write the icons that differ as before/after pairs on one sheet "
                     "(PNG with the key colour transparent; a bitmap unless it ends in .png), "
                     "with a record per pair (member, icon, cells) beside it, under its name "
-                    "with the extension .json")
+                    "with the extension .json; an existing sheet or records that differ are kept "
+                    "(exit 1) unless --force")
         ->type_name("OUT");
+    sub->add_flag("--force", a.force,
+                  "Overwrite an existing sheet or records that differ from what would be written");
 
     sub = add(AddCommand(app, "demo",
                          "Write a demo archive DIR/Modgen.dat of procedurally drawn sprites "
@@ -442,12 +463,14 @@ int main(int argc, char** argv) {
                       options.OutPath = a.out;
                   options.DryRun = a.dryRun;
                   options.Force = a.force;
+                  options.AllowLinks = a.allowLinks;
                   return kivtool::ReimportCommand(c, a.archive, a.dir, options);
               });
     AddArchive(sub, a);
     sub->add_option("DIR", a.dir, "Folder holding the edited members")->required();
     sub->add_option("-o,--output", a.out, "The new archive (default: Newgen.dat)");
     sub->add_flag("--dry-run", a.dryRun, "Print what would be written, write nothing");
+    AddAllowLinks(sub, a);
     AddForce(sub, a, kForceRebuild);
 
     sub =
@@ -457,9 +480,9 @@ int main(int argc, char** argv) {
                        "with its last character changed to '7').",
                        "kivtool import hero.s16 hero-icons -o hero.s17"),
             [&](const kivtool::Context& c) {
-                return kivtool::ImportCommand(
-                    c, a.sprite, a.dir,
-                    {a.out, a.skipBad, a.dryRun, a.onTwin, a.force, a.verbose, a.background});
+                return kivtool::ImportCommand(c, a.sprite, a.dir,
+                                              {a.out, a.skipBad, a.dryRun, a.onTwin, a.force,
+                                               a.allowLinks, a.verbose, a.background});
             });
     AddSprite(sub, a);
     sub->add_option("DIR", a.dir, "Folder holding the edited pictures")->required();
@@ -467,6 +490,7 @@ int main(int argc, char** argv) {
     sub->add_flag("--skip-bad", a.skipBad, "Leave refused pictures out instead of writing nothing");
     sub->add_flag("--dry-run", a.dryRun, "Print what would be written, write nothing");
     sub->add_flag("--verbose", a.verbose, "List the unchanged pictures too");
+    AddAllowLinks(sub, a);
     AddOnTwin(sub, a);
     AddBackground(sub, a);
     AddForce(sub, a, kForceRebuild);
@@ -480,7 +504,8 @@ int main(int argc, char** argv) {
     sub = add(AddCommand(*mod, "create",
                          "Write a mod holding what changed from BASE to NEW: changed icons "
                          "(each compressed against its old bytes), other changed, added and "
-                         "removed members whole, moved members, and bytes outside members.",
+                         "removed members whole, moved members, and bytes outside members. The mod "
+                         "is read back as 'mod apply' reads it before it is put in place.",
                          "kivtool mod create Modgen.dat Newgen.dat -o hero.kivmod --title "
                          "'Red hero'"),
               [&](const kivtool::Context& c) {
@@ -525,8 +550,9 @@ int main(int argc, char** argv) {
     AddForce(sub, a, kForceRebuild);
 
     sub = add(AddCommand(*mod, "info",
-                         "Print a mod's title, author, note and format version, and what it "
-                         "changes, listed as 'diff' lists two archives.",
+                         "Print a mod's title, author, note (bytes that could act on a terminal "
+                         "shown as \\xNN) and format version, and what it changes, listed as "
+                         "'diff' lists two archives.",
                          "kivtool mod info hero.kivmod"),
               [&](const kivtool::Context& c) { return kivtool::ModInfoCommand(c, a.archive); });
     sub->add_option("MOD", a.archive, "A mod file")->required();

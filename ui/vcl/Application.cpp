@@ -83,8 +83,8 @@ void TApplication::HandleException(const std::exception& error) {
     if (dynamic_cast<const kiv::EAbort*>(&error))
         return;
     // Always a period after the message, even when the message ends in one.
-    DialogService::Instance().ShowError(QString::fromStdString(error.what()) + QLatin1Char('.'),
-                                        Title());
+    DialogService::Instance().ShowError(
+        QString::fromStdString(kiv::ErrorText(error)) + QLatin1Char('.'), Title());
 }
 
 HourGlassCursor::HourGlassCursor() {

@@ -32,6 +32,10 @@ bool FileExists(const std::string& path);
 // Names of every entry in a folder, sorted (to check no temporary file was left).
 std::vector<std::string> ListFolder(const std::string& folder);
 
+// Sets or removes an environment variable of this process (and of the programs it starts).
+void SetVariable(const char* name, const std::string& value);
+void UnsetVariable(const char* name);
+
 void PutLE32(Bytes& out, std::int32_t value);
 void PutLE16(Bytes& out, std::uint16_t value);
 std::int32_t GetLE32(const Bytes& bytes, std::size_t offset);

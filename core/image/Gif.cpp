@@ -1,0 +1,545 @@
+#include "image/Gif.h"
+
+#include "base/Errors.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <unordered_map>
+
+namespace kiv {
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A pixel while frames are compared: its colour, or kClear for a transparent one.
+constexpr std::uint32_t kClear = 0xFF000000u;
+
+struct Rect {
+    int Left = 0, Top = 0, Right = 0, Bottom = 0; // [Left, Right) x [Top, Bottom)
+    bool Empty() const { return Right <= Left || Bottom <= Top; }
+    void Add(int x, int y) {
+        if (Empty()) {
+            *this = {x, y, x + 1, y + 1};
+            return;
+        }
+        Left = std::min(Left, x);
+        Top = std::min(Top, y);
+        Right = std::max(Right, x + 1);
+        Bottom = std::max(Bottom, y + 1);
+    }
+    void Add(const Rect& other) {
+        if (other.Empty())
+            return;
+        Add(other.Left, other.Top);
+        Add(other.Right - 1, other.Bottom - 1);
+    }
+};
+
+// Median cut: the colours of `counts` (colour -> pixels) in at most `size` boxes, each split
+// across its longest side at the pixel-weighted median; a box's colour is its weighted mean.
+// Returns each colour's replacement.
+std::unordered_map<std::uint32_t, std::uint32_t>
+ReducedColours(const std::unordered_map<std::uint32_t, std::int64_t>& counts, int size) {
+    struct Entry {
+        std::uint32_t Colour;
+        std::int64_t Count;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(counts.size());
+    for (const auto& [colour, count] : counts)
+        entries.push_back({colour, count});
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.Colour < b.Colour; });
+    struct Box {
+        std::size_t Begin, End;
+        int Axis = 0;
+        int Range = 0;
+        std::int64_t Pixels = 0;
+    };
+    const auto measure = [&](Box& box) {
+        int lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
+        box.Pixels = 0;
+        for (std::size_t k = box.Begin; k < box.End; ++k) {
+            for (int c = 0; c < 3; ++c) {
+                const int v = (entries[k].Colour >> 8 * c) & 0xFF;
+                lo[c] = std::min(lo[c], v);
+                hi[c] = std::max(hi[c], v);
+            }
+            box.Pixels += entries[k].Count;
+        }
+        box.Axis = 0;
+        for (int c = 1; c < 3; ++c)
+            if (hi[c] - lo[c] > hi[box.Axis] - lo[box.Axis])
+                box.Axis = c;
+        box.Range = hi[box.Axis] - lo[box.Axis];
+    };
+    std::vector<Box> boxes{{0, entries.size()}};
+    measure(boxes[0]);
+    while (static_cast<int>(boxes.size()) < size) {
+        // The box to split: the one whose pixels spread widest, weighted by how many there are.
+        std::size_t pick = boxes.size();
+        double best = 0;
+        for (std::size_t b = 0; b < boxes.size(); ++b) {
+            const double score =
+                static_cast<double>(boxes[b].Range) * static_cast<double>(boxes[b].Pixels);
+            if (boxes[b].End - boxes[b].Begin > 1 && boxes[b].Range > 0 && score > best) {
+                best = score;
+                pick = b;
+            }
+        }
+        if (pick == boxes.size())
+            break;
+        Box box = boxes[pick];
+        const int shift = 8 * box.Axis;
+        std::sort(entries.begin() + static_cast<std::ptrdiff_t>(box.Begin),
+                  entries.begin() + static_cast<std::ptrdiff_t>(box.End),
+                  [shift](const Entry& a, const Entry& b) {
+                      return ((a.Colour >> shift) & 0xFF) < ((b.Colour >> shift) & 0xFF);
+                  });
+        std::int64_t half = 0;
+        std::size_t cut = box.Begin + 1;
+        for (std::size_t k = box.Begin; k + 1 < box.End; ++k) {
+            half += entries[k].Count;
+            cut = k + 1;
+            if (2 * half >= box.Pixels)
+                break;
+        }
+        Box low{box.Begin, cut}, high{cut, box.End};
+        measure(low);
+        measure(high);
+        boxes[pick] = low;
+        boxes.push_back(high);
+    }
+    std::unordered_map<std::uint32_t, std::uint32_t> replacement;
+    for (const Box& box : boxes) {
+        double sum[3] = {0, 0, 0};
+        for (std::size_t k = box.Begin; k < box.End; ++k)
+            for (int c = 0; c < 3; ++c)
+                sum[c] += static_cast<double>((entries[k].Colour >> 8 * c) & 0xFF) *
+                          static_cast<double>(entries[k].Count);
+        std::uint32_t mean = 0;
+        for (int c = 0; c < 3; ++c)
+            mean |= static_cast<std::uint32_t>(sum[c] / static_cast<double>(box.Pixels) + 0.5)
+                    << 8 * c;
+        for (std::size_t k = box.Begin; k < box.End; ++k)
+            replacement[entries[k].Colour] = box.End - box.Begin == 1 ? entries[k].Colour : mean;
+    }
+    return replacement;
+}
+
+// The GIF flavour of LZW: variable-width codes from minCodeSize + 1 bits up to 12, the table
+// cleared (and a clear code sent) when it is full, packed low bit first into sub-blocks.
+class LzwWriter {
+public:
+    LzwWriter(Bytes& out, int minCodeSize) : out_(out), min_(minCodeSize) {
+        out_.push_back(static_cast<std::uint8_t>(min_));
+        clear_ = 1 << min_;
+        Reset();
+        Put(clear_);
+    }
+    void Add(int index) {
+        if (prefix_ < 0) {
+            prefix_ = index;
+            return;
+        }
+        const std::uint32_t key = static_cast<std::uint32_t>(prefix_) << 8 | index;
+        std::size_t slot = Hash(key);
+        while (keys_[slot] != kEmpty) {
+            if (keys_[slot] == key) {
+                prefix_ = codes_[slot];
+                return;
+            }
+            slot = (slot + 1) & (kSlots - 1);
+        }
+        PutData(prefix_);
+        if (next_ < 4095) {
+            keys_[slot] = key;
+            codes_[slot] = static_cast<std::int16_t>(next_++);
+        } else {
+            Put(clear_);
+            Reset();
+        }
+        prefix_ = index;
+    }
+    void Finish() {
+        if (prefix_ >= 0)
+            PutData(prefix_);
+        Put(clear_ + 1);
+        if (bits_ > 0)
+            Byte(static_cast<std::uint8_t>(acc_));
+        if (!block_.empty())
+            FlushBlock();
+        out_.push_back(0);
+    }
+
+private:
+    static constexpr std::size_t kSlots = 16384;
+    static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+    static std::size_t Hash(std::uint32_t key) { return (key * 2654435761u) >> 18; }
+    void Reset() {
+        keys_.assign(kSlots, kEmpty);
+        codes_.assign(kSlots, 0);
+        next_ = clear_ + 2;
+        width_ = min_ + 1;
+    }
+    // A code of the data; the code that the next entry would get may need a wider code,
+    // which the decoder reads from the next code on.
+    void PutData(int code) {
+        Put(code);
+        if (next_ >= (1 << width_) && width_ < 12)
+            ++width_;
+    }
+    void Put(int code) {
+        acc_ |= static_cast<std::uint32_t>(code) << bits_;
+        bits_ += width_;
+        while (bits_ >= 8) {
+            Byte(static_cast<std::uint8_t>(acc_));
+            acc_ >>= 8;
+            bits_ -= 8;
+        }
+    }
+    void Byte(std::uint8_t b) {
+        block_.push_back(b);
+        if (block_.size() == 255)
+            FlushBlock();
+    }
+    void FlushBlock() {
+        out_.push_back(static_cast<std::uint8_t>(block_.size()));
+        out_.insert(out_.end(), block_.begin(), block_.end());
+        block_.clear();
+    }
+
+    Bytes& out_;
+    int min_;
+    int clear_ = 0;
+    int next_ = 0;
+    int width_ = 0;
+    int prefix_ = -1;
+    std::uint32_t acc_ = 0;
+    int bits_ = 0;
+    std::vector<std::uint32_t> keys_;
+    std::vector<std::int16_t> codes_;
+    Bytes block_;
+};
+
+void Put16(Bytes& out, int v) {
+    out.push_back(static_cast<std::uint8_t>(v));
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+
+int TableBits(std::size_t colours) {
+    int bits = 1;
+    while ((std::size_t{1} << bits) < colours)
+        ++bits;
+    return bits;
+}
+
+void PutTable(Bytes& out, const std::vector<std::uint32_t>& palette, int bits) {
+    for (std::size_t k = 0; k < (std::size_t{1} << bits); ++k) {
+        const std::uint32_t c = k < palette.size() && palette[k] != kClear ? palette[k] : 0;
+        out.insert(out.end(), {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8),
+                               static_cast<std::uint8_t>(c >> 16)});
+    }
+}
+
+using Pixels = std::vector<std::uint32_t>;
+
+// One frame as it is stored.
+struct StoredFrame {
+    Rect Box;
+    int Disposal = 1;     // 1: left as it is; 2: its box cleared, 3: its box put back, after it
+    Pixels Stored;        // the box's pixels, kClear where the screen shows through
+    Pixels Palette;       // sorted
+    std::size_t Size = 0; // of its image data with its own colour table
+};
+
+// What a pixel the frame need not change is stored as: transparent, its own colour, or
+// whichever of the two continues the pixel before it (the longest runs for the coder).
+enum class Unchanged { Clear, Colour, Continue };
+
+std::size_t CodedSize(const Pixels& stored, const Pixels& palette) {
+    Bytes scratch;
+    const int bits = TableBits(palette.size());
+    LzwWriter lzw(scratch, std::max(2, bits));
+    std::uint32_t lastColour = kClear - 1;
+    int lastIndex = 0;
+    for (std::uint32_t p : stored) {
+        if (p != lastColour) {
+            lastColour = p;
+            lastIndex = static_cast<int>(std::lower_bound(palette.begin(), palette.end(), p) -
+                                         palette.begin());
+        }
+        lzw.Add(lastIndex);
+    }
+    lzw.Finish();
+    return scratch.size();
+}
+
+// `frame`'s box drawn over `screen`.
+StoredFrame Store(const Pixels& frame, const Pixels& screen, int w, Rect box, Unchanged unchanged) {
+    StoredFrame s;
+    s.Box = box.Empty() ? Rect{0, 0, 1, 1} : box;
+    std::unordered_map<std::uint32_t, int> used;
+    for (int y = s.Box.Top; y < s.Box.Bottom; ++y)
+        for (int x = s.Box.Left; x < s.Box.Right; ++x) {
+            const std::size_t k = static_cast<std::size_t>(y) * w + x;
+            if (frame[k] != screen[k] || frame[k] == kClear)
+                used.emplace(frame[k], 0);
+        }
+    // Transparent needs an entry of its own; with 256 colours changing there is none.
+    const bool clearSlot = used.count(kClear) || used.size() < 256;
+    s.Stored.reserve(static_cast<std::size_t>(s.Box.Right - s.Box.Left) *
+                     (s.Box.Bottom - s.Box.Top));
+    for (int y = s.Box.Top; y < s.Box.Bottom; ++y)
+        for (int x = s.Box.Left; x < s.Box.Right; ++x) {
+            const std::size_t k = static_cast<std::size_t>(y) * w + x;
+            std::uint32_t p = frame[k];
+            if (p == screen[k] && p != kClear && clearSlot) {
+                if (unchanged == Unchanged::Clear ||
+                    (unchanged == Unchanged::Continue && !s.Stored.empty() &&
+                     s.Stored.back() == kClear))
+                    p = kClear;
+            }
+            s.Stored.push_back(p);
+            used.emplace(p, 0);
+        }
+    for (const auto& entry : used)
+        s.Palette.push_back(entry.first);
+    std::sort(s.Palette.begin(), s.Palette.end());
+    s.Size = CodedSize(s.Stored, s.Palette);
+    return s;
+}
+
+// The smallest of the ways to store the box.
+StoredFrame StoreSmallest(const Pixels& frame, const Pixels& screen, int w, Rect box) {
+    StoredFrame best = Store(frame, screen, w, box, Unchanged::Continue);
+    for (Unchanged way : {Unchanged::Clear, Unchanged::Colour}) {
+        StoredFrame trial = Store(frame, screen, w, box, way);
+        if (trial.Size < best.Size)
+            best = std::move(trial);
+    }
+    return best;
+}
+
+} // namespace
+
+GifAnimation EncodeGif(const std::vector<const Image*>& frames,
+                       const std::optional<PngKey>& transparent, int delay, bool loop) {
+    if (frames.empty() || frames[0]->Empty())
+        throw EInvalidGraphic("An empty picture cannot be saved as GIF");
+    const int w = frames[0]->Width(), h = frames[0]->Height();
+    if (w > 65535 || h > 65535)
+        throw EInvalidGraphic(
+            "A picture larger than 65535 pixels on a side cannot be saved as GIF");
+    const std::size_t area = static_cast<std::size_t>(w) * h;
+    GifAnimation result;
+
+    // Each frame's pixels, reduced to at most 256 colours where it has more.
+    std::vector<std::vector<std::uint32_t>> shown(frames.size());
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+        if (frames[f]->Width() != w || frames[f]->Height() != h)
+            throw EInvalidGraphic("The frames of an animation must be of one size");
+        std::vector<std::uint32_t>& px = shown[f];
+        px.resize(area);
+        const TColor* in = frames[f]->Row(0);
+        std::unordered_map<std::uint32_t, std::int64_t> counts;
+        bool clear = false;
+        std::uint32_t last = kClear - 1;
+        std::int64_t run = 0;
+        for (std::size_t k = 0; k < area; ++k) {
+            const TColor c = in[k] & 0x00FFFFFF;
+            if (transparent && transparent->Matches(c)) {
+                px[k] = kClear;
+                clear = true;
+                continue;
+            }
+            px[k] = c;
+            if (c == last) {
+                ++run;
+                continue;
+            }
+            if (run > 0)
+                counts[last] += run;
+            last = c;
+            run = 1;
+        }
+        if (run > 0)
+            counts[last] += run;
+        const int room = clear ? 255 : 256;
+        if (static_cast<int>(counts.size()) <= room)
+            continue;
+        const auto replacement = ReducedColours(counts, room);
+        ++result.ReducedFrames;
+        for (std::uint32_t& p : px) {
+            if (p == kClear)
+                continue;
+            const std::uint32_t to = replacement.at(p);
+            result.ChangedPixels += to != p;
+            p = to;
+        }
+    }
+
+    // What each frame must store: the pixels that differ from the screen the previous frame
+    // leaves. That frame may leave its box as it is, cleared or put back as it was before it;
+    // of the ways that leave no pixel to turn transparent (a frame cannot draw one), the one
+    // that stores the two frames smallest is taken. To clear, the previous frame's box grows
+    // over the pixels that turn transparent. Going round again, the first frame follows the
+    // last.
+    const std::size_t n = frames.size();
+    const auto boxOf = [&](const Pixels& frame, const Pixels& screen) {
+        Rect box;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const std::size_t k = static_cast<std::size_t>(y) * w + x;
+                if (frame[k] != screen[k])
+                    box.Add(x, y);
+            }
+        return box;
+    };
+    const auto clearsOf = [&](const Pixels& screen, const Pixels& frame) {
+        Rect clears;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const std::size_t k = static_cast<std::size_t>(y) * w + x;
+                if (screen[k] != kClear && frame[k] == kClear)
+                    clears.Add(x, y);
+            }
+        return clears;
+    };
+    const auto cleared = [&](Pixels screen, const Rect& b) {
+        for (int y = b.Top; y < b.Bottom; ++y)
+            std::fill_n(screen.begin() + static_cast<std::ptrdiff_t>(y) * w + b.Left,
+                        b.Right - b.Left, kClear);
+        return screen;
+    };
+    std::vector<Rect> boxes(n);
+    std::vector<int> disposal(n, 1);
+    std::vector<Pixels> before(n); // the screen each frame is drawn on
+    before[0].assign(area, kClear);
+    // The first frame covers the whole screen: outside it, readers differ on what shows.
+    boxes[0] = Rect{0, 0, w, h};
+    for (std::size_t f = 1; f < n; ++f) {
+        const Pixels& last = shown[f - 1];
+        const Rect own = boxes[f - 1];
+        std::size_t ownSize = 0; // measured when a way grows the box
+        std::size_t bestCost = SIZE_MAX;
+        for (int d = 1; d <= 3; ++d) {
+            Rect grown = own;
+            Pixels screen;
+            if (d == 1) {
+                if (!clearsOf(last, shown[f]).Empty())
+                    continue;
+                screen = last;
+            } else if (d == 2) {
+                grown.Add(clearsOf(last, shown[f]));
+                screen = cleared(last, grown);
+            } else {
+                if (!clearsOf(before[f - 1], shown[f]).Empty())
+                    continue;
+                screen = before[f - 1];
+            }
+            const Rect box = boxOf(shown[f], screen);
+            std::size_t cost = Store(shown[f], screen, w, box, Unchanged::Continue).Size;
+            if (!(grown.Left == own.Left && grown.Top == own.Top && grown.Right == own.Right &&
+                  grown.Bottom == own.Bottom)) {
+                if (ownSize == 0)
+                    ownSize = Store(last, before[f - 1], w, own, Unchanged::Continue).Size;
+                cost += Store(last, before[f - 1], w, grown, Unchanged::Continue).Size;
+                cost -= std::min(cost, ownSize);
+            }
+            if (cost < bestCost) {
+                bestCost = cost;
+                disposal[f - 1] = d;
+                before[f] = std::move(screen);
+                boxes[f] = box;
+                boxes[f - 1] = grown;
+            }
+        }
+    }
+    if (loop && n > 1) {
+        // Frame 0 drawn again over what the last frame leaves: whatever frame 0 leaves
+        // transparent that the last frame drew must be cleared.
+        const Rect clears = clearsOf(shown[n - 1], shown[0]);
+        if (!clears.Empty()) {
+            disposal[n - 1] = 2;
+            boxes[n - 1].Add(clears);
+        }
+    }
+
+    std::vector<StoredFrame> stored(n);
+    std::unordered_map<std::uint32_t, int> all;
+    for (std::size_t f = 0; f < n; ++f) {
+        stored[f] = StoreSmallest(shown[f], before[f], w, boxes[f]);
+        stored[f].Disposal = disposal[f];
+        for (std::uint32_t c : stored[f].Palette)
+            all.emplace(c, 0);
+    }
+    const bool shared = all.size() <= 256;
+
+    Bytes& out = result.Bytes;
+    out = {'G', 'I', 'F', '8', '9', 'a'};
+    Put16(out, w);
+    Put16(out, h);
+    std::vector<std::uint32_t> global;
+    int globalBits = 1;
+    if (shared) {
+        for (const auto& entry : all)
+            global.push_back(entry.first);
+        std::sort(global.begin(), global.end());
+        globalBits = TableBits(global.size());
+        out.push_back(static_cast<std::uint8_t>(0x80 | 0x70 | (globalBits - 1)));
+    } else {
+        out.push_back(0x70);
+    }
+    out.push_back(0); // background: entry 0
+    out.push_back(0);
+    if (shared)
+        PutTable(out, global, globalBits);
+    if (loop) {
+        const char* app = "NETSCAPE2.0";
+        out.insert(out.end(), {0x21, 0xFF, 11});
+        out.insert(out.end(), app, app + 11);
+        out.insert(out.end(), {3, 1, 0, 0, 0}); // repeat forever
+    }
+    for (const StoredFrame& s : stored) {
+        const Pixels& palette = shared ? global : s.Palette;
+        std::unordered_map<std::uint32_t, int> index;
+        for (std::size_t k = 0; k < palette.size(); ++k)
+            index.emplace(palette[k], static_cast<int>(k));
+        const auto clearAt = index.find(kClear);
+        const bool hasClear =
+            clearAt != index.end() &&
+            std::find(s.Palette.begin(), s.Palette.end(), kClear) != s.Palette.end();
+        out.insert(out.end(), {0x21, 0xF9, 4});
+        out.push_back(static_cast<std::uint8_t>(s.Disposal << 2 | (hasClear ? 1 : 0)));
+        Put16(out, delay);
+        out.push_back(static_cast<std::uint8_t>(hasClear ? clearAt->second : 0));
+        out.push_back(0);
+        out.push_back(0x2C);
+        Put16(out, s.Box.Left);
+        Put16(out, s.Box.Top);
+        Put16(out, s.Box.Right - s.Box.Left);
+        Put16(out, s.Box.Bottom - s.Box.Top);
+        const int bits = shared ? globalBits : TableBits(palette.size());
+        out.push_back(static_cast<std::uint8_t>(shared ? 0 : 0x80 | (bits - 1)));
+        if (!shared)
+            PutTable(out, palette, bits);
+        LzwWriter lzw(out, std::max(2, bits));
+        std::uint32_t lastColour = kClear - 1;
+        int lastIndex = 0;
+        for (std::uint32_t p : s.Stored) {
+            if (p != lastColour) {
+                lastColour = p;
+                lastIndex = index.at(p);
+            }
+            lzw.Add(lastIndex);
+        }
+        lzw.Finish();
+    }
+    out.push_back(0x3B);
+    return result;
+}
+
+} // namespace kiv
