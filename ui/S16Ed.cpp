@@ -1,5 +1,7 @@
 #include "S16Ed.h"
 
+#include "AnimFm.h"
+
 #include "vcl/Application.h"
 
 #include "base/ExternalEditor.h"
@@ -487,6 +489,33 @@ void TEditForm::WatchTimerTimer(QObject*) {
     }
     Image1->PictureChanged();
     ShowPictureState();
+}
+
+void TEditForm::PlayBtnClick(QObject*) {
+    if (!FileLoaded()) {
+        ShowMessageBox(QString::fromLatin1(kiv::SpriteFileNotFound));
+        return;
+    }
+    const int number = IconNumber(*IconUpDown);
+    const auto i = IconIndex(number);
+    if (!i) {
+        ReportNoSuchIcon(number);
+        return;
+    }
+    TAnimForm* form = AnimFormInstance();
+    form->OpenSprite(FromLocalPath(IconTable.Path), *i);
+    if (form->isMinimized())
+        form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
+    form->show();
+    form->raise();
+    form->activateWindow();
+}
+
+const kiv::Image* TEditForm::LiveIcon(const QString& spritePath, int index) const {
+    if (Origin.What != PictureOrigin::Kind::Icon || Origin.First != index + 1 ||
+        !SameSprite(Origin.Sprite, spritePath) || !HoldsUnwrittenPaint(Origin, Image1->Picture()))
+        return nullptr;
+    return &Image1->Picture();
 }
 
 void TEditForm::EndExternalEdit() {

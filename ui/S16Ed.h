@@ -38,6 +38,7 @@ public:
     TButton* ReplaceBtn = nullptr;
     TLabel* PictureLbl = nullptr; // where the picture came from, and whether it is painted
     TButton* ExternalEditBtn = nullptr;
+    TButton* PlayBtn = nullptr;
     QTimer* WatchTimer = nullptr; // looks at the picture file an outside editor works on
 
     void Loads16BtnClick(QObject* Sender);
@@ -51,6 +52,11 @@ public:
     // editor; each complete save of it becomes the picture, one step of the history.
     void ExternalEditBtnClick(QObject* Sender);
     void WatchTimerTimer(QObject* Sender);
+    // Play (Ctrl+P): the Animation window on the loaded file, from the icon number on.
+    void PlayBtnClick(QObject* Sender);
+    // What the Animation window plays in place of icon `index` of `spritePath`: the picture,
+    // while it is that icon and holds paint or an outside edit not yet written.
+    const kiv::Image* LiveIcon(const QString& spritePath, int index) const;
     // Painting on the picture: the left button paints, the right one picks the paint colour;
     // Ctrl+Z, Ctrl+Y (Ctrl+Shift+Z) and G anywhere in the window but the icon number box.
     void Image1MouseDown(QObject* Sender, Qt::MouseButton Button, QPoint Pixel);

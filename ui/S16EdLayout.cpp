@@ -2,11 +2,14 @@
 
 #include "S16Ed.h"
 
+#include "AnimFm.h"
+
 #include "vcl/Application.h"
 
 #include "sprite/S16Format.h"
 
 #include <QCloseEvent>
+#include <QFile>
 #include <QKeySequence>
 #include <QResizeEvent>
 #include <QShortcut>
@@ -14,9 +17,28 @@
 
 TEditForm::TEditForm(QWidget* owner) : TForm(owner) {
     BuildLayout();
+    // The Animation window plays the editor's unwritten paint in place of its icon, and its
+    // double click shows an icon here when this file is loaded.
+    TAnimForm::LiveFrame = [this](const std::string& path, int index) {
+        return LiveIcon(QFile::decodeName(QByteArray::fromStdString(path)), index);
+    };
+    TAnimForm::ShowInEditor = [this](const std::string& path, int index) {
+        const QString sprite = QFile::decodeName(QByteArray::fromStdString(path));
+        if (S16Ed::IconTable.Path.empty() ||
+            !SameSprite(QFile::decodeName(QByteArray::fromStdString(S16Ed::IconTable.Path)),
+                        sprite))
+            return false;
+        IconUpDown->SetPosition(index + 1);
+        ShowBtnClick(ShowBtn);
+        show();
+        raise();
+        return true;
+    };
 }
 
 TEditForm::~TEditForm() {
+    TAnimForm::LiveFrame = nullptr;
+    TAnimForm::ShowInEditor = nullptr;
     delete OpenDialog1;
     OpenDialog1 = nullptr;
     delete SaveDialog1;
@@ -125,6 +147,11 @@ void TEditForm::BuildLayout() {
     SetBounds(ExternalEditBtn, 8, 304, 105, 25);
     ExternalEditBtn->SetCaption(QStringLiteral("External Edit"));
 
+    PlayBtn = new TButton(client);
+    PlayBtn->setObjectName(QStringLiteral("PlayBtn"));
+    SetBounds(PlayBtn, 8, 336, 105, 25);
+    PlayBtn->SetCaption(QStringLiteral("Play"));
+
     WatchTimer = new QTimer(this);
     WatchTimer->setObjectName(QStringLiteral("WatchTimer"));
     WatchTimer->setInterval(100);
@@ -143,6 +170,7 @@ void TEditForm::BuildLayout() {
     QWidget::setTabOrder(BmpSaveBtn, BmpLoadBtn);
     QWidget::setTabOrder(BmpLoadBtn, ReplaceBtn);
     QWidget::setTabOrder(ReplaceBtn, ExternalEditBtn);
+    QWidget::setTabOrder(ExternalEditBtn, PlayBtn);
 
     // Each event runs its one handler inside the guard (FormResize: resizeEvent above).
     connect(Loads16Btn, &QPushButton::clicked, this,
@@ -159,6 +187,8 @@ void TEditForm::BuildLayout() {
             [this] { TApplication::Guard([&] { ReplaceBtnClick(ReplaceBtn); }); });
     connect(ExternalEditBtn, &QPushButton::clicked, this,
             [this] { TApplication::Guard([&] { ExternalEditBtnClick(ExternalEditBtn); }); });
+    connect(PlayBtn, &QPushButton::clicked, this,
+            [this] { TApplication::Guard([&] { PlayBtnClick(PlayBtn); }); });
     connect(WatchTimer, &QTimer::timeout, this,
             [this] { TApplication::Guard([&] { WatchTimerTimer(WatchTimer); }); });
     connect(Image1, &TImage::MouseDown, this, [this](Qt::MouseButton button, QPoint pixel) {
@@ -194,6 +224,7 @@ void TEditForm::BuildLayout() {
         });
     windowKey(QKeySequence(Qt::CTRL | Qt::Key_E),
               [this] { ExternalEditBtnClick(ExternalEditBtn); });
+    windowKey(QKeySequence(Qt::CTRL | Qt::Key_P), [this] { PlayBtnClick(PlayBtn); });
     windowKey(QKeySequence(Qt::Key_O), [this] { ToggleOnionSkin(false); });
     windowKey(QKeySequence(Qt::SHIFT | Qt::Key_O), [this] { ToggleOnionSkin(true); });
 }

@@ -1,5 +1,6 @@
 // The sprite editor window driven through its buttons, with scripted file dialogs.
 
+#include "AnimFm.h"
 #include "S16Ed.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestFiles.h"
@@ -805,6 +806,13 @@ void EditorTest::UnwrittenPaintIsNamedAndAskedAboutBeforeQuitting() {
     ed.form.Image1MouseUp(ed.form.Image1, Qt::LeftButton, QPoint(2, 2));
     const QString question = QStringLiteral("The S16 Editor's picture holds painting not yet "
                                             "written (icon 3 of hero.s16). Quit anyway?");
+    // Played from the icon number, the painted icon plays in place of icon 3.
+    ed.form.PlayBtn->click();
+    QCOMPARE(AnimForm->ShownIndex(), 2);
+    QCOMPARE(TAnimForm::LiveFrame(AnimForm->SpritePath(), 2), &ed.form.Image1->Picture());
+    QVERIFY(!TAnimForm::LiveFrame(AnimForm->SpritePath(), 1));
+    AnimForm->close();
+
     ed.dialogs.Answer(true);
     QVERIFY(ed.form.MayQuit());
     QVERIFY(!ed.form.MayQuit());
