@@ -109,6 +109,15 @@ void ReportNoSuchIcon(int number) {
         ShowMessageBox(QStringLiteral("Icon %1 is not in the loaded sprite file.").arg(number));
 }
 
+// The icon the up-down names in the loaded file; a number it does not hold is reported.
+std::optional<int> SelectedIndex(TUpDown& upDown) {
+    const int number = IconNumber(upDown);
+    const auto i = IconIndex(number);
+    if (!i)
+        ReportNoSuchIcon(number);
+    return i;
+}
+
 // What Show and Collage start from: the loaded file, opened, and the index of the icon the
 // up-down names. Either failure is reported and gives no file, so that the picture (which may
 // hold an edit loaded from a bitmap) is touched only once both are known.
@@ -118,12 +127,9 @@ std::unique_ptr<kiv::InFile> OpenSelectedIcon(TUpDown& upDown, int& index) {
         ShowMessageBox(QString::fromLatin1(kiv::SpriteFileNotFound));
         return nullptr;
     }
-    const int number = IconNumber(upDown);
-    const auto i = IconIndex(number);
-    if (!i) {
-        ReportNoSuchIcon(number);
+    const auto i = SelectedIndex(upDown);
+    if (!i)
         return nullptr;
-    }
     index = *i;
     return file;
 }
@@ -410,12 +416,10 @@ void TEditForm::ReplaceBtnClick(QObject*) {
         ShowMessageBox(QString::fromLatin1(kiv::CannotOpenSpriteFile));
         return;
     }
-    const int number = IconNumber(*IconUpDown);
-    const auto i = IconIndex(number);
-    if (!i) {
-        ReportNoSuchIcon(number);
+    const auto i = SelectedIndex(*IconUpDown);
+    if (!i)
         return;
-    }
+    const int number = *i + 1;
     // A picture from another icon, sprite or a whole page goes in only when the user says so.
     if (const auto question = ReplaceQuestion(Origin, FromLocalPath(IconTable.Path), number))
         if (!AskYesNoBox(*question))
@@ -496,12 +500,9 @@ void TEditForm::PlayBtnClick(QObject*) {
         ShowMessageBox(QString::fromLatin1(kiv::SpriteFileNotFound));
         return;
     }
-    const int number = IconNumber(*IconUpDown);
-    const auto i = IconIndex(number);
-    if (!i) {
-        ReportNoSuchIcon(number);
+    const auto i = SelectedIndex(*IconUpDown);
+    if (!i)
         return;
-    }
     TAnimForm* form = AnimFormInstance();
     form->OpenSprite(FromLocalPath(IconTable.Path), *i);
     if (form->isMinimized())

@@ -1,5 +1,7 @@
 #include "base/ExternalEditor.h"
 
+#include "base/FileStream.h"
+
 #include <utility>
 
 namespace kiv {
@@ -8,16 +10,6 @@ namespace {
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-// The last part of a path, for messages.
-std::string NameOf(const std::string& path) {
-#ifdef _WIN32
-    const auto slash = path.find_last_of("/\\:");
-#else
-    const auto slash = path.find_last_of('/');
-#endif
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string StartFailure(const std::string& program, platform::StartOutcome outcome) {
@@ -134,7 +126,7 @@ bool EditorProcess::Ended(int milliseconds) {
 std::string EditorProcess::OpenFault() const {
     if (!viaDesktop_ || !ended_ || status_ == 0)
         return {};
-    return program_ + " could not open " + NameOf(file_) + " (exit status " +
+    return program_ + " could not open " + PathFileName(file_) + " (exit status " +
            std::to_string(status_) + ").";
 }
 
@@ -165,7 +157,7 @@ struct EditorStarter {
         const platform::StartOutcome outcome =
             platform::OpenWithDefaultApplication(file, process, editor.program_);
         if (outcome == platform::StartOutcome::NoApplication) {
-            start.Message = "Cannot open " + NameOf(file) +
+            start.Message = "Cannot open " + PathFileName(file) +
                             ": no default application is set up for this kind of file.";
         } else if (outcome != platform::StartOutcome::Started) {
             start.Message = StartFailure(editor.program_, outcome);

@@ -149,6 +149,15 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
     return ended ? dir + name : dir + "/" + name;
 }
 
+std::string PathFileName(const std::string& path) {
+#ifdef _WIN32
+    const auto slash = path.find_last_of("/\\:");
+#else
+    const auto slash = path.find_last_of('/');
+#endif
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::string ForeignFileFault(const std::string& folder, const std::string& path, bool allowLinks) {
     if (allowLinks)
         return {};

@@ -92,6 +92,8 @@ bool IsRegularFile(const std::string& path);
 // `name` inside `dir`, joined with '/' (which Windows takes too, so paths print alike on
 // every system); `name` alone when `dir` is empty.
 std::string JoinPath(const std::string& dir, const std::string& name);
+// The last part of a path, after its last separator: the file's name, for messages.
+std::string PathFileName(const std::string& path);
 
 // Why a file of a folder that someone else may have made is not taken as data: "it is a
 // symbolic link", "it is a hard link ..." (a file with more than one name may be one from

@@ -61,12 +61,14 @@ bool StatusOf(FileHandle file, FileStatus& status) {
     return true;
 }
 
-FileHandle OpenForReading(const std::string& path) {
+namespace {
+
+// A regular file opened for reading, or nothing. Non-blocking only so that opening a pipe
+// with no writer does not wait forever; regular files ignore the flag.
+FileHandle OpenRegularFile(const std::string& path, int flags) {
     int fd;
     do {
-        // Non-blocking only so that opening a pipe with no writer does not wait forever;
-        // regular files ignore the flag.
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | flags);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return kNoFile;
@@ -78,19 +80,14 @@ FileHandle OpenForReading(const std::string& path) {
     return fd;
 }
 
+} // namespace
+
+FileHandle OpenForReading(const std::string& path) {
+    return OpenRegularFile(path, 0);
+}
+
 FileHandle OpenEntryForReading(const std::string& path) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return kNoFile;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return kNoFile;
-    }
-    return fd;
+    return OpenRegularFile(path, O_NOFOLLOW);
 }
 
 CreateOutcome CreateNew(const std::string& path, std::uint32_t mode, FileHandle& file) {

@@ -19,15 +19,6 @@ bool SameState(const FileStamp& a, const FileStamp& b) {
                          a.Status.Regular == b.Status.Regular);
 }
 
-std::string NameOf(const std::string& path) {
-#ifdef _WIN32
-    const auto slash = path.find_last_of("/\\:");
-#else
-    const auto slash = path.find_last_of('/');
-#endif
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 } // namespace
 
 std::string WriteWorkPicture(const Image& picture, const std::string& name) {
@@ -60,7 +51,7 @@ PictureWatch::Event PictureWatch::Poll(Clock::time_point now) {
         since_ = now;
     }
 
-    const std::string name = NameOf(path_);
+    const std::string name = PathFileName(path_);
     std::string fault;
     if (!stamp.Exists) {
         fault = name + " is gone";
