@@ -1,6 +1,7 @@
 #include "archive/ModApply.h"
 
 #include "archive/ModFile.h"
+#include "base/Checksum.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "base/SafeFile.h"
@@ -132,13 +133,6 @@ std::map<MemberKey, std::int32_t> KeysOf(const ModPlanState& st) {
         rows[key] = r;
     }
     return rows;
-}
-
-ByteSum SumOfRange(const ModPlanState& st, std::int64_t from, std::int64_t to) {
-    std::uint32_t crc = 0;
-    if (!Crc32Of(*st.Base, from, to - from, crc))
-        throw EReadError();
-    return {to - from, crc};
 }
 
 const Layout& LayoutOf(ModPlanState& st, std::int32_t row) {
@@ -284,7 +278,7 @@ void Planner::CheckIcon(std::size_t m, const ModChange& c, std::int32_t row,
             for (std::size_t k = 0; k < n && done + static_cast<std::int64_t>(k) < IconHeaderSize;
                  ++k)
                 head[done + static_cast<std::int64_t>(k)] = bytes[k];
-            crc = static_cast<std::uint32_t>(crc32_z(crc, bytes, n));
+            crc = Crc32(bytes, n, crc);
             done += static_cast<std::int64_t>(n);
         });
     } catch (const EBadMod& e) {
@@ -506,16 +500,16 @@ void Planner::Mod(std::size_t m) {
         }
         switch (c.Kind) {
         case ModChangeKind::Gap:
-            if (SumOfRange(st_, st_.DirectoryEnd(), st_.FirstStart) != c.Base)
+            if (RangeSum(*st_.Base, st_.DirectoryEnd(), st_.FirstStart) != c.Base)
                 missing(c, "the bytes before its first member differ");
             break;
         case ModChangeKind::Tail:
-            if (SumOfRange(st_, st_.MembersEnd(), st_.Base->Length()) != c.Base)
+            if (RangeSum(*st_.Base, st_.MembersEnd(), st_.Base->Length()) != c.Base)
                 missing(c, "the bytes after its last member differ");
             break;
         case ModChangeKind::Member:
         case ModChangeKind::Remove:
-            if (SumOfRange(st_, st_.Entry(row).Start, st_.Entry(row).Finish) != c.Base)
+            if (RangeSum(*st_.Base, st_.Entry(row).Start, st_.Entry(row).Finish) != c.Base)
                 rows[row].Reasons.push_back("its bytes differ");
             break;
         case ModChangeKind::Icon:

@@ -110,7 +110,7 @@ private:
 // The new bytes of [from, to) of `side` as one deflated entry.
 ByteSum Maker::Whole(const std::string& name, const Side& side, std::int64_t from,
                      std::int64_t to) {
-    zip_.Begin(name, ZipMethod::Deflated, Z_DEFAULT_COMPRESSION);
+    zip_.Begin(name, ZipMethod::Deflated, ZlibDefaultLevel);
     if (!zip_.Copy(*side.File, from, to - from))
         throw EReadError();
     return {to - from, zip_.End()};
@@ -119,10 +119,7 @@ ByteSum Maker::Whole(const std::string& name, const Side& side, std::int64_t fro
 void Maker::Gap(ModManifest& manifest) {
     ModChange c;
     c.Kind = ModChangeKind::Gap;
-    std::uint32_t crc = 0;
-    if (!Crc32Of(*a_.File, a_.DirectoryEnd(), a_.Directory.FirstStart - a_.DirectoryEnd(), crc))
-        throw EReadError();
-    c.Base = {a_.Directory.FirstStart - a_.DirectoryEnd(), crc};
+    c.Base = RangeSum(*a_.File, a_.DirectoryEnd(), a_.Directory.FirstStart);
     c.File = "gap.bin";
     c.Result = Whole(c.File, b_, b_.DirectoryEnd(), b_.Directory.FirstStart);
     manifest.Changes.push_back(std::move(c));
@@ -131,10 +128,7 @@ void Maker::Gap(ModManifest& manifest) {
 void Maker::Tail(ModManifest& manifest) {
     ModChange c;
     c.Kind = ModChangeKind::Tail;
-    std::uint32_t crc = 0;
-    if (!Crc32Of(*a_.File, a_.MembersEnd(), a_.File->Length() - a_.MembersEnd(), crc))
-        throw EReadError();
-    c.Base = {a_.File->Length() - a_.MembersEnd(), crc};
+    c.Base = RangeSum(*a_.File, a_.MembersEnd(), a_.File->Length());
     c.File = "tail.bin";
     c.Result = Whole(c.File, b_, b_.MembersEnd(), b_.File->Length());
     manifest.Changes.push_back(std::move(c));
@@ -202,10 +196,7 @@ bool Maker::Member(const MemberDiff& m, ModManifest& manifest) {
     c.Member = KeyOf(a_, m.RowA);
     if (m.Removed()) {
         c.Kind = ModChangeKind::Remove;
-        std::uint32_t crc = 0;
-        if (!Crc32Of(*a_.File, m.InA.Start, std::int64_t{m.InA.Finish} - m.InA.Start, crc))
-            throw EReadError();
-        c.Base = {std::int64_t{m.InA.Finish} - m.InA.Start, crc};
+        c.Base = RangeSum(*a_.File, m.InA.Start, m.InA.Finish);
         manifest.Changes.push_back(std::move(c));
         return true;
     }
@@ -221,10 +212,7 @@ bool Maker::Member(const MemberDiff& m, ModManifest& manifest) {
     if (!m.Changed || byIcon)
         return !m.Changed;
     c.Kind = ModChangeKind::Member;
-    std::uint32_t crc = 0;
-    if (!Crc32Of(*a_.File, m.InA.Start, std::int64_t{m.InA.Finish} - m.InA.Start, crc))
-        throw EReadError();
-    c.Base = {std::int64_t{m.InA.Finish} - m.InA.Start, crc};
+    c.Base = RangeSum(*a_.File, m.InA.Start, m.InA.Finish);
     c.File = EntryName("members", m.RowA, m.Name);
     c.Result = Whole(c.File, b_, m.InB.Start, m.InB.Finish);
     c.Icons = m.Icons;

@@ -1,6 +1,7 @@
 #include "archive/ModFile.h"
 
 #include "archive/ArchiveDiff.h"
+#include "base/Checksum.h"
 #include "base/FileStream.h"
 #include "base/TextConv.h"
 #include "sprite/S16Format.h"
@@ -445,9 +446,14 @@ void CheckTogether(const std::vector<ModChange>& changes) {
 } // namespace
 
 ByteSum SumOf(const void* data, std::size_t count) {
-    return {static_cast<std::int64_t>(count),
-            static_cast<std::uint32_t>(
-                crc32_z(crc32_z(0, nullptr, 0), static_cast<const Bytef*>(data), count))};
+    return {static_cast<std::int64_t>(count), Crc32(data, count)};
+}
+
+ByteSum RangeSum(const InFile& file, std::int64_t from, std::int64_t to) {
+    std::uint32_t crc = 0;
+    if (!Crc32Of(file, from, to - from, crc))
+        throw EReadError();
+    return {to - from, crc};
 }
 
 std::string MemberLabel(const MemberKey& key) {
@@ -730,35 +736,8 @@ namespace {
 
 using Sink = std::function<void(const unsigned char*, std::size_t)>;
 
-// A zlib deflate stream at the best compression, ended on every way out.
-struct Deflater {
-    z_stream Stream{};
-    Deflater() {
-        if (deflateInit2(&Stream, Z_BEST_COMPRESSION, Z_DEFLATED, MAX_WBITS, 9,
-                         Z_DEFAULT_STRATEGY) != Z_OK)
-            throw std::bad_alloc();
-    }
-    ~Deflater() { deflateEnd(&Stream); }
-    Deflater(const Deflater&) = delete;
-    Deflater& operator=(const Deflater&) = delete;
-
-    // Compresses `n` bytes (the last of the stream when `finish`) and hands what comes out
-    // to `write`.
-    void Feed(const unsigned char* bytes, std::size_t n, bool finish, const Sink& write) {
-        unsigned char out[16384];
-        Stream.next_in = const_cast<unsigned char*>(bytes);
-        Stream.avail_in = static_cast<uInt>(n);
-        int status = Z_OK;
-        do {
-            Stream.next_out = out;
-            Stream.avail_out = sizeof out;
-            status = deflate(&Stream, finish ? Z_FINISH : Z_NO_FLUSH);
-            if (status == Z_STREAM_ERROR)
-                throw EWriteError("The compressor failed");
-            write(out, sizeof out - Stream.avail_out);
-        } while (Stream.avail_out == 0 || (finish && status != Z_STREAM_END));
-    }
-};
+// Each stream of an icon's coding: zlib format at the best compression.
+constexpr DeflateOptions kIconStream{ZlibFormat::Zlib, ZlibBestLevel, ZlibDefaultStrategy, 9};
 
 // The icon's new bytes XOR the base bytes at the same place: [from, from + n) of them.
 void XorPiece(const IconBytes& base, std::int64_t baseSize, std::int64_t from,
@@ -782,10 +761,8 @@ bool Pieces(const IconBytes& base, std::int64_t baseSize, const IconBytes& resul
         input.resize(static_cast<std::size_t>(std::min(ModIconPiece, resultSize - from)));
         result(from, input.size(), input.data());
         PieceDictionary(base, baseSize, piece, dictionary);
-        Deflater deflater;
-        if (!dictionary.empty())
-            deflateSetDictionary(&deflater.Stream, dictionary.data(),
-                                 static_cast<uInt>(dictionary.size()));
+        Deflater deflater(kIconStream);
+        deflater.SetDictionary(dictionary.data(), dictionary.size());
         deflater.Feed(input.data(), input.size(), true,
                       [&](const unsigned char* bytes, std::size_t n) {
                           write(bytes, n);
@@ -813,7 +790,7 @@ CompressedIcon CompressIcon(const IconBytes& base, std::int64_t baseSize, const 
         };
     };
     {
-        Deflater deflater;
+        Deflater deflater(kIconStream);
         for (std::int64_t from = 0; from < resultSize && std::ssize(xored) <= kCompareBound;
              from += std::ssize(input)) {
             input.resize(static_cast<std::size_t>(std::min(ModIconPiece, resultSize - from)));
@@ -844,18 +821,6 @@ CompressedIcon CompressIcon(const IconBytes& base, std::int64_t baseSize, const 
 
 namespace {
 
-// A zlib inflate stream, ended on every way out.
-struct Inflater {
-    z_stream Stream{};
-    Inflater() {
-        if (inflateInit(&Stream) != Z_OK)
-            throw std::bad_alloc();
-    }
-    ~Inflater() { inflateEnd(&Stream); }
-    Inflater(const Inflater&) = delete;
-    Inflater& operator=(const Inflater&) = delete;
-};
-
 // An icon's compressed bytes, `length` of them taken from its entry as inflate asks.
 class IconInput {
 public:
@@ -864,14 +829,12 @@ public:
     // Inflates into `output` whole and, when `end`, to the end of the stream: one byte more
     // than the output holds shows a stream that runs on. A stream asking for a preset
     // dictionary gets `dictionary`, or is refused when there is none.
-    void Fill(z_stream& zs, std::vector<unsigned char>& output, bool end,
+    void Fill(Inflater& inflater, std::vector<unsigned char>& output, bool end,
               const std::vector<unsigned char>* dictionary, const std::string& piece = {}) {
-        zs.next_out = output.data();
-        zs.avail_out = static_cast<uInt>(output.size());
-        const uLong target = zs.total_out + static_cast<uLong>(output.size());
-        int status = Z_OK;
-        while (zs.total_out < target || (end && status != Z_STREAM_END)) {
-            if (status == Z_STREAM_END)
+        std::size_t made = 0; // a byte past the output shows in `made` too
+        InflateStatus status = InflateStatus::Ok;
+        while (made < output.size() || (end && status != InflateStatus::End)) {
+            if (status == InflateStatus::End)
                 Bad("an icon's compressed data are damaged");
             if (size_ == 0 && left_ > 0) {
                 start_ = 0;
@@ -879,31 +842,32 @@ public:
                 stream_.ReadExactly(in_.data(), size_);
                 left_ -= static_cast<std::int64_t>(size_);
             }
-            zs.next_in = in_.data() + start_;
-            zs.avail_in = static_cast<uInt>(size_);
             unsigned char spare;
-            if (zs.avail_out == 0) {
-                zs.next_out = &spare;
-                zs.avail_out = 1;
-            }
-            status = inflate(&zs, Z_NO_FLUSH);
-            if (status == Z_NEED_DICT) {
+            const bool full = made >= output.size();
+            unsigned char* to = full ? &spare : output.data() + made;
+            const std::size_t room = full ? 1 : output.size() - made;
+            Inflater::Step step = inflater.Run(in_.data() + start_, size_, to, room);
+            if (step.Status == InflateStatus::NeedDictionary) {
                 if (!dictionary || dictionary->empty())
                     Bad(piece.empty() ? std::string("the xor coding's stream asks for a preset "
                                                     "dictionary, which it has none of")
                                       : piece + " asks for a preset dictionary where the base "
                                                 "bytes around it are empty");
-                if (inflateSetDictionary(&zs, dictionary->data(),
-                                         static_cast<uInt>(dictionary->size())) != Z_OK)
+                if (!inflater.SetDictionary(dictionary->data(), dictionary->size()))
                     Bad(piece + " was compressed against another preset dictionary than these " +
                         "base bytes (pieces count from 0)");
-                status = inflate(&zs, Z_NO_FLUSH);
+                const Inflater::Step more =
+                    inflater.Run(in_.data() + start_ + step.Took, size_ - step.Took, to + step.Made,
+                                 room - step.Made);
+                step = {step.Took + more.Took, step.Made + more.Made, more.Status};
             }
-            const std::size_t took = size_ - zs.avail_in;
-            start_ += took;
-            size_ -= took;
-            if (zs.total_out > target ||
-                (status != Z_OK && status != Z_STREAM_END && !(status == Z_BUF_ERROR && took > 0)))
+            status = step.Status;
+            start_ += step.Took;
+            size_ -= step.Took;
+            made += step.Made;
+            if (made > output.size() ||
+                (status != InflateStatus::Ok && status != InflateStatus::End &&
+                 !(status == InflateStatus::Stalled && step.Took > 0)))
                 Bad("an icon's compressed data are damaged");
         }
     }
@@ -931,14 +895,14 @@ void ExpandIcon(const IconBytes& base, std::int64_t baseSize, ZipEntryReader& st
     for (std::int64_t from = 0; from < resultSize; from += ModIconPiece) {
         output.resize(static_cast<std::size_t>(std::min(ModIconPiece, resultSize - from)));
         if (whole) {
-            input.Fill(whole->Stream, output, from + std::ssize(output) == resultSize, nullptr);
+            input.Fill(*whole, output, from + std::ssize(output) == resultSize, nullptr);
             XorPiece(base, baseSize, from, output, was);
         } else {
             const std::int64_t piece = from / ModIconPiece;
             PieceDictionary(base, baseSize, piece, dictionary);
             const std::int64_t low = std::clamp<std::int64_t>(from - ModIconPiece, 0, baseSize);
             Inflater inflater;
-            input.Fill(inflater.Stream, output, true, &dictionary,
+            input.Fill(inflater, output, true, &dictionary,
                        "piece " + std::to_string(piece) + " (its dictionary: base bytes " +
                            std::to_string(low) + " to " +
                            std::to_string(low + std::ssize(dictionary)) + ")");

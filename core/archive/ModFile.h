@@ -53,6 +53,8 @@ struct ByteSum {
     bool operator==(const ByteSum&) const = default;
 };
 ByteSum SumOf(const void* data, std::size_t count);
+// Of bytes [from, to) of `file`; throws EReadError when the file does not hold them.
+ByteSum RangeSum(const InFile& file, std::int64_t from, std::int64_t to);
 
 // A member of the base archive: its name and, for a name listed more than once, which of
 // those it is (1 for the first). Repeated only changes how it is shown.

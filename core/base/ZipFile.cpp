@@ -1,5 +1,6 @@
 #include "base/ZipFile.h"
 
+#include "base/Checksum.h"
 #include "base/FileStream.h"
 #include "base/SafeFile.h"
 
@@ -41,40 +42,20 @@ void Put32(std::vector<unsigned char>& out, std::uint32_t v) {
     Put16(out, v >> 16);
 }
 
-std::uint32_t Crc(std::uint32_t crc, const void* data, std::size_t count) {
-    return static_cast<std::uint32_t>(
-        crc32_z(crc, static_cast<const Bytef*>(data), static_cast<z_size_t>(count)));
-}
-
 [[noreturn]] void Bad(const std::string& why) {
     throw EBadZip(why);
 }
 
 } // namespace
 
-bool Crc32Of(const InFile& file, std::int64_t offset, std::int64_t count, std::uint32_t& crc) {
-    std::vector<unsigned char> block(static_cast<std::size_t>(
-        std::clamp<std::int64_t>(count, 1, static_cast<std::int64_t>(4 * kBlock))));
-    std::uint32_t value = crc;
-    while (count > 0) {
-        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(count, std::ssize(block)));
-        if (!file.ReadExactlyAt(offset, block.data(), n))
-            return false;
-        value = Crc(value, block.data(), n);
-        offset += static_cast<std::int64_t>(n);
-        count -= static_cast<std::int64_t>(n);
-    }
-    crc = value;
-    return true;
-}
-
 // ---- Writing
 
 ZipWriter::ZipWriter(SafeFile& out) : out_(out) {}
 
-ZipWriter::~ZipWriter() {
-    if (deflating_)
-        deflateEnd(&zs_);
+ZipWriter::~ZipWriter() = default;
+
+ByteSink ZipWriter::Sink() {
+    return [this](const unsigned char* bytes, std::size_t n) { Emit(bytes, n); };
 }
 
 void ZipWriter::Emit(const void* data, std::size_t count) {
@@ -86,7 +67,7 @@ void ZipWriter::Emit(const void* data, std::size_t count) {
 void ZipWriter::Begin(const std::string& name, ZipMethod method, int level) {
     if (open_ || entries_.size() >= ZipMaxEntries || name.empty() || name.size() > 0xFFFF)
         throw EWriteError("A zip file holds at most 65535 entries, each with a name");
-    entries_.push_back({name, method, Crc(0, nullptr, 0), 0, 0, out_.Size()});
+    entries_.push_back({name, method, 0, 0, 0, out_.Size()});
     std::vector<unsigned char> header;
     Put32(header, kLocalSignature);
     Put16(header, kVersion);
@@ -101,34 +82,14 @@ void ZipWriter::Begin(const std::string& name, ZipMethod method, int level) {
     Put16(header, 0); // extra field
     header.insert(header.end(), name.begin(), name.end());
     Emit(header.data(), header.size());
-    if (method == ZipMethod::Deflated) {
-        zs_ = z_stream{};
-        if (deflateInit2(&zs_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-            throw std::bad_alloc();
-        deflating_ = true;
-        buffer_.resize(kBlock);
-    }
+    if (method == ZipMethod::Deflated)
+        deflater_.emplace(DeflateOptions{ZlibFormat::Raw, level});
     open_ = true;
-}
-
-void ZipWriter::Deflate(const void* data, std::size_t count, int flush) {
-    zs_.next_in = static_cast<Bytef*>(const_cast<void*>(data));
-    zs_.avail_in = static_cast<uInt>(count);
-    do {
-        zs_.next_out = buffer_.data();
-        zs_.avail_out = static_cast<uInt>(buffer_.size());
-        const int status = deflate(&zs_, flush);
-        if (status == Z_STREAM_ERROR)
-            throw EWriteError("The compressor failed");
-        Emit(buffer_.data(), buffer_.size() - zs_.avail_out);
-        if (status == Z_STREAM_END)
-            break;
-    } while (zs_.avail_out == 0 || zs_.avail_in > 0);
 }
 
 void ZipWriter::Write(const void* data, std::size_t count) {
     Written& entry = entries_.back();
-    entry.Crc = Crc(entry.Crc, data, count);
+    entry.Crc = Crc32(data, count, entry.Crc);
     entry.Size += static_cast<std::int64_t>(count);
     if (entry.Size > ZipMaxOffset)
         throw EWriteError("An entry of a zip file without zip64 holds under 4 GiB");
@@ -136,13 +97,7 @@ void ZipWriter::Write(const void* data, std::size_t count) {
         Emit(data, count);
         return;
     }
-    // deflate takes at most 4 GiB per call.
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    for (std::size_t done = 0; done < count;) {
-        const std::size_t n = std::min<std::size_t>(count - done, std::size_t{1} << 30);
-        Deflate(bytes + done, n, Z_NO_FLUSH);
-        done += n;
-    }
+    deflater_->Feed(data, count, false, Sink());
 }
 
 bool ZipWriter::Copy(const InFile& source, std::int64_t offset, std::int64_t count) {
@@ -162,9 +117,8 @@ bool ZipWriter::Copy(const InFile& source, std::int64_t offset, std::int64_t cou
 std::uint32_t ZipWriter::End() {
     Written& entry = entries_.back();
     if (entry.Method == ZipMethod::Deflated) {
-        Deflate(nullptr, 0, Z_FINISH);
-        deflateEnd(&zs_);
-        deflating_ = false;
+        deflater_->Feed(nullptr, 0, true, Sink());
+        deflater_.reset();
     }
     const std::int64_t dataStart = entry.HeaderOffset + kLocalSize + entry.Name.size();
     entry.Compressed = out_.Size() - dataStart;
@@ -313,28 +267,14 @@ const ZipEntry* ZipReader::Find(const std::string& name) const {
 }
 
 ZipEntryReader::ZipEntryReader(const InFile& file, const ZipEntry& entry)
-    : file_(file), entry_(entry), crc_(Crc(0, nullptr, 0)) {
+    : file_(file), entry_(entry) {
     if (entry_.Method == ZipMethod::Deflated) {
-        if (inflateInit2(&zs_, -MAX_WBITS) != Z_OK)
-            throw std::bad_alloc();
-        inflating_ = true;
+        inflater_.emplace(ZlibFormat::Raw);
         in_.resize(
             static_cast<std::size_t>(std::clamp<std::int64_t>(entry_.CompressedSize, 1, kBlock)));
     }
-    if (entry_.Size == 0) {
-        try {
-            Check();
-        } catch (...) {
-            if (inflating_)
-                inflateEnd(&zs_); // no destructor runs for a constructor that throws
-            throw;
-        }
-    }
-}
-
-ZipEntryReader::~ZipEntryReader() {
-    if (inflating_)
-        inflateEnd(&zs_);
+    if (entry_.Size == 0)
+        Check();
 }
 
 bool ZipEntryReader::Fill() {
@@ -363,25 +303,20 @@ std::size_t ZipEntryReader::Read(void* data, std::size_t count) {
     while (entry_.Method == ZipMethod::Deflated && done < count) {
         if (inSize_ == 0)
             Fill();
-        zs_.next_in = in_.data() + inStart_;
-        zs_.avail_in = static_cast<uInt>(inSize_);
-        zs_.next_out = out + done;
-        zs_.avail_out = static_cast<uInt>(std::min<std::size_t>(count - done, 1u << 30));
-        const int status = inflate(&zs_, Z_NO_FLUSH);
-        const std::size_t took = inSize_ - zs_.avail_in;
-        const auto made = static_cast<std::size_t>(zs_.next_out - (out + done));
-        inStart_ += took;
-        inSize_ -= took;
-        done += made;
-        if (status == Z_STREAM_END) {
+        const Inflater::Step step =
+            inflater_->Run(in_.data() + inStart_, inSize_, out + done, count - done);
+        inStart_ += step.Took;
+        inSize_ -= step.Took;
+        done += step.Made;
+        if (step.Status == InflateStatus::End) {
             ended_ = true;
             if (done < count)
                 Bad("entry " + entry_.Name + " is shorter than its size says");
         } else {
-            Stalled(status, took + made);
+            Stalled(step.Status, step.Took + step.Made);
         }
     }
-    crc_ = Crc(crc_, out, done);
+    crc_ = Crc32(out, done, crc_);
     produced_ += static_cast<std::int64_t>(done);
     if (produced_ == entry_.Size && done > 0)
         Check();
@@ -411,8 +346,8 @@ void ZipEntryReader::Skip(std::int64_t count) {
 
 // After an inflate call that did not end the stream: damaged data, or no progress at all
 // (the compressed bytes ran out).
-void ZipEntryReader::Stalled(int status, std::size_t progress) {
-    if (status != Z_OK && status != Z_BUF_ERROR)
+void ZipEntryReader::Stalled(InflateStatus status, std::size_t progress) {
+    if (status != InflateStatus::Ok && status != InflateStatus::Stalled)
         Bad("entry " + entry_.Name + " holds damaged compressed data");
     if (progress == 0)
         Bad("entry " + entry_.Name + " ends early");
@@ -424,20 +359,15 @@ void ZipEntryReader::Check() {
         if (inSize_ == 0)
             Fill();
         unsigned char extra;
-        zs_.next_in = in_.data() + inStart_;
-        zs_.avail_in = static_cast<uInt>(inSize_);
-        zs_.next_out = &extra;
-        zs_.avail_out = 1;
-        const int status = inflate(&zs_, Z_NO_FLUSH);
-        const std::size_t took = inSize_ - zs_.avail_in;
-        inStart_ += took;
-        inSize_ -= took;
-        if (zs_.avail_out == 0)
+        const Inflater::Step step = inflater_->Run(in_.data() + inStart_, inSize_, &extra, 1);
+        inStart_ += step.Took;
+        inSize_ -= step.Took;
+        if (step.Made > 0)
             Bad("entry " + entry_.Name + " is longer than its size says");
-        if (status == Z_STREAM_END)
+        if (step.Status == InflateStatus::End)
             ended_ = true;
         else
-            Stalled(status, took);
+            Stalled(step.Status, step.Took);
     }
     if (!skipped_ && crc_ != entry_.Crc)
         Bad("entry " + entry_.Name + " is damaged: its checksum does not match");

@@ -24,6 +24,8 @@
 #include <unistd.h>
 #endif
 
+#include <zlib.h>
+
 using namespace kivtest;
 
 namespace {
