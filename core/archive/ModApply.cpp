@@ -1,6 +1,7 @@
 #include "archive/ModApply.h"
 
 #include "archive/ModFile.h"
+#include "archive/OpenedArchive.h"
 #include "base/Checksum.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"
@@ -64,10 +65,7 @@ struct Layout {
 
 struct ModPlanState {
     std::string BasePath;
-    std::unique_ptr<InFile> Base;
-    ArchiveListing Listing;
-    std::vector<NameField> Fields;
-    std::int64_t FirstStart = 0;
+    std::optional<OpenedArchive> Archive;
     std::vector<LoadedMod> Mods;
     std::map<std::int32_t, PlannedMember> Members;
     std::vector<Chosen> Adds; // in the order they are placed at one anchor
@@ -75,15 +73,15 @@ struct ModPlanState {
     std::optional<Chosen> Tail;
     std::map<std::int32_t, Layout> Layouts;
 
-    std::int32_t Rows() const { return static_cast<std::int32_t>(Listing.Entries.size()); }
-    std::int64_t DirectoryEnd() const { return 8 + std::int64_t{ArchiveEntrySize} * Rows(); }
-    const TArchiveEntry& Entry(std::int32_t row) const {
-        return Listing.Entries[static_cast<std::size_t>(row - 1)];
-    }
-    std::int64_t Size(std::int32_t row) const {
-        return std::int64_t{Entry(row).Finish} - Entry(row).Start;
-    }
-    std::int64_t MembersEnd() const { return Rows() > 0 ? Entry(Rows()).Finish : FirstStart; }
+    InFile& Base() const { return Archive->File(); }
+    std::int32_t Rows() const { return Archive->Rows(); }
+    std::int64_t DirectoryEnd() const { return Archive->DirectoryEnd(); }
+    std::int64_t FirstStart() const { return Archive->FirstStart(); }
+    const TArchiveEntry& Entry(std::int32_t row) const { return Archive->Entry(row); }
+    std::int64_t Size(std::int32_t row) const { return Archive->Size(row); }
+    std::int64_t MembersEnd() const { return Archive->MembersEnd(); }
+    // The base row of a member as mods name it, or 0.
+    std::int32_t RowOf(const MemberKey& key) const { return Archive->RowOf(key.Name, key.Copy); }
     const ModChange& Change(const Chosen& chosen) const { return *chosen.Change; }
     const ModReader& Reader(const Chosen& chosen) const { return *Mods[chosen.Mod].Reader; }
     const std::string& Label(const Chosen& chosen) const { return Mods[chosen.Mod].Label; }
@@ -100,46 +98,25 @@ std::string ReadFailure(const ModPlanState& st) {
 // "", or why the base cannot take mods: it must be a plain archive, members back to back
 // from the first start.
 std::string OpenBase(ModPlanState& st) {
-    st.Base = InFile::Open(st.BasePath);
-    if (!st.Base)
+    st.Archive.emplace(st.BasePath);
+    if (!st.Archive->Opened())
         return WithFault(CannotOpenArchive(st.BasePath),
                          {st.BasePath, false, OpenFault(st.BasePath)});
-    st.Listing = ListArchive(st.BasePath);
-    std::string fault =
-        st.Listing.Opened ? ArchiveFault(st.Listing) : std::string("it did not open");
-    if (fault.empty())
-        fault = FirstDamagedMember(st.Listing); // the rebuild copies members whole
-    StoredDirectory directory;
-    if (fault.empty()) {
-        if (!ReadStoredDirectory(*st.Base, st.Listing, directory))
-            return ReadFailure(st);
-        st.FirstStart = directory.FirstStart;
-        if (st.FirstStart < st.DirectoryEnd() || st.FirstStart > st.Base->Length())
-            fault = "its first member starts outside the file or inside the directory";
-    }
+    // The rebuild copies members whole: none may be damaged.
+    std::string fault = st.Archive->Fault();
+    if (fault.empty() &&
+        (st.FirstStart() < st.DirectoryEnd() || st.FirstStart() > st.Base().Length()))
+        fault = "its first member starts outside the file or inside the directory";
     if (!fault.empty())
         return PrintableName(st.BasePath) + " does not look like a sprite archive: " + fault;
-    st.Fields = std::move(directory.Fields);
     return {};
-}
-
-std::map<MemberKey, std::int32_t> KeysOf(const ModPlanState& st) {
-    std::map<MemberKey, std::int32_t> rows;
-    std::map<std::string, std::int32_t> named;
-    for (std::int32_t r = 1; r <= st.Rows(); ++r) {
-        MemberKey key;
-        key.Name = st.Entry(r).Name;
-        key.Copy = ++named[key.Name];
-        rows[key] = r;
-    }
-    return rows;
 }
 
 const Layout& LayoutOf(ModPlanState& st, std::int32_t row) {
     auto found = st.Layouts.find(row);
     if (found == st.Layouts.end()) {
         Layout layout;
-        layout.Packed = PackedSprite(*st.Base, st.Entry(row).Start, st.Size(row), layout.Count);
+        layout.Packed = PackedSprite(st.Base(), st.Entry(row).Start, st.Size(row), layout.Count);
         found = st.Layouts.emplace(row, layout).first;
     }
     return found->second;
@@ -153,7 +130,7 @@ void ExpandPlanned(const ModPlanState& st, std::int32_t row, std::int32_t count,
     const ModReader& reader = st.Reader(icon.From);
     ZipEntryReader stream(reader.File(), reader.Entry(c.File));
     stream.Skip(c.At);
-    ExpandIcon(IconOf(*st.Base, st.Entry(row).Start, count, icon.BaseHeader), c.Base.Size, stream,
+    ExpandIcon(IconOf(st.Base(), st.Entry(row).Start, count, icon.BaseHeader), c.Base.Size, stream,
                c.Length, c.Result.Size, c.Coding, emit);
 }
 
@@ -198,7 +175,7 @@ std::string Doing(const ModPlanState& st, const Chosen& chosen,
 class Planner {
 public:
     Planner(ModPlanState& st, ModPlan& plan, const ModApplyOptions& options)
-        : st_(st), plan_(plan), options_(options), keys_(KeysOf(st)) {}
+        : st_(st), plan_(plan), options_(options) {}
 
     void Mod(std::size_t m);
 
@@ -208,10 +185,7 @@ private:
         std::vector<std::string> Reasons;
     };
 
-    std::int32_t RowOf(const MemberKey& key) const {
-        const auto found = keys_.find(key);
-        return found == keys_.end() ? 0 : found->second;
-    }
+    std::int32_t RowOf(const MemberKey& key) const { return st_.RowOf(key); }
     void CheckIcon(std::size_t m, const ModChange& c, std::int32_t row,
                    std::map<std::int32_t, Mismatch>& rows, std::vector<PlannedIcon>& icons);
     void Conflict(const std::string& text);
@@ -242,7 +216,6 @@ private:
     ModPlanState& st_;
     ModPlan& plan_;
     const ModApplyOptions& options_;
-    std::map<MemberKey, std::int32_t> keys_;
     std::map<AddPlace, std::vector<std::size_t>> byPlace_;
     std::map<AddBytes, std::vector<std::size_t>> byBytes_;
     // For the mod being planned: how far each list above has been passed over (its entries
@@ -264,8 +237,8 @@ void Planner::CheckIcon(std::size_t m, const ModChange& c, std::int32_t row,
     }
     PlannedIcon icon;
     icon.From = {m, &c};
-    icon.BaseHeader = StoredHeader(*st_.Base, st_.Entry(row).Start, c.Icon);
-    if (IconSum(*st_.Base, st_.Entry(row).Start, layout.Count, icon.BaseHeader) != c.Base) {
+    icon.BaseHeader = StoredHeader(st_.Base(), st_.Entry(row).Start, c.Icon);
+    if (IconSum(st_.Base(), st_.Entry(row).Start, layout.Count, icon.BaseHeader) != c.Base) {
         rows[row].Icons.push_back(c.Icon);
         return;
     }
@@ -500,16 +473,16 @@ void Planner::Mod(std::size_t m) {
         }
         switch (c.Kind) {
         case ModChangeKind::Gap:
-            if (RangeSum(*st_.Base, st_.DirectoryEnd(), st_.FirstStart) != c.Base)
+            if (RangeSum(st_.Base(), st_.DirectoryEnd(), st_.FirstStart()) != c.Base)
                 missing(c, "the bytes before its first member differ");
             break;
         case ModChangeKind::Tail:
-            if (RangeSum(*st_.Base, st_.MembersEnd(), st_.Base->Length()) != c.Base)
+            if (RangeSum(st_.Base(), st_.MembersEnd(), st_.Base().Length()) != c.Base)
                 missing(c, "the bytes after its last member differ");
             break;
         case ModChangeKind::Member:
         case ModChangeKind::Remove:
-            if (RangeSum(*st_.Base, st_.Entry(row).Start, st_.Entry(row).Finish) != c.Base)
+            if (RangeSum(st_.Base(), st_.Entry(row).Start, st_.Entry(row).Finish) != c.Base)
                 rows[row].Reasons.push_back("its bytes differ");
             break;
         case ModChangeKind::Icon:
@@ -637,15 +610,15 @@ ModPlan PlanMods(const std::string& basePath, const std::vector<std::string>& mo
         ++plan.AppliedFrom[chosen.Mod];
     };
     std::int64_t count = st->Rows();
-    std::int64_t size = st->Base->Length();
+    std::int64_t size = st->Base().Length();
     const auto resized = [&](std::int64_t from, std::int64_t to) { size += to - from; };
     if (st->Gap) {
         applied(*st->Gap);
-        resized(st->FirstStart - st->DirectoryEnd(), st->Change(*st->Gap).Result.Size);
+        resized(st->FirstStart() - st->DirectoryEnd(), st->Change(*st->Gap).Result.Size);
     }
     if (st->Tail) {
         applied(*st->Tail);
-        resized(st->Base->Length() - st->MembersEnd(), st->Change(*st->Tail).Result.Size);
+        resized(st->Base().Length() - st->MembersEnd(), st->Change(*st->Tail).Result.Size);
     }
     for (const auto& [row, pm] : st->Members) {
         if (pm.What == PlannedMember::Content::Icons)
@@ -697,7 +670,7 @@ std::string WriteEntry(const ModPlanState& st, const Chosen& chosen, SafeFile& o
 }
 
 std::string CopyBase(const ModPlanState& st, std::int64_t from, std::int64_t to, SafeFile& out) {
-    if (to > from && out.CopyFrom(*st.Base, from, to - from) != to - from)
+    if (to > from && out.CopyFrom(st.Base(), from, to - from) != to - from)
         return ReadFailure(st);
     return {};
 }
@@ -718,8 +691,8 @@ std::string WriteIcons(const ModPlanState& st, std::int32_t row, const PlannedMe
     for (std::int32_t j0 = 0; j0 < count; j0 += kHeadersPerBlock) {
         const std::int32_t n = std::min(kHeadersPerBlock, count - j0);
         block.resize(static_cast<std::size_t>(n) * IconHeaderSize);
-        if (!st.Base->ReadExactlyAt(start + 4 + std::int64_t{IconHeaderSize} * j0, block.data(),
-                                    block.size()))
+        if (!st.Base().ReadExactlyAt(start + 4 + std::int64_t{IconHeaderSize} * j0, block.data(),
+                                     block.size()))
             return ReadFailure(st);
         for (std::int32_t j = 0; j < n; ++j) {
             unsigned char* bytes = block.data() + static_cast<std::size_t>(j) * IconHeaderSize;
@@ -781,7 +754,7 @@ std::vector<MemberSource> Sources(const ModPlanState& st) {
     std::vector<MemberSource> sources;
     const std::int32_t rows = st.Rows();
     if (st.Gap) {
-        MemberSource gap{0, st.DirectoryEnd(), st.FirstStart, {}, st.Change(*st.Gap).Result.Size};
+        MemberSource gap{0, st.DirectoryEnd(), st.FirstStart(), {}, st.Change(*st.Gap).Result.Size};
         gap.Kind = Edit::Gap;
         gap.Write = [&st](SafeFile& out) { return WriteEntry(st, *st.Gap, out); };
         sources.push_back(std::move(gap));
@@ -796,8 +769,7 @@ std::vector<MemberSource> Sources(const ModPlanState& st) {
         std::int32_t Row; // a moved member's row; 0 for a new one
     };
     std::vector<Placed> placed;
-    const auto keys = KeysOf(st);
-    const auto before = [&](const ModChange& c) { return c.First ? 1 : keys.at(c.After) + 1; };
+    const auto before = [&](const ModChange& c) { return c.First ? 1 : st.RowOf(c.After) + 1; };
     for (const Chosen& add : st.Adds)
         placed.push_back({before(st.Change(add)), add.Mod, add.Change, 0});
     for (const auto& [row, pm] : st.Members)
@@ -822,8 +794,8 @@ std::vector<MemberSource> Sources(const ModPlanState& st) {
             } else {
                 const PlannedMember& pm = st.Members.at(next->Row);
                 insert.Length = NewSize(st, next->Row, pm);
-                insert.NameField = pm.Field ? FieldOf(st.Change(*pm.Field))
-                                            : st.Fields[static_cast<std::size_t>(next->Row - 1)];
+                insert.NameField =
+                    pm.Field ? FieldOf(st.Change(*pm.Field)) : st.Archive->Field(next->Row);
                 insert.Write = MemberWriter(st, next->Row, &pm);
             }
             sources.push_back(std::move(insert));
@@ -851,7 +823,7 @@ std::vector<MemberSource> Sources(const ModPlanState& st) {
     }
     if (st.Tail) {
         MemberSource tail{
-            rows + 1, st.MembersEnd(), st.Base->Length(), {}, st.Change(*st.Tail).Result.Size};
+            rows + 1, st.MembersEnd(), st.Base().Length(), {}, st.Change(*st.Tail).Result.Size};
         tail.Kind = Edit::Tail;
         tail.Write = [&st](SafeFile& out) { return WriteEntry(st, *st.Tail, out); };
         sources.push_back(std::move(tail));
@@ -975,11 +947,11 @@ OpResult WriteModded(const ModPlan& plan, const std::string& outPath,
         for (const LoadedMod& mod : st.Mods)
             out->WatchInput(mod.Reader->File());
         const OpResult copied =
-            CopyRebuilt(st.BasePath, *st.Base, *out, Sources(st), st.Rows(), written);
+            CopyRebuilt(st.BasePath, st.Base(), *out, Sources(st), st.Rows(), written);
         if (!copied.Ok)
             return copied;
         // Nothing more is read: the inputs are closed before the base may be replaced.
-        st.Base.reset();
+        st.Archive->Close();
         st.Mods.clear();
         out->Commit();
     } catch (const EWriteError& e) {

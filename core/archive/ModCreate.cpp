@@ -3,6 +3,7 @@
 #include "archive/ArchiveDiff.h"
 #include "archive/ArchiveOps.h"
 #include "archive/ModFile.h"
+#include "archive/OpenedArchive.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "base/SafeFile.h"
@@ -16,39 +17,15 @@ namespace kiv {
 
 namespace {
 
-// One of the two archives: its listing, its directory as stored, each member's place among
-// the members of its name.
-struct Side {
-    std::unique_ptr<InFile> File;
-    ArchiveListing Listing;
-    StoredDirectory Directory;
-    std::vector<std::int32_t> Occurrence;
-    std::map<std::string, std::int32_t> Named;
+using Side = OpenedArchive;
 
-    std::int32_t Rows() const { return static_cast<std::int32_t>(Listing.Entries.size()); }
-    const TArchiveEntry& Entry(std::int32_t row) const {
-        return Listing.Entries[static_cast<std::size_t>(row - 1)];
-    }
-    std::int64_t DirectoryEnd() const { return 8 + std::int64_t{ArchiveEntrySize} * Rows(); }
-    std::int64_t MembersEnd() const {
-        return Rows() > 0 ? std::int64_t{Entry(Rows()).Finish} : Directory.FirstStart;
-    }
-    std::string Field(std::int32_t row) const {
-        const auto& field = Directory.Fields[static_cast<std::size_t>(row - 1)];
-        return std::string(field.begin(), field.end());
-    }
-};
-
-Side OpenSide(const std::string& path) {
-    Side side;
-    side.File = InFile::Open(path);
-    if (!side.File)
+// One of the two archives, as the comparison found it.
+std::unique_ptr<Side> OpenSide(const std::string& path) {
+    auto side = std::make_unique<Side>(path);
+    if (!side->Opened())
         throw EFOpenError(path, OpenFault(path));
-    side.Listing = ListArchive(path);
-    if (!ReadStoredDirectory(*side.File, side.Listing, side.Directory))
-        throw EReadError();
-    for (const TArchiveEntry& entry : side.Listing.Entries)
-        side.Occurrence.push_back(++side.Named[entry.Name]);
+    if (!side->Fault().empty())
+        throw EReadError(); // changed since it was compared
     return side;
 }
 
@@ -87,12 +64,8 @@ private:
     MemberKey KeyOf(const Side& side, std::int32_t row) const {
         MemberKey key;
         key.Name = side.Entry(row).Name;
-        key.Copy = side.Occurrence[static_cast<std::size_t>(row - 1)];
-        const auto named = [&](const Side& s) {
-            const auto found = s.Named.find(key.Name);
-            return found == s.Named.end() ? 0 : found->second;
-        };
-        key.Repeated = named(a_) > 1 || named(b_) > 1;
+        key.Copy = side.Occurrence(row);
+        key.Repeated = a_.Listed(key.Name) > 1 || b_.Listed(key.Name) > 1;
         return key;
     }
     ByteSum Whole(const std::string& name, const Side& side, std::int64_t from, std::int64_t to);
@@ -111,7 +84,7 @@ private:
 ByteSum Maker::Whole(const std::string& name, const Side& side, std::int64_t from,
                      std::int64_t to) {
     zip_.Begin(name, ZipMethod::Deflated, ZlibDefaultLevel);
-    if (!zip_.Copy(*side.File, from, to - from))
+    if (!zip_.Copy(side.File(), from, to - from))
         throw EReadError();
     return {to - from, zip_.End()};
 }
@@ -119,18 +92,18 @@ ByteSum Maker::Whole(const std::string& name, const Side& side, std::int64_t fro
 void Maker::Gap(ModManifest& manifest) {
     ModChange c;
     c.Kind = ModChangeKind::Gap;
-    c.Base = RangeSum(*a_.File, a_.DirectoryEnd(), a_.Directory.FirstStart);
+    c.Base = RangeSum(a_.File(), a_.DirectoryEnd(), a_.MembersStart());
     c.File = "gap.bin";
-    c.Result = Whole(c.File, b_, b_.DirectoryEnd(), b_.Directory.FirstStart);
+    c.Result = Whole(c.File, b_, b_.DirectoryEnd(), b_.MembersStart());
     manifest.Changes.push_back(std::move(c));
 }
 
 void Maker::Tail(ModManifest& manifest) {
     ModChange c;
     c.Kind = ModChangeKind::Tail;
-    c.Base = RangeSum(*a_.File, a_.MembersEnd(), a_.File->Length());
+    c.Base = RangeSum(a_.File(), a_.MembersEnd(), a_.Length());
     c.File = "tail.bin";
-    c.Result = Whole(c.File, b_, b_.MembersEnd(), b_.File->Length());
+    c.Result = Whole(c.File, b_, b_.MembersEnd(), b_.Length());
     manifest.Changes.push_back(std::move(c));
 }
 
@@ -161,15 +134,15 @@ void Maker::Icons(const MemberDiff& m, std::vector<ModChange>& changes) {
         c.Icon = icon.Icon;
         c.Header = icon.Header;
         c.Data = icon.Data;
-        const TIconHeader was = StoredHeader(*a_.File, m.InA.Start, icon.Icon);
-        const TIconHeader now = StoredHeader(*b_.File, m.InB.Start, icon.Icon);
-        c.Base = IconSum(*a_.File, m.InA.Start, icons.CountA, was);
-        c.Result = IconSum(*b_.File, m.InB.Start, icons.CountB, now);
+        const TIconHeader was = StoredHeader(a_.File(), m.InA.Start, icon.Icon);
+        const TIconHeader now = StoredHeader(b_.File(), m.InB.Start, icon.Icon);
+        c.Base = IconSum(a_.File(), m.InA.Start, icons.CountA, was);
+        c.Result = IconSum(b_.File(), m.InB.Start, icons.CountB, now);
         c.File = kIconsEntry;
         c.At = zip_.EntrySize();
         const CompressedIcon made = CompressIcon(
-            IconOf(*a_.File, m.InA.Start, icons.CountA, was), c.Base.Size,
-            IconOf(*b_.File, m.InB.Start, icons.CountB, now), c.Result.Size,
+            IconOf(a_.File(), m.InA.Start, icons.CountA, was), c.Base.Size,
+            IconOf(b_.File(), m.InB.Start, icons.CountB, now), c.Result.Size,
             [this](const unsigned char* bytes, std::size_t n) { zip_.Write(bytes, n); });
         c.Length = made.Length;
         c.Coding = made.Coding;
@@ -185,7 +158,7 @@ bool Maker::Member(const MemberDiff& m, ModManifest& manifest) {
         c.Kind = ModChangeKind::Add;
         c.Member.Name = m.Name;
         Placed(m.RowB, c);
-        const std::string field = b_.Field(m.RowB);
+        const std::string field = b_.FieldText(m.RowB);
         if (field != (m.Name + std::string(ArchiveNameSize, '\0')).substr(0, ArchiveNameSize))
             c.NameField = field;
         c.File = EntryName("added", m.RowB, m.Name);
@@ -196,7 +169,7 @@ bool Maker::Member(const MemberDiff& m, ModManifest& manifest) {
     c.Member = KeyOf(a_, m.RowA);
     if (m.Removed()) {
         c.Kind = ModChangeKind::Remove;
-        c.Base = RangeSum(*a_.File, m.InA.Start, m.InA.Finish);
+        c.Base = RangeSum(a_.File(), m.InA.Start, m.InA.Finish);
         manifest.Changes.push_back(std::move(c));
         return true;
     }
@@ -212,7 +185,7 @@ bool Maker::Member(const MemberDiff& m, ModManifest& manifest) {
     if (!m.Changed || byIcon)
         return !m.Changed;
     c.Kind = ModChangeKind::Member;
-    c.Base = RangeSum(*a_.File, m.InA.Start, m.InA.Finish);
+    c.Base = RangeSum(a_.File(), m.InA.Start, m.InA.Finish);
     c.File = EntryName("members", m.RowA, m.Name);
     c.Result = Whole(c.File, b_, m.InB.Start, m.InB.Finish);
     c.Icons = m.Icons;
@@ -223,19 +196,16 @@ bool Maker::Member(const MemberDiff& m, ModManifest& manifest) {
 // Other bytes after a name in the directory: the members both archives hold, paired by name
 // and place among their name as the comparison pairs them.
 void Maker::Fields(ModManifest& manifest) {
-    std::map<std::pair<std::string, std::int32_t>, std::int32_t> rowInA;
-    for (std::int32_t r = 1; r <= a_.Rows(); ++r)
-        rowInA[{a_.Entry(r).Name, a_.Occurrence[static_cast<std::size_t>(r - 1)]}] = r;
+    const std::vector<std::int32_t> rowInA = a_.PairedRows(b_);
     for (std::int32_t rb = 1; rb <= b_.Rows(); ++rb) {
-        const auto found =
-            rowInA.find({b_.Entry(rb).Name, b_.Occurrence[static_cast<std::size_t>(rb - 1)]});
-        if (found == rowInA.end() || a_.Field(found->second) == b_.Field(rb))
+        const std::int32_t ra = rowInA[static_cast<std::size_t>(rb)];
+        if (ra == 0 || a_.Field(ra) == b_.Field(rb))
             continue;
         ModChange c;
         c.Kind = ModChangeKind::Field;
-        c.Member = KeyOf(a_, found->second);
-        c.NameField = b_.Field(rb);
-        c.RowA = found->second;
+        c.Member = KeyOf(a_, ra);
+        c.NameField = b_.FieldText(rb);
+        c.RowA = ra;
         c.RowB = rb;
         manifest.Changes.push_back(std::move(c));
     }
@@ -289,10 +259,12 @@ ModCreateResult CreateMod(const std::string& basePath, const std::string& newPat
     }
     ModCreateResult result;
     try {
-        Side a = OpenSide(basePath);
-        Side b = OpenSide(newPath);
-        out->WatchInput(*a.File);
-        out->WatchInput(*b.File);
+        const std::unique_ptr<Side> sideA = OpenSide(basePath);
+        const std::unique_ptr<Side> sideB = OpenSide(newPath);
+        Side& a = *sideA;
+        Side& b = *sideB;
+        out->WatchInput(a.File());
+        out->WatchInput(b.File());
         ZipWriter zip(*out);
         Maker maker(a, b, zip);
         maker.Standing(diff);
@@ -301,7 +273,7 @@ ModCreateResult CreateMod(const std::string& basePath, const std::string& newPat
         manifest.Title = metadata.Title;
         manifest.Author = metadata.Author;
         manifest.Note = metadata.Note;
-        manifest.BaseSize = a.File->Length();
+        manifest.BaseSize = a.Length();
         manifest.BaseMembers = a.Rows();
         if (diff.GapDiffers)
             maker.Gap(manifest);
@@ -353,8 +325,8 @@ ModCreateResult CreateMod(const std::string& basePath, const std::string& newPat
             return Failed(std::string(e.what()) + "; `mod apply` would refuse it, so no mod was "
                                                   "written.");
         }
-        a.File.reset();
-        b.File.reset();
+        a.Close();
+        b.Close();
         out->Commit();
     } catch (const EReadError&) {
         return Failed("Could not read " + PrintableName(basePath) + " or " +
