@@ -7,10 +7,10 @@
 
 #include "FuzzSupport.h"
 
-#include "archive/ModApply.h"
-#include "archive/ModCreate.h"
-#include "archive/ModFile.h"
 #include "base/Errors.h"
+#include "mod/ModApply.h"
+#include "mod/ModCreate.h"
+#include "mod/ModReader.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -2,7 +2,7 @@
 // read, plus a few damaged ones (mods are made by core from archives drawn here). Usage:
 // make_corpus <folder>; seeds go to <folder>/<target>/<name>.
 
-#include "archive/ModCreate.h"
+#include "mod/ModCreate.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -7,7 +7,7 @@
 #include "archive/ArchiveDirectory.h"
 #include "archive/ArchiveOps.h"
 #include "archive/MemberSummary.h"
-#include "archive/ModApply.h"
+#include "mod/ModApply.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "base/TextConv.h"

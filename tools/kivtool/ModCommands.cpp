@@ -5,9 +5,9 @@
 #include "OutputRule.h"
 
 #include "archive/ArchiveOps.h"
-#include "archive/ModApply.h"
-#include "archive/ModCreate.h"
-#include "archive/ModFile.h"
+#include "mod/ModApply.h"
+#include "mod/ModCreate.h"
+#include "mod/ModReader.h"
 
 namespace kivtool {
 

@@ -1,13 +1,14 @@
-#include "archive/ModCreate.h"
+#include "mod/ModCreate.h"
 
 #include "archive/ArchiveDiff.h"
 #include "archive/ArchiveOps.h"
-#include "archive/ModFile.h"
 #include "archive/OpenedArchive.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "base/SafeFile.h"
 #include "base/TextConv.h"
+#include "mod/IconCoding.h"
+#include "mod/ModReader.h"
 
 #include <algorithm>
 #include <map>

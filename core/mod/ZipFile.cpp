@@ -1,4 +1,4 @@
-#include "base/ZipFile.h"
+#include "mod/ZipFile.h"
 
 #include "base/Checksum.h"
 #include "base/FileStream.h"
@@ -169,7 +169,16 @@ void ZipWriter::Finish() {
 
 // ---- Reading
 
-ZipReader::ZipReader(const InFile& file) {
+namespace {
+
+struct CentralDirectory {
+    std::uint16_t Count = 0;
+    std::int64_t Offset = 0;
+    std::int64_t Size = 0;
+};
+
+// The end record, found from the file's end, and the central directory it places.
+CentralDirectory FindCentral(const InFile& file) {
     const std::int64_t length = file.Length();
     if (length < static_cast<std::int64_t>(kEndSize))
         Bad("the file is too short to be a zip file");
@@ -191,70 +200,82 @@ ZipReader::ZipReader(const InFile& file) {
         Bad("no end of central directory record: not a zip file");
     const unsigned char* end = tail.data() + at;
     const std::int64_t endOffset = length - tailLength + at;
-    const std::uint16_t count = Get16(end + 10);
-    const std::int64_t centralSize = Get32(end + 12);
-    const std::int64_t centralOffset = Get32(end + 16);
-    if (Get16(end + 4) != 0 || Get16(end + 6) != 0 || Get16(end + 8) != count)
+    CentralDirectory central{Get16(end + 10), Get32(end + 16), Get32(end + 12)};
+    if (Get16(end + 4) != 0 || Get16(end + 6) != 0 || Get16(end + 8) != central.Count)
         Bad("the zip file is split into parts");
-    if (count == 0xFFFF || centralOffset == 0xFFFFFFFF || centralSize == 0xFFFFFFFF)
+    if (central.Count == 0xFFFF || central.Offset == 0xFFFFFFFF || central.Size == 0xFFFFFFFF)
         Bad("the zip file uses zip64, which is not read here");
-    if (centralOffset + centralSize > endOffset)
+    if (central.Offset + central.Size > endOffset)
         Bad("the central directory lies outside the file");
-    if (centralSize > kMaxCentralSize)
+    if (central.Size > kMaxCentralSize)
         Bad("the central directory is larger than 16 MiB");
+    return central;
+}
 
-    std::vector<unsigned char> central(static_cast<std::size_t>(centralSize));
-    if (!file.ReadExactlyAt(centralOffset, central.data(), central.size()))
+// Entry `k` (from 0) of the central directory, at `p` of its bytes (moved past it), checked
+// against its local header.
+ZipEntry CentralEntry(const InFile& file, const std::vector<unsigned char>& central,
+                      std::int64_t centralOffset, std::uint16_t k, std::size_t& p) {
+    const std::string which = "entry " + std::to_string(k + 1);
+    if (central.size() - p < kCentralSize || Get32(central.data() + p) != kCentralSignature)
+        Bad("the central directory ends before " + which);
+    const unsigned char* h = central.data() + p;
+    const std::size_t nameLength = Get16(h + 28);
+    const std::size_t extraLength = Get16(h + 30);
+    const std::size_t commentLength = Get16(h + 32);
+    if (central.size() - p - kCentralSize < nameLength + extraLength + commentLength)
+        Bad("the central directory ends inside " + which);
+    ZipEntry entry;
+    entry.Name.assign(reinterpret_cast<const char*>(h + kCentralSize), nameLength);
+    const std::uint16_t flags = Get16(h + 8);
+    const std::uint16_t method = Get16(h + 10);
+    entry.Crc = Get32(h + 16);
+    entry.CompressedSize = Get32(h + 20);
+    entry.Size = Get32(h + 24);
+    const std::int64_t headerOffset = Get32(h + 42);
+    p += kCentralSize + nameLength + extraLength + commentLength;
+
+    if (flags & kRefusedFlags)
+        Bad(which + " is encrypted");
+    if (method != 0 && method != 8)
+        Bad(which + " uses compression method " + std::to_string(method) +
+            "; only stored and deflated entries are read");
+    entry.Method = static_cast<ZipMethod>(method);
+    if (entry.CompressedSize == 0xFFFFFFFF || entry.Size == 0xFFFFFFFF ||
+        headerOffset == 0xFFFFFFFF || Get16(h + 34) != 0)
+        Bad(which + " uses zip64, which is not read here");
+    if (entry.Method == ZipMethod::Stored && entry.CompressedSize != entry.Size)
+        Bad(which + " is stored, yet its two sizes differ");
+
+    unsigned char local[kLocalSize];
+    if (headerOffset + static_cast<std::int64_t>(kLocalSize) > centralOffset ||
+        !file.ReadExactlyAt(headerOffset, local, kLocalSize) || Get32(local) != kLocalSignature)
+        Bad("the local header of " + which + " is missing");
+    const std::size_t localName = Get16(local + 26);
+    const std::size_t localExtra = Get16(local + 28);
+    entry.DataOffset =
+        headerOffset + static_cast<std::int64_t>(kLocalSize + localName + localExtra);
+    if (entry.DataOffset + entry.CompressedSize > centralOffset)
+        Bad("the data of " + which + " run into the central directory");
+    std::string name(localName, '\0');
+    if (localName != nameLength ||
+        !file.ReadExactlyAt(headerOffset + kLocalSize, name.data(), name.size()) ||
+        name != entry.Name)
+        Bad("the local header of " + which + " names another entry");
+    return entry;
+}
+
+} // namespace
+
+ZipReader::ZipReader(const InFile& file) {
+    const CentralDirectory directory = FindCentral(file);
+    std::vector<unsigned char> central(static_cast<std::size_t>(directory.Size));
+    if (!file.ReadExactlyAt(directory.Offset, central.data(), central.size()))
         Bad("the central directory cannot be read");
-    entries_.reserve(count);
+    entries_.reserve(directory.Count);
     std::size_t p = 0;
-    for (std::uint16_t k = 0; k < count; ++k) {
-        const std::string which = "entry " + std::to_string(k + 1);
-        if (central.size() - p < kCentralSize || Get32(central.data() + p) != kCentralSignature)
-            Bad("the central directory ends before " + which);
-        const unsigned char* h = central.data() + p;
-        const std::size_t nameLength = Get16(h + 28);
-        const std::size_t extraLength = Get16(h + 30);
-        const std::size_t commentLength = Get16(h + 32);
-        if (central.size() - p - kCentralSize < nameLength + extraLength + commentLength)
-            Bad("the central directory ends inside " + which);
-        ZipEntry entry;
-        entry.Name.assign(reinterpret_cast<const char*>(h + kCentralSize), nameLength);
-        const std::uint16_t flags = Get16(h + 8);
-        const std::uint16_t method = Get16(h + 10);
-        entry.Crc = Get32(h + 16);
-        entry.CompressedSize = Get32(h + 20);
-        entry.Size = Get32(h + 24);
-        const std::int64_t headerOffset = Get32(h + 42);
-        p += kCentralSize + nameLength + extraLength + commentLength;
-
-        if (flags & kRefusedFlags)
-            Bad(which + " is encrypted");
-        if (method != 0 && method != 8)
-            Bad(which + " uses compression method " + std::to_string(method) +
-                "; only stored and deflated entries are read");
-        entry.Method = static_cast<ZipMethod>(method);
-        if (entry.CompressedSize == 0xFFFFFFFF || entry.Size == 0xFFFFFFFF ||
-            headerOffset == 0xFFFFFFFF || Get16(h + 34) != 0)
-            Bad(which + " uses zip64, which is not read here");
-        if (entry.Method == ZipMethod::Stored && entry.CompressedSize != entry.Size)
-            Bad(which + " is stored, yet its two sizes differ");
-
-        unsigned char local[kLocalSize];
-        if (headerOffset + static_cast<std::int64_t>(kLocalSize) > centralOffset ||
-            !file.ReadExactlyAt(headerOffset, local, kLocalSize) || Get32(local) != kLocalSignature)
-            Bad("the local header of " + which + " is missing");
-        const std::size_t localName = Get16(local + 26);
-        const std::size_t localExtra = Get16(local + 28);
-        entry.DataOffset =
-            headerOffset + static_cast<std::int64_t>(kLocalSize + localName + localExtra);
-        if (entry.DataOffset + entry.CompressedSize > centralOffset)
-            Bad("the data of " + which + " run into the central directory");
-        std::string name(localName, '\0');
-        if (localName != nameLength ||
-            !file.ReadExactlyAt(headerOffset + kLocalSize, name.data(), name.size()) ||
-            name != entry.Name)
-            Bad("the local header of " + which + " names another entry");
+    for (std::uint16_t k = 0; k < directory.Count; ++k) {
+        ZipEntry entry = CentralEntry(file, central, directory.Offset, k, p);
         if (!index_.emplace(entry.Name, entries_.size()).second)
             Bad("two entries are named alike");
         entries_.push_back(std::move(entry));
