@@ -55,7 +55,7 @@ void Apply(const std::string& base, const std::string& mod, const kiv::ModApplyO
     if (result.size() > kRemadeLimit)
         return;
     const std::string again = kivfuzz::ScratchFile("again.kivmod");
-    const kiv::ModCreateResult made = kiv::CreateMod(base, out, again, {});
+    const kiv::ModCreated made = kiv::CreateMod(base, out, again, {});
     if (made.Same)
         return;
     if (!made.Ok)

@@ -212,17 +212,23 @@ void Maker::Fields(ModManifest& manifest) {
     }
 }
 
-ModCreateResult Failed(std::string message) {
-    ModCreateResult result;
+ModCreated Failed(std::string message) {
+    ModCreated result;
+    result.Ok = false;
     result.Message = std::move(message);
     return result;
 }
 
-} // namespace
+ModCreated WriteFailed(std::string message, const WriteFault& fault) {
+    ModCreated result = Failed(std::move(message));
+    result.WriteFailed = true;
+    result.Fault = fault;
+    return result;
+}
 
-ModCreateResult CreateMod(const std::string& basePath, const std::string& newPath,
-                          const std::string& outPath, const ModMetadata& metadata) {
-    ArchiveDiff diff;
+// Compares the two archives; a failure when no mod can be made of them.
+ModCreated Compare(const std::string& basePath, const std::string& newPath,
+                   const std::string& outPath, ArchiveDiff& diff) {
     try {
         diff = DiffArchives(basePath, newPath);
     } catch (const EFOpenError& e) {
@@ -238,110 +244,126 @@ ModCreateResult CreateMod(const std::string& basePath, const std::string& newPat
             " does not look like a sprite archive: " + (base ? diff.FaultA : diff.FaultB));
     }
     if (diff.Same()) {
-        ModCreateResult same = Failed(PrintableName(basePath) + " and " + PrintableName(newPath) +
-                                      " hold the same bytes; no mod was written.");
+        ModCreated same = Failed(PrintableName(basePath) + " and " + PrintableName(newPath) +
+                                 " hold the same bytes; no mod was written.");
         same.Same = true;
         return same;
     }
     if (SameFile(outPath, basePath) || SameFile(outPath, newPath))
         return Failed("Cannot write the mod to " + PrintableName(outPath) +
                       ": that is an archive it is made from.");
+    return {};
+}
 
+// Every change into the manifest, and the new bytes into the zip, in the new archive's order.
+void AddChanges(Maker& maker, ZipWriter& zip, const ArchiveDiff& diff, ModManifest& manifest) {
+    if (diff.GapDiffers)
+        maker.Gap(manifest);
+    // Members changed icon by icon get their place in the manifest now and their icons after
+    // the other entries, all in one entry.
+    std::vector<std::pair<std::size_t, const MemberDiff*>> byIcon;
+    for (const MemberDiff& m : diff.Members)
+        if (!maker.Member(m, manifest))
+            byIcon.emplace_back(manifest.Changes.size(), &m);
+    if (!byIcon.empty()) {
+        std::vector<ModChange> changes;
+        zip.Begin(kIconsEntry, ZipMethod::Stored);
+        std::size_t inserted = 0;
+        for (const auto& [place, m] : byIcon) {
+            changes.clear();
+            maker.Icons(*m, changes);
+            const auto at = static_cast<std::ptrdiff_t>(place + inserted);
+            manifest.Changes.insert(manifest.Changes.begin() + at, changes.begin(), changes.end());
+            inserted += changes.size();
+        }
+        zip.End();
+    }
+    if (diff.NameFieldsDiffer)
+        maker.Fields(manifest);
+    if (diff.TailDiffers)
+        maker.Tail(manifest);
+}
+
+// The manifest, of at most ModMaxManifest bytes; "" when even without the icon summaries
+// (for listings only: a mod works without them) it would be larger.
+std::string FittingManifest(ModManifest& manifest) {
+    std::string json = ManifestJson(manifest);
+    if (std::ssize(json) > ModMaxManifest) {
+        for (ModChange& c : manifest.Changes)
+            c.Icons.reset();
+        json = ManifestJson(manifest);
+    }
+    return std::ssize(json) > ModMaxManifest ? std::string() : json;
+}
+
+// Writes the mod into `out` and commits it.
+ModCreated WriteMod(const std::string& basePath, const std::string& newPath,
+                    const std::string& outPath, const ModMetadata& metadata,
+                    const ArchiveDiff& diff, SafeFile& out) {
+    ModCreated result;
+    const std::unique_ptr<Side> sideA = OpenSide(basePath);
+    const std::unique_ptr<Side> sideB = OpenSide(newPath);
+    out.WatchInput(sideA->File());
+    out.WatchInput(sideB->File());
+    ZipWriter zip(out);
+    Maker maker(*sideA, *sideB, zip);
+    maker.Standing(diff);
+
+    ModManifest manifest;
+    manifest.Title = metadata.Title;
+    manifest.Author = metadata.Author;
+    manifest.Note = metadata.Note;
+    manifest.BaseSize = sideA->Length();
+    manifest.BaseMembers = sideA->Rows();
+    AddChanges(maker, zip, diff, manifest);
+    const std::string json = FittingManifest(manifest);
+    if (json.empty())
+        return Failed("The changes are too many for one mod: its manifest would pass 8 MiB.");
+    zip.Begin(ModManifestName, ZipMethod::Deflated);
+    zip.Write(json.data(), json.size());
+    zip.End();
+    zip.Finish();
+    result.Changes = std::ssize(manifest.Changes);
+    result.Size = out.Size();
+    // Read back as `mod apply` and `mod info` read it, with their checks: a mod they would
+    // refuse is never put in place.
+    try {
+        const ModReader check(out.TemporaryPath(), outPath);
+    } catch (const EBadMod& e) {
+        return Failed(std::string(e.what()) + "; `mod apply` would refuse it, so no mod was "
+                                              "written.");
+    }
+    sideA->Close();
+    sideB->Close();
+    out.Commit();
+    return result;
+}
+
+} // namespace
+
+ModCreated CreateMod(const std::string& basePath, const std::string& newPath,
+                     const std::string& outPath, const ModMetadata& metadata) {
+    ArchiveDiff diff;
+    if (ModCreated refused = Compare(basePath, newPath, outPath, diff); !refused.Ok)
+        return refused;
     std::optional<SafeFile> out;
     try {
         out.emplace(outPath);
     } catch (const EFCreateError& e) {
-        ModCreateResult result = Failed(e.what());
-        result.WriteFailed = true;
-        result.Fault = e.Fault();
-        return result;
+        return WriteFailed(e.what(), e.Fault());
     } catch (const EOutputBusy& e) {
         return Failed(e.what());
     }
-    ModCreateResult result;
     try {
-        const std::unique_ptr<Side> sideA = OpenSide(basePath);
-        const std::unique_ptr<Side> sideB = OpenSide(newPath);
-        Side& a = *sideA;
-        Side& b = *sideB;
-        out->WatchInput(a.File());
-        out->WatchInput(b.File());
-        ZipWriter zip(*out);
-        Maker maker(a, b, zip);
-        maker.Standing(diff);
-
-        ModManifest manifest;
-        manifest.Title = metadata.Title;
-        manifest.Author = metadata.Author;
-        manifest.Note = metadata.Note;
-        manifest.BaseSize = a.Length();
-        manifest.BaseMembers = a.Rows();
-        if (diff.GapDiffers)
-            maker.Gap(manifest);
-        // Members changed icon by icon get their place in the manifest now and their icons
-        // after the other entries, all in one entry.
-        std::vector<std::pair<std::size_t, const MemberDiff*>> byIcon;
-        for (const MemberDiff& m : diff.Members)
-            if (!maker.Member(m, manifest))
-                byIcon.emplace_back(manifest.Changes.size(), &m);
-        if (!byIcon.empty()) {
-            std::vector<ModChange> changes;
-            zip.Begin(kIconsEntry, ZipMethod::Stored);
-            std::size_t inserted = 0;
-            for (const auto& [place, m] : byIcon) {
-                changes.clear();
-                maker.Icons(*m, changes);
-                const auto at = static_cast<std::ptrdiff_t>(place + inserted);
-                manifest.Changes.insert(manifest.Changes.begin() + at, changes.begin(),
-                                        changes.end());
-                inserted += changes.size();
-            }
-            zip.End();
-        }
-        if (diff.NameFieldsDiffer)
-            maker.Fields(manifest);
-        if (diff.TailDiffers)
-            maker.Tail(manifest);
-
-        std::string json = ManifestJson(manifest);
-        if (std::ssize(json) > ModMaxManifest) {
-            // The icon summaries are for listings only: a mod that works without them.
-            for (ModChange& c : manifest.Changes)
-                c.Icons.reset();
-            json = ManifestJson(manifest);
-        }
-        if (std::ssize(json) > ModMaxManifest)
-            return Failed("The changes are too many for one mod: its manifest would pass 8 MiB.");
-        zip.Begin(ModManifestName, ZipMethod::Deflated);
-        zip.Write(json.data(), json.size());
-        zip.End();
-        zip.Finish();
-        result.Changes = std::ssize(manifest.Changes);
-        result.Size = out->Size();
-        // Read back as `mod apply` and `mod info` read it, with their checks: a mod they
-        // would refuse is never put in place.
-        try {
-            const ModReader check(out->TemporaryPath(), outPath);
-        } catch (const EBadMod& e) {
-            return Failed(std::string(e.what()) + "; `mod apply` would refuse it, so no mod was "
-                                                  "written.");
-        }
-        a.Close();
-        b.Close();
-        out->Commit();
+        return WriteMod(basePath, newPath, outPath, metadata, diff, *out);
     } catch (const EReadError&) {
         return Failed("Could not read " + PrintableName(basePath) + " or " +
                       PrintableName(newPath) + " as they were compared.");
     } catch (const EWriteError& e) {
-        ModCreateResult failed = Failed("Cannot write file " + PrintableName(outPath));
-        failed.WriteFailed = true;
-        failed.Fault = e.Fault();
-        return failed;
+        return WriteFailed("Cannot write file " + PrintableName(outPath), e.Fault());
     } catch (const EInputChanged& e) {
         return Failed(e.what());
     }
-    result.Ok = true;
-    return result;
 }
 
 } // namespace kiv

@@ -19,43 +19,6 @@ namespace kiv {
 
 using namespace modplan;
 
-namespace modplan {
-
-std::string ReadFailure(const ModPlanState& st) {
-    return "Could not read Main Data (" + st.BasePath + ")";
-}
-
-void ExpandPlanned(const ModPlanState& st, std::int32_t row, std::int32_t count,
-                   const PlannedIcon& icon,
-                   const std::function<void(const unsigned char*, std::size_t)>& emit) {
-    const ModChange& c = st.Change(icon.From);
-    const ModReader& reader = st.Reader(icon.From);
-    ZipEntryReader stream(reader.File(), reader.Entry(c.File));
-    stream.Skip(c.At);
-    ExpandIcon(IconOf(st.Base(), st.Entry(row).Start, count, icon.BaseHeader), c.Base.Size, stream,
-               c.Length, c.Result.Size, c.Coding, emit);
-}
-
-std::int64_t NewSize(const ModPlanState& st, std::int32_t row, const PlannedMember& pm) {
-    switch (pm.What) {
-    case PlannedMember::Content::Whole:
-        return st.Change(pm.Whole).Result.Size;
-    case PlannedMember::Content::Removed:
-        return 0;
-    case PlannedMember::Content::Icons: {
-        std::int64_t size = st.Size(row);
-        for (const auto& [number, icon] : pm.Icons)
-            size += std::int64_t{icon.NewHeader.Bytes} - icon.BaseHeader.Bytes;
-        return size;
-    }
-    case PlannedMember::Content::Base:
-        break;
-    }
-    return st.Size(row);
-}
-
-} // namespace modplan
-
 namespace {
 
 // ---- The base
@@ -554,7 +517,8 @@ void Tally(const ModPlanState& st, ModPlan& plan) {
     }
     plan.OutputSize = size;
     if (size > 0xFFFFFFFFLL || count > std::numeric_limits<std::int32_t>::max())
-        plan.Fault = "The new archive would be larger than its 32-bit offsets can address.";
+        plan.Result = ModResult::Failure(
+            "The new archive would be larger than its 32-bit offsets can address.");
 }
 
 } // namespace
@@ -565,34 +529,35 @@ ModPlan PlanMods(const std::string& basePath, const std::vector<std::string>& mo
     auto st = std::make_shared<ModPlanState>();
     st->BasePath = basePath;
     try {
-        plan.Fault = OpenBase(*st);
-        if (!plan.Fault.empty())
+        if (std::string fault = OpenBase(*st); !fault.empty()) {
+            plan.Result = ModResult::Failure(std::move(fault));
             return plan;
+        }
         for (const std::string& path : modPaths) {
-            try {
-                st->Mods.push_back({std::make_unique<ModReader>(path), PrintableName(path)});
-            } catch (const EFOpenError& e) {
-                plan.Fault = ErrorText(e);
+            std::unique_ptr<ModReader> reader;
+            if (plan.Result = OpenMod(path, reader); !plan.Result.Ok)
                 return plan;
-            }
+            st->Mods.push_back({std::move(reader), PrintableName(path)});
         }
         Planner planner(*st, plan, options);
         for (std::size_t m = 0; m < st->Mods.size(); ++m) {
             try {
                 planner.Mod(m);
             } catch (const EBadMod& e) {
-                plan.Fault = st->Mods[m].Label + " is damaged: " + e.what() + ".";
+                plan.Result =
+                    ModResult::Failure(st->Mods[m].Label + " is damaged: " + e.what() + ".");
                 return plan;
             } catch (const EBadZip& e) {
-                plan.Fault = st->Mods[m].Label + " is damaged: " + e.what() + ".";
+                plan.Result =
+                    ModResult::Failure(st->Mods[m].Label + " is damaged: " + e.what() + ".");
                 return plan;
             }
         }
     } catch (const EBadMod& e) {
-        plan.Fault = e.what();
+        plan.Result = ModResult::Failure(e.what());
         return plan;
     } catch (const EReadError&) {
-        plan.Fault = ReadFailure(*st);
+        plan.Result = ModResult::Failure(ReadFailure(*st));
         return plan;
     }
 

@@ -57,4 +57,15 @@ const ZipEntry& ModReader::Entry(const std::string& name) const {
     return *zip_->Find(name); // every name a change uses was checked on opening
 }
 
+ModResult OpenMod(const std::string& path, std::unique_ptr<ModReader>& reader) {
+    try {
+        reader = std::make_unique<ModReader>(path);
+    } catch (const EFOpenError& e) {
+        return ModResult::Failure(ErrorText(e));
+    } catch (const EBadMod& e) {
+        return ModResult::Failure(e.what());
+    }
+    return {};
+}
+
 } // namespace kiv

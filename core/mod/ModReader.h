@@ -2,6 +2,7 @@
 // An open mod file: its zip directory and its manifest, each checked before use.
 
 #include "mod/ModManifest.h"
+#include "mod/ModResult.h"
 #include "mod/ZipFile.h"
 
 #include <memory>
@@ -33,5 +34,9 @@ private:
     std::unique_ptr<ZipReader> zip_;
     ModManifest manifest_;
 };
+
+// Opens the mod at `path` into `reader`; the result says why not: the file does not open, or
+// it is not a usable mod.
+ModResult OpenMod(const std::string& path, std::unique_ptr<ModReader>& reader);
 
 } // namespace kiv

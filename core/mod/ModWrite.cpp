@@ -300,9 +300,9 @@ ArchiveRebuildReport ModRebuildCheck(const ModPlan& plan, const std::string& exi
     return report;
 }
 
-OpResult WriteModded(const ModPlan& plan, const std::string& outPath,
-                     const std::function<void(std::int64_t)>& written) {
-    OpResult result;
+ModResult WriteModded(const ModPlan& plan, const std::string& outPath,
+                      const std::function<void(std::int64_t)>& written) {
+    ModResult result;
     result.Ok = false;
     if (plan.Blocked() || !plan.State) {
         result.Message = "The mods cannot be applied; nothing was written.";
@@ -327,7 +327,7 @@ OpResult WriteModded(const ModPlan& plan, const std::string& outPath,
         const OpResult copied =
             CopyRebuilt(st.BasePath, st.Base(), *out, Sources(st), st.Rows(), written);
         if (!copied.Ok)
-            return copied;
+            return ModResult::Of(copied);
         // Nothing more is read: the inputs are closed before the base may be replaced.
         st.Archive->Close();
         st.Mods.clear();

@@ -308,7 +308,7 @@ namespace {
 // Writes `edited` and the mod made from base.dat to it.
 void MakeMod(const Model& edited, const std::string& mod) {
     WriteFile("edited.dat", edited.Build());
-    const kiv::ModCreateResult made = kiv::CreateMod("base.dat", "edited.dat", mod, {});
+    const kiv::ModCreated made = kiv::CreateMod("base.dat", "edited.dat", mod, {});
     ASSERT_TRUE(made.Ok) << made.Message;
 }
 
@@ -320,8 +320,8 @@ std::optional<Bytes> ApplyMods(const std::vector<std::string>& mods,
     const kiv::ModPlan plan = kiv::PlanMods("base.dat", mods, options);
     lines = plan.Refusals;
     lines.insert(lines.end(), plan.Conflicts.begin(), plan.Conflicts.end());
-    if (!plan.Fault.empty())
-        lines.push_back(plan.Fault);
+    if (!plan.Result.Ok)
+        lines.push_back(plan.Result.Message);
     if (!kiv::WriteModded(plan, "out.dat").Ok) {
         EXPECT_FALSE(FileExists("out.dat"));
         return std::nullopt;
@@ -633,8 +633,7 @@ TEST(ModFile, WhatCreateWritesApplyApplies) {
         const Bytes bytes = edited.Build();
         WriteFile("edited.dat", bytes);
         std::remove("edit.kivmod");
-        const kiv::ModCreateResult result =
-            kiv::CreateMod("base.dat", "edited.dat", "edit.kivmod", {});
+        const kiv::ModCreated result = kiv::CreateMod("base.dat", "edited.dat", "edit.kivmod", {});
         if (!result.Ok) {
             EXPECT_TRUE(result.Same || result.Message.ends_with(
                                            "`mod apply` would refuse it, so no mod was written."))
