@@ -279,6 +279,17 @@ TEST(ModFile, ManifestsWithNoClearMeaningAreRefusedNamingTheChange) {
     const std::string counted =
         R"({"change":"member","member":"a","base":)" + sum + R"(,"result":)" + sum +
         R"(,"file":"m","icons":{"counts":[1,1],"changed":[[2147483647,"pixels"]]}})";
+    const auto iconAt = [&](int number, int at) {
+        return R"({"change":"icon","member":"a","icon":)" + std::to_string(number) + R"(,"base":)" +
+               sum + R"(,"result":)" + sum + R"(,"file":"i","at":)" + std::to_string(at) +
+               R"(,"length":1})";
+    };
+    const auto member = [&](const std::string& icons) {
+        return R"({"change":"member","member":"a","base":)" + sum + R"(,"result":)" + sum +
+               R"(,"file":"m","icons":)" + icons + "}";
+    };
+    const std::string gap =
+        R"({"change":"gap","base":)" + sum + R"(,"result":)" + sum + R"(,"file":"g"})";
     const struct {
         std::vector<std::string> Changes;
         std::string Refusal; // empty: accepted
@@ -297,6 +308,51 @@ TEST(ModFile, ManifestsWithNoClearMeaningAreRefusedNamingTheChange) {
          "change 1: \"field\" holds no NUL after the name"},
         {{icon}, "change 1: \"icon\" is out of range"},
         {{counted}, "change 1, \"icons\" is out of range"},
+        {{R"({"change":"swap"})"}, "change 1: unknown change \"swap\""},
+        {{R"({"change":"remove"})"}, "change 1: \"member\" is missing"},
+        {{R"({"change":"remove","member":"\u0100"})"},
+         "change 1: a name holds a character above U+00FF"},
+        {{R"({"change":"remove","member":"a\u0000"})"}, "change 1: a name holds a NUL"},
+        {{R"({"change":"remove","member":"ABCDEFGHIJKLMN"})"},
+         "change 1: a member name is longer than 13 bytes"},
+        {{R"({"change":"remove","member":"a","copy":0})"}, "change 1: \"copy\" is out of range"},
+        {{R"({"change":"remove","member":"a","base":5})"}, "change 1, \"base\" is not an object"},
+        {{R"({"change":"remove","member":"a","base":{"size":1,"crc32":"x"}})"},
+         "change 1, \"base\": \"crc32\" is not a whole number"},
+        {{R"({"change":"remove","member":"a","base":{"size":18446744073709551615}})"},
+         "change 1, \"base\": \"size\" is out of range"},
+        {{R"({"change":"field","member":"a"})"}, "change 1: \"field\" is missing"},
+        {{R"({"change":"field","member":"a","field":"00"})"},
+         "change 1: \"field\" does not hold 13 bytes"},
+        {{R"({"change":"field","member":"a","field":")" + std::string(26, 'z') + "\"}"},
+         "change 1: \"field\" is not hexadecimal"},
+        {{R"({"change":"field","member":"a","field":"62)" + std::string(24, '0') + "\"}"},
+         "change 1: \"field\" holds another name"},
+        {{R"({"change":"move","member":"a","after":5})"}, "change 1: \"after\" is not an object"},
+        {{R"({"change":"move","member":"a","rows":[1]})"}, "change 1: \"rows\" is not two numbers"},
+        {{R"({"change":"icon","member":"a","icon":1,"base":)" + sum + R"(,"result":)" + sum +
+          R"(,"file":"i","at":0,"length":1,"coding":"pieces"})"},
+         "change 1: unknown \"coding\""},
+        {{R"({"change":"icon","member":"a","icon":1,"base":{"size":39,"crc32":0},"result":)" + sum +
+          R"(,"file":"i","at":0,"length":1})"},
+         "change 1: an icon is at least its 40-byte header"},
+        {{member("5")}, "change 1, \"icons\" is not an object"},
+        {{member(R"({"counts":[1]})")}, "change 1, \"icons\": \"counts\" is not two numbers"},
+        {{member(R"({"counts":[1,1],"changed":5})")},
+         "change 1, \"icons\": \"changed\" is not a list"},
+        {{member(R"({"counts":[1,1],"changed":[[1]]})")},
+         "change 1, \"icons\": \"changed\" holds something other than [icon, part]"},
+        {{member(R"({"counts":[1,1],"changed":[],"outside":"yes"})")},
+         "change 1, \"icons\": \"outside\" is not true or false"},
+        {{member(R"({"counts":[1,1],"changed":[],"faults":[""]})")},
+         "change 1, \"icons\": \"faults\" is not two texts"},
+        {{gap, gap}, "change 2 changes the gap a second time"},
+        {{member("{\"counts\":[1,1],\"changed\":[]}"), iconAt(1, 0)},
+         "change 2 changes member a a second time"},
+        {{move("a", "b"), move("a", "c")}, "change 2 changes member a a second time"},
+        {{iconAt(2, 0), iconAt(1, 1)},
+         "change 2: the icons of member a are not in order, one stream after another"},
+        {{remove, move("a", "b")}, "member a is removed, yet changed otherwise too"},
         {{R"({"change":"add","member":"","result":)" + sum + R"(,"file":"x"})"}, ""},
         {{move("a", "b"), move("b", "c")}, ""}, // b's place in the base, wherever b goes
     };
@@ -313,6 +369,34 @@ TEST(ModFile, ManifestsWithNoClearMeaningAreRefusedNamingTheChange) {
             refusal = e.what();
         }
         EXPECT_EQ(refusal, c.Refusal);
+    }
+    const std::string head = R"({"format":"kivmod","version":1,)";
+    const std::pair<std::string, std::string> manifests[] = {
+        {"[[[[[[[[1]]]]]]]]", "the manifest is nested deeper than a manifest is"},
+        {"{", "the manifest is not valid JSON ("},
+        {"[]", "the manifest is not a JSON object"},
+        {"{}", "the manifest: \"format\" is missing"},
+        {R"({"format":"other"})", "the manifest is not a mod's"},
+        {R"({"format":"kivmod"})", "the manifest: \"version\" is missing"},
+        {R"({"format":"kivmod","version":"1"})", "the manifest: \"version\" is not a whole number"},
+        {R"({"format":"kivmod","version":0})", "the manifest: \"version\" is out of range"},
+        {R"({"format":"kivmod","version":2})",
+         "the mod has format version 2; this kivtool reads version 1: a newer kivtool made it"},
+        {head + R"("title":5})", "the manifest: \"title\" is not a text"},
+        {head + R"("base":{"size":-1,"members":0}})",
+         "the manifest, \"base\": \"size\" is out of range"},
+        {head + "\"note\":\"\"}", "the manifest: \"changes\" is missing"},
+        {head + R"("changes":{}})", "the manifest: \"changes\" is not a list"},
+        {head + R"("changes":[1]})", "change 1 is not an object"},
+    };
+    for (const auto& [json, refusal] : manifests) {
+        SCOPED_TRACE(json);
+        try {
+            kiv::ParseManifest(json);
+            ADD_FAILURE() << "accepted";
+        } catch (const kiv::EBadMod& e) {
+            EXPECT_TRUE(std::string(e.what()).starts_with(refusal)) << e.what();
+        }
     }
 }
 
@@ -594,4 +678,88 @@ TEST(ModFile, APieceMadeAgainstOtherBaseBytesIsNamed) {
     }
     EXPECT_EQ(refusal, "piece 0 (its dictionary: base bytes 0 to 16384) was compressed against "
                        "another preset dictionary than these base bytes (pieces count from 0)");
+}
+
+// A zip file of a stored entry "s" and a deflated one "d", each way a stranger's file can be
+// wrong: the reader or the reading of an entry refuses it, saying how.
+TEST(ZipFile, HostileFilesAreRefusedSayingWhy) {
+    ScratchDir dir;
+    Bytes data(3000);
+    for (std::size_t k = 0; k < data.size(); ++k)
+        data[k] = static_cast<std::uint8_t>(k * k % 251);
+    {
+        kiv::SafeFile out("good.zip");
+        kiv::ZipWriter zip(out);
+        zip.Begin("s", kiv::ZipMethod::Stored);
+        zip.Write("hello", 5);
+        zip.End();
+        zip.Begin("d", kiv::ZipMethod::Deflated);
+        zip.Write(data.data(), data.size());
+        zip.End();
+        zip.Finish();
+        out.Commit();
+    }
+    const Bytes good = ReadFile("good.zip");
+    const auto word = [](Bytes& b, std::size_t at, std::uint32_t v, int size = 4) {
+        for (int k = 0; k < size; ++k)
+            b[at + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(v >> (8 * k));
+    };
+    const std::size_t end = good.size() - 22;
+    const auto cen = static_cast<std::size_t>(GetLE32(good, end + 16));
+    const std::size_t cen2 = cen + 47, local2 = 36, data2 = local2 + 31;
+    const auto packed = static_cast<std::uint32_t>(GetLE32(good, cen2 + 20));
+    using Edit = std::function<void(Bytes&)>;
+    const std::pair<Edit, std::string> cases[] = {
+        {[](Bytes& b) { b.resize(10); }, "the file is too short to be a zip file"},
+        {[&](Bytes& b) { b[end] = 0; }, "no end of central directory record: not a zip file"},
+        {[&](Bytes& b) { word(b, end + 4, 1, 2); }, "the zip file is split into parts"},
+        {[&](Bytes& b) { word(b, end + 8, 0xFFFFFFFF); },
+         "the zip file uses zip64, which is not read here"},
+        {[&](Bytes& b) { word(b, end + 16, 0x7FFFFFFF); },
+         "the central directory lies outside the file"},
+        {[&](Bytes& b) {
+             b.insert(b.begin(), 17 << 20, 0);
+             word(b, b.size() - 22 + 12, (16 << 20) + 1);
+             word(b, b.size() - 22 + 16, 0);
+         },
+         "the central directory is larger than 16 MiB"},
+        {[&](Bytes& b) { b[cen] = 0; }, "the central directory ends before entry 1"},
+        {[&](Bytes& b) { word(b, cen2 + 28, 0xFFFF, 2); },
+         "the central directory ends inside entry 2"},
+        {[&](Bytes& b) { word(b, cen + 8, 1, 2); }, "entry 1 is encrypted"},
+        {[&](Bytes& b) { word(b, cen + 10, 12, 2); },
+         "entry 1 uses compression method 12; only stored and deflated entries are read"},
+        {[&](Bytes& b) { word(b, cen + 34, 1, 2); }, "entry 1 uses zip64, which is not read here"},
+        {[&](Bytes& b) { word(b, cen + 24, 6); }, "entry 1 is stored, yet its two sizes differ"},
+        {[](Bytes& b) { b[0] = 0; }, "the local header of entry 1 is missing"},
+        {[](Bytes& b) { b[30] = 'x'; }, "the local header of entry 1 names another entry"},
+        {[&](Bytes& b) { word(b, cen2 + 20, packed + 1); },
+         "the data of entry 2 run into the central directory"},
+        {[&](Bytes& b) { b[cen2 + 46] = b[local2 + 30] = 's'; }, "two entries are named alike"},
+        {[&](Bytes& b) { word(b, cen2 + 24, 3001); }, "entry d is shorter than its size says"},
+        {[&](Bytes& b) { word(b, cen2 + 24, 2999); }, "entry d is longer than its size says"},
+        {[&](Bytes& b) { word(b, cen2 + 20, packed - 1); }, "entry d ends early"},
+        {[&](Bytes& b) { b[data2] = 0xFF; }, "entry d holds damaged compressed data"},
+        {[&](Bytes& b) { b[cen2 + 16] ^= 1; }, "entry d is damaged: its checksum does not match"},
+        {[](Bytes&) {}, ""},
+    };
+    for (const auto& [edit, refusal] : cases) {
+        SCOPED_TRACE(refusal);
+        Bytes bytes = good;
+        edit(bytes);
+        WriteFile("t.zip", bytes);
+        const auto file = kiv::InFile::Open("t.zip");
+        std::string said;
+        try {
+            const kiv::ZipReader zip(*file);
+            for (const kiv::ZipEntry& entry : zip.Entries()) {
+                kiv::ZipEntryReader reader(*file, entry);
+                std::vector<unsigned char> read(static_cast<std::size_t>(entry.Size));
+                reader.ReadExactly(read.data(), read.size());
+            }
+        } catch (const kiv::EBadZip& e) {
+            said = e.what();
+        }
+        EXPECT_EQ(said, refusal);
+    }
 }
