@@ -1,4 +1,6 @@
+#include "base/Checksum.h"
 #include "base/SafeFile.h"
+#include "base/Zlib.h"
 #include "mod/IconCoding.h"
 #include "mod/ModApply.h"
 #include "mod/ModCreate.h"
@@ -762,4 +764,48 @@ TEST(ZipFile, HostileFilesAreRefusedSayingWhy) {
         }
         EXPECT_EQ(said, refusal);
     }
+}
+
+// Whole streams, in either format and fed in pieces, are told apart from cut, damaged,
+// oversized and overlong ones; the checksums carry on from a running value.
+TEST(Zlib, WholeStreamsAreToldFromBrokenOnes) {
+    Bytes data(5000);
+    for (std::size_t k = 0; k < data.size(); ++k)
+        data[k] = static_cast<std::uint8_t>(k * 31 % 7 + k / 100);
+    const Bytes packed = kiv::Deflate(data.data(), data.size());
+    using R = kiv::InflateResult;
+    const auto inflate = [&](Bytes in, std::size_t limit, kiv::ZlibFormat format) {
+        Bytes out;
+        const R result = kiv::InflateWhole(in.data(), in.size(), out, limit, format);
+        EXPECT_TRUE(result != R::Ok || out == data);
+        return result;
+    };
+    const auto z = kiv::ZlibFormat::Zlib;
+    EXPECT_EQ(inflate(packed, data.size(), z), R::Ok);
+    EXPECT_EQ(inflate(Bytes(packed.begin(), packed.end() - 4), data.size(), z), R::Truncated);
+    Bytes damaged = packed;
+    damaged.back() ^= 1;
+    EXPECT_EQ(inflate(damaged, data.size(), z), R::Damaged);
+    EXPECT_EQ(inflate(packed, data.size() - 1, z), R::TooLarge);
+    Bytes longer = packed;
+    longer.push_back(0);
+    EXPECT_EQ(inflate(longer, data.size(), z), R::TrailingBytes);
+    const Bytes raw =
+        kiv::Deflate(data.data(), data.size(), {kiv::ZlibFormat::Raw, kiv::ZlibDefaultLevel});
+    EXPECT_EQ(inflate(raw, data.size(), kiv::ZlibFormat::Raw), R::Ok);
+    EXPECT_EQ(inflate(raw, data.size(), z), R::Damaged);
+
+    kiv::Inflater pieces;
+    Bytes out;
+    kiv::InflateStatus status = kiv::InflateStatus::Ok;
+    for (std::size_t at = 0; at < packed.size(); at += 7)
+        status = pieces.Feed(packed.data() + at, std::min<std::size_t>(7, packed.size() - at), out,
+                             data.size());
+    EXPECT_EQ(status, kiv::InflateStatus::End);
+    EXPECT_EQ(out, data);
+
+    EXPECT_EQ(kiv::Crc32("123456789", 9), 0xCBF43926u);
+    EXPECT_EQ(kiv::Crc32("6789", 4, kiv::Crc32("12345", 5)), 0xCBF43926u);
+    EXPECT_EQ(kiv::Adler32("Wikipedia", 9), 0x11E60398u);
+    EXPECT_EQ(kiv::Adler32("pedia", 5, kiv::Adler32("Wiki", 4)), 0x11E60398u);
 }
