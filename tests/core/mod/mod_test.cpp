@@ -766,6 +766,41 @@ TEST(ZipFile, HostileFilesAreRefusedSayingWhy) {
     }
 }
 
+// A zip file that is not a mod, or a mod whose entries do not hold what its changes say.
+TEST(ModFile, ModsWhoseEntriesDisagreeWithTheManifestAreRefused) {
+    ScratchDir dir;
+    const std::string change =
+        R"({"format":"kivmod","version":1,"changes":[{"change":"member","member":"a",)"
+        R"("base":{"size":1,"crc32":0},"result":{"size":1,"crc32":0},"file":"m"}]})";
+    const struct {
+        std::vector<std::pair<std::string, std::string>> Entries;
+        std::string Refusal;
+    } cases[] = {
+        {{{"other", "x"}}, "it holds no kivmod.json: not a mod file"},
+        {{{"kivmod.json", std::string((8 << 20) + 1, ' ')}}, "its manifest is larger than 8 MiB"},
+        {{{"kivmod.json", change}}, "change 1 names an entry the file does not hold"},
+        {{{"kivmod.json", change}, {"m", "xy"}},
+         "change 1: its entry does not hold what the change says"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Refusal);
+        {
+            kiv::SafeFile out("t.kivmod");
+            kiv::ZipWriter zip(out);
+            for (const auto& [name, bytes] : c.Entries) {
+                zip.Begin(name, kiv::ZipMethod::Stored);
+                zip.Write(bytes.data(), bytes.size());
+                zip.End();
+            }
+            zip.Finish();
+            out.Commit();
+        }
+        std::unique_ptr<kiv::ModReader> reader;
+        EXPECT_EQ(kiv::OpenMod("t.kivmod", reader).Message,
+                  "t.kivmod is not a usable mod file: " + c.Refusal);
+    }
+}
+
 // Whole streams, in either format and fed in pieces, are told apart from cut, damaged,
 // oversized and overlong ones; the checksums carry on from a running value.
 TEST(Zlib, WholeStreamsAreToldFromBrokenOnes) {
