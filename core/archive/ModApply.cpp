@@ -91,7 +91,7 @@ struct ModPlanState {
 namespace {
 
 std::string ReadFailure(const ModPlanState& st) {
-    return "Could not read Main Data (" + st.BasePath + ")";
+    return CannotReadArchive(st.BasePath);
 }
 
 // ---- The base
@@ -989,7 +989,7 @@ OpResult WriteModded(const ModPlan& plan, const std::string& outPath,
         st.Mods.clear();
         out->Commit();
     } catch (const EWriteError& e) {
-        result.Message = "Could not write New Data file (" + outPath + ")";
+        result.Message = CannotWriteNewArchive(outPath);
         result.WriteFailed = true;
         result.Fault = e.Fault();
         return result;

@@ -1,7 +1,7 @@
 #include "archive/ModCreate.h"
 
 #include "archive/ArchiveDiff.h"
-#include "archive/ArchiveOps.h"
+#include "archive/ArchiveRebuild.h"
 #include "archive/ModFile.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"

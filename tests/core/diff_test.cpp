@@ -1,5 +1,5 @@
 #include "archive/ArchiveDiff.h"
-#include "archive/ArchiveOps.h"
+#include "archive/MemberReplace.h"
 #include "archive/ModApply.h"
 #include "archive/ModCreate.h"
 #include "archive/ModFile.h"

@@ -463,6 +463,10 @@ void BrowserTest::extractWritesTheSelectedMember() {
     b.form.ExtractBtn->click();
     QCOMPARE(b.dialogs.Texts(), QStringList{"Main data file not found."});
     QCOMPARE(b.dialogs.boxes[0].Caption, QString("Error"));
+    // The title row's cells are parsed before the archive is looked for.
+    KivUt1::SelectedRow = 0;
+    b.form.ExtractBtn->click();
+    QCOMPARE(b.dialogs.Texts().last(), QString("'$Start' is not a valid integer value."));
 }
 
 void BrowserTest::testShowsOneBoxPerBadMember() {
@@ -481,6 +485,13 @@ void BrowserTest::testShowsOneBoxPerBadMember() {
              (QStringList{"bad1.s16 at " + Hex(archive.StartOf(1)) + " is bad!",
                           "bad2.s16 at " + Hex(archive.StartOf(3)) + " is bad!"}));
     QCOMPARE(b.dialogs.boxes[1].Caption, QString("Error"));
+
+    // A row whose start is no number ends the test there, after the boxes of earlier rows.
+    b.dialogs.Clear();
+    b.form.InfoGrid->SetCells(1, 3, QStringLiteral("zz"));
+    b.form.TestBtn->click();
+    QCOMPARE(b.dialogs.Texts(), (QStringList{"bad1.s16 at " + Hex(archive.StartOf(1)) + " is bad!",
+                                             "'$zz' is not a valid integer value."}));
 }
 
 void BrowserTest::replaceWritesNewgenWithTheTwin() {
@@ -492,6 +503,13 @@ void BrowserTest::replaceWritesNewgenWithTheTwin() {
     QCOMPARE(b.dialogs.Texts(), QStringList{"Could not open modified s16 file (File Nam7)"});
     QCOMPARE(b.dialogs.boxes[0].Caption, QString("Error"));
     QVERIFY(!kivtest::FileExists("Newgen.dat"));
+    // With that twin there, the title's offsets fail to parse once every file is open.
+    b.dialogs.Clear();
+    kivtest::WriteFile("File Nam7", {'x'});
+    b.form.ReplaceBtn->click();
+    QCOMPARE(b.dialogs.Texts(), QStringList{"'$Start' is not a valid integer value."});
+    QVERIFY(!kivtest::FileExists("Newgen.dat"));
+    std::filesystem::remove("File Nam7");
     b.dialogs.Clear();
 
     const Bytes twin = SpriteBuilder().Raw(3, 1, 0, 0, 3, 1, {5, 6, 7}).Build();
