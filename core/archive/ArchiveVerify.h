@@ -57,7 +57,8 @@ VerifyResult VerifyFile(const std::string& path,
 // area follows the member's icon count word and one header per icon, so that byte lies at
 // start + TestedByteOffset + TestedHeaderSize * count.
 constexpr std::int64_t TestedHeaderSize = IconHeaderSize;
-constexpr std::int64_t TestedByteOffset = 4 - 1; // the count word's last byte, with no icons
+// The count word is 4 bytes long: with no icons, the byte tested is its last one.
+constexpr std::int64_t TestedByteOffset = 4 - 1;
 
 // Rows 1..`rows` are tested, each read by `rowAt` when its turn comes; `report` hears one
 // message per bad member as soon as it is found, in listing order ("%s at %06X is bad!"),

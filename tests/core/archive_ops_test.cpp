@@ -1,4 +1,3 @@
-#include "archive/ArchiveRebuild.h"
 #include "archive/ArchiveVerify.h"
 #include "archive/MemberExtract.h"
 #include "archive/MemberReplace.h"
