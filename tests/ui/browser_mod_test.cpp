@@ -16,6 +16,29 @@ using kivuitest::Bytes;
 using kivuitest::SpriteBuilder;
 using kivuitest::ThreeMembers;
 
+namespace {
+
+// a.dat, and three mods of it in the current folder: middle.kivmod and other.kivmod make
+// empty.s16 `twin` and `other`, last.kivmod makes c.s16 `c7`.
+struct ThreeMods {
+    const Bytes twin = SpriteBuilder().Raw(3, 1, 0, 0, 3, 1, {5, 6, 7}).Build();
+    const Bytes other = SpriteBuilder().Raw(1, 1, 0, 0, 1, 1, {8}).Build();
+    const Bytes c7 = SpriteBuilder().Raw(1, 1, 0, 0, 1, 1, {9}).Raw(1, 1, 0, 0, 1, 1, {2}).Build();
+
+    ThreeMods() {
+        kivtest::WriteFile("a.dat", ThreeMembers().Build());
+        Mod("middle.kivmod", ThreeMembers(twin));
+        Mod("other.kivmod", ThreeMembers(other));
+        Mod("last.kivmod", ThreeMembers(SpriteBuilder().Build(), c7));
+    }
+    static void Mod(const std::string& name, const ArchiveBuilder& edited) {
+        kivtest::WriteFile("edited.dat", edited.Build());
+        QVERIFY(kiv::CreateMod("a.dat", "edited.dat", name, {}).Ok);
+    }
+};
+
+} // namespace
+
 class BrowserModTest : public QObject {
     Q_OBJECT
 private slots:
@@ -24,17 +47,8 @@ private slots:
 
 void BrowserModTest::applyModWritesNewgenOrSaysWhyNot() {
     Browser b;
-    const Bytes twin = SpriteBuilder().Raw(3, 1, 0, 0, 3, 1, {5, 6, 7}).Build();
-    const Bytes other = SpriteBuilder().Raw(1, 1, 0, 0, 1, 1, {8}).Build();
-    const Bytes c7 = SpriteBuilder().Raw(1, 1, 0, 0, 1, 1, {9}).Raw(1, 1, 0, 0, 1, 1, {2}).Build();
-    const auto mod = [](const std::string& name, const ArchiveBuilder& edited) {
-        kivtest::WriteFile("edited.dat", edited.Build());
-        QVERIFY(kiv::CreateMod("a.dat", "edited.dat", name, {}).Ok);
-    };
-    kivtest::WriteFile("a.dat", ThreeMembers().Build());
-    mod("middle.kivmod", ThreeMembers(twin));
-    mod("other.kivmod", ThreeMembers(other));
-    mod("last.kivmod", ThreeMembers(SpriteBuilder().Build(), c7));
+    const ThreeMods mods;
+    const Bytes &twin = mods.twin, &other = mods.other, &c7 = mods.c7;
     b.Load("a.dat");
 
     // Two mods of different members, chosen together, make one archive.
