@@ -6,7 +6,9 @@
 #include "FuzzSupport.h"
 
 #include "archive/ArchiveDirectory.h"
-#include "archive/ArchiveOps.h"
+#include "archive/ArchiveVerify.h"
+#include "archive/MemberExtract.h"
+#include "archive/MemberReplace.h"
 #include "archive/MemberSummary.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"

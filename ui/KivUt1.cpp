@@ -2,10 +2,15 @@
 
 #include "AnimFm.h"
 #include "S16Ed.h"
+#include "WindowTexts.h"
 
 #include "archive/ArchiveDiff.h"
 #include "archive/ArchiveDirectory.h"
-#include "archive/ArchiveOps.h"
+#include "archive/ArchiveNames.h"
+#include "archive/ArchiveRow.h"
+#include "archive/ArchiveVerify.h"
+#include "archive/MemberExtract.h"
+#include "archive/MemberReplace.h"
 #include "archive/MemberSummary.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"
@@ -22,7 +27,7 @@
 TMainForm* MainForm = nullptr;
 
 namespace KivUt1 {
-std::string DataFileName = "Modgen.dat";
+std::string DataFileName = kiv::MainArchiveName;
 std::int32_t MemberCount = 0;
 std::int32_t SelectedRow = 0;
 std::int32_t MemberIconCount = 0;
@@ -50,7 +55,7 @@ struct QuietScope {
 } // namespace
 
 void ResetModuleState() {
-    DataFileName = "Modgen.dat";
+    DataFileName = kiv::MainArchiveName;
     MemberCount = 0;
     SelectedRow = 0;
     MemberIconCount = 0;
@@ -92,9 +97,27 @@ std::int32_t CellInt(const TStringGrid& grid, int col, int row) {
     return kiv::StrToInt(CellBytes(grid, col, row));
 }
 
-// The listing row as its cells read. A row the grid no longer has reads as empty cells
-// (a later listing may be shorter than the row selected before it).
-kiv::ArchiveRow ListingRow(const TStringGrid& grid, int row) {
+// An offset as the listing shows it, hexadecimal, parsed as the framework's integer with
+// "$" put in front: a text that is no number raises the conversion error quoting "$TEXT".
+// Offsets are unsigned 32-bit positions; "$FFFFFFFF" parses as -1.
+std::uint32_t OffsetValue(const std::string& text) {
+    return static_cast<std::uint32_t>(kiv::StrToInt("$" + text));
+}
+
+// A listing row as its cells read when a handler took them.
+struct RowCells {
+    std::string Name;
+    std::string StartText;
+    std::string FinishText;
+    // The row with its offsets parsed, the start first (see OffsetValue).
+    kiv::ArchiveRow Parsed() const {
+        return {Name, OffsetValue(StartText), OffsetValue(FinishText)};
+    }
+};
+
+// The listing row's cells. A row the grid no longer has reads as empty cells (a later
+// listing may be shorter than the row selected before it).
+RowCells ListingRow(const TStringGrid& grid, int row) {
     if (row < 0 || row >= grid.RowCount())
         return {};
     return {NameBytes(grid.Cells(0, row)), CellBytes(grid, 1, row), CellBytes(grid, 2, row)};
@@ -112,16 +135,16 @@ bool ListDirectory(TMainForm& form) {
     // the end of the file, as kivtool's list does.
     const auto listed = static_cast<std::int32_t>(listing.Entries.size());
     MemberCount = listed;
-    form.GridLbl->SetCaption(QString::number(listing.StoredCount) + QStringLiteral(" Files"));
+    form.GridLbl->SetCaption(QString::number(listing.StoredCount) + BrowserText::FilesSuffix);
 
     TStringGrid& grid = *form.InfoGrid;
     {
         QuietScope quiet;
         grid.SetRowCount(listed + 1);
     }
-    grid.SetCells(0, 0, QStringLiteral("File Name"));
-    grid.SetCells(1, 0, QStringLiteral("Start"));
-    grid.SetCells(2, 0, QStringLiteral("Finish"));
+    grid.SetCells(0, 0, BrowserText::NameTitle);
+    grid.SetCells(1, 0, BrowserText::StartTitle);
+    grid.SetCells(2, 0, BrowserText::FinishTitle);
     int row = 1;
     for (const kiv::TArchiveEntry& entry : listing.Entries) {
         grid.SetCells(0, row, NameText(entry.Name));
@@ -142,9 +165,7 @@ bool MayDropChanges(const kiv::ArchiveRebuildReport& report, const std::string& 
     if (!report.BaseReadable) {
         // A damaged archive still lists and rebuilds, but nothing can be compared with it.
         return !kiv::IsRegularFile(archive) ||
-               AskYesNoBox(QStringLiteral("%1 exists, and %2 cannot be compared with it. Replace "
-                                          "%1 anyway?")
-                               .arg(output, MessageText(archive)));
+               AskYesNoBox(BrowserText::CannotCompare.arg(output, MessageText(archive)));
     }
     if (report.NothingDropped() && report.Replaced.empty())
         return true;
@@ -152,10 +173,10 @@ bool MayDropChanges(const kiv::ArchiveRebuildReport& report, const std::string& 
     for (const std::string& name : report.Dropped)
         changes << MessageText(name);
     if (report.OutsideDiffers)
-        changes << QStringLiteral("bytes outside its members");
+        changes << BrowserText::OutsideMembers;
     if (!report.Readable || report.Replaced.empty())
         return AskToDropChanges(output, report.Readable ? ListedNames(changes) : QString(),
-                                QStringLiteral("archive"), action);
+                                BrowserText::ArchiveKind, action);
 
     // Its own changes where the rebuild writes other bytes, by the file whose change wins:
     // "its change to hero.s16 icon 3 would be replaced by red.kivmod's".
@@ -174,24 +195,20 @@ bool MayDropChanges(const kiv::ArchiveRebuildReport& report, const std::string& 
     QStringList groups;
     for (qsizetype k = 0; k < by.size(); ++k) {
         const QStringList& items = what[static_cast<std::size_t>(k)];
-        groups << QStringLiteral("%1 to %2 %3%4's")
-                      .arg(k == 0 ? (items.size() == 1 ? QStringLiteral("its change")
-                                                       : QStringLiteral("its changes"))
+        groups << BrowserText::ReplacedGroup
+                      .arg(k == 0 ? (items.size() == 1 ? BrowserText::ItsChange
+                                                       : BrowserText::ItsChanges)
                                   : QString(),
                            ListedNames(items),
-                           k == 0 ? QStringLiteral("would be replaced by ") : QStringLiteral("by "),
-                           by[k])
+                           k == 0 ? BrowserText::WouldBeReplacedBy : BrowserText::ReplacedBy, by[k])
                       .trimmed();
     }
     const QString replaced = groups.join(QStringLiteral(", "));
-    const QString anyway = QStringLiteral(" Replace %1 anyway?").arg(output);
+    const QString anyway = BrowserText::ReplaceAnyway.arg(output);
     if (changes.isEmpty())
-        return AskYesNoBox(
-            QStringLiteral("%1 holds changes of its own: %2.").arg(output, replaced) + anyway);
+        return AskYesNoBox(BrowserText::HoldsOwnChanges.arg(output, replaced) + anyway);
     return AskYesNoBox(
-        QStringLiteral("%1 also holds changes to %2 that this %3 would drop, and %4.")
-            .arg(output, ListedNames(changes), action, replaced) +
-        anyway);
+        BrowserText::AlsoHoldsChanges.arg(output, ListedNames(changes), action, replaced) + anyway);
 }
 
 // Replace writes its output from the current archive. An output it would not rebuild in place
@@ -212,7 +229,7 @@ bool MayReplaceOutput(const kiv::ReplaceRequest& request) {
         report = kiv::ArchiveRebuildCheck(request.ArchivePath, request.OutPath,
                                           {{request.RowIndex, 0, 0, twin, 0}});
     }
-    return MayDropChanges(report, request.ArchivePath, request.OutPath, QStringLiteral("Replace"));
+    return MayDropChanges(report, request.ArchivePath, request.OutPath, BrowserText::Replace);
 }
 
 void ShowCoreMessage(const kiv::OpResult& result) {
@@ -229,8 +246,8 @@ void TMainForm::ClearMemberPanel() {
     PixelBase = 0;
     PixelBaseOffset = 0;
     InfoGrid->ResetCurrentCell();
-    FileLbl->SetCaption(QStringLiteral("File:"));
-    IconsNumberLbl->SetCaption(QStringLiteral("Icons:"));
+    FileLbl->SetCaption(BrowserText::FileLabel);
+    IconsNumberLbl->SetCaption(BrowserText::IconsLabel);
     HeaderGrid->SetColCount(1); // drops every icon column's cells
     for (int row = 0; row < HeaderGrid->RowCount(); ++row)
         HeaderGrid->SetCells(0, row, QString());
@@ -247,7 +264,7 @@ void TMainForm::FormActivate(QObject*) {
 }
 
 void TMainForm::LoadDataFile1Click(QObject*) {
-    OpenDialog1->Filter = QStringLiteral("Data (*.dat)|*.dat|All files (*.*)|*.*");
+    OpenDialog1->Filter = BrowserText::DataFilter;
     if (!OpenDialog1->Execute())
         return;
     LoadDataFile(OpenDialog1->FileName);
@@ -265,10 +282,8 @@ void TMainForm::InfoGridSelectCell(QObject*, int, int ARow, bool&) {
     if (QuietSelection)
         return;
 
-    FileLbl->SetCaption(QStringLiteral("File: ") + InfoGrid->Cells(0, ARow));
-    // Offsets are unsigned 32-bit positions; "$FFFFFFFF" parses as -1.
-    const auto start =
-        static_cast<std::uint32_t>(kiv::StrToInt("$" + CellBytes(*InfoGrid, 1, ARow)));
+    FileLbl->SetCaption(BrowserText::FileLabel + QLatin1Char(' ') + InfoGrid->Cells(0, ARow));
+    const std::uint32_t start = OffsetValue(CellBytes(*InfoGrid, 1, ARow));
 
     const kiv::MemberSummary summary = kiv::SummariseMember(DataFileName, start);
     if (!summary.Opened) {
@@ -278,7 +293,7 @@ void TMainForm::InfoGridSelectCell(QObject*, int, int ARow, bool&) {
     // A count word beyond the end of the archive: the member shows no icons.
     const std::int32_t count = summary.MemberIconCount;
     MemberIconCount = count;
-    IconsNumberLbl->SetCaption(QStringLiteral("Icons: ") + QString::number(count));
+    IconsNumberLbl->SetCaption(BrowserText::IconsLabel + QLatin1Char(' ') + QString::number(count));
 
     // Only the headers the archive holds after the count word get a column.
     const int columns = static_cast<int>(summary.Headers.size());
@@ -349,28 +364,41 @@ void TMainForm::ExtractBtnClick(QObject*) {
     {
         // Every write may wait for another writer of the same file.
         HourGlassCursor hourglass;
-        result = kiv::ExtractMember(DataFileName, ListingRow(*InfoGrid, SelectedRow), {},
-                                    SelectedRow, MemberCount);
+        // Parsed before anything is opened: the title row fails here whatever the files.
+        const kiv::ArchiveRow row = ListingRow(*InfoGrid, SelectedRow).Parsed();
+        result = kiv::ExtractMember(DataFileName, row, {}, SelectedRow, MemberCount);
     }
     ShowCoreMessage(result);
 }
 
 void TMainForm::TestBtnClick(QObject*) {
     const int rows = std::clamp(MemberCount, 0, InfoGrid->RowCount() - 1);
-    std::vector<kiv::ArchiveRow> listing;
+    std::vector<RowCells> listing;
     listing.reserve(static_cast<std::size_t>(rows));
     for (int row = 1; row <= rows; ++row)
         listing.push_back(ListingRow(*InfoGrid, row));
-    // Each bad member gets its box as soon as it is found, so the boxes already shown stand
-    // when a later row fails to parse.
-    kiv::TestArchive(DataFileName, listing, MemberCount,
-                     [](const std::string& message) { ShowMessageBox(MessageText(message)); });
+    // Each row is parsed when its turn comes and each bad member gets its box as soon as it
+    // is found, so the boxes already shown stand when a later row fails to parse.
+    kiv::TestArchive(
+        DataFileName, rows,
+        [&listing](std::int32_t row) {
+            return listing[static_cast<std::size_t>(row - 1)].Parsed();
+        },
+        [](const std::string& message) { ShowMessageBox(MessageText(message)); });
 }
 
 void TMainForm::ReplaceBtnClick(QObject*) {
+    const RowCells cells = ListingRow(*InfoGrid, SelectedRow);
     kiv::ReplaceRequest request;
     request.ArchivePath = DataFileName;
-    request.Row = ListingRow(*InfoGrid, SelectedRow);
+    request.Row.Name = cells.Name;
+    // Parsed only once the twin, the archive and the output are open, so a missing twin is
+    // what the title row reports.
+    request.ReadOffsets = [&cells](kiv::ArchiveRow& row) {
+        const kiv::ArchiveRow parsed = cells.Parsed();
+        row.Start = parsed.Start;
+        row.Finish = parsed.Finish;
+    };
     request.RowIndex = SelectedRow;
     request.MemberCount = MemberCount;
     if (!MayReplaceOutput(request))
@@ -393,14 +421,14 @@ void TMainForm::ReplaceBtnClick(QObject*) {
 
 void TMainForm::ApplyMod1Click(QObject*) {
     TOpenDialog dialog;
-    dialog.Filter = QStringLiteral("Mods (*.kivmod)|*.kivmod|All files (*.*)|*.*");
+    dialog.Filter = BrowserText::ModFilter;
     dialog.AllowMultiSelect = true;
     if (!dialog.Execute())
         return;
     std::vector<std::string> mods;
     for (const QString& file : dialog.Files)
         mods.push_back(QFile::encodeName(file).toStdString());
-    const std::string out = "Newgen.dat";
+    const std::string out = kiv::NewArchiveName;
     kiv::ModPlan plan;
     {
         HourGlassCursor hourglass;
@@ -412,12 +440,9 @@ void TMainForm::ApplyMod1Click(QObject*) {
         QStringList conflicts;
         for (const std::string& line : plan.Conflicts)
             conflicts << MessageText(line);
-        const int choice = AskChoiceBox(
-            conflicts.join(QLatin1Char('\n')) +
-                QStringLiteral("\n\nApply the later mod's change where two meet, or leave the "
-                               "later mod's conflicting changes out?"),
-            {QStringLiteral("Later Mod Wins"), QStringLiteral("Leave Out"),
-             QStringLiteral("Cancel")});
+        const int choice =
+            AskChoiceBox(conflicts.join(QLatin1Char('\n')) + BrowserText::ModsMeet,
+                         {BrowserText::LaterModWins, BrowserText::LeaveOut, BrowserText::Cancel});
         if (choice != 0 && choice != 1)
             return;
         kiv::ModApplyOptions options;
@@ -435,9 +460,7 @@ void TMainForm::ApplyMod1Click(QObject*) {
     for (const std::string& line : plan.Conflicts)
         lines << MessageText(line);
     if (!lines.isEmpty() || plan.Applied == 0) {
-        lines << (lines.isEmpty() ? QStringLiteral("No change of the mods applies; nothing was "
-                                                   "written.")
-                                  : QStringLiteral("Nothing was written."));
+        lines << (lines.isEmpty() ? BrowserText::NoModChangeApplies : BrowserText::NothingWritten);
         ShowMessageBox(lines.join(QLatin1Char('\n')));
         return;
     }
@@ -447,7 +470,7 @@ void TMainForm::ApplyMod1Click(QObject*) {
             HourGlassCursor hourglass;
             report = kiv::ModRebuildCheck(plan, out);
         }
-        if (!MayDropChanges(report, DataFileName, out, QStringLiteral("Apply Mod")))
+        if (!MayDropChanges(report, DataFileName, out, BrowserText::ApplyMod))
             return;
     }
     kiv::OpResult result;
@@ -473,11 +496,10 @@ void TMainForm::S16Editor1Click(QObject*) {
 
 void TMainForm::PlayIcons1Click(QObject*) {
     if (SelectedRow < 1 || SelectedRow > MemberCount) {
-        ShowMessageBox(QStringLiteral("Select a member to play its icons."));
+        ShowMessageBox(BrowserText::SelectMemberToPlay);
         return;
     }
-    const auto start =
-        static_cast<std::uint32_t>(kiv::StrToInt("$" + CellBytes(*InfoGrid, 1, SelectedRow)));
+    const std::uint32_t start = OffsetValue(CellBytes(*InfoGrid, 1, SelectedRow));
     // The selected icon column, or the first icon when the header cells are selected.
     const int first = std::max(1, HeaderGrid->Col()) - 1;
     TAnimForm* form = AnimFormInstance();

@@ -59,18 +59,21 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    // The layout: controls, positions, captions, and the binding of each event to its
-    // handler (KivUt1Layout.cpp).
+    // The layout: controls, positions and captions, then BindEvents (KivUt1Layout.cpp).
     void BuildLayout();
     // HeaderGrid's size, fixed cells, widths and current cell as laid out.
     void LayOutHeaderGrid();
+    // The same for InfoGrid.
+    void LayOutInfoGrid();
+    // Binds each event to its handler, run inside the application's guard.
+    void BindEvents();
 };
 
 extern TMainForm* MainForm;
 
 // The browser's module state, shared by its handlers.
 namespace KivUt1 {
-extern std::string DataFileName;     // the current archive; "Modgen.dat" at start
+extern std::string DataFileName;     // the current archive; MainArchiveName at start
 extern std::int32_t MemberCount;     // members listed by the latest listing that opened its file
 extern std::int32_t SelectedRow;     // row of the last InfoGrid cell selected
 extern std::int32_t MemberIconCount; // icon count of the member last selected

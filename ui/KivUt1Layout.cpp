@@ -2,6 +2,8 @@
 
 #include "KivUt1.h"
 
+#include "WindowTexts.h"
+
 #include "vcl/Application.h"
 
 #include <QEvent>
@@ -35,22 +37,7 @@ void TMainForm::LayOutHeaderGrid() {
     HeaderGrid->ResetCurrentCell();
 }
 
-void TMainForm::BuildLayout() {
-    setObjectName(QStringLiteral("MainForm"));
-    setWindowTitle(QStringLiteral("Kiv Utilities"));
-    SetWindowBounds(75, 115, 629, 593);
-    QWidget* client = Client();
-
-    MainMenu1 = menuBar();
-    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
-    File = MainMenu1->addMenu(QStringLiteral("File"));
-    File->setObjectName(QStringLiteral("File"));
-    LoadDataFile1 = File->addAction(QStringLiteral("Load Data File"));
-    LoadDataFile1->setObjectName(QStringLiteral("LoadDataFile1"));
-
-    InfoGrid = new TStringGrid(client);
-    InfoGrid->setObjectName(QStringLiteral("InfoGrid"));
-    SetBounds(InfoGrid, 312, 48, 297, 489);
+void TMainForm::LayOutInfoGrid() {
     InfoGrid->SetColCount(3);
     InfoGrid->SetRowCount(5);
     InfoGrid->SetFixedCols(0);
@@ -61,21 +48,40 @@ void TMainForm::BuildLayout() {
     InfoGrid->SetColWidths(1, Scaled(72));
     InfoGrid->SetColWidths(2, Scaled(73));
     InfoGrid->ResetCurrentCell();
+}
+
+void TMainForm::BuildLayout() {
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(BrowserText::WindowTitle);
+    SetWindowBounds(75, 115, 629, 593);
+    QWidget* client = Client();
+
+    MainMenu1 = menuBar();
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    File = MainMenu1->addMenu(BrowserText::FileMenu);
+    File->setObjectName(QStringLiteral("File"));
+    LoadDataFile1 = File->addAction(BrowserText::LoadDataFileItem);
+    LoadDataFile1->setObjectName(QStringLiteral("LoadDataFile1"));
+
+    InfoGrid = new TStringGrid(client);
+    InfoGrid->setObjectName(QStringLiteral("InfoGrid"));
+    SetBounds(InfoGrid, 312, 48, 297, 489);
+    LayOutInfoGrid();
 
     GridLbl = new TLabel(client);
     GridLbl->setObjectName(QStringLiteral("GridLbl"));
     SetBounds(GridLbl, 320, 16, 27, 20);
-    GridLbl->SetCaption(QStringLiteral("???"));
+    GridLbl->SetCaption(BrowserText::NoCount);
 
     IconsNumberLbl = new TLabel(client);
     IconsNumberLbl->setObjectName(QStringLiteral("IconsNumberLbl"));
     SetBounds(IconsNumberLbl, 8, 176, 45, 20);
-    IconsNumberLbl->SetCaption(QStringLiteral("Icons:"));
+    IconsNumberLbl->SetCaption(BrowserText::IconsLabel);
 
     FileLbl = new TLabel(client);
     FileLbl->setObjectName(QStringLiteral("FileLbl"));
     SetBounds(FileLbl, 8, 152, 32, 20);
-    FileLbl->SetCaption(QStringLiteral("File:"));
+    FileLbl->SetCaption(BrowserText::FileLabel);
 
     HeaderGrid = new TStringGrid(client);
     HeaderGrid->setObjectName(QStringLiteral("HeaderGrid"));
@@ -89,34 +95,38 @@ void TMainForm::BuildLayout() {
     ExtractBtn = new TButton(client);
     ExtractBtn->setObjectName(QStringLiteral("ExtractBtn"));
     SetBounds(ExtractBtn, 200, 152, 75, 25);
-    ExtractBtn->SetCaption(QStringLiteral("Extract"));
+    ExtractBtn->SetCaption(BrowserText::Extract);
 
-    Tools1 = MainMenu1->addMenu(QStringLiteral("Tools"));
+    Tools1 = MainMenu1->addMenu(BrowserText::ToolsMenu);
     Tools1->setObjectName(QStringLiteral("Tools1"));
-    S16Editor1 = Tools1->addAction(QStringLiteral("S16 Editor"));
+    S16Editor1 = Tools1->addAction(BrowserText::S16EditorItem);
     S16Editor1->setObjectName(QStringLiteral("S16Editor1"));
-    ApplyMod1 = Tools1->addAction(QStringLiteral("Apply Mod..."));
+    ApplyMod1 = Tools1->addAction(BrowserText::ApplyModItem);
     ApplyMod1->setObjectName(QStringLiteral("ApplyMod1"));
-    PlayIcons1 = Tools1->addAction(QStringLiteral("Play Icons..."));
+    PlayIcons1 = Tools1->addAction(BrowserText::PlayIconsItem);
     PlayIcons1->setObjectName(QStringLiteral("PlayIcons1"));
 
     TestBtn = new TButton(client);
     TestBtn->setObjectName(QStringLiteral("TestBtn"));
     SetBounds(TestBtn, 504, 8, 75, 25);
-    TestBtn->SetCaption(QStringLiteral("Test"));
+    TestBtn->SetCaption(BrowserText::Test);
 
     OpenDialog1 = new TOpenDialog;
 
     ReplaceBtn = new TButton(client);
     ReplaceBtn->setObjectName(QStringLiteral("ReplaceBtn"));
     SetBounds(ReplaceBtn, 200, 184, 75, 25);
-    ReplaceBtn->SetCaption(QStringLiteral("Replace"));
+    ReplaceBtn->SetCaption(BrowserText::Replace);
 
     QWidget::setTabOrder(InfoGrid, HeaderGrid);
     QWidget::setTabOrder(HeaderGrid, ExtractBtn);
     QWidget::setTabOrder(ExtractBtn, TestBtn);
     QWidget::setTabOrder(TestBtn, ReplaceBtn);
 
+    BindEvents();
+}
+
+void TMainForm::BindEvents() {
     // Each event runs its one handler inside the guard.
     OnActivate = [this](QObject* sender) { TApplication::Guard([&] { FormActivate(sender); }); };
     connect(LoadDataFile1, &QAction::triggered, this,

@@ -1,6 +1,6 @@
 #include "archive/ArchiveDiff.h"
 
-#include "archive/ArchiveOps.h"
+#include "archive/ArchiveRebuild.h"
 #include "archive/OpenedArchive.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"

@@ -9,7 +9,7 @@
 // beyond the two directories whatever the members' sizes.
 
 #include "archive/ArchiveDirectory.h"
-#include "archive/ArchiveOps.h" // MemberSource
+#include "archive/ArchiveRebuild.h" // MemberSource
 #include "sprite/SpriteDiff.h"
 
 #include <cstdint>

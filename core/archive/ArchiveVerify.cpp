@@ -2,9 +2,11 @@
 
 #include "archive/ArchiveDirectory.h"
 #include "base/FileStream.h"
+#include "base/TextConv.h"
 #include "sprite/S16Format.h"
 #include "sprite/SpriteCheck.h"
 
+#include <algorithm>
 #include <set>
 
 namespace kiv {
@@ -103,6 +105,43 @@ VerifyResult VerifyFile(const std::string& path,
     }
     VerifyArchive(*file, listing, result, report);
     return result;
+}
+
+void TestArchive(const std::string& archivePath, std::int32_t rows, const RowReader& rowAt,
+                 const std::function<void(const std::string&)>& report) {
+    auto archive = InFile::Open(archivePath);
+    if (!archive)
+        return;
+    const std::int64_t length = archive->Length();
+    for (std::int32_t r = 1; r <= rows; ++r) {
+        const ArchiveRow row = rowAt(r);
+        const std::int64_t start = row.Start;
+        const std::int64_t finish = row.Finish;
+        // A member is sound only when its bytes are there: its end lies inside the file and
+        // not before its start, and its count word and the tested byte can be read.
+        unsigned char word[4];
+        unsigned char tested = 1;
+        if (finish >= start && finish <= length && archive->ReadExactlyAt(start, word, 4) &&
+            archive->ReadExactlyAt(start + TestedByteOffset +
+                                       TestedHeaderSize * std::int64_t{GetInt32LE(word)},
+                                   &tested, 1) &&
+            tested == 0)
+            continue;
+        report(row.Name + " at " + IntToHex(row.Start, 6) + " is bad!");
+    }
+}
+
+std::vector<std::string> TestArchive(const std::string& archivePath,
+                                     const std::vector<ArchiveRow>& rows,
+                                     std::int32_t memberCount) {
+    std::vector<std::string> messages;
+    const auto last =
+        static_cast<std::int32_t>(std::min<std::int64_t>(memberCount, std::ssize(rows)));
+    TestArchive(
+        archivePath, last,
+        [&rows](std::int32_t r) { return rows[static_cast<std::size_t>(r - 1)]; },
+        [&messages](const std::string& message) { messages.push_back(message); });
+    return messages;
 }
 
 } // namespace kiv

@@ -1,9 +1,10 @@
 #include "archive/MemberFiles.h"
 
-#include "archive/ArchiveOps.h"
+#include "archive/ArchiveRow.h"
 #include "base/FileStream.h"
 #include "base/Platform.h"
 #include "base/TextConv.h"
+#include "sprite/S16Format.h" // TwinName
 
 #include <set>
 

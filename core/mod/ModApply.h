@@ -5,7 +5,7 @@
 // they are written.
 
 #include "archive/ArchiveDiff.h"
-#include "archive/ArchiveOps.h"
+#include "archive/ArchiveRebuild.h"
 #include "mod/ModResult.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "mod/ModCreate.h"
 
 #include "archive/ArchiveDiff.h"
-#include "archive/ArchiveOps.h"
+#include "archive/ArchiveRebuild.h"
 #include "archive/OpenedArchive.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"

@@ -7,7 +7,7 @@ namespace kiv {
 namespace modplan {
 
 std::string ReadFailure(const ModPlanState& st) {
-    return "Could not read Main Data (" + st.BasePath + ")";
+    return CannotReadArchive(st.BasePath);
 }
 
 void ExpandPlanned(const ModPlanState& st, std::int32_t row, std::int32_t count,

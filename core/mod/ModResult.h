@@ -3,7 +3,7 @@
 // archive level's result (Ok, or the message that says why not, with the file and the
 // system's reason where a file could not be written), so the front ends show both alike.
 
-#include "archive/ArchiveOps.h"
+#include "archive/OpResult.h"
 #include "base/Errors.h"
 
 #include <string>

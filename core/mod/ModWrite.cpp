@@ -333,7 +333,7 @@ ModResult WriteModded(const ModPlan& plan, const std::string& outPath,
         st.Mods.clear();
         out->Commit();
     } catch (const EWriteError& e) {
-        result.Message = "Could not write New Data file (" + outPath + ")";
+        result.Message = CannotWriteNewArchive(outPath);
         result.WriteFailed = true;
         result.Fault = e.Fault();
         return result;

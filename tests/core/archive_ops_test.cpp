@@ -1,4 +1,6 @@
-#include "archive/ArchiveOps.h"
+#include "archive/ArchiveVerify.h"
+#include "archive/MemberExtract.h"
+#include "archive/MemberReplace.h"
 #include "base/Errors.h"
 #include "support/TestFiles.h"
 
@@ -32,7 +34,6 @@ Bytes Text(const std::string& s) {
     return Bytes(s.begin(), s.end());
 }
 
-const ArchiveRow kTitleRow{"File Name", "Start", "Finish"};
 const std::string kNames[] = {"first.s16", "middle.s16", "last.s16"};
 
 // Three members and bytes after the last one; `data` takes the place of member `replaced`.
@@ -46,7 +47,7 @@ ArchiveBuilder Sample(int replaced = -1, const Bytes& data = {}) {
 }
 
 ArchiveRow RowOf(const ArchiveBuilder& archive, int i, const std::string& name) {
-    return {name, OffsetText(archive.StartOf(i)), OffsetText(archive.FinishOf(i))};
+    return {name, archive.StartOf(i), archive.FinishOf(i)};
 }
 
 ReplaceRequest RequestFor(const ArchiveBuilder& archive, int member) {
@@ -78,8 +79,8 @@ TEST(ArchiveExtract, WritesExactlyTheMemberBytes) {
     EXPECT_EQ(ReadFile("out/last"), Fill(20, 3));
 
     // Finish at or below Start gives an empty file, wherever Start lies.
-    EXPECT_TRUE(ExtractMember("Modgen.dat", {"empty", "000050", "000040"}).Ok);
-    EXPECT_TRUE(ExtractMember("Modgen.dat", {"empty2", "FFFFFF00", "FFFFFF00"}).Ok);
+    EXPECT_TRUE(ExtractMember("Modgen.dat", {"empty", 0x50, 0x40}).Ok);
+    EXPECT_TRUE(ExtractMember("Modgen.dat", {"empty2", 0xFFFFFF00, 0xFFFFFF00}).Ok);
     EXPECT_TRUE(ReadFile("empty").empty() && ReadFile("empty2").empty());
 
     // Offsets of 2^24 and more, in a sparse archive.
@@ -89,7 +90,7 @@ TEST(ArchiveExtract, WritesExactlyTheMemberBytes) {
         deep.seekp(0x1000004);
         ASSERT_TRUE(deep.write("deep", 4));
     }
-    EXPECT_TRUE(ExtractMember("Modgen.dat", {"deep", "1000004", "1000008"}).Ok);
+    EXPECT_TRUE(ExtractMember("Modgen.dat", {"deep", 0x1000004, 0x1000008}).Ok);
     EXPECT_EQ(ReadFile("deep"), Text("deep"));
 }
 
@@ -99,13 +100,6 @@ TEST(ArchiveExtract, RefusesWithAMessageAndWritesNothing) {
     const Bytes bytes = archive.Build();
     WriteFile("Modgen.dat", bytes);
 
-    // The title row fails while parsing, before the archive is looked for.
-    try {
-        ExtractMember("missing.dat", kTitleRow);
-        ADD_FAILURE() << "no conversion error";
-    } catch (const kiv::EConvertError& e) {
-        EXPECT_STREQ(e.what(), "'$Start' is not a valid integer value");
-    }
     EXPECT_EQ(ExtractMember("missing.dat", RowOf(archive, 0, "a")).Message,
               "Main data file not found.");
 
@@ -120,8 +114,7 @@ TEST(ArchiveExtract, RefusesWithAMessageAndWritesNothing) {
     // A member named like the archive, and one running past the end.
     EXPECT_TRUE(Mentions(ExtractMember("Modgen.dat", RowOf(archive, 0, "Modgen.dat")).Message,
                          "archive it is read from"));
-    const ArchiveRow over{"over", OffsetText(archive.StartOf(2)),
-                          OffsetText(static_cast<std::uint32_t>(bytes.size() + 1))};
+    const ArchiveRow over{"over", archive.StartOf(2), static_cast<std::uint32_t>(bytes.size() + 1)};
     EXPECT_TRUE(Mentions(ExtractMember("Modgen.dat", over).Message, "past the end"));
     EXPECT_EQ(ListFolder("."), before);
     EXPECT_EQ(ReadFile("Modgen.dat"), bytes);
@@ -169,10 +162,11 @@ TEST(ArchiveReplace, FailuresLeaveTheEarlierOutputAndNoTemporaryFile) {
     WriteFile("Modgen.dat", bytes);
     WriteFile("Newgen.dat", Text("earlier output"));
 
-    // The title row looks for a twin named after "File Name"; with that file present, the
-    // conversion error comes once every file is open.
+    // The title row looks for a twin named after "File Name"; with that file present, its
+    // offsets are read (and fail) once every file is open.
     ReplaceRequest request = RequestFor(archive, 1);
-    request.Row = kTitleRow;
+    request.Row.Name = "File Name";
+    request.ReadOffsets = [](ArchiveRow&) { throw kiv::EConvertError("no offsets"); };
     EXPECT_EQ(ReplaceMember(request).Message, "Could not open modified s16 file (File Nam7)");
     WriteFile("File Nam7", Text("x"));
     EXPECT_THROW(ReplaceMember(request), kiv::EConvertError);
@@ -304,16 +298,20 @@ TEST(ArchiveTest, ReportsEachBadMemberInListingOrder) {
     EXPECT_EQ(kiv::TestArchive("Modgen.dat", rows, 100), expected);
     EXPECT_EQ(kiv::TestArchive("Modgen.dat", rows, 2).size(), 1u);
     // A row whose end lies before its start has no bytes to test.
-    rows[0].FinishText = OffsetText(archive.StartOf(0) - 1);
+    rows[0].Finish = archive.StartOf(0) - 1;
     EXPECT_EQ(kiv::TestArchive("Modgen.dat", rows, 1),
-              std::vector<std::string>{"sound.s16 at " + rows[0].StartText + " is bad!"});
+              std::vector<std::string>{"sound.s16 at " + OffsetText(rows[0].Start) + " is bad!"});
     rows[0] = RowOf(archive, 0, members[0].first);
     EXPECT_TRUE(kiv::TestArchive("missing.dat", rows, 6).empty());
 
-    // Messages found before a row that fails to parse have been handed over.
-    rows[2] = kTitleRow;
+    // Messages found before a row that cannot be read have been handed over.
     std::vector<std::string> seen;
-    EXPECT_THROW(kiv::TestArchive("Modgen.dat", rows, 6,
+    const auto rowAt = [&rows](std::int32_t r) {
+        if (r == 3)
+            throw kiv::EConvertError("no offsets");
+        return rows[static_cast<std::size_t>(r - 1)];
+    };
+    EXPECT_THROW(kiv::TestArchive("Modgen.dat", 6, rowAt,
                                   [&seen](const std::string& m) { seen.push_back(m); }),
                  kiv::EConvertError);
     EXPECT_EQ(seen, std::vector<std::string>{expected[0]});

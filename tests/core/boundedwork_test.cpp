@@ -3,8 +3,10 @@
 // Each operation finishes with a clear outcome; a hang shows as the test's timeout.
 
 #include "archive/ArchiveDirectory.h"
-#include "archive/ArchiveOps.h"
+#include "archive/ArchiveVerify.h"
 #include "archive/FileThumbnail.h"
+#include "archive/MemberExtract.h"
+#include "archive/MemberReplace.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "image/Bitmap.h"
@@ -234,7 +236,7 @@ TEST(BoundedWork, OffsetsFarPastTheEndAreRefusedOrReadAsNothing) {
     // A member that starts far past the end: Test finds nothing to read and calls it bad,
     // Replace refuses.
     kiv::ArchiveRow beyond = rows[1];
-    beyond.StartText = "FFFFFF00";
+    beyond.Start = 0xFFFFFF00;
     EXPECT_EQ(kiv::TestArchive("Modgen.dat", {rows[0], beyond}, 2),
               std::vector<std::string>{"far.s16 at FFFFFF00 is bad!"});
     kivtest::WriteFile("far.s17", sprite);
@@ -315,7 +317,7 @@ TEST(BoundedWork, APipeOrADeviceIsNotAFileToReadAndNothingWaitsForIt) {
         kiv::TIconTable table;
         EXPECT_EQ(kiv::ReadIconTable(path, table), kiv::ReadTableResult::CannotOpen);
         EXPECT_THROW(kiv::LoadBitmapFile(path), kiv::EFOpenError);
-        const kiv::OpResult extracted = kiv::ExtractMember(path, {"a.s16", "000010", "000020"});
+        const kiv::OpResult extracted = kiv::ExtractMember(path, {"a.s16", 0x10, 0x20});
         EXPECT_EQ(extracted.Message, "Main data file not found.");
     }
     EXPECT_FALSE(kivtest::FileExists("a.s16"));

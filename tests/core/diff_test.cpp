@@ -1,5 +1,5 @@
 #include "archive/ArchiveDiff.h"
-#include "archive/ArchiveOps.h"
+#include "archive/MemberReplace.h"
 #include "base/SafeFile.h"
 #include "sprite/IconEncoder.h"
 #include "support/ArchiveModel.h"

@@ -4,7 +4,8 @@
 // was, and leave no temporary file behind.
 
 #include "archive/ArchiveDirectory.h"
-#include "archive/ArchiveOps.h"
+#include "archive/MemberExtract.h"
+#include "archive/MemberReplace.h"
 #include "base/Errors.h"
 #include "image/Bitmap.h"
 #include "image/Image.h"

@@ -4,7 +4,7 @@
 #include "Commands.h"
 #include "ToolRunner.h"
 
-#include "archive/ArchiveOps.h"
+#include "archive/MemberReplace.h"
 #include "base/FileStream.h"
 #include "base/TextConv.h"
 #include "image/Bitmap.h"
@@ -323,8 +323,7 @@ TEST(ExtractAndReplaceCommands, WriteWhatCoreWritesForTheNamedRow) {
 
     kiv::ReplaceRequest request;
     request.ArchivePath = "Modgen.dat";
-    request.Row = {"b.s16", kiv::OffsetText(archive.StartOf(1)),
-                   kiv::OffsetText(archive.FinishOf(1))};
+    request.Row = {"b.s16", archive.StartOf(1), archive.FinishOf(1)};
     request.RowIndex = 2;
     request.MemberCount = 3;
     request.OutPath = "expected.dat";

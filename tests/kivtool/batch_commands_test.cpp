@@ -5,7 +5,7 @@
 #include "ToolRunner.h"
 
 #include "archive/ArchiveDirectory.h"
-#include "archive/ArchiveOps.h"
+#include "archive/ArchiveRebuild.h"
 #include "base/FileStream.h"
 #include "image/Bitmap.h"
 #include "support/TestFiles.h"

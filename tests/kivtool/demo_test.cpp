@@ -3,7 +3,7 @@
 #include "demo/Demo.h"
 
 #include "archive/ArchiveDirectory.h"
-#include "archive/ArchiveOps.h"
+#include "archive/ArchiveVerify.h"
 #include "base/FileStream.h"
 #include "sprite/IconDecoder.h"
 #include "support/TestFiles.h"

@@ -4,8 +4,10 @@
 #include "OutputRule.h"
 #include "SpriteSupport.h"
 
-#include "archive/ArchiveOps.h"
+#include "archive/ArchiveRebuild.h"
 #include "archive/ArchiveVerify.h"
+#include "archive/MemberExtract.h"
+#include "archive/MemberReplace.h"
 #include "archive/MemberSummary.h"
 #include "base/FileStream.h"
 #include "base/TextConv.h"
@@ -145,7 +147,7 @@ int ExtractCommand(const Context& ctx, const std::string& archive, const std::st
 
 int ReplaceCommand(const Context& ctx, const std::string& archive, const std::string& member,
                    const std::string& twin, const std::string& outPath, bool force) {
-    const std::string out = outPath.empty() ? std::string("Newgen.dat") : outPath;
+    const std::string out = outPath.empty() ? std::string(kiv::NewArchiveName) : outPath;
     return GuardedOutput(ctx, kiv::CannotOpenNewArchive(out), [&] {
         // Held before the archive is listed: a run that waited for another one then lists
         // the archive that run wrote, and builds on it.
@@ -174,7 +176,7 @@ int ReplaceCommand(const Context& ctx, const std::string& archive, const std::st
             std::vector<std::string> buildsOn{"replace", request.OutPath, member};
             if (!twin.empty())
                 buildsOn.insert(buildsOn.end(), {"--twin", twin});
-            if (request.OutPath != "Newgen.dat")
+            if (request.OutPath != kiv::NewArchiveName)
                 buildsOn.insert(buildsOn.end(), {"-o", request.OutPath});
             const kiv::MemberSource rewritten{ref.Row, ref.Entry.Start, ref.Entry.Finish, twinPath,
                                               0};

@@ -4,7 +4,8 @@
 #include "OutputRule.h"
 #include "SpriteSupport.h"
 
-#include "archive/ArchiveOps.h"
+#include "archive/ArchiveRebuild.h"
+#include "archive/MemberExtract.h"
 #include "archive/MemberFiles.h"
 #include "base/FileStream.h"
 #include "base/Platform.h"
@@ -190,7 +191,7 @@ int ReimportCommand(const Context& ctx, const std::string& archive, const std::s
 
         if (!options.Force) {
             std::vector<std::string> buildsOn{"reimport", options.OutPath, dir};
-            if (options.OutPath != "Newgen.dat")
+            if (options.OutPath != kiv::NewArchiveName)
                 buildsOn.insert(buildsOn.end(), {"-o", options.OutPath});
             switch (JudgeArchiveRebuild(ctx, *lock, archive, options.OutPath, sources, buildsOn)) {
             case RebuildVerdict::Kept:

@@ -2,6 +2,8 @@
 // kivtool's commands: plain functions over core. Each writes its results to `out`, its
 // messages to `err`, and returns the process exit status.
 
+#include "archive/ArchiveNames.h"
+
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -84,7 +86,7 @@ int ExtractAllCommand(const Context& ctx, const std::string& archive, const std:
                       const ExtractAllOptions& options);
 
 struct ReimportOptions {
-    std::string OutPath = "Newgen.dat";
+    std::string OutPath = kiv::NewArchiveName;
     bool DryRun = false;
     bool Force = false;
     bool AllowLinks = false; // take symbolic and hard links in DIR (refused otherwise)
@@ -116,7 +118,7 @@ struct ModCreateOptions {
 int ModCreateCommand(const Context& ctx, const std::string& base, const std::string& edited,
                      const ModCreateOptions& options);
 struct ModApplyCommandOptions {
-    std::string OutPath = "Newgen.dat";
+    std::string OutPath = kiv::NewArchiveName;
     bool SkipMismatched = false;
     bool PreferLast = false;
     bool SkipConflicting = false;

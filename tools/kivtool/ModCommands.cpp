@@ -4,7 +4,7 @@
 #include "DiffListing.h"
 #include "OutputRule.h"
 
-#include "archive/ArchiveOps.h"
+#include "archive/ArchiveRebuild.h"
 #include "mod/ModApply.h"
 #include "mod/ModCreate.h"
 #include "mod/ModReader.h"
@@ -67,7 +67,7 @@ int ModApplyCommand(const Context& ctx, const std::string& base,
         if (!options.Force) {
             std::vector<std::string> buildsOn{"mod", "apply", options.OutPath};
             buildsOn.insert(buildsOn.end(), mods.begin(), mods.end());
-            if (options.OutPath != "Newgen.dat")
+            if (options.OutPath != kiv::NewArchiveName)
                 buildsOn.insert(buildsOn.end(), {"-o", options.OutPath});
             const auto check = [&] { return kiv::ModRebuildCheck(plan, options.OutPath); };
             if (JudgeArchiveRebuild(ctx, lock, base, options.OutPath, check, buildsOn) ==
