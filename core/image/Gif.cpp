@@ -129,43 +129,30 @@ ReducedColours(const std::unordered_map<std::uint32_t, std::int64_t>& counts, in
     return replacement;
 }
 
-// The GIF flavour of LZW: variable-width codes from minCodeSize + 1 bits up to 12, the table
-// cleared (and a clear code sent) when it is full, packed low bit first into sub-blocks.
-class LzwWriter {
+// The GIF flavour of LZW: variable-width codes from minCodeSize + 1 bits up to 12, packed low
+// bit first into sub-blocks. A full table is kept to the end of the frame (a reader adds no
+// entry to a full table until a clear code comes): the strings of a frame's first rows go on
+// matching its later ones better than a table begun again would.
+class LzwCoder {
 public:
-    LzwWriter(Bytes& out, int minCodeSize) : out_(out), min_(minCodeSize) {
+    LzwCoder(Bytes& out, int minCodeSize) : out_(out), min_(minCodeSize), clear_(1 << min_) {
+        keys_.assign(kSlots, kEmpty);
+        codes_.assign(kSlots, 0);
+        next_ = clear_ + 2;
+        width_ = min_ + 1;
+    }
+
+    void Code(const std::uint8_t* in, std::size_t n) {
         out_.push_back(static_cast<std::uint8_t>(min_));
-        clear_ = 1 << min_;
-        Reset();
         Put(clear_);
-    }
-    void Add(int index) {
-        if (prefix_ < 0) {
-            prefix_ = index;
-            return;
+        std::size_t pos = 0;
+        while (pos < n) {
+            const auto [code, length] = Match(in, n, pos);
+            PutData(code);
+            if (pos + length < n && next_ < 4096)
+                Insert(code, in[pos + length]);
+            pos += length;
         }
-        const std::uint32_t key = static_cast<std::uint32_t>(prefix_) << 8 | index;
-        std::size_t slot = Hash(key);
-        while (keys_[slot] != kEmpty) {
-            if (keys_[slot] == key) {
-                prefix_ = codes_[slot];
-                return;
-            }
-            slot = (slot + 1) & (kSlots - 1);
-        }
-        PutData(prefix_);
-        if (next_ < 4095) {
-            keys_[slot] = key;
-            codes_[slot] = static_cast<std::int16_t>(next_++);
-        } else {
-            Put(clear_);
-            Reset();
-        }
-        prefix_ = index;
-    }
-    void Finish() {
-        if (prefix_ >= 0)
-            PutData(prefix_);
         Put(clear_ + 1);
         if (bits_ > 0)
             Byte(static_cast<std::uint8_t>(acc_));
@@ -175,14 +162,41 @@ public:
     }
 
 private:
-    static constexpr std::size_t kSlots = 16384;
+    static constexpr std::size_t kSlots = 16384; // four times the codes: short probes
     static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
     static std::size_t Hash(std::uint32_t key) { return (key * 2654435761u) >> 18; }
-    void Reset() {
-        keys_.assign(kSlots, kEmpty);
-        codes_.assign(kSlots, 0);
-        next_ = clear_ + 2;
-        width_ = min_ + 1;
+
+    // The longest string in the table that starts at `pos`: its code and length.
+    std::pair<int, std::size_t> Match(const std::uint8_t* in, std::size_t n,
+                                      std::size_t pos) const {
+        int code = in[pos];
+        std::size_t length = 1;
+        while (pos + length < n) {
+            const int found = Find(code, in[pos + length]);
+            if (found < 0)
+                break;
+            code = found;
+            ++length;
+        }
+        return {code, length};
+    }
+    int Find(int prefix, int index) const {
+        const std::uint32_t key = static_cast<std::uint32_t>(prefix) << 8 | index;
+        for (std::size_t slot = Hash(key);; slot = (slot + 1) & (kSlots - 1)) {
+            if (keys_[slot] == key)
+                return codes_[slot];
+            if (keys_[slot] == kEmpty)
+                return -1;
+        }
+    }
+    // The next code: the string `prefix` + `index`, which the table does not hold yet.
+    void Insert(int prefix, int index) {
+        const std::uint32_t key = static_cast<std::uint32_t>(prefix) << 8 | index;
+        std::size_t slot = Hash(key);
+        while (keys_[slot] != kEmpty)
+            slot = (slot + 1) & (kSlots - 1);
+        keys_[slot] = key;
+        codes_[slot] = static_cast<std::int16_t>(next_++);
     }
     // A code of the data; the code that the next entry would get may need a wider code,
     // which the decoder reads from the next code on.
@@ -213,10 +227,9 @@ private:
 
     Bytes& out_;
     int min_;
-    int clear_ = 0;
+    int clear_;
     int next_ = 0;
     int width_ = 0;
-    int prefix_ = -1;
     std::uint32_t acc_ = 0;
     int bits_ = 0;
     std::vector<std::uint32_t> keys_;
@@ -259,22 +272,39 @@ struct StoredFrame {
 // whichever of the two continues the pixel before it (the longest runs for the coder).
 enum class Unchanged { Clear, Colour, Continue };
 
-std::size_t CodedSize(const Pixels& stored, const Pixels& palette) {
-    Bytes scratch;
-    const int bits = TableBits(palette.size());
-    LzwWriter lzw(scratch, std::max(2, bits));
+// The image data of `stored`, `width` pixels a row, as indices into `palette` (sorted), in
+// LZW codes from `minCodeSize` bits; `interlaced`: its rows in the four passes of an
+// interlaced image (every 8th from 0, every 8th from 4, every 4th from 2, every 2nd from 1).
+Bytes Coded(const Pixels& stored, int width, const Pixels& palette, int minCodeSize,
+            bool interlaced) {
+    const std::size_t rows = stored.size() / static_cast<std::size_t>(width);
+    std::vector<std::uint8_t> indices;
+    indices.reserve(stored.size());
     std::uint32_t lastColour = kClear - 1;
-    int lastIndex = 0;
-    for (std::uint32_t p : stored) {
-        if (p != lastColour) {
-            lastColour = p;
-            lastIndex = static_cast<int>(std::lower_bound(palette.begin(), palette.end(), p) -
-                                         palette.begin());
+    std::uint8_t lastIndex = 0;
+    const auto putRow = [&](std::size_t y) {
+        for (std::size_t k = y * width; k < (y + 1) * width; ++k) {
+            if (stored[k] != lastColour) {
+                lastColour = stored[k];
+                lastIndex = static_cast<std::uint8_t>(
+                    std::lower_bound(palette.begin(), palette.end(), lastColour) - palette.begin());
+            }
+            indices.push_back(lastIndex);
         }
-        lzw.Add(lastIndex);
-    }
-    lzw.Finish();
-    return scratch.size();
+    };
+    if (!interlaced)
+        for (std::size_t y = 0; y < rows; ++y)
+            putRow(y);
+    for (int pass = 0; interlaced && pass < 4; ++pass)
+        for (std::size_t y = pass == 0 ? 0 : 8 >> pass; y < rows; y += pass == 0 ? 8 : 16 >> pass)
+            putRow(y);
+    Bytes out;
+    LzwCoder(out, minCodeSize).Code(indices.data(), indices.size());
+    return out;
+}
+
+std::size_t CodedSize(const Pixels& stored, int width, const Pixels& palette) {
+    return Coded(stored, width, palette, std::max(2, TableBits(palette.size())), false).size();
 }
 
 // `frame`'s box drawn over `screen`.
@@ -308,7 +338,7 @@ StoredFrame Store(const Pixels& frame, const Pixels& screen, int w, Rect box, Un
     for (const auto& entry : used)
         s.Palette.push_back(entry.first);
     std::sort(s.Palette.begin(), s.Palette.end());
-    s.Size = CodedSize(s.Stored, s.Palette);
+    s.Size = CodedSize(s.Stored, s.Box.Right - s.Box.Left, s.Palette);
     return s;
 }
 
@@ -520,23 +550,22 @@ GifAnimation EncodeGif(const std::vector<const Image*>& frames,
         out.push_back(0x2C);
         Put16(out, s.Box.Left);
         Put16(out, s.Box.Top);
-        Put16(out, s.Box.Right - s.Box.Left);
+        const int bw = s.Box.Right - s.Box.Left;
+        Put16(out, bw);
         Put16(out, s.Box.Bottom - s.Box.Top);
         const int bits = shared ? globalBits : TableBits(palette.size());
-        out.push_back(static_cast<std::uint8_t>(shared ? 0 : 0x80 | (bits - 1)));
+        // Interlaced rows code smaller where a full table, which is kept from then on, has been
+        // learnt from all of the frame's height rather than from its first rows only.
+        const int minCodeSize = std::max(2, bits);
+        const Bytes plain = Coded(s.Stored, bw, palette, minCodeSize, false);
+        const Bytes interlaced = Coded(s.Stored, bw, palette, minCodeSize, true);
+        const bool inter = interlaced.size() < plain.size();
+        out.push_back(
+            static_cast<std::uint8_t>((inter ? 0x40 : 0) | (shared ? 0 : 0x80 | (bits - 1))));
         if (!shared)
             PutTable(out, palette, bits);
-        LzwWriter lzw(out, std::max(2, bits));
-        std::uint32_t lastColour = kClear - 1;
-        int lastIndex = 0;
-        for (std::uint32_t p : s.Stored) {
-            if (p != lastColour) {
-                lastColour = p;
-                lastIndex = index.at(p);
-            }
-            lzw.Add(lastIndex);
-        }
-        lzw.Finish();
+        const Bytes& data = inter ? interlaced : plain;
+        out.insert(out.end(), data.begin(), data.end());
     }
     out.push_back(0x3B);
     return result;

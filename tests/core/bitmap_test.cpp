@@ -1134,3 +1134,23 @@ TEST(Animation, GifFramesOfMoreThan256ColoursCountThePixelsThatChanged) {
     const Bytes rgba = MagickRaw("anim.gif -coalesce -depth 8 RGBA:");
     EXPECT_EQ(Mismatches(rgba, {frames[0], frames[1], frames[2]}), gif.ChangedPixels);
 }
+
+TEST(Animation, GifFramesThatFillTheCodeTableComeBackExactPlainAndInterlaced) {
+    ScratchDir dir;
+    // The top half repeats one row of noise and the bottom half another: the code table fills
+    // in the top half, and the frame codes smaller interlaced. The second frame is noise.
+    std::mt19937 random(7);
+    std::vector<Image> frames(2, Image(300, 160));
+    std::uint32_t rows[2][300];
+    for (auto& row : rows)
+        for (std::uint32_t& c : row)
+            c = RGB(Level(static_cast<int>(random() % 16), 31), 0, 8);
+    for (int y = 0; y < 160; ++y)
+        for (int x = 0; x < 300; ++x) {
+            frames[0].SetPixel(x, y, rows[y / 80][x]);
+            frames[1].SetPixel(x, y, RGB(Level(static_cast<int>(random() % 200), 63), 0, 16));
+        }
+    WriteFile("anim.gif", EncodeGif({&frames[0], &frames[1]}, std::nullopt, 10, true).Bytes);
+    EXPECT_EQ(Mismatches(MagickRaw("anim.gif -coalesce -depth 8 RGBA:"), frames), 0);
+    EXPECT_EQ(Output("/usr/bin/identify -format '%[interlace] ' anim.gif").substr(0, 4), "GIF ");
+}
