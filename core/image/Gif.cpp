@@ -1,6 +1,7 @@
 #include "image/Gif.h"
 
 #include "base/Errors.h"
+#include "image/MedianCut.h"
 
 #include <algorithm>
 #include <array>
@@ -36,98 +37,6 @@ struct Rect {
         Add(other.Right - 1, other.Bottom - 1);
     }
 };
-
-// Median cut: the colours of `counts` (colour -> pixels) in at most `size` boxes, each split
-// across its longest side at the pixel-weighted median; a box's colour is its weighted mean.
-// Returns each colour's replacement.
-std::unordered_map<std::uint32_t, std::uint32_t>
-ReducedColours(const std::unordered_map<std::uint32_t, std::int64_t>& counts, int size) {
-    struct Entry {
-        std::uint32_t Colour;
-        std::int64_t Count;
-    };
-    std::vector<Entry> entries;
-    entries.reserve(counts.size());
-    for (const auto& [colour, count] : counts)
-        entries.push_back({colour, count});
-    std::sort(entries.begin(), entries.end(),
-              [](const Entry& a, const Entry& b) { return a.Colour < b.Colour; });
-    struct Box {
-        std::size_t Begin, End;
-        int Axis = 0;
-        int Range = 0;
-        std::int64_t Pixels = 0;
-    };
-    const auto measure = [&](Box& box) {
-        int lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
-        box.Pixels = 0;
-        for (std::size_t k = box.Begin; k < box.End; ++k) {
-            for (int c = 0; c < 3; ++c) {
-                const int v = (entries[k].Colour >> 8 * c) & 0xFF;
-                lo[c] = std::min(lo[c], v);
-                hi[c] = std::max(hi[c], v);
-            }
-            box.Pixels += entries[k].Count;
-        }
-        box.Axis = 0;
-        for (int c = 1; c < 3; ++c)
-            if (hi[c] - lo[c] > hi[box.Axis] - lo[box.Axis])
-                box.Axis = c;
-        box.Range = hi[box.Axis] - lo[box.Axis];
-    };
-    std::vector<Box> boxes{{0, entries.size()}};
-    measure(boxes[0]);
-    while (static_cast<int>(boxes.size()) < size) {
-        // The box to split: the one whose pixels spread widest, weighted by how many there are.
-        std::size_t pick = boxes.size();
-        double best = 0;
-        for (std::size_t b = 0; b < boxes.size(); ++b) {
-            const double score =
-                static_cast<double>(boxes[b].Range) * static_cast<double>(boxes[b].Pixels);
-            if (boxes[b].End - boxes[b].Begin > 1 && boxes[b].Range > 0 && score > best) {
-                best = score;
-                pick = b;
-            }
-        }
-        if (pick == boxes.size())
-            break;
-        Box box = boxes[pick];
-        const int shift = 8 * box.Axis;
-        std::sort(entries.begin() + static_cast<std::ptrdiff_t>(box.Begin),
-                  entries.begin() + static_cast<std::ptrdiff_t>(box.End),
-                  [shift](const Entry& a, const Entry& b) {
-                      return ((a.Colour >> shift) & 0xFF) < ((b.Colour >> shift) & 0xFF);
-                  });
-        std::int64_t half = 0;
-        std::size_t cut = box.Begin + 1;
-        for (std::size_t k = box.Begin; k + 1 < box.End; ++k) {
-            half += entries[k].Count;
-            cut = k + 1;
-            if (2 * half >= box.Pixels)
-                break;
-        }
-        Box low{box.Begin, cut}, high{cut, box.End};
-        measure(low);
-        measure(high);
-        boxes[pick] = low;
-        boxes.push_back(high);
-    }
-    std::unordered_map<std::uint32_t, std::uint32_t> replacement;
-    for (const Box& box : boxes) {
-        double sum[3] = {0, 0, 0};
-        for (std::size_t k = box.Begin; k < box.End; ++k)
-            for (int c = 0; c < 3; ++c)
-                sum[c] += static_cast<double>((entries[k].Colour >> 8 * c) & 0xFF) *
-                          static_cast<double>(entries[k].Count);
-        std::uint32_t mean = 0;
-        for (int c = 0; c < 3; ++c)
-            mean |= static_cast<std::uint32_t>(sum[c] / static_cast<double>(box.Pixels) + 0.5)
-                    << 8 * c;
-        for (std::size_t k = box.Begin; k < box.End; ++k)
-            replacement[entries[k].Colour] = box.End - box.Begin == 1 ? entries[k].Colour : mean;
-    }
-    return replacement;
-}
 
 // The GIF flavour of LZW: variable-width codes from minCodeSize + 1 bits up to 12, packed low
 // bit first into sub-blocks. A full table is kept to the end of the frame (a reader adds no
@@ -353,25 +262,17 @@ StoredFrame StoreSmallest(const Pixels& frame, const Pixels& screen, int w, Rect
     return best;
 }
 
-} // namespace
-
-GifAnimation EncodeGif(const std::vector<const Image*>& frames,
-                       const std::optional<PngKey>& transparent, int delay, bool loop) {
-    if (frames.empty() || frames[0]->Empty())
-        throw EInvalidGraphic("An empty picture cannot be saved as GIF");
+// Each frame's pixels, kClear where `transparent` matches, reduced to at most 256 colours
+// where it has more (counted in `result`).
+std::vector<Pixels> ShownFrames(const std::vector<const Image*>& frames,
+                                const std::optional<PngKey>& transparent, GifAnimation& result) {
     const int w = frames[0]->Width(), h = frames[0]->Height();
-    if (w > 65535 || h > 65535)
-        throw EInvalidGraphic(
-            "A picture larger than 65535 pixels on a side cannot be saved as GIF");
     const std::size_t area = static_cast<std::size_t>(w) * h;
-    GifAnimation result;
-
-    // Each frame's pixels, reduced to at most 256 colours where it has more.
-    std::vector<std::vector<std::uint32_t>> shown(frames.size());
+    std::vector<Pixels> shown(frames.size());
     for (std::size_t f = 0; f < frames.size(); ++f) {
         if (frames[f]->Width() != w || frames[f]->Height() != h)
             throw EInvalidGraphic("The frames of an animation must be of one size");
-        std::vector<std::uint32_t>& px = shown[f];
+        Pixels& px = shown[f];
         px.resize(area);
         const TColor* in = frames[f]->Row(0);
         std::unordered_map<std::uint32_t, std::int64_t> counts;
@@ -410,122 +311,123 @@ GifAnimation EncodeGif(const std::vector<const Image*>& frames,
             p = to;
         }
     }
+    return shown;
+}
 
-    // What each frame must store: the pixels that differ from the screen the previous frame
-    // leaves. That frame may leave its box as it is, cleared or put back as it was before it;
-    // of the ways that leave no pixel to turn transparent (a frame cannot draw one), the one
-    // that stores the two frames smallest is taken. To clear, the previous frame's box grows
-    // over the pixels that turn transparent. Going round again, the first frame follows the
-    // last.
-    const std::size_t n = frames.size();
-    const auto boxOf = [&](const Pixels& frame, const Pixels& screen) {
-        Rect box;
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const std::size_t k = static_cast<std::size_t>(y) * w + x;
-                if (frame[k] != screen[k])
-                    box.Add(x, y);
-            }
-        return box;
-    };
-    const auto clearsOf = [&](const Pixels& screen, const Pixels& frame) {
-        Rect clears;
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const std::size_t k = static_cast<std::size_t>(y) * w + x;
-                if (screen[k] != kClear && frame[k] == kClear)
-                    clears.Add(x, y);
-            }
-        return clears;
-    };
-    const auto cleared = [&](Pixels screen, const Rect& b) {
-        for (int y = b.Top; y < b.Bottom; ++y)
-            std::fill_n(screen.begin() + static_cast<std::ptrdiff_t>(y) * w + b.Left,
-                        b.Right - b.Left, kClear);
-        return screen;
-    };
-    std::vector<Rect> boxes(n);
-    std::vector<int> disposal(n, 1);
-    std::vector<Pixels> before(n); // the screen each frame is drawn on
-    before[0].assign(area, kClear);
-    // The first frame covers the whole screen: outside it, readers differ on what shows.
-    boxes[0] = Rect{0, 0, w, h};
-    for (std::size_t f = 1; f < n; ++f) {
-        const Pixels& last = shown[f - 1];
-        const Rect own = boxes[f - 1];
-        std::size_t ownSize = 0; // measured when a way grows the box
-        std::size_t bestCost = SIZE_MAX;
-        for (int d = 1; d <= 3; ++d) {
-            Rect grown = own;
-            Pixels screen;
-            if (d == 1) {
-                if (!clearsOf(last, shown[f]).Empty())
-                    continue;
-                screen = last;
-            } else if (d == 2) {
-                grown.Add(clearsOf(last, shown[f]));
-                screen = cleared(last, grown);
-            } else {
-                if (!clearsOf(before[f - 1], shown[f]).Empty())
-                    continue;
-                screen = before[f - 1];
-            }
-            const Rect box = boxOf(shown[f], screen);
-            std::size_t cost = Store(shown[f], screen, w, box, Unchanged::Continue).Size;
-            if (!(grown.Left == own.Left && grown.Top == own.Top && grown.Right == own.Right &&
-                  grown.Bottom == own.Bottom)) {
-                if (ownSize == 0)
-                    ownSize = Store(last, before[f - 1], w, own, Unchanged::Continue).Size;
-                cost += Store(last, before[f - 1], w, grown, Unchanged::Continue).Size;
-                cost -= std::min(cost, ownSize);
-            }
-            if (cost < bestCost) {
-                bestCost = cost;
-                disposal[f - 1] = d;
-                before[f] = std::move(screen);
-                boxes[f] = box;
-                boxes[f - 1] = grown;
-            }
+// What each frame must store: the pixels that differ from the screen the previous frame
+// leaves. That frame may leave its box as it is, cleared or put back as it was before it;
+// of the ways that leave no pixel to turn transparent (a frame cannot draw one), the one
+// that stores the two frames smallest is taken. To clear, the previous frame's box grows
+// over the pixels that turn transparent. Going round again, the first frame follows the
+// last.
+struct FramePlan {
+    std::vector<Rect> Boxes;
+    std::vector<int> Disposal;
+    std::vector<Pixels> Before; // the screen each frame is drawn on
+};
+
+// The box of the pixels where `frame` differs from `screen`, w x h.
+Rect BoxOf(const Pixels& frame, const Pixels& screen, int w, int h) {
+    Rect box;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const std::size_t k = static_cast<std::size_t>(y) * w + x;
+            if (frame[k] != screen[k])
+                box.Add(x, y);
+        }
+    return box;
+}
+
+// The box of the pixels that turn transparent from `screen` to `frame`.
+Rect ClearsOf(const Pixels& screen, const Pixels& frame, int w, int h) {
+    Rect clears;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const std::size_t k = static_cast<std::size_t>(y) * w + x;
+            if (screen[k] != kClear && frame[k] == kClear)
+                clears.Add(x, y);
+        }
+    return clears;
+}
+
+Pixels Cleared(Pixels screen, const Rect& b, int w) {
+    for (int y = b.Top; y < b.Bottom; ++y)
+        std::fill_n(screen.begin() + static_cast<std::ptrdiff_t>(y) * w + b.Left, b.Right - b.Left,
+                    kClear);
+    return screen;
+}
+
+// Frame f's box and screen, and the disposal of the frame before it.
+void PlanFrame(FramePlan& plan, const std::vector<Pixels>& shown, std::size_t f, int w, int h) {
+    const Pixels& last = shown[f - 1];
+    const Rect own = plan.Boxes[f - 1];
+    std::size_t ownSize = 0; // measured when a way grows the box
+    std::size_t bestCost = SIZE_MAX;
+    for (int d = 1; d <= 3; ++d) {
+        Rect grown = own;
+        Pixels screen;
+        if (d == 1) {
+            if (!ClearsOf(last, shown[f], w, h).Empty())
+                continue;
+            screen = last;
+        } else if (d == 2) {
+            grown.Add(ClearsOf(last, shown[f], w, h));
+            screen = Cleared(last, grown, w);
+        } else {
+            if (!ClearsOf(plan.Before[f - 1], shown[f], w, h).Empty())
+                continue;
+            screen = plan.Before[f - 1];
+        }
+        const Rect box = BoxOf(shown[f], screen, w, h);
+        std::size_t cost = Store(shown[f], screen, w, box, Unchanged::Continue).Size;
+        if (!(grown.Left == own.Left && grown.Top == own.Top && grown.Right == own.Right &&
+              grown.Bottom == own.Bottom)) {
+            if (ownSize == 0)
+                ownSize = Store(last, plan.Before[f - 1], w, own, Unchanged::Continue).Size;
+            cost += Store(last, plan.Before[f - 1], w, grown, Unchanged::Continue).Size;
+            cost -= std::min(cost, ownSize);
+        }
+        if (cost < bestCost) {
+            bestCost = cost;
+            plan.Disposal[f - 1] = d;
+            plan.Before[f] = std::move(screen);
+            plan.Boxes[f] = box;
+            plan.Boxes[f - 1] = grown;
         }
     }
+}
+
+FramePlan PlanFrames(const std::vector<Pixels>& shown, int w, int h, bool loop) {
+    const std::size_t n = shown.size();
+    FramePlan plan{std::vector<Rect>(n), std::vector<int>(n, 1), std::vector<Pixels>(n)};
+    plan.Before[0].assign(static_cast<std::size_t>(w) * h, kClear);
+    // The first frame covers the whole screen: outside it, readers differ on what shows.
+    plan.Boxes[0] = Rect{0, 0, w, h};
+    for (std::size_t f = 1; f < n; ++f)
+        PlanFrame(plan, shown, f, w, h);
     if (loop && n > 1) {
         // Frame 0 drawn again over what the last frame leaves: whatever frame 0 leaves
         // transparent that the last frame drew must be cleared.
-        const Rect clears = clearsOf(shown[n - 1], shown[0]);
+        const Rect clears = ClearsOf(shown[n - 1], shown[0], w, h);
         if (!clears.Empty()) {
-            disposal[n - 1] = 2;
-            boxes[n - 1].Add(clears);
+            plan.Disposal[n - 1] = 2;
+            plan.Boxes[n - 1].Add(clears);
         }
     }
+    return plan;
+}
 
-    std::vector<StoredFrame> stored(n);
-    std::unordered_map<std::uint32_t, int> all;
-    for (std::size_t f = 0; f < n; ++f) {
-        stored[f] = StoreSmallest(shown[f], before[f], w, boxes[f]);
-        stored[f].Disposal = disposal[f];
-        for (std::uint32_t c : stored[f].Palette)
-            all.emplace(c, 0);
-    }
-    const bool shared = all.size() <= 256;
-
-    Bytes& out = result.Bytes;
+// The logical screen, the global colour table (`global`, when every frame's colours fit in
+// it) and the loop.
+void PutHeader(Bytes& out, int w, int h, const Pixels& global, bool loop) {
     out = {'G', 'I', 'F', '8', '9', 'a'};
     Put16(out, w);
     Put16(out, h);
-    std::vector<std::uint32_t> global;
-    int globalBits = 1;
-    if (shared) {
-        for (const auto& entry : all)
-            global.push_back(entry.first);
-        std::sort(global.begin(), global.end());
-        globalBits = TableBits(global.size());
-        out.push_back(static_cast<std::uint8_t>(0x80 | 0x70 | (globalBits - 1)));
-    } else {
-        out.push_back(0x70);
-    }
+    const int globalBits = TableBits(global.size());
+    out.push_back(global.empty() ? 0x70 : static_cast<std::uint8_t>(0xF0 | (globalBits - 1)));
     out.push_back(0); // background: entry 0
     out.push_back(0);
-    if (shared)
+    if (!global.empty())
         PutTable(out, global, globalBits);
     if (loop) {
         const char* app = "NETSCAPE2.0";
@@ -533,41 +435,72 @@ GifAnimation EncodeGif(const std::vector<const Image*>& frames,
         out.insert(out.end(), app, app + 11);
         out.insert(out.end(), {3, 1, 0, 0, 0}); // repeat forever
     }
-    for (const StoredFrame& s : stored) {
-        const Pixels& palette = shared ? global : s.Palette;
-        std::unordered_map<std::uint32_t, int> index;
-        for (std::size_t k = 0; k < palette.size(); ++k)
-            index.emplace(palette[k], static_cast<int>(k));
-        const auto clearAt = index.find(kClear);
-        const bool hasClear =
-            clearAt != index.end() &&
-            std::find(s.Palette.begin(), s.Palette.end(), kClear) != s.Palette.end();
-        out.insert(out.end(), {0x21, 0xF9, 4});
-        out.push_back(static_cast<std::uint8_t>(s.Disposal << 2 | (hasClear ? 1 : 0)));
-        Put16(out, delay);
-        out.push_back(static_cast<std::uint8_t>(hasClear ? clearAt->second : 0));
-        out.push_back(0);
-        out.push_back(0x2C);
-        Put16(out, s.Box.Left);
-        Put16(out, s.Box.Top);
-        const int bw = s.Box.Right - s.Box.Left;
-        Put16(out, bw);
-        Put16(out, s.Box.Bottom - s.Box.Top);
-        const int bits = shared ? globalBits : TableBits(palette.size());
-        // Interlaced rows code smaller where a full table, which is kept from then on, has been
-        // learnt from all of the frame's height rather than from its first rows only.
-        const int minCodeSize = std::max(2, bits);
-        const Bytes plain = Coded(s.Stored, bw, palette, minCodeSize, false);
-        const Bytes interlaced = Coded(s.Stored, bw, palette, minCodeSize, true);
-        const bool inter = interlaced.size() < plain.size();
-        out.push_back(
-            static_cast<std::uint8_t>((inter ? 0x40 : 0) | (shared ? 0 : 0x80 | (bits - 1))));
-        if (!shared)
-            PutTable(out, palette, bits);
-        const Bytes& data = inter ? interlaced : plain;
-        out.insert(out.end(), data.begin(), data.end());
+}
+
+// A frame: its control block, its descriptor, its own colour table unless `global` has
+// entries, and its image data.
+void PutFrame(Bytes& out, const StoredFrame& s, const Pixels& global, int delay) {
+    const bool shared = !global.empty();
+    const Pixels& palette = shared ? global : s.Palette;
+    const bool hasClear = std::binary_search(s.Palette.begin(), s.Palette.end(), kClear);
+    const auto clearAt = std::lower_bound(palette.begin(), palette.end(), kClear);
+    out.insert(out.end(), {0x21, 0xF9, 4});
+    out.push_back(static_cast<std::uint8_t>(s.Disposal << 2 | (hasClear ? 1 : 0)));
+    Put16(out, delay);
+    out.push_back(static_cast<std::uint8_t>(hasClear ? clearAt - palette.begin() : 0));
+    out.push_back(0);
+    out.push_back(0x2C);
+    Put16(out, s.Box.Left);
+    Put16(out, s.Box.Top);
+    const int bw = s.Box.Right - s.Box.Left;
+    Put16(out, bw);
+    Put16(out, s.Box.Bottom - s.Box.Top);
+    const int bits = TableBits(palette.size());
+    // Interlaced rows code smaller where a full table, which is kept from then on, has been
+    // learnt from all of the frame's height rather than from its first rows only.
+    const int minCodeSize = std::max(2, bits);
+    const Bytes plain = Coded(s.Stored, bw, palette, minCodeSize, false);
+    const Bytes interlaced = Coded(s.Stored, bw, palette, minCodeSize, true);
+    const bool inter = interlaced.size() < plain.size();
+    out.push_back(static_cast<std::uint8_t>((inter ? 0x40 : 0) | (shared ? 0 : 0x80 | (bits - 1))));
+    if (!shared)
+        PutTable(out, palette, bits);
+    const Bytes& data = inter ? interlaced : plain;
+    out.insert(out.end(), data.begin(), data.end());
+}
+
+} // namespace
+
+GifAnimation EncodeGif(const std::vector<const Image*>& frames,
+                       const std::optional<PngKey>& transparent, int delay, bool loop) {
+    if (frames.empty() || frames[0]->Empty())
+        throw EInvalidGraphic("An empty picture cannot be saved as GIF");
+    const int w = frames[0]->Width(), h = frames[0]->Height();
+    if (w > 65535 || h > 65535)
+        throw EInvalidGraphic(
+            "A picture larger than 65535 pixels on a side cannot be saved as GIF");
+    GifAnimation result;
+    const std::vector<Pixels> shown = ShownFrames(frames, transparent, result);
+    const FramePlan plan = PlanFrames(shown, w, h, loop);
+
+    std::vector<StoredFrame> stored(shown.size());
+    std::unordered_map<std::uint32_t, int> all;
+    for (std::size_t f = 0; f < shown.size(); ++f) {
+        stored[f] = StoreSmallest(shown[f], plan.Before[f], w, plan.Boxes[f]);
+        stored[f].Disposal = plan.Disposal[f];
+        for (std::uint32_t c : stored[f].Palette)
+            all.emplace(c, 0);
     }
-    out.push_back(0x3B);
+    Pixels global; // empty: each frame has its own table
+    if (all.size() <= 256) {
+        for (const auto& entry : all)
+            global.push_back(entry.first);
+        std::sort(global.begin(), global.end());
+    }
+    PutHeader(result.Bytes, w, h, global, loop);
+    for (const StoredFrame& s : stored)
+        PutFrame(result.Bytes, s, global, delay);
+    result.Bytes.push_back(0x3B);
     return result;
 }
 
