@@ -207,7 +207,10 @@ void CopyUnchanged(InFile& file, const std::string& outPath, SheetImport& import
     }
     out.WatchInput(file);
     if (out.CopyFrom(file, 0, file.Length()) != file.Length()) {
-        import.Result = {false, CannotOpenSpriteFile, {}, outPath, false};
+        ReencodeResult failed;
+        failed.Message = CannotOpenSpriteFile;
+        failed.OutputPath = outPath;
+        import.Result = std::move(failed);
         return;
     }
     out.Commit();
