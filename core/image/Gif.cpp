@@ -262,68 +262,57 @@ StoredFrame StoreSmallest(const Pixels& frame, const Pixels& screen, int w, Rect
     return best;
 }
 
-// Each frame's pixels, kClear where `transparent` matches, reduced to at most 256 colours
-// where it has more (counted in `result`).
-std::vector<Pixels> ShownFrames(const std::vector<const Image*>& frames,
-                                const std::optional<PngKey>& transparent, GifAnimation& result) {
-    const int w = frames[0]->Width(), h = frames[0]->Height();
-    const std::size_t area = static_cast<std::size_t>(w) * h;
-    std::vector<Pixels> shown(frames.size());
-    for (std::size_t f = 0; f < frames.size(); ++f) {
-        if (frames[f]->Width() != w || frames[f]->Height() != h)
-            throw EInvalidGraphic("The frames of an animation must be of one size");
-        Pixels& px = shown[f];
-        px.resize(area);
-        const TColor* in = frames[f]->Row(0);
-        std::unordered_map<std::uint32_t, std::int64_t> counts;
-        bool clear = false;
-        std::uint32_t last = kClear - 1;
-        std::int64_t run = 0;
-        for (std::size_t k = 0; k < area; ++k) {
-            const TColor c = in[k] & 0x00FFFFFF;
-            if (transparent && transparent->Matches(c)) {
-                px[k] = kClear;
-                clear = true;
-                continue;
-            }
-            px[k] = c;
-            if (c == last) {
-                ++run;
-                continue;
-            }
-            if (run > 0)
-                counts[last] += run;
-            last = c;
-            run = 1;
+// A frame's pixels, kClear where `transparent` matches, reduced to at most 256 colours where
+// it has more (counted in `result`).
+Pixels ShownFrame(const Image& frame, const std::optional<PngKey>& transparent,
+                  GifAnimation& result) {
+    const std::size_t area = static_cast<std::size_t>(frame.Width()) * frame.Height();
+    Pixels px(area);
+    const TColor* in = frame.Row(0);
+    std::unordered_map<std::uint32_t, std::int64_t> counts;
+    bool clear = false;
+    std::uint32_t last = kClear - 1;
+    std::int64_t run = 0;
+    for (std::size_t k = 0; k < area; ++k) {
+        const TColor c = in[k] & 0x00FFFFFF;
+        if (transparent && transparent->Matches(c)) {
+            px[k] = kClear;
+            clear = true;
+            continue;
+        }
+        px[k] = c;
+        if (c == last) {
+            ++run;
+            continue;
         }
         if (run > 0)
             counts[last] += run;
-        const int room = clear ? 255 : 256;
-        if (static_cast<int>(counts.size()) <= room)
-            continue;
-        const auto replacement = ReducedColours(counts, room);
-        ++result.ReducedFrames;
-        for (std::uint32_t& p : px) {
-            if (p == kClear)
-                continue;
-            const std::uint32_t to = replacement.at(p);
-            result.ChangedPixels += to != p;
-            p = to;
-        }
+        last = c;
+        run = 1;
     }
-    return shown;
+    if (run > 0)
+        counts[last] += run;
+    const int room = clear ? 255 : 256;
+    if (static_cast<int>(counts.size()) <= room)
+        return px;
+    const auto replacement = ReducedColours(counts, room);
+    ++result.ReducedFrames;
+    for (std::uint32_t& p : px) {
+        if (p == kClear)
+            continue;
+        const std::uint32_t to = replacement.at(p);
+        result.ChangedPixels += to != p;
+        p = to;
+    }
+    return px;
 }
 
-// What each frame must store: the pixels that differ from the screen the previous frame
-// leaves. That frame may leave its box as it is, cleared or put back as it was before it;
-// of the ways that leave no pixel to turn transparent (a frame cannot draw one), the one
-// that stores the two frames smallest is taken. To clear, the previous frame's box grows
-// over the pixels that turn transparent. Going round again, the first frame follows the
-// last.
+// A frame's place in the animation: its box, what is done with it after it is shown, and
+// the screen it is drawn on.
 struct FramePlan {
-    std::vector<Rect> Boxes;
-    std::vector<int> Disposal;
-    std::vector<Pixels> Before; // the screen each frame is drawn on
+    Rect Box;
+    int Disposal = 1;
+    Pixels Before;
 };
 
 // The box of the pixels where `frame` differs from `screen`, w x h.
@@ -357,64 +346,55 @@ Pixels Cleared(Pixels screen, const Rect& b, int w) {
     return screen;
 }
 
-// Frame f's box and screen, and the disposal of the frame before it.
-void PlanFrame(FramePlan& plan, const std::vector<Pixels>& shown, std::size_t f, int w, int h) {
-    const Pixels& last = shown[f - 1];
-    const Rect own = plan.Boxes[f - 1];
+// The plan of frame `shown` after `last` (whose pixels are `lastShown`), whose disposal
+// and box it settles.
+FramePlan PlanFrame(FramePlan& last, const Pixels& lastShown, const Pixels& shown, int w, int h) {
+    FramePlan plan;
+    const Rect own = last.Box;
     std::size_t ownSize = 0; // measured when a way grows the box
     std::size_t bestCost = SIZE_MAX;
+    Rect bestGrown = own;
     for (int d = 1; d <= 3; ++d) {
         Rect grown = own;
         Pixels screen;
         if (d == 1) {
-            if (!ClearsOf(last, shown[f], w, h).Empty())
+            if (!ClearsOf(lastShown, shown, w, h).Empty())
                 continue;
-            screen = last;
+            screen = lastShown;
         } else if (d == 2) {
-            grown.Add(ClearsOf(last, shown[f], w, h));
-            screen = Cleared(last, grown, w);
+            grown.Add(ClearsOf(lastShown, shown, w, h));
+            screen = Cleared(lastShown, grown, w);
         } else {
-            if (!ClearsOf(plan.Before[f - 1], shown[f], w, h).Empty())
+            if (!ClearsOf(last.Before, shown, w, h).Empty())
                 continue;
-            screen = plan.Before[f - 1];
+            screen = last.Before;
         }
-        const Rect box = BoxOf(shown[f], screen, w, h);
-        std::size_t cost = Store(shown[f], screen, w, box, Unchanged::Continue).Size;
+        const Rect box = BoxOf(shown, screen, w, h);
+        std::size_t cost = Store(shown, screen, w, box, Unchanged::Continue).Size;
         if (!(grown.Left == own.Left && grown.Top == own.Top && grown.Right == own.Right &&
               grown.Bottom == own.Bottom)) {
             if (ownSize == 0)
-                ownSize = Store(last, plan.Before[f - 1], w, own, Unchanged::Continue).Size;
-            cost += Store(last, plan.Before[f - 1], w, grown, Unchanged::Continue).Size;
+                ownSize = Store(lastShown, last.Before, w, own, Unchanged::Continue).Size;
+            cost += Store(lastShown, last.Before, w, grown, Unchanged::Continue).Size;
             cost -= std::min(cost, ownSize);
         }
         if (cost < bestCost) {
             bestCost = cost;
-            plan.Disposal[f - 1] = d;
-            plan.Before[f] = std::move(screen);
-            plan.Boxes[f] = box;
-            plan.Boxes[f - 1] = grown;
+            last.Disposal = d;
+            plan.Before = std::move(screen);
+            plan.Box = box;
+            bestGrown = grown;
         }
     }
+    last.Box = bestGrown;
+    return plan;
 }
 
-FramePlan PlanFrames(const std::vector<Pixels>& shown, int w, int h, bool loop) {
-    const std::size_t n = shown.size();
-    FramePlan plan{std::vector<Rect>(n), std::vector<int>(n, 1), std::vector<Pixels>(n)};
-    plan.Before[0].assign(static_cast<std::size_t>(w) * h, kClear);
-    // The first frame covers the whole screen: outside it, readers differ on what shows.
-    plan.Boxes[0] = Rect{0, 0, w, h};
-    for (std::size_t f = 1; f < n; ++f)
-        PlanFrame(plan, shown, f, w, h);
-    if (loop && n > 1) {
-        // Frame 0 drawn again over what the last frame leaves: whatever frame 0 leaves
-        // transparent that the last frame drew must be cleared.
-        const Rect clears = ClearsOf(shown[n - 1], shown[0], w, h);
-        if (!clears.Empty()) {
-            plan.Disposal[n - 1] = 2;
-            plan.Boxes[n - 1].Add(clears);
-        }
-    }
-    return plan;
+// The frame as planned, stored the smallest way.
+StoredFrame Stored(const Pixels& shown, const FramePlan& plan, int w) {
+    StoredFrame s = StoreSmallest(shown, plan.Before, w, plan.Box);
+    s.Disposal = plan.Disposal;
+    return s;
 }
 
 // The logical screen, the global colour table (`global`, when every frame's colours fit in
@@ -479,18 +459,44 @@ GifAnimation EncodeGif(const std::vector<const Image*>& frames,
     if (w > 65535 || h > 65535)
         throw EInvalidGraphic(
             "A picture larger than 65535 pixels on a side cannot be saved as GIF");
+    for (const Image* frame : frames)
+        if (frame->Width() != w || frame->Height() != h)
+            throw EInvalidGraphic("The frames of an animation must be of one size");
     GifAnimation result;
-    const std::vector<Pixels> shown = ShownFrames(frames, transparent, result);
-    const FramePlan plan = PlanFrames(shown, w, h, loop);
 
-    std::vector<StoredFrame> stored(shown.size());
-    std::unordered_map<std::uint32_t, int> all;
-    for (std::size_t f = 0; f < shown.size(); ++f) {
-        stored[f] = StoreSmallest(shown[f], plan.Before[f], w, plan.Boxes[f]);
-        stored[f].Disposal = plan.Disposal[f];
-        for (std::uint32_t c : stored[f].Palette)
-            all.emplace(c, 0);
+    // What each frame must store: the pixels that differ from the screen the previous frame
+    // leaves. That frame may leave its box as it is, cleared or put back as it was before it;
+    // of the ways that leave no pixel to turn transparent (a frame cannot draw one), the one
+    // that stores the two frames smallest is taken. To clear, the previous frame's box grows
+    // over the pixels that turn transparent. Going round again, the first frame follows the
+    // last. A frame is stored once the next one has settled its box: only two frames' pixels
+    // and screens are held at a time.
+    const Pixels first = ShownFrame(*frames[0], transparent, result);
+    // The first frame covers the whole screen: outside it, readers differ on what shows.
+    FramePlan last{Rect{0, 0, w, h}, 1, Pixels(static_cast<std::size_t>(w) * h, kClear)};
+    Pixels lastShown = first;
+    std::vector<StoredFrame> stored;
+    for (std::size_t f = 1; f < frames.size(); ++f) {
+        Pixels shown = ShownFrame(*frames[f], transparent, result);
+        FramePlan plan = PlanFrame(last, lastShown, shown, w, h);
+        stored.push_back(Stored(lastShown, last, w));
+        last = std::move(plan);
+        lastShown = std::move(shown);
     }
+    if (loop && frames.size() > 1) {
+        // Frame 0 drawn again over what the last frame leaves: whatever frame 0 leaves
+        // transparent that the last frame drew must be cleared.
+        const Rect clears = ClearsOf(lastShown, first, w, h);
+        if (!clears.Empty()) {
+            last.Disposal = 2;
+            last.Box.Add(clears);
+        }
+    }
+    stored.push_back(Stored(lastShown, last, w));
+    std::unordered_map<std::uint32_t, int> all;
+    for (const StoredFrame& s : stored)
+        for (std::uint32_t c : s.Palette)
+            all.emplace(c, 0);
     Pixels global; // empty: each frame has its own table
     if (all.size() <= 256) {
         for (const auto& entry : all)
