@@ -61,7 +61,9 @@ def range_of_member(archive, member):
     raise SystemExit(f"bench: {member} is not in {archive}")
 
 
-big_start, big_length = range_of_member("big.dat", "big.s16")
+# `make_inputs DIR small` writes no big.dat: enough for the groups that do not read it.
+big_start, big_length = (range_of_member("big.dat", "big.s16")
+                         if os.path.exists(os.path.join(WORK, "big.dat")) else (0, 0))
 dd_range = (f"bs=8M iflag=skip_bytes,count_bytes skip={big_start} count={big_length} "
             "status=none")
 
@@ -154,7 +156,7 @@ DEMO_MOD_SETUP = (
 # Commands timed together, and the regimes they run in: "synced" (each run starts with its
 # output removed and every dirty page written out) and "back to back" (each run writes over
 # the previous run's output while it may still be flushed, as a user rebuilding twice in a
-# row does). `setup` runs once before the group, untimed.
+# row does). `setup` runs once before the group, untimed, through bash (its arithmetic).
 GROUPS = {
     "archive": {"commands": ["replace", "reimport", "cp", "cp_sync"],
                 "regimes": ["synced", "back_to_back"], "setup": "mkdir -p edited && "
@@ -254,6 +256,19 @@ SIZE_ROWS = [
     ("Mod against xdelta3 -9, the demo with two icons changed", DEMO_MOD_SETUP, "demo.kivmod",
      "demo.xdelta", None),
 ]
+
+# KIV_BENCH_GROUPS=png_sheets,gif measures those groups alone, with their rows and sizes,
+# and none of the in-process cases (the inputs `make_inputs DIR small` writes are enough
+# for the picture groups).
+ONLY = [g for g in os.environ.get("KIV_BENCH_GROUPS", "").split(",") if g]
+if ONLY:
+    unknown = [g for g in ONLY if g not in GROUPS]
+    if unknown:
+        raise SystemExit(f"bench: no group {', '.join(unknown)}; the groups: {', '.join(GROUPS)}")
+    chosen = {c for g in ONLY for c in GROUPS[g]["commands"]}
+    GROUPS = {g: settings for g, settings in GROUPS.items() if g in ONLY}
+    ROWS = [r for r in ROWS if r["group"] in ONLY]
+    SIZE_ROWS = [r for r in SIZE_ROWS if len(r) > 5 and set(r[5]) <= chosen]
 
 # In-process cases (Google Benchmark): (case, our benchmark, baseline benchmark, target text,
 # limit or None; "absolute" compares ours alone, in seconds, with the limit).
@@ -416,7 +431,8 @@ def copy_cases(durable):
 
     def set_up(group):
         if GROUPS[group].get("setup"):
-            subprocess.run(GROUPS[group]["setup"], shell=True, cwd=WORK, check=True)
+            subprocess.run(GROUPS[group]["setup"], shell=True, executable="bash", cwd=WORK,
+                           check=True)
 
     # Every group once, then every missed row once more; rows of a group that met keep the
     # group's one measurement.
@@ -476,7 +492,7 @@ def copy_cases(durable):
 def size_cases():
     rows, failed = [], False
     for case, setup, ours, peer, limit, *timed in SIZE_ROWS:
-        subprocess.run(setup, shell=True, cwd=WORK, check=True)
+        subprocess.run(setup, shell=True, executable="bash", cwd=WORK, check=True)
         times = ("-", "-", "-")
         if timed:
             GROUPS[case] = {"commands": list(timed[0]), "regimes": ["synced"], "reported": True}
@@ -517,6 +533,8 @@ def benchmark_rounds():
 
 
 def in_process_cases():
+    if ONLY:
+        return [], False
     def verdict(times, ours, base, limit):
         if ours not in times or base not in times:
             return None
@@ -563,7 +581,8 @@ def in_process_cases():
 
 def main():
     load_before = open("/proc/loadavg").read().split()[:3]
-    durable = saves_flush()
+    # Only the archive group's rows depend on it, and only its inputs hold what it saves.
+    durable = saves_flush() if not ONLY or "archive" in ONLY else False
     say(f"Copy cases, {ROUNDS} rounds each after a warm-up round ...")
     started = time.monotonic()
     copy_rows, copy_failed = copy_cases(durable)
@@ -580,9 +599,10 @@ def main():
     say(f"Load average (1, 5, 15 min) before the copy cases: {' '.join(load_before)}; after: "
         f"{' '.join(load_after)}; measuring took {time.monotonic() - started:.0f} s")
 
-    print(f"Our saves {'flush' if durable else 'do not flush'} to disk before the rename: the "
-          f"rows against the baseline{' + sync FILE' if durable else ''} are the ones checked. "
-          f"{ROUNDS} rounds after a warm-up; a checked row that misses is measured again.")
+    flush = (f"Our saves {'flush' if durable else 'do not flush'} to disk before the rename: the "
+             f"rows against the baseline{' + sync FILE' if durable else ''} are the ones checked. "
+             if not ONLY or "archive" in ONLY else "")
+    print(f"{flush}{ROUNDS} rounds after a warm-up; a checked row that misses is measured again.")
     print()
     table(("case (kivtool)", "regime", "ours: median (min-max)", "baseline: median (min-max)",
            "ratio", "CPU ratio", "target", "peak memory", "result"), copy_rows)
@@ -590,8 +610,9 @@ def main():
         print()
         table(("case (file size)", "ours", "peer", "ratio", "target", "result",
                "ours: time, median (min-max)", "peer: time", "time ratio"), size_rows)
-    print()
-    table(("case (in process)", "ours", "baseline", "ratio", "target", "result"), process_rows)
+    if process_rows:
+        print()
+        table(("case (in process)", "ours", "baseline", "ratio", "target", "result"), process_rows)
     if TRIAL:
         print("\nA trial run of one round: the figures above are not a measurement.")
         return 0

@@ -3,7 +3,8 @@
 # beside its baseline and prints the tables (bench/measure.py: how rows are measured and
 # judged). Exits 1 when a checked row misses its target twice in a row.
 # Usage: bench/run.sh [--keep]   (KIV_BENCH_ROUNDS: measured rounds, at least and default 9;
-# KIV_BENCH_TRIAL=1: one round, to check that every case runs)
+# KIV_BENCH_TRIAL=1: one round, to check that every case runs; KIV_BENCH_GROUPS=png_sheets,gif:
+# those groups of bench/measure.py alone)
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -23,7 +24,15 @@ cmake --build "$build" -j "$(nproc)" --target make_inputs bench_core bench_ui ki
 work="$(mktemp -d "${TMPDIR:-/tmp}/kivbench.XXXXXX")"
 [ "${1:-}" = "--keep" ] || trap 'rm -rf "$work"' EXIT
 echo "Making inputs in $work ..." >&2
-"$build/bench/make_inputs" "$work"
+# The picture groups need only the small inputs (no 1 GiB archives).
+small=
+if [ -n "${KIV_BENCH_GROUPS:-}" ]; then
+    small=small
+    for group in ${KIV_BENCH_GROUPS//,/ }; do
+        case $group in png_sheets | gif) ;; *) small= ;; esac
+    done
+fi
+"$build/bench/make_inputs" "$work" ${small:+"$small"}
 
 status=0
 python3 "$root/bench/measure.py" "$work" "$build" || status=$?

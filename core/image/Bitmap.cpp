@@ -122,15 +122,14 @@ struct Layout {
     int PictureRow(std::int64_t r) const { return static_cast<int>(TopDown ? r : Height - 1 - r); }
 };
 
-// Reads the headers of a file of `fileSize` bytes (at least 1) whose first `headSize` bytes,
-// min(fileSize, kHeadBytes), are in `head`, and weighs the size they declare against `limit`.
-Layout ReadLayout(const std::uint8_t* head, std::size_t headSize, std::uint64_t fileSize,
-                  const PictureLimit& limit) {
+// The file header and the size, depth and compression of the info header; returns the info
+// header's size.
+std::uint32_t ReadHeaders(const std::uint8_t* head, std::uint64_t fileSize, Layout& layout,
+                          std::uint32_t& colorsUsed) {
     if (fileSize < kFileHeaderSize)
         throw EReadError();
     if (head[0] != 'B' || head[1] != 'M')
         throw EInvalidGraphic();
-    Layout layout;
     layout.PixelOffset = Get32(head + 10);
 
     if (fileSize < kFileHeaderSize + 4)
@@ -151,9 +150,7 @@ Layout ReadLayout(const std::uint8_t* head, std::size_t headSize, std::uint64_t 
     if (fileSize < kFileHeaderSize + headerSize)
         throw EReadError();
 
-    const bool core = headerSize == kCoreHeaderSize;
-    std::uint32_t colorsUsed = 0;
-    if (core) {
+    if (headerSize == kCoreHeaderSize) {
         layout.Width = Get16(info + 4);
         layout.Height = Get16(info + 6);
         layout.Bpp = Get16(info + 10);
@@ -167,7 +164,11 @@ Layout ReadLayout(const std::uint8_t* head, std::size_t headSize, std::uint64_t 
     layout.TopDown = layout.Height < 0;
     if (layout.TopDown)
         layout.Height = -layout.Height;
+    return headerSize;
+}
 
+// Refuses a depth the compression does not take and sizes beyond the limits.
+void CheckForm(const Layout& layout, const PictureLimit& limit) {
     const int bpp = layout.Bpp;
     switch (layout.Compression) {
     case kRGB:
@@ -193,11 +194,14 @@ Layout ReadLayout(const std::uint8_t* head, std::size_t headSize, std::uint64_t 
         throw EInvalidGraphic();
     if (layout.Width > limit.Width || layout.Height > limit.Height)
         throw EPictureTooLarge(layout.Width, layout.Height);
+}
 
-    // Colour masks: inside the longer headers, or right after a 40-byte one. The alpha mask
-    // is not used: the picture has no alpha.
+// Colour masks: inside the longer headers, or right after a 40-byte one. The alpha mask is
+// not used: the picture has no alpha. Returns where the headers end.
+std::size_t ReadMasks(const std::uint8_t* info, std::uint32_t headerSize, std::uint64_t fileSize,
+                      Layout& layout) {
     std::size_t headersEnd = kFileHeaderSize + headerSize;
-    if (bpp == 16) {
+    if (layout.Bpp == 16) {
         layout.Masks[0] = 0x7C00;
         layout.Masks[1] = 0x03E0;
         layout.Masks[2] = 0x001F;
@@ -214,13 +218,26 @@ Layout ReadLayout(const std::uint8_t* head, std::size_t headSize, std::uint64_t 
                 throw EInvalidGraphic();
         }
     }
+    return headersEnd;
+}
+
+// Reads the headers of a file of `fileSize` bytes (at least 1) whose first `headSize` bytes,
+// min(fileSize, kHeadBytes), are in `head`, and weighs the size they declare against `limit`.
+Layout ReadLayout(const std::uint8_t* head, std::size_t headSize, std::uint64_t fileSize,
+                  const PictureLimit& limit) {
+    Layout layout;
+    std::uint32_t colorsUsed = 0;
+    const std::uint32_t headerSize = ReadHeaders(head, fileSize, layout, colorsUsed);
+    CheckForm(layout, limit);
+    const std::size_t headersEnd = ReadMasks(head + kFileHeaderSize, headerSize, fileSize, layout);
     if (layout.PixelOffset < headersEnd)
         throw EInvalidGraphic();
 
     // The colour table lies between the headers and the pixels; entries the file promises
     // beyond the pixel offset, or beyond what the bit depth can index, are not read.
+    const int bpp = layout.Bpp;
     if (bpp <= 8) {
-        const std::size_t entrySize = core ? 3 : 4;
+        const std::size_t entrySize = headerSize == kCoreHeaderSize ? 3 : 4;
         const std::size_t tableEnd = std::min<std::size_t>(layout.PixelOffset, headSize);
         const std::size_t room = tableEnd > headersEnd ? (tableEnd - headersEnd) / entrySize : 0;
         std::uint64_t entries = colorsUsed == 0 ? (1u << bpp) : colorsUsed;

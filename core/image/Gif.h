@@ -4,7 +4,7 @@
 // colour exactly; a frame with more is reduced to 256 by median cut. Each frame after the
 // first stores only the box of pixels that differ from what the previous one leaves on
 // screen, its unchanged pixels transparent, and the frames share one colour table when their
-// colours fit in it.
+// colours fit in it. A frame's rows are stored interlaced where that codes smaller.
 
 #include "image/Image.h"
 #include "image/Png.h" // PngKey

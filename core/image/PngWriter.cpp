@@ -1,9 +1,8 @@
-// The PNG writer: the smallest of a few standard forms, compressed by zlib at its best level.
+// The PNG writer: the smallest of a few standard forms, compressed by zlib.
 // A picture of at most 256 colours (counting a transparent colour apart from the same colour
 // opaque) becomes a palette, as few bits a pixel as its colours need, with the transparent
 // entries first so the transparency chunk stays short. Any other picture becomes RGB when
-// its transparent pixels share one colour (marked by a transparency chunk), else RGBA. The
-// rows go to zlib at its best level.
+// its transparent pixels share one colour (marked by a transparency chunk), else RGBA.
 
 #include "image/Png.h"
 
@@ -26,6 +25,8 @@ using Bytes = std::vector<std::uint8_t>;
 // A pixel as the file holds it: R, G, B in the low three bytes, alpha in the top one.
 using Rgba = std::uint32_t;
 constexpr Rgba kOpaque = 0xFF000000u;
+
+constexpr int kLevel = 7; // zlib's compression level (ImageData)
 
 void Put32(Bytes& out, std::uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8)
@@ -108,45 +109,39 @@ Form ChooseForm(const std::vector<Rgba>& pixels) {
     return form;
 }
 
-// The rows of the w x h part of `pixels` at (left, top), `pitch` pixels a row, in the
-// chosen form, each without its filter byte.
-std::vector<Bytes> Scanlines(const std::vector<Rgba>& pixels, std::size_t pitch, int left, int top,
-                             int w, int h, const Form& form) {
-    std::vector<Bytes> rows(static_cast<std::size_t>(h));
-    const std::size_t stride = (static_cast<std::size_t>(w) * form.Channels() * form.Depth + 7) / 8;
-    Rgba last = 0;
-    int lastIndex = -1;
-    for (int y = 0; y < h; ++y) {
-        Bytes& row = rows[static_cast<std::size_t>(y)];
-        row.assign(stride, 0);
-        const Rgba* in = pixels.data() + static_cast<std::size_t>(top + y) * pitch + left;
+// Row `y` of the w-pixel-wide part of `pixels` at `left`, `pitch` pixels a row, in the chosen
+// form, without its filter byte, into `row` (of the form's stride).
+void Scanline(const std::vector<Rgba>& pixels, std::size_t pitch, int left, std::size_t y, int w,
+              const Form& form, std::uint8_t* row, std::size_t stride) {
+    const Rgba* in = pixels.data() + y * pitch + left;
+    switch (form.ColourType) {
+    case 3: {
+        std::memset(row, 0, stride);
+        Rgba last = 0;
+        int lastIndex = -1;
         for (int x = 0; x < w; ++x) {
-            const Rgba p = in[x];
-            switch (form.ColourType) {
-            case 3: {
-                if (lastIndex < 0 || p != last) {
-                    last = p;
-                    lastIndex = form.Index.at(p);
-                }
-                const int index = lastIndex;
-                const int bit = x * form.Depth;
-                row[static_cast<std::size_t>(bit / 8)] |=
-                    static_cast<std::uint8_t>(index << (8 - form.Depth - bit % 8));
-                break;
+            if (lastIndex < 0 || in[x] != last) {
+                last = in[x];
+                lastIndex = form.Index.at(last);
             }
-            case 2:
-                for (int c = 0; c < 3; ++c)
-                    row[3 * static_cast<std::size_t>(x) + c] =
-                        static_cast<std::uint8_t>(p >> 8 * c);
-                break;
-            default:
-                for (int c = 0; c < 4; ++c)
-                    row[4 * static_cast<std::size_t>(x) + c] =
-                        static_cast<std::uint8_t>(p >> 8 * c);
-            }
+            const int bit = x * form.Depth;
+            row[static_cast<std::size_t>(bit / 8)] |=
+                static_cast<std::uint8_t>(lastIndex << (8 - form.Depth - bit % 8));
         }
+        break;
     }
-    return rows;
+    case 2:
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c)
+                row[3 * static_cast<std::size_t>(x) + c] =
+                    static_cast<std::uint8_t>(in[x] >> 8 * c);
+        break;
+    default:
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 4; ++c)
+                row[4 * static_cast<std::size_t>(x) + c] =
+                    static_cast<std::uint8_t>(in[x] >> 8 * c);
+    }
 }
 
 inline int Paeth(int a, int b, int c) {
@@ -204,51 +199,61 @@ std::uint64_t Cost(const std::uint8_t* f, std::size_t n) {
     return cost;
 }
 
-// The filtered rows, each with its filter byte: every row with `fixed`, or with a negative
-// `fixed` each row with the filter that looks best for it.
-Bytes FilteredRows(const std::vector<Bytes>& rows, std::size_t bpp, int fixed) {
-    if (rows.empty())
-        return {};
-    const std::size_t n = rows[0].size();
-    Bytes out(rows.size() * (n + 1));
-    const Bytes zeros(n, 0);
-    Bytes trial(n + 1);
-    for (std::size_t y = 0; y < rows.size(); ++y) {
-        const std::uint8_t* prior = y > 0 ? rows[y - 1].data() : zeros.data();
-        std::uint8_t* dest = out.data() + y * (n + 1);
-        Filter(fixed >= 0 ? fixed : 0, rows[y].data(), prior, n, bpp, dest);
-        if (fixed >= 0)
-            continue;
-        std::uint64_t best = Cost(dest + 1, n);
-        for (int type = 1; type <= 4; ++type) {
-            Filter(type, rows[y].data(), prior, n, bpp, trial.data());
-            const std::uint64_t cost = Cost(trial.data() + 1, n);
-            if (cost < best) {
-                best = cost;
-                std::memcpy(dest, trial.data(), n + 1);
-            }
+// `row` with the filter that looks best for it into out[0..n], the filter byte first;
+// `trial` holds n + 1 bytes.
+void FilterBest(const std::uint8_t* row, const std::uint8_t* prior, std::size_t n, std::size_t bpp,
+                std::uint8_t* out, std::uint8_t* trial) {
+    Filter(0, row, prior, n, bpp, out);
+    std::uint64_t best = Cost(out + 1, n);
+    for (int type = 1; type <= 4; ++type) {
+        Filter(type, row, prior, n, bpp, trial);
+        const std::uint64_t cost = Cost(trial + 1, n);
+        if (cost < best) {
+            best = cost;
+            std::memcpy(out, trial, n + 1);
         }
     }
-    return out;
 }
 
-Bytes Deflate(const Bytes& data, int strategy, int level = Z_BEST_COMPRESSION) {
-    z_stream z{};
-    if (deflateInit2(&z, level, Z_DEFLATED, 15, 9, strategy) != Z_OK)
-        throw EWriteError("Out of memory while encoding a PNG image");
+// zlib's deflate, fed a row at a time so that no whole copy of the rows is needed.
+class Deflater {
+public:
+    Deflater(int strategy, int level) {
+        if (deflateInit2(&z_, level, Z_DEFLATED, 15, 9, strategy) != Z_OK)
+            throw EWriteError("Out of memory while encoding a PNG image");
+    }
+    ~Deflater() { deflateEnd(&z_); }
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
 
-    Bytes out(deflateBound(&z, static_cast<uLong>(data.size())));
-    z.next_in = const_cast<Bytef*>(data.data());
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    const int status = deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    if (status != Z_STREAM_END)
-        throw EWriteError("Out of memory while encoding a PNG image");
-    return out;
-}
+    // `last`: the end of the data.
+    void Put(const std::uint8_t* data, std::size_t n, bool last) {
+        z_.next_in = const_cast<Bytef*>(data);
+        z_.avail_in = static_cast<uInt>(n);
+        for (;;) {
+            if (out_.size() - z_.total_out < 1024)
+                out_.resize(std::max<std::size_t>(out_.size() * 2, 65536));
+            z_.next_out = out_.data() + z_.total_out;
+            z_.avail_out = static_cast<uInt>(out_.size() - z_.total_out);
+            const int status = deflate(&z_, last ? Z_FINISH : Z_NO_FLUSH);
+            if (status == Z_STREAM_END)
+                return;
+            if (status != Z_OK && status != Z_BUF_ERROR)
+                throw EWriteError("Out of memory while encoding a PNG image");
+            if (!last && z_.avail_in == 0 && z_.avail_out > 0)
+                return;
+        }
+    }
+    std::size_t Size() const { return z_.total_out; }
+    Bytes Take() {
+        out_.resize(z_.total_out);
+        return std::move(out_);
+    }
+
+private:
+    z_stream z_{};
+    Bytes out_;
+};
 
 // The picture's pixels as the file holds them: a pixel the key matches fully transparent.
 std::vector<Rgba> FilePixels(const Image& image, const std::optional<PngKey>& transparent,
@@ -266,22 +271,34 @@ std::vector<Rgba> FilePixels(const Image& image, const std::optional<PngKey>& tr
 // The compressed image data of the w x h part of `pixels` at (left, top).
 Bytes ImageData(const std::vector<Rgba>& pixels, std::size_t pitch, int left, int top, int w, int h,
                 const Form& form) {
-    const std::vector<Bytes> rows = Scanlines(pixels, pitch, left, top, w, h, form);
     // Sprite pictures are mostly flat areas and sharp edges, which zlib's matches take best
     // unfiltered; a picture of gradients gains from filters chosen row by row. Up to 1 MiB of
-    // rows, zlib's quick level tells which of the two compresses better, and only that one
-    // goes through its best level (beyond, rows stay unfiltered: a second try would cost
-    // more than the few per cent it might save). Bytes that pack several palette pixels
-    // stay unfiltered too.
+    // rows both go through zlib side by side and the smaller is kept (beyond, rows stay
+    // unfiltered: the second stream would cost more than the few per cent it might save).
+    // Bytes that pack several palette pixels stay unfiltered too. zlib's level 7: its higher
+    // levels follow much longer chains of earlier matches, which on a sheet of small repeated
+    // shapes take up to six times as long for a per cent or two.
     const std::size_t bpp = form.Depth < 8 ? 1 : static_cast<std::size_t>(form.Channels());
-    Bytes plain = FilteredRows(rows, bpp, 0);
-    if (plain.size() > (std::size_t{1} << 20) || form.Depth < 8)
-        return Deflate(plain, Z_DEFAULT_STRATEGY);
-    Bytes filtered = FilteredRows(rows, bpp, -1);
-    if (Deflate(filtered, Z_FILTERED, 6).size() < Deflate(plain, Z_DEFAULT_STRATEGY, 6).size())
-        return Deflate(filtered, Z_FILTERED);
-    Bytes data = Deflate(plain, Z_DEFAULT_STRATEGY);
-    return data;
+    const std::size_t n = (static_cast<std::size_t>(w) * form.Channels() * form.Depth + 7) / 8;
+    const bool both =
+        (n + 1) * static_cast<std::size_t>(h) <= (std::size_t{1} << 20) && form.Depth >= 8;
+    Deflater plain(Z_DEFAULT_STRATEGY, kLevel);
+    std::optional<Deflater> filtered;
+    if (both)
+        filtered.emplace(Z_FILTERED, kLevel);
+    Bytes row(n + 1, 0), prior(n, 0), best(n + 1), trial(n + 1);
+    for (int y = 0; y < h; ++y) {
+        const bool last = y + 1 == h;
+        Scanline(pixels, pitch, left, static_cast<std::size_t>(top + y), w, form, row.data() + 1,
+                 n);
+        plain.Put(row.data(), n + 1, last);
+        if (both) {
+            FilterBest(row.data() + 1, prior.data(), n, bpp, best.data(), trial.data());
+            filtered->Put(best.data(), n + 1, last);
+            std::memcpy(prior.data(), row.data() + 1, n);
+        }
+    }
+    return filtered && filtered->Size() < plain.Size() ? filtered->Take() : plain.Take();
 }
 
 // The signature, the header and the colour chunks.

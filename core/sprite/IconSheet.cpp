@@ -143,6 +143,81 @@ SheetExport MakeSheetExport(InFile& file, const TIconTable& table, const std::st
     return out;
 }
 
+namespace {
+
+// Reads the sheet; false, with `message` saying so, when it is not of the layout's size.
+bool ReadSheet(const std::string& sheetPath, const SheetLayout& layout, PictureFile& sheet,
+               std::string& message) {
+    std::int64_t width = 0, height = 0;
+    try {
+        sheet = ReadPictureFile(sheetPath, {layout.Width, layout.Height});
+        width = sheet.Picture.Width();
+        height = sheet.Picture.Height();
+    } catch (const EPictureTooLarge& e) {
+        width = e.Width();
+        height = e.Height();
+    }
+    if (width == layout.Width && height == layout.Height)
+        return true;
+    message = "The sheet is " + std::to_string(width) + " x " + std::to_string(height) +
+              " pixels; the sprite's is " + std::to_string(layout.Width) + " x " +
+              std::to_string(layout.Height) + ".";
+    return false;
+}
+
+// The icons whose cells differ from what they hold (1-based) and their pictures, with the
+// warnings of the pixels the cells change and, for a flattened sheet, the icons that grow.
+std::vector<Image> ChangedIcons(InFile& file, const TIconTable& table, const PictureFile& sheet,
+                                bool transparent, const std::string& sheetPath,
+                                const SheetImportOptions& options, std::vector<int>& changed,
+                                SheetImport& import) {
+    // Cells are cut out only for the icons that changed, so memory stays near one sheet.
+    std::vector<Image> pictures;
+    PixelChanges changes;
+    for (const SheetCell& cell : import.Records.Layout.Cells) {
+        PixelChanges cellChanges;
+        Image picture = TakeIconPicture(sheet, cell.X, cell.Y, cell.Width, cell.Height, cellChanges,
+                                        options.Background);
+        if (IconHolds(file, table, cell.Icon - 1, picture))
+            continue;
+        changed.push_back(cell.Icon);
+        changes += cellChanges;
+        pictures.push_back(std::move(picture));
+    }
+    if (transparent && !sheet.HasTransparentPixel() && !options.Background) {
+        // Flattened: the boxes of changed icons grow unless the colour it was flattened onto
+        // is the background's itself.
+        import.FlattenedOnto = CornerColour(sheet.Picture);
+        for (std::size_t k = 0; k < changed.size(); ++k)
+            if (BoxGrows(pictures[k], table.Headers[static_cast<std::size_t>(changed[k] - 1)]))
+                import.Grown.push_back(changed[k]);
+    }
+    for (std::string& line : PixelChangeWarnings(sheetPath, changes))
+        import.Warnings.push_back(std::move(line));
+    return pictures;
+}
+
+// With nothing to re-encode, the output is the loaded file as it stands.
+void CopyUnchanged(InFile& file, const std::string& outPath, SheetImport& import) {
+    SafeFile out(outPath);
+    import.Result.Ok = true;
+    if (FileHolds(outPath, file, 0, file.Length())) {
+        import.Result.UpToDate = true;
+        return;
+    }
+    out.WatchInput(file);
+    if (out.CopyFrom(file, 0, file.Length()) != file.Length()) {
+        ReencodeResult failed;
+        failed.Message = CannotOpenSpriteFile;
+        failed.OutputPath = outPath;
+        import.Result = std::move(failed);
+        return;
+    }
+    out.Commit();
+}
+
+} // namespace
+
 SheetImport ImportSheet(const std::string& sheetPath, const TIconTable& table,
                         const std::string& outPath,
                         const std::function<bool(const std::vector<int>&)>& approve,
@@ -159,73 +234,23 @@ SheetImport ImportSheet(const std::string& sheetPath, const TIconTable& table,
         import.Result.Message = records.Message + " Nothing was written.";
         return import;
     }
-    const SheetLayout& layout = records.Layout;
     PictureFile sheet;
-    std::int64_t width = 0, height = 0;
-    try {
-        sheet = ReadPictureFile(sheetPath, {layout.Width, layout.Height});
-        width = sheet.Picture.Width();
-        height = sheet.Picture.Height();
-    } catch (const EPictureTooLarge& e) {
-        width = e.Width();
-        height = e.Height();
-    }
-    if (width != layout.Width || height != layout.Height) {
-        import.Result.Message = "The sheet is " + std::to_string(width) + " x " +
-                                std::to_string(height) + " pixels; the sprite's is " +
-                                std::to_string(layout.Width) + " x " +
-                                std::to_string(layout.Height) + ".";
+    if (!ReadSheet(sheetPath, records.Layout, sheet, import.Result.Message))
         return import;
-    }
     auto file = InFile::Open(table.Path);
     if (!file) {
         import.Result.Message = CannotOpenSpriteFile;
         return import;
     }
-
-    // Cells are cut out only for the icons that changed, so memory stays near one sheet.
-    std::vector<Image> pictures;
     std::vector<int> changed;
-    PixelChanges changes;
-    for (const SheetCell& cell : layout.Cells) {
-        PixelChanges cellChanges;
-        Image picture = TakeIconPicture(sheet, cell.X, cell.Y, cell.Width, cell.Height, cellChanges,
-                                        options.Background);
-        if (IconHolds(*file, table, cell.Icon - 1, picture))
-            continue;
-        changed.push_back(cell.Icon);
-        changes += cellChanges;
-        pictures.push_back(std::move(picture));
-    }
-    if (records.Transparent && !sheet.HasTransparentPixel() && !options.Background) {
-        // Flattened: the boxes of changed icons grow unless the colour it was flattened onto
-        // is the background's itself.
-        import.FlattenedOnto = CornerColour(sheet.Picture);
-        for (std::size_t k = 0; k < changed.size(); ++k)
-            if (BoxGrows(pictures[k], table.Headers[static_cast<std::size_t>(changed[k] - 1)]))
-                import.Grown.push_back(changed[k]);
-    }
-    for (std::string& line : PixelChangeWarnings(sheetPath, changes))
-        import.Warnings.push_back(std::move(line));
-
+    const std::vector<Image> pictures =
+        ChangedIcons(*file, table, sheet, records.Transparent, sheetPath, options, changed, import);
     if (approve && !approve(changed)) {
         import.Changed = std::move(changed);
         return import;
     }
     if (changed.empty()) {
-        // Nothing to re-encode: the output is the loaded file as it stands.
-        SafeFile out(outPath);
-        import.Result.Ok = true;
-        if (FileHolds(outPath, *file, 0, file->Length())) {
-            import.Result.UpToDate = true;
-            return import;
-        }
-        out.WatchInput(*file);
-        if (out.CopyFrom(*file, 0, file->Length()) != file->Length()) {
-            import.Result = {false, CannotOpenSpriteFile, {}, outPath, false};
-            return import;
-        }
-        out.Commit();
+        CopyUnchanged(*file, outPath, import);
         return import;
     }
     file.reset();

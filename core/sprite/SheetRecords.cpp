@@ -65,6 +65,38 @@ std::string FormFault(const json& records) {
     return "";
 }
 
+// The cells as well-formed `records` give them, into check.Layout, kept (check.Whole) only
+// when there is one for each of the table's icons, in order, and every one lies inside a
+// sheet of a size a picture may have.
+void ReadRecordedCells(const json& records, const TIconTable& table, RecordsCheck& check) {
+    const json& icons = records["icons"];
+    const std::int64_t width = records["width"].get<std::int64_t>();
+    const std::int64_t height = records["height"].get<std::int64_t>();
+    check.Whole = icons.size() == static_cast<std::size_t>(std::max(table.Count, 0)) && width > 0 &&
+                  height > 0 && width <= kMaxPictureSide && height <= kMaxPictureSide &&
+                  width * height <= kMaxPicturePixels;
+    for (std::size_t k = 0; k < icons.size() && check.Whole; ++k) {
+        std::int64_t v[std::size(kCellKeys)];
+        for (std::size_t j = 0; j < std::size(kCellKeys); ++j)
+            v[j] = icons[k][kCellKeys[j]].get<std::int64_t>();
+        check.Whole = v[0] == static_cast<std::int64_t>(k) + 1;
+        for (std::size_t j = 1; j < std::size(kCellKeys); ++j)
+            check.Whole = check.Whole && v[j] >= 0 && v[j] <= kMaxPictureSide;
+        check.Whole = check.Whole && v[1] + v[3] <= width && v[2] + v[4] <= height;
+        if (check.Whole)
+            check.Layout.Cells.push_back({static_cast<int>(v[0]), static_cast<int>(v[1]),
+                                          static_cast<int>(v[2]), static_cast<int>(v[3]),
+                                          static_cast<int>(v[4])});
+    }
+    if (check.Whole) {
+        check.Layout.Width = static_cast<int>(width);
+        check.Layout.Height = static_cast<int>(height);
+        check.Layout.Labels = records.value("labels", false);
+    } else {
+        check.Layout = {};
+    }
+}
+
 } // namespace
 
 std::string SheetRecordsPath(const std::string& sheetPath) {
@@ -113,34 +145,10 @@ RecordsCheck CheckSheetRecords(const std::string& path, const TIconTable& table)
     check.Transparent = records.value("transparent", false);
     if (records.contains("sprite") && records["sprite"].is_string())
         check.Sprite = records["sprite"].get<std::string>();
+    ReadRecordedCells(records, table, check);
     const json& icons = records["icons"];
-    // The cells as the records give them, kept only when every one lies inside a sheet of
-    // a size a picture may have.
     const std::int64_t width = records["width"].get<std::int64_t>();
     const std::int64_t height = records["height"].get<std::int64_t>();
-    check.Whole = icons.size() == static_cast<std::size_t>(std::max(table.Count, 0)) && width > 0 &&
-                  height > 0 && width <= kMaxPictureSide && height <= kMaxPictureSide &&
-                  width * height <= kMaxPicturePixels;
-    for (std::size_t k = 0; k < icons.size() && check.Whole; ++k) {
-        std::int64_t v[std::size(kCellKeys)];
-        for (std::size_t j = 0; j < std::size(kCellKeys); ++j)
-            v[j] = icons[k][kCellKeys[j]].get<std::int64_t>();
-        check.Whole = v[0] == static_cast<std::int64_t>(k) + 1;
-        for (std::size_t j = 1; j < std::size(kCellKeys); ++j)
-            check.Whole = check.Whole && v[j] >= 0 && v[j] <= kMaxPictureSide;
-        check.Whole = check.Whole && v[1] + v[3] <= width && v[2] + v[4] <= height;
-        if (check.Whole)
-            check.Layout.Cells.push_back({static_cast<int>(v[0]), static_cast<int>(v[1]),
-                                          static_cast<int>(v[2]), static_cast<int>(v[3]),
-                                          static_cast<int>(v[4])});
-    }
-    if (check.Whole) {
-        check.Layout.Width = static_cast<int>(width);
-        check.Layout.Height = static_cast<int>(height);
-        check.Layout.Labels = records.value("labels", false);
-    } else {
-        check.Layout = {};
-    }
 
     const std::string name = std::filesystem::path(table.Path).filename().string();
     const SheetLayout layout = LayOutSheet(table, records.value("labels", false));
