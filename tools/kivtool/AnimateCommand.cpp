@@ -1,5 +1,6 @@
 #include "AnimateCommand.h"
 
+#include "CommandSet.h"
 #include "CommandSupport.h"
 #include "OutputRule.h"
 #include "SpriteSupport.h"
@@ -170,18 +171,18 @@ int AnimateCommand(const Context& ctx, const AnimateOptions& options) {
     });
 }
 
-void AddAnimateCommand(CLI::App& app, const std::function<CLI::App*(CLI::App*, CommandRun)>& add) {
+void RegisterAnimateCommand(CommandSet& set) {
     auto options = std::make_shared<AnimateOptions>();
-    CLI::App* sub = app.add_subcommand(
+    CLI::App* sub = set.Add(
         "animate",
         "Play icons FIRST to LAST of a sprite as an animated GIF or PNG (by OUT's extension), "
         "each icon as its whole frame, as the Animation window plays them. Default icons: from "
         "FIRST (default 1) through the following icons of its frame size. A PNG keeps every "
         "colour; a GIF frame keeps its colours when it has at most 256 (the background "
-        "transparent), else it is reduced to 256 and a warning counts the pixels that changed.");
-    sub->footer("Example:\n  kivtool animate hero.s16 1-6 -o walk.gif --fps 8 --mode bounce\n"
-                "  kivtool animate Modgen.dat hero.s16 1-6 -o walk.png");
-    add(sub, [options](const Context& ctx) { return AnimateCommand(ctx, *options); });
+        "transparent), else it is reduced to 256 and a warning counts the pixels that changed.",
+        "kivtool animate hero.s16 1-6 -o walk.gif --fps 8 --mode bounce\n"
+        "  kivtool animate Modgen.dat hero.s16 1-6 -o walk.png",
+        [options](const Context& ctx) { return AnimateCommand(ctx, *options); });
     sub->add_option("SPRITE", options->Inputs,
                     "A sprite file, or an archive and a member's name (or #N) as preview takes "
                     "them; then the icons as FIRST or FIRST-LAST, from 1")
@@ -204,9 +205,7 @@ void AddAnimateCommand(CLI::App& app, const std::function<CLI::App*(CLI::App*, C
                                              : "transparent or RRGGBB is needed, not " + text;
             },
             "transparent|RRGGBB", "background"));
-    sub->add_flag("--force", options->Force,
-                  "Overwrite an existing output that differs from what would be written (kept "
-                  "otherwise)");
+    AddForce(sub, options->Force, kForceFile);
 }
 
 } // namespace kivtool

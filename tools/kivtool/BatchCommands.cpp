@@ -1,5 +1,6 @@
 // Batch work: every member out, a folder of members back in, a folder of icons back in.
 
+#include "CommandSet.h"
 #include "CommandSupport.h"
 #include "OutputRule.h"
 #include "SpriteSupport.h"
@@ -12,6 +13,8 @@
 #include "image/Png.h"
 #include "sprite/IconEncoder.h"
 #include "sprite/PictureFiles.h"
+
+#include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <limits>
@@ -394,6 +397,96 @@ int ImportCommand(const Context& ctx, const std::string& sprite, const std::stri
             Err(ctx) << "Wrote " << outPath << ": " << counts << ".\n";
         return refused > 0 ? ExitFailure : ExitOk;
     });
+}
+
+} // namespace kivtool
+
+namespace kivtool {
+
+namespace {
+
+struct ExtractAllArgs {
+    std::string Archive;
+    std::string Dir;
+    ExtractAllOptions Options;
+};
+struct ReimportArgs {
+    std::string Archive;
+    std::string Dir;
+    std::string Out; // empty: ReimportOptions' own default
+    ReimportOptions Options;
+};
+struct ImportArgs {
+    std::string Sprite;
+    std::string Dir;
+    ImportOptions Options;
+};
+
+void RegisterExtractAll(CommandSet& set) {
+    auto a = std::make_shared<ExtractAllArgs>();
+    CLI::App* sub = set.Add(
+        "extract-all",
+        "Extract every member (or those matching PATTERN) into DIR under its own name; unsafe "
+        "names are refused and reported, the rest go on.",
+        "kivtool extract-all Modgen.dat members --match '*.s16'",
+        [a](const Context& c) { return ExtractAllCommand(c, a->Archive, a->Dir, a->Options); });
+    AddArchive(sub, a->Archive);
+    sub->add_option("DIR", a->Dir, "Folder for the members (made when missing)")->required();
+    sub->add_option("--match", a->Options.Match, "Shell-style pattern the names must match");
+    sub->add_flag("--dry-run", a->Options.DryRun, "Print what would be written, write nothing");
+    sub->add_flag("--force", a->Options.Force,
+                  "Overwrite files that differ from the members (kept and listed otherwise)");
+}
+
+void RegisterReimport(CommandSet& set) {
+    auto a = std::make_shared<ReimportArgs>();
+    CLI::App* sub = set.Add(
+        "reimport",
+        "Rebuild the archive once, taking every member that has a file in DIR from that file "
+        "(NAME with its last character changed to '7' first, then NAME) and every other member "
+        "unchanged. The output may be the archive itself.",
+        "kivtool reimport Modgen.dat members -o Newgen.dat", [a](const Context& c) {
+            ReimportOptions options = a->Options;
+            if (!a->Out.empty())
+                options.OutPath = a->Out;
+            return ReimportCommand(c, a->Archive, a->Dir, options);
+        });
+    AddArchive(sub, a->Archive);
+    sub->add_option("DIR", a->Dir, "Folder holding the edited members")->required();
+    sub->add_option("-o,--output", a->Out, "The new archive (default: Newgen.dat)");
+    sub->add_flag("--dry-run", a->Options.DryRun, "Print what would be written, write nothing");
+    AddAllowLinks(sub, a->Options.AllowLinks);
+    AddForce(sub, a->Options.Force, kForceRebuild);
+}
+
+void RegisterImport(CommandSet& set) {
+    auto a = std::make_shared<ImportArgs>();
+    ImportOptions& o = a->Options;
+    CLI::App* sub = set.Add(
+        "import",
+        "Re-encode every DIR/<stem>_<NNNN>.bmp or .png (as export names them) into icon NNNN, "
+        "in one rewrite of the sprite file (default output: SPRITE with its last character "
+        "changed to '7').",
+        "kivtool import hero.s16 hero-icons -o hero.s17",
+        [a](const Context& c) { return ImportCommand(c, a->Sprite, a->Dir, a->Options); });
+    AddSprite(sub, a->Sprite);
+    sub->add_option("DIR", a->Dir, "Folder holding the edited pictures")->required();
+    sub->add_option("-o,--output", o.OutPath, "Sprite file to write");
+    sub->add_flag("--skip-bad", o.SkipBad, "Leave refused pictures out instead of writing nothing");
+    sub->add_flag("--dry-run", o.DryRun, "Print what would be written, write nothing");
+    sub->add_flag("--verbose", o.Verbose, "List the unchanged pictures too");
+    AddAllowLinks(sub, o.AllowLinks);
+    AddOnTwin(sub, o.OnTwin);
+    AddBackground(sub, o.Background);
+    AddForce(sub, o.Force, kForceRebuild);
+}
+
+} // namespace
+
+void RegisterBatchCommands(CommandSet& set) {
+    RegisterExtractAll(set);
+    RegisterReimport(set);
+    RegisterImport(set);
 }
 
 } // namespace kivtool

@@ -1,5 +1,6 @@
 // Mod files: making one from two archives, applying mods, and showing what one changes.
 
+#include "CommandSet.h"
 #include "CommandSupport.h"
 #include "DiffListing.h"
 #include "OutputRule.h"
@@ -8,6 +9,10 @@
 #include "archive/ModApply.h"
 #include "archive/ModCreate.h"
 #include "archive/ModFile.h"
+
+#include <CLI/CLI.hpp>
+
+#include <memory>
 
 namespace kivtool {
 
@@ -115,6 +120,102 @@ int ModInfoCommand(const Context& ctx, const std::string& mod) {
         PrintArchiveDiff(ctx.out, kiv::ModChanges(manifest), {"the base", "the modded archive"});
         return ExitOk;
     });
+}
+
+} // namespace kivtool
+
+namespace kivtool {
+
+namespace {
+
+struct ModCreateArgs {
+    std::string Base;
+    std::string Edited;
+    ModCreateOptions Options;
+};
+struct ModApplyArgs {
+    std::string Base;
+    std::vector<std::string> Mods;
+    std::string Out; // empty: ModApplyCommandOptions' own default
+    ModApplyCommandOptions Options;
+};
+struct ModInfoArgs {
+    std::string Mod;
+};
+
+void RegisterModCreate(CommandSet& set, CLI::App* mod) {
+    auto a = std::make_shared<ModCreateArgs>();
+    ModCreateOptions& o = a->Options;
+    CLI::App* sub = set.Add(
+        "create",
+        "Write a mod holding what changed from BASE to NEW: changed icons (each compressed "
+        "against its old bytes), other changed, added and removed members whole, moved members, "
+        "and bytes outside members. The mod is read back as 'mod apply' reads it before it is "
+        "put in place.",
+        "kivtool mod create Modgen.dat Newgen.dat -o hero.kivmod --title 'Red hero'",
+        [a](const Context& c) { return ModCreateCommand(c, a->Base, a->Edited, a->Options); }, mod);
+    sub->add_option("BASE", a->Base, "The archive the mod is made from, such as Modgen.dat")
+        ->required();
+    sub->add_option("NEW", a->Edited, "The changed archive, such as Newgen.dat")->required();
+    sub->add_option("-o,--output", o.OutPath, "The mod file to write, such as hero.kivmod")
+        ->required();
+    sub->add_option("--title", o.Title, "The mod's title");
+    sub->add_option("--author", o.Author, "Who made it");
+    sub->add_option("--note", o.Note, "A note for its users");
+    AddForce(sub, o.Force, kForceMod);
+}
+
+void RegisterModApply(CommandSet& set, CLI::App* mod) {
+    auto a = std::make_shared<ModApplyArgs>();
+    ModApplyCommandOptions& o = a->Options;
+    CLI::App* sub = set.Add(
+        "apply",
+        "Write a new archive: BASE with the mods applied, in the order given, in one pass. A "
+        "change applies where BASE holds what the mod was made from; otherwise, or where two "
+        "mods change the same thing differently, nothing is written and each case is listed.",
+        "kivtool mod apply Modgen.dat hero.kivmod coins.kivmod -o Newgen.dat",
+        [a](const Context& c) {
+            ModApplyCommandOptions options = a->Options;
+            if (!a->Out.empty())
+                options.OutPath = a->Out;
+            return ModApplyCommand(c, a->Base, a->Mods, options);
+        },
+        mod);
+    AddArchive(sub, a->Base);
+    sub->add_option("MOD", a->Mods, "Mod files, applied in this order")->required();
+    sub->add_option("-o,--output", a->Out, "The new archive (default: Newgen.dat)");
+    sub->add_flag("--skip-mismatched", o.SkipMismatched,
+                  "Leave out the members a mod was not made for and write the rest");
+    sub->add_flag("--prefer-last", o.PreferLast,
+                  "Where two mods change the same thing differently, take the later one's");
+    sub->add_flag("--skip-conflicting", o.SkipConflicting,
+                  "Where two mods change the same thing differently, keep the earlier one's "
+                  "and leave the later one's out");
+    AddForce(sub, o.Force, kForceRebuild);
+}
+
+void RegisterModInfo(CommandSet& set, CLI::App* mod) {
+    auto a = std::make_shared<ModInfoArgs>();
+    CLI::App* sub = set.Add(
+        "info",
+        "Print a mod's title, author, note (bytes that could act on a terminal shown as \\xNN) "
+        "and format version, and what it changes, listed as 'diff' lists two archives.",
+        "kivtool mod info hero.kivmod", [a](const Context& c) { return ModInfoCommand(c, a->Mod); },
+        mod);
+    sub->add_option("MOD", a->Mod, "A mod file")->required();
+}
+
+} // namespace
+
+void RegisterModCommands(CommandSet& set) {
+    CLI::App* mod = set.AddGroup("mod",
+                                 "Mod files (.kivmod): only what changed between two archives, "
+                                 "to share without the game's own data, and to apply several "
+                                 "at once.",
+                                 "kivtool mod create Modgen.dat Newgen.dat -o hero.kivmod");
+    RegisterModCreate(set, mod);
+    RegisterModApply(set, mod);
+    RegisterModInfo(set, mod);
 }
 
 } // namespace kivtool

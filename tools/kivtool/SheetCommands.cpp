@@ -1,5 +1,6 @@
 // A whole sprite file as one sheet picture, with its records in a JSON file beside it.
 
+#include "CommandSet.h"
 #include "CommandSupport.h"
 #include "OutputRule.h"
 #include "SpriteSupport.h"
@@ -8,6 +9,10 @@
 #include "base/SafeFile.h"
 #include "sprite/IconEncoder.h"
 #include "sprite/IconSheet.h"
+
+#include <CLI/CLI.hpp>
+
+#include <memory>
 
 namespace kivtool {
 
@@ -188,6 +193,86 @@ int SheetImportCommand(const Context& ctx, const std::string& sprite, const std:
                      << ".\n";
         return ExitOk;
     });
+}
+
+} // namespace kivtool
+
+namespace kivtool {
+
+namespace {
+
+struct SheetExportArgs {
+    std::string Sprite;
+    std::string Out; // the sheet; its records beside it
+    bool Labels = false;
+    bool Force = false;
+};
+struct SheetImportArgs {
+    std::string Sprite;
+    std::string Sheet;
+    std::string Out;
+    std::string Records;
+    bool OnTwin = false;
+    bool AllowLinks = false;
+    std::string Background;
+    bool Force = false;
+};
+
+void RegisterSheetExport(CommandSet& set, CLI::App* sheet) {
+    auto a = std::make_shared<SheetExportArgs>();
+    CLI::App* sub = set.Add(
+        "export",
+        "Lay every icon's frame on one sheet (a grid, one cell per icon, in icon order; PNG "
+        "with the background transparent, or a bitmap) and write its records, one per icon, "
+        "to OUT with the extension .json.",
+        "kivtool sheet export hero.s16 hero.png",
+        [a](const Context& c) {
+            return SheetExportCommand(c, a->Sprite, a->Out, a->Force, a->Labels);
+        },
+        sheet);
+    AddSprite(sub, a->Sprite);
+    sub->add_option("OUT", a->Out, "The sheet to write, such as hero.png")->required();
+    sub->add_flag("--labels", a->Labels,
+                  "Write each icon's number above its cell, in a gutter outside the cells");
+    AddForce(sub, a->Force, kForceFile);
+}
+
+void RegisterSheetImport(CommandSet& set, CLI::App* sheet) {
+    auto a = std::make_shared<SheetImportArgs>();
+    CLI::App* sub = set.Add(
+        "import",
+        "Re-encode every icon whose cell of an edited sheet changed, in one rewrite of the "
+        "sprite file (default output: SPRITE with its last character changed to '7'); the "
+        "sheet's .json records must match.",
+        "kivtool sheet import hero.s16 hero.png -o hero.s17",
+        [a](const Context& c) {
+            return SheetImportCommand(c, a->Sprite, a->Sheet, a->Out, a->OnTwin, a->Force,
+                                      a->AllowLinks, a->Records, a->Background);
+        },
+        sheet);
+    AddSprite(sub, a->Sprite);
+    sub->add_option("SHEET", a->Sheet, "The edited sheet")->required();
+    sub->add_option("-o,--output", a->Out, "Sprite file to write");
+    sub->add_option("--records", a->Records,
+                    "The sheet's records (default: SHEET with the extension .json), for a sheet "
+                    "saved under another name");
+    AddOnTwin(sub, a->OnTwin);
+    AddAllowLinks(sub, a->AllowLinks);
+    AddBackground(sub, a->Background);
+    sub->add_flag("--force", a->Force,
+                  "Replace an existing output even when it holds changes this rebuild would "
+                  "drop, and take records of another state of the sprite file as they stand "
+                  "(kept, refused otherwise)");
+}
+
+} // namespace
+
+void RegisterSheetCommands(CommandSet& set) {
+    CLI::App* sheet =
+        set.AddGroup("sheet", "Every icon of a sprite file on one transparent sheet, and back.",
+                     "kivtool sheet export hero.s16 hero.png");
+    RegisterSheetExport(set, sheet);
+    RegisterSheetImport(set, sheet);
 }
 
 } // namespace kivtool

@@ -1,5 +1,6 @@
 // The editor's operations: Load S16 with Show, Collage, Bmp Save, Bmp Load and Replace.
 
+#include "CommandSet.h"
 #include "CommandSupport.h"
 #include "OutputRule.h"
 #include "SpriteSupport.h"
@@ -11,6 +12,10 @@
 #include "sprite/IconEncoder.h"
 #include "sprite/IconPictures.h"
 #include "sprite/PictureFiles.h"
+
+#include <CLI/CLI.hpp>
+
+#include <memory>
 
 namespace kivtool {
 
@@ -269,6 +274,100 @@ int ExportCommand(const Context& ctx, const std::string& sprite, const std::stri
         }
         return status;
     });
+}
+
+} // namespace kivtool
+
+namespace kivtool {
+
+namespace {
+
+struct IconPictureArgs {
+    std::string Sprite;
+    std::int64_t Icon = 0;
+    std::string Out;
+    bool Force = false;
+};
+struct ReencodeArgs {
+    std::string Sprite;
+    std::int64_t Icon = 0;
+    std::string Picture;
+    std::string Out;
+    bool OnTwin = false;
+    std::string Background;
+    bool Force = false;
+};
+struct ExportArgs {
+    std::string Sprite;
+    std::string Dir;
+    bool Force = false;
+    std::string Format = "bmp";
+};
+
+// show and collage: an icon of a sprite file, and a picture to write.
+CLI::App* AddIconPicture(CommandSet& set, const std::string& name, const std::string& description,
+                         const std::string& example,
+                         int (*command)(const Context&, const std::string&, std::int64_t,
+                                        const std::string&, bool)) {
+    auto a = std::make_shared<IconPictureArgs>();
+    CLI::App* sub = set.Add(name, description, example, [a, command](const Context& c) {
+        return command(c, a->Sprite, a->Icon, a->Out, a->Force);
+    });
+    AddSprite(sub, a->Sprite);
+    AddIcon(sub, a->Icon);
+    AddPictureOutput(sub, a->Out);
+    AddForce(sub, a->Force, kForceFile);
+    return sub;
+}
+
+void RegisterReencode(CommandSet& set) {
+    auto a = std::make_shared<ReencodeArgs>();
+    CLI::App* sub =
+        set.Add("reencode",
+                "Re-encode a Windows bitmap into icon ICON and write the whole sprite file again "
+                "(default: SPRITE with its last character changed to '7').",
+                "kivtool reencode hero.s16 3 hero3.bmp -o hero.s17", [a](const Context& c) {
+                    return ReencodeCommand(c, a->Sprite, a->Icon, a->Picture, a->Out, a->OnTwin,
+                                           a->Force, a->Background);
+                });
+    AddSprite(sub, a->Sprite);
+    AddIcon(sub, a->Icon);
+    sub->add_option("PICTURE", a->Picture, "The Windows bitmap to encode")->required();
+    sub->add_option("-o,--output", a->Out, "Sprite file to write");
+    AddOnTwin(sub, a->OnTwin);
+    AddBackground(sub, a->Background);
+    AddForce(sub, a->Force, kForceRebuild);
+}
+
+} // namespace
+
+void RegisterSpriteCommands(CommandSet& set) {
+    AddIconPicture(set, "show",
+                   "Show one icon of a sprite file as the editor does and save the picture as a "
+                   "Windows bitmap.",
+                   "kivtool show hero.s16 3 -o hero3.bmp", ShowCommand);
+    AddIconPicture(set, "collage",
+                   "Lay out a 642 x 482 page of icons from ICON on, as the editor's Collage, save "
+                   "it as a Windows bitmap, and print the icon number the editor holds afterwards "
+                   "(where the next page starts).",
+                   "kivtool collage hero.s16 1 -o page1.bmp", CollageCommand);
+    RegisterReencode(set);
+}
+
+void RegisterExportCommand(CommandSet& set) {
+    auto a = std::make_shared<ExportArgs>();
+    CLI::App* sub = set.Add(
+        "export",
+        "Show every icon and save each as DIR/<stem>_<NNNN>.bmp (NNNN the icon number; .png "
+        "with --format png); prints each file written.",
+        "kivtool export hero.s16 hero-icons --format png",
+        [a](const Context& c) { return ExportCommand(c, a->Sprite, a->Dir, a->Force, a->Format); });
+    AddSprite(sub, a->Sprite);
+    sub->add_option("DIR", a->Dir, "Folder for the pictures (made when missing)")->required();
+    sub->add_flag("--force", a->Force,
+                  "Overwrite pictures that differ from the icons (kept and listed otherwise)");
+    sub->add_option("--format", a->Format, "bmp (default) or png, the background transparent")
+        ->check(CLI::IsMember({"bmp", "png"}));
 }
 
 } // namespace kivtool
