@@ -126,11 +126,11 @@ int AnimateCommand(const Context& ctx, const AnimateOptions& options) {
             return ExitUsage;
         }
         const std::string& source = in[0];
-        if (!NotItsInput(ctx, options.OutPath, source,
-                         member ? "the archive it is read from"
-                                : "the sprite file it is read from"))
+        RuledOutput out(ctx, options.OutPath, options.Force);
+        if (!out.NotInput(source, member ? "the archive it is read from"
+                                         : "the sprite file it is read from"))
             return ExitFailure;
-        kiv::OutputLock lock(options.OutPath);
+        out.Lock();
         kiv::TIconTable table;
         if (!LoadSprite(ctx, source, member, table))
             return ExitFailure;
@@ -149,7 +149,7 @@ int AnimateCommand(const Context& ctx, const AnimateOptions& options) {
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
             return Fail(ctx, member ? kiv::MainDataFileNotFound : kiv::SpriteFileNotFound);
-        lock.Watch(file->Stamp());
+        out.Watch(file->Stamp());
         const kiv::AnimationFrames frames = kiv::DecodeAnimation(
             *file, table, static_cast<int>(first - 1), static_cast<int>(last - 1));
         file.reset();
@@ -167,7 +167,7 @@ int AnimateCommand(const Context& ctx, const AnimateOptions& options) {
                      << (made.ReducedFrames == 1 ? " frame has" : " frames have")
                      << " more than 256 colours; " << made.ChangedPixels
                      << (made.ChangedPixels == 1 ? " pixel" : " pixels") << " changed colour\n";
-        return WriteUnderRule(ctx, lock, options.OutPath, made.Bytes, options.Force);
+        return out.Write(made.Bytes);
     });
 }
 

@@ -132,14 +132,14 @@ int ExtractCommand(const Context& ctx, const std::string& archive, const std::st
             !refusal.empty())
             return Fail(ctx, refusal);
 
-        kiv::OutputLock lock(target);
+        RuledOutput out(ctx, target, force);
+        out.Lock();
         const std::int64_t size =
             std::max<std::int64_t>(std::int64_t{ref.Entry.Finish} - ref.Entry.Start, 0);
-        int status = ExitOk;
-        if (!ShouldWrite(
-                ctx, lock, target, force,
-                [&] { return CompareExisting(target, *file, ref.Entry.Start, size); }, status))
-            return status;
+        if (const OutputVerdict verdict =
+                out.Compare([&] { return CompareExisting(target, *file, ref.Entry.Start, size); });
+            verdict != OutputVerdict::Write)
+            return StatusOf(verdict);
         file.reset();
         const kiv::OpResult result =
             kiv::ExtractMember(archive, kiv::ArchiveRow::FromEntry(ref.Entry), target);
@@ -153,7 +153,8 @@ int ReplaceCommand(const Context& ctx, const std::string& archive, const std::st
     return GuardedOutput(ctx, kiv::CannotOpenNewArchive(out), [&] {
         // Held before the archive is listed: a run that waited for another one then lists
         // the archive that run wrote, and builds on it.
-        kiv::OutputLock lock(out);
+        RuledOutput output(ctx, out, force);
+        output.Lock();
         kiv::ArchiveListing listing;
         MemberRef ref;
         if (!FindMemberToWrite(ctx, archive, member, listing, ref) ||
@@ -170,11 +171,10 @@ int ReplaceCommand(const Context& ctx, const std::string& archive, const std::st
         const std::string twinPath = twin.empty() && kiv::UnsafeNameReason(ref.Entry.Name).empty()
                                          ? kiv::TwinName(ref.Entry.Name)
                                          : twin;
-        if (!twinPath.empty() &&
-            !NotItsInput(ctx, request.OutPath, twinPath, "the twin it is read from"))
+        if (!twinPath.empty() && !output.NotInput(twinPath, "the twin it is read from"))
             return ExitFailure;
 
-        if (!force && !twinPath.empty() && kiv::StampOf(twinPath).Exists) {
+        if (!twinPath.empty() && kiv::StampOf(twinPath).Exists) {
             std::vector<std::string> buildsOn{"replace", request.OutPath, member};
             if (!twin.empty())
                 buildsOn.insert(buildsOn.end(), {"--twin", twin});
@@ -182,16 +182,11 @@ int ReplaceCommand(const Context& ctx, const std::string& archive, const std::st
                 buildsOn.insert(buildsOn.end(), {"-o", request.OutPath});
             const kiv::MemberSource rewritten{ref.Row, ref.Entry.Start, ref.Entry.Finish, twinPath,
                                               0};
-            switch (
-                JudgeArchiveRebuild(ctx, lock, archive, request.OutPath, {rewritten}, buildsOn)) {
-            case RebuildVerdict::Kept:
-                return ExitFailure;
-            case RebuildVerdict::UpToDate:
-                SayUpToDate(ctx, request.OutPath);
-                return ExitOk;
-            case RebuildVerdict::Write:
-                break;
-            }
+            if (const OutputVerdict verdict = output.CompareRebuild([&](kiv::OutputLock& lock) {
+                    return JudgeArchiveRebuild(ctx, lock, archive, out, {rewritten}, buildsOn);
+                });
+                verdict != OutputVerdict::Write)
+                return StatusOf(verdict);
         }
         ProgressLine progress(ctx, "Writing " + request.OutPath, 0);
         if (auto file = kiv::InFile::Open(archive); file && file->Length() > LargeArchive)
@@ -223,14 +218,15 @@ int PreviewCommand(const Context& ctx, const std::string& archive, const std::st
     return Guarded(ctx, [&] {
         kiv::ArchiveListing listing;
         MemberRef ref;
+        RuledOutput out(ctx, outPath, force);
         if (!ListOrFail(ctx, archive, listing) || !FindMember(ctx, listing, member, ref) ||
-            !NotItsInput(ctx, outPath, archive, "the archive it is read from"))
+            !out.NotInput(archive, "the archive it is read from"))
             return ExitFailure;
-        kiv::OutputLock lock(outPath);
+        out.Lock();
         auto file = kiv::InFile::Open(archive);
         if (!file)
             return FailOpen(ctx, kiv::MainDataFileNotFound, archive);
-        lock.Watch(file->Stamp());
+        out.Watch(file->Stamp());
         // The member as the browser shows it, then the icon of its column.
         const kiv::MemberSummary summary = kiv::SummariseMember(archive, ref.Entry.Start);
         if (!summary.Opened)
@@ -248,7 +244,7 @@ int PreviewCommand(const Context& ctx, const std::string& archive, const std::st
         file.reset();
         if (stats.EndedEarly)
             Err(ctx) << kiv::EndedEarlyWarning(icon) << '\n';
-        return WriteUnderRule(ctx, lock, outPath, PictureBytes(frame, outPath), force);
+        return out.Write(PictureBytes(frame, outPath));
     });
 }
 

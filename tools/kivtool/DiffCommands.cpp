@@ -80,25 +80,17 @@ bool WriteSheet(const Context& ctx, const std::string& pathA, const std::string&
         Err(ctx) << "No icons differ; no sheet written.\n";
         return true;
     }
-    kiv::OutputLock pictureLock(sheetPath);
-    kiv::OutputLock recordsLock(records);
+    RuledOutput pictureOut(ctx, sheetPath, force);
+    RuledOutput recordsOut(ctx, records, force);
+    pictureOut.Lock();
+    recordsOut.Lock();
     const std::vector<std::uint8_t> picture =
         PictureBytes(kiv::DrawDiffSheet(pathA, pathB, sheet), sheetPath);
     const std::string text = RecordsText(pathA, pathB, sheet);
-    int pictureStatus = ExitOk, recordsStatus = ExitOk;
-    const bool writePicture = ShouldWrite(
-        ctx, pictureLock, sheetPath, force,
-        [&] { return CompareExisting(sheetPath, picture.data(), picture.size()); }, pictureStatus);
-    const bool writeRecords = ShouldWrite(
-        ctx, recordsLock, records, force,
-        [&] { return CompareExisting(records, text.data(), text.size()); }, recordsStatus);
-    if (pictureStatus != ExitOk || recordsStatus != ExitOk)
+    const OutputVerdict verdict = WriteTogether(pictureOut, picture, recordsOut, text);
+    if (verdict == OutputVerdict::Kept)
         return false;
-    if (writePicture)
-        kiv::WriteWholeFile(sheetPath, picture.data(), picture.size());
-    if (writeRecords)
-        kiv::WriteWholeFile(records, text.data(), text.size());
-    if (writePicture || writeRecords)
+    if (verdict == OutputVerdict::Write)
         Err(ctx) << "Wrote " << EscapedText(sheetPath) << " and " << EscapedText(records) << ": "
                  << sheet.Pairs.size() << (sheet.Pairs.size() == 1 ? " icon.\n" : " icons.\n");
     return true;

@@ -19,12 +19,11 @@ namespace kivtool {
 int ModCreateCommand(const Context& ctx, const std::string& base, const std::string& edited,
                      const ModCreateOptions& options) {
     return Guarded(ctx, [&] {
-        kiv::OutputLock lock(options.OutPath);
-        if (!options.Force && kiv::StampOf(options.OutPath).Exists) {
-            Err(ctx) << "kept existing file " << PrintableName(options.OutPath)
-                     << "; --force overwrites\n";
+        RuledOutput out(ctx, options.OutPath, options.Force);
+        out.KeepAnyExisting();
+        out.Lock();
+        if (out.Compare() == OutputVerdict::Kept)
             return ExitFailure;
-        }
         ProgressLine progress(
             ctx, "Comparing " + PrintableName(base) + " with " + PrintableName(edited), 0);
         progress.ShowNow();
@@ -43,9 +42,10 @@ int ModCreateCommand(const Context& ctx, const std::string& base, const std::str
 int ModApplyCommand(const Context& ctx, const std::string& base,
                     const std::vector<std::string>& mods, const ModApplyCommandOptions& options) {
     return GuardedOutput(ctx, kiv::CannotOpenNewArchive(options.OutPath), [&] {
-        kiv::OutputLock lock(options.OutPath);
+        RuledOutput out(ctx, options.OutPath, options.Force);
+        out.Lock();
         for (const std::string& mod : mods)
-            if (!NotItsInput(ctx, options.OutPath, mod, "a mod it applies"))
+            if (!out.NotInput(mod, "a mod it applies"))
                 return ExitFailure;
         const kiv::ModPlan plan = kiv::PlanMods(
             base, mods, {options.SkipMismatched, options.PreferLast, options.SkipConflicting});
@@ -69,16 +69,15 @@ int ModApplyCommand(const Context& ctx, const std::string& base,
         if (plan.Applied == 0)
             return Fail(ctx, "No change of the mods applies; nothing was written.");
 
-        if (!options.Force) {
-            std::vector<std::string> buildsOn{"mod", "apply", options.OutPath};
-            buildsOn.insert(buildsOn.end(), mods.begin(), mods.end());
-            if (options.OutPath != "Newgen.dat")
-                buildsOn.insert(buildsOn.end(), {"-o", options.OutPath});
-            const auto check = [&] { return kiv::ModRebuildCheck(plan, options.OutPath); };
-            if (JudgeArchiveRebuild(ctx, lock, base, options.OutPath, check, buildsOn) ==
-                RebuildVerdict::Kept)
-                return ExitFailure;
-        }
+        std::vector<std::string> buildsOn{"mod", "apply", options.OutPath};
+        buildsOn.insert(buildsOn.end(), mods.begin(), mods.end());
+        if (options.OutPath != "Newgen.dat")
+            buildsOn.insert(buildsOn.end(), {"-o", options.OutPath});
+        const auto check = [&] { return kiv::ModRebuildCheck(plan, options.OutPath); };
+        if (out.CompareRebuild([&](kiv::OutputLock& lock) {
+                return JudgeArchiveRebuild(ctx, lock, base, options.OutPath, check, buildsOn);
+            }) == OutputVerdict::Kept)
+            return ExitFailure;
         ProgressLine progress(ctx, "Writing " + PrintableName(options.OutPath), plan.OutputSize);
         const kiv::OpResult result = kiv::WriteModded(
             plan, options.OutPath, [&progress](std::int64_t size) { progress.Update(size); });

@@ -40,14 +40,16 @@ int SheetExportCommand(const Context& ctx, const std::string& sprite, const std:
     return Guarded(ctx, [&] {
         const std::string recordsPath = SheetRecordsPath(outPath);
         const std::string what = "the sprite file it is read from";
-        if (!RecordsApart(ctx, outPath) || !NotItsInput(ctx, outPath, sprite, what) ||
-            !NotItsInput(ctx, recordsPath, sprite, what))
+        RuledOutput pictureOut(ctx, outPath, force);
+        RuledOutput recordsOut(ctx, recordsPath, force);
+        if (!RecordsApart(ctx, outPath) || !pictureOut.NotInput(sprite, what) ||
+            !recordsOut.NotInput(sprite, what))
             return ExitFailure;
         if (const std::string folder = FolderOf(outPath);
             !folder.empty() && !MakeFolder(ctx, folder))
             return ExitFailure;
-        kiv::OutputLock pictureLock(outPath);
-        kiv::OutputLock recordsLock(recordsPath);
+        pictureOut.Lock();
+        recordsOut.Lock();
         kiv::TIconTable table;
         if (!LoadTableOrFail(ctx, sprite, table))
             return ExitFailure;
@@ -56,31 +58,17 @@ int SheetExportCommand(const Context& ctx, const std::string& sprite, const std:
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
             return Fail(ctx, kiv::SpriteFileNotFound);
-        pictureLock.Watch(file->Stamp());
-        recordsLock.Watch(file->Stamp());
+        pictureOut.Watch(file->Stamp());
+        recordsOut.Watch(file->Stamp());
         const kiv::SheetExport sheet = kiv::MakeSheetExport(*file, table, outPath, labels);
         file.reset();
         for (const std::string& line : sheet.Warnings)
             Err(ctx) << line << '\n';
 
         // The sheet and its records go together: either is kept, neither is written.
-        int pictureStatus = ExitOk, recordsStatus = ExitOk;
-        const bool writePicture = ShouldWrite(
-            ctx, pictureLock, outPath, force,
-            [&] { return CompareExisting(outPath, sheet.Picture.data(), sheet.Picture.size()); },
-            pictureStatus);
-        const bool writeRecords = ShouldWrite(
-            ctx, recordsLock, recordsPath, force,
-            [&] {
-                return CompareExisting(recordsPath, sheet.Records.data(), sheet.Records.size());
-            },
-            recordsStatus);
-        if (pictureStatus != ExitOk || recordsStatus != ExitOk)
+        if (WriteTogether(pictureOut, sheet.Picture, recordsOut, sheet.Records) ==
+            OutputVerdict::Kept)
             return ExitFailure;
-        if (writePicture)
-            kiv::WriteWholeFile(outPath, sheet.Picture.data(), sheet.Picture.size());
-        if (writeRecords)
-            kiv::WriteWholeFile(recordsPath, sheet.Records.data(), sheet.Records.size());
         ctx.out << outPath << '\n' << recordsPath << '\n';
         return ExitOk;
     });
@@ -109,11 +97,12 @@ int SheetImportCommand(const Context& ctx, const std::string& sprite, const std:
                 return Fail(ctx,
                             EscapedText(path) + " is refused: " + fault + "; nothing was written.");
         const std::string target = outPath.empty() ? kiv::TwinName(sprite) : outPath;
-        if (!NotItsInput(ctx, target, sheetPath, "the sheet it is read from") ||
-            !NotItsInput(ctx, target, recordsPath, "the sheet's records") ||
-            !NotTheSpriteUnlessInPlace(ctx, target, sprite, onTwin))
+        RuledOutput out(ctx, target, force);
+        if (!out.NotInput(sheetPath, "the sheet it is read from") ||
+            !out.NotInput(recordsPath, "the sheet's records") ||
+            !NotTheSpriteUnlessInPlace(out, sprite, onTwin))
             return ExitFailure;
-        kiv::OutputLock lock(target);
+        out.Lock();
         const std::string source = BuildingSource(ctx, sprite, target, onTwin);
         kiv::TIconTable table;
         if (!LoadTableOrFail(ctx, source, table))
@@ -122,8 +111,8 @@ int SheetImportCommand(const Context& ctx, const std::string& sprite, const std:
         // a change are taken as they stand; those of another file never are.
         if (force)
             options.TrustedSprites = {FileNameOf(sprite), FileNameOf(source)};
-        lock.Watch(kiv::StampOf(recordsPath));
-        lock.Watch(kiv::StampOf(sheetPath));
+        out.Watch(kiv::StampOf(recordsPath));
+        out.Watch(kiv::StampOf(sheetPath));
         std::vector<std::string> buildsOn{"sheet", "import", "--on-twin", sprite, sheetPath};
         if (!outPath.empty())
             buildsOn.insert(buildsOn.end(), {"-o", outPath});
@@ -134,9 +123,10 @@ int SheetImportCommand(const Context& ctx, const std::string& sprite, const std:
         const kiv::SheetImport import = kiv::ImportSheet(
             sheetPath, table, target,
             [&](const std::vector<int>& changed) {
-                return force || JudgeSpriteRebuild(ctx, lock, source, target,
-                                                   {changed.begin(), changed.end()},
-                                                   buildsOn) != RebuildVerdict::Kept;
+                return out.CompareRebuild([&](kiv::OutputLock& lock) {
+                    return JudgeSpriteRebuild(ctx, lock, source, target,
+                                              {changed.begin(), changed.end()}, buildsOn);
+                }) != OutputVerdict::Kept;
             },
             options);
         if (const kiv::RecordsCheck& check = import.Records;

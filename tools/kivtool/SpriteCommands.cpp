@@ -62,9 +62,10 @@ void WarnEndedEarly(const Context& ctx, const kiv::DecodeStats& stats, std::int6
 int ShowCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
                 const std::string& outPath, bool force) {
     return Guarded(ctx, [&] {
-        if (!NotItsInput(ctx, outPath, sprite, "the sprite file it is read from"))
+        RuledOutput out(ctx, outPath, force);
+        if (!out.NotInput(sprite, "the sprite file it is read from"))
             return ExitFailure;
-        kiv::OutputLock lock(outPath);
+        out.Lock();
         kiv::TIconTable table;
         SpriteFileLooksRight(ctx, sprite); // a warning: the icon is shown anyway
         if (!LoadTableOrFail(ctx, sprite, table) || !IconInRange(ctx, table, icon))
@@ -72,22 +73,23 @@ int ShowCommand(const Context& ctx, const std::string& sprite, std::int64_t icon
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
             return FailOpen(ctx, kiv::SpriteFileNotFound, table.Path);
-        lock.Watch(file->Stamp());
+        out.Watch(file->Stamp());
         kiv::DecodeStats stats;
         const kiv::Image picture =
             kiv::ShowPicture(*file, table, static_cast<int>(icon - 1), &stats);
         file.reset();
         WarnEndedEarly(ctx, stats, icon);
-        return WriteUnderRule(ctx, lock, outPath, PictureBytes(picture, outPath), force);
+        return out.Write(PictureBytes(picture, outPath));
     });
 }
 
 int CollageCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
                    const std::string& outPath, bool force) {
     return Guarded(ctx, [&] {
-        if (!NotItsInput(ctx, outPath, sprite, "the sprite file it is read from"))
+        RuledOutput out(ctx, outPath, force);
+        if (!out.NotInput(sprite, "the sprite file it is read from"))
             return ExitFailure;
-        kiv::OutputLock lock(outPath);
+        out.Lock();
         kiv::TIconTable table;
         if (!SpriteFileLooksRight(ctx, sprite) || !LoadTableOrFail(ctx, sprite, table) ||
             !IconInRange(ctx, table, icon))
@@ -95,11 +97,10 @@ int CollageCommand(const Context& ctx, const std::string& sprite, std::int64_t i
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
             return FailOpen(ctx, kiv::SpriteFileNotFound, table.Path);
-        lock.Watch(file->Stamp());
+        out.Watch(file->Stamp());
         const kiv::CollageResult collage = kiv::CollagePage(*file, table, static_cast<int>(icon));
         file.reset();
-        const int status =
-            WriteUnderRule(ctx, lock, outPath, PictureBytes(collage.Page, outPath), force);
+        const int status = out.Write(PictureBytes(collage.Page, outPath));
         ctx.out << collage.NextIconNumber << '\n';
         return status;
     });
@@ -142,12 +143,11 @@ std::string BuildingSource(const Context& ctx, const std::string& sprite, const 
     return source;
 }
 
-bool NotTheSpriteUnlessInPlace(const Context& ctx, const std::string& target,
-                               const std::string& sprite, bool onTwin) {
+bool NotTheSpriteUnlessInPlace(const RuledOutput& out, const std::string& sprite, bool onTwin) {
     // A sprite file whose name ends in '7' is its own twin, rewritten in place as the
     // editor does; any other is an input the command must not overwrite.
     return onTwin || kiv::TwinName(sprite) == sprite ||
-           NotItsInput(ctx, target, sprite, "the sprite file it is read from");
+           out.NotInput(sprite, "the sprite file it is read from");
 }
 
 ReencodeOutcome ReencodeOne(const Context& ctx, const ReencodeRequest& request, int& status) {
@@ -156,10 +156,11 @@ ReencodeOutcome ReencodeOne(const Context& ctx, const ReencodeRequest& request, 
     const std::string& picturePath = request.PicturePath;
     const std::int64_t icon = request.Icon;
     const std::string target = request.OutPath.empty() ? kiv::TwinName(sprite) : request.OutPath;
-    if (!NotItsInput(ctx, target, picturePath, "the picture it is read from") ||
-        !NotTheSpriteUnlessInPlace(ctx, target, sprite, request.OnTwin))
+    RuledOutput out(ctx, target, request.Force);
+    if (!out.NotInput(picturePath, "the picture it is read from") ||
+        !NotTheSpriteUnlessInPlace(out, sprite, request.OnTwin))
         return ReencodeOutcome::Failed;
-    kiv::OutputLock lock(target);
+    out.Lock();
     // Building on the twin: an earlier re-encode's output is the file to edit further.
     const std::string source = request.Quiet ? BuildingSourceOf(sprite, target, request.OnTwin)
                                              : BuildingSource(ctx, sprite, target, request.OnTwin);
@@ -172,7 +173,7 @@ ReencodeOutcome ReencodeOne(const Context& ctx, const ReencodeRequest& request, 
     if (request.Picture) {
         picture = kiv::TakeIconPicture(*request.Picture, changes, request.Background);
     } else {
-        lock.Watch(kiv::StampOf(picturePath));
+        out.Watch(kiv::StampOf(picturePath));
         picture = kiv::TakeIconPicture(LoadPicture(picturePath), changes, request.Background);
     }
     const int index = static_cast<int>(icon - 1);
@@ -181,15 +182,15 @@ ReencodeOutcome ReencodeOne(const Context& ctx, const ReencodeRequest& request, 
         Fail(ctx, fault);
         return ReencodeOutcome::Failed;
     }
-    if (!request.Force) {
-        std::vector<std::string> buildsOn{"reencode", "--on-twin", sprite, std::to_string(icon),
-                                          picturePath};
-        if (!request.OutPath.empty())
-            buildsOn.insert(buildsOn.end(), {"-o", request.OutPath});
-        if (JudgeSpriteRebuild(ctx, lock, source, target, {static_cast<std::int32_t>(icon)},
-                               buildsOn) == RebuildVerdict::Kept)
-            return ReencodeOutcome::Failed;
-    }
+    std::vector<std::string> buildsOn{"reencode", "--on-twin", sprite, std::to_string(icon),
+                                      picturePath};
+    if (!request.OutPath.empty())
+        buildsOn.insert(buildsOn.end(), {"-o", request.OutPath});
+    if (out.CompareRebuild([&](kiv::OutputLock& lock) {
+            return JudgeSpriteRebuild(ctx, lock, source, target, {static_cast<std::int32_t>(icon)},
+                                      buildsOn);
+        }) == OutputVerdict::Kept)
+        return ReencodeOutcome::Failed;
     const kiv::ReencodeResult result = kiv::ReencodeIcons({{index, &picture}}, table, target);
     if (!result.Ok) {
         FailWrite(ctx, result.Message, result.Fault);
@@ -236,34 +237,38 @@ int ExportCommand(const Context& ctx, const std::string& sprite, const std::stri
         for (int n = 1; n <= table.Count; ++n) {
             const std::string path = JoinPath(dir, ExportFileName(stem, n, "." + format));
             try {
-                if (!NotItsInput(ctx, path, sprite, "the sprite file it is read from")) {
+                // Listed whether written or up to date; --force writes over only a picture
+                // that differs.
+                RuledOutput out(ctx, path, force);
+                out.QuietWhenUpToDate();
+                out.CompareEvenWithForce();
+                if (!out.NotInput(sprite, "the sprite file it is read from")) {
                     status = ExitFailure;
                     continue;
                 }
-                kiv::OutputLock lock(path);
-                lock.Watch(file->Stamp());
+                out.Lock();
+                out.Watch(file->Stamp());
                 kiv::DecodeStats stats;
                 const kiv::Image picture = kiv::ShowPicture(*file, table, n - 1, &stats);
                 WarnEndedEarly(ctx, stats, n);
                 const std::vector<std::uint8_t> bytes = format == "png"
                                                             ? kiv::EncodePng(picture, kiv::BackKey)
                                                             : kiv::EncodeBitmap(picture);
-                Existing existing = CompareExisting(path, bytes.data(), bytes.size());
-                // A picture saved again by an image editor has other bytes but the same
-                // pixels: it is up to date.
-                if (existing == Existing::Different && !force &&
-                    kiv::PictureFileShows(picture, path, kiv::BackKey))
-                    existing = Existing::Same;
-                if (existing == Existing::Different && !force) {
-                    // Most likely the user's edit of an earlier export.
-                    Err(ctx) << "kept changed file " << path << "; --force overwrites\n";
+                const OutputVerdict verdict = out.Compare([&] {
+                    const Existing existing = CompareExisting(path, bytes.data(), bytes.size());
+                    // A picture saved again by an image editor has other bytes but the same
+                    // pixels: it is up to date.
+                    return existing == Existing::Different && !force &&
+                                   kiv::PictureFileShows(picture, path, kiv::BackKey)
+                               ? Existing::Same
+                               : existing;
+                });
+                if (verdict == OutputVerdict::Kept) {
                     status = ExitFailure;
                     continue;
                 }
-                if (existing != Existing::Same) {
-                    lock.Watch(kiv::StampOf(path));
+                if (verdict == OutputVerdict::Write)
                     kiv::WriteWholeFile(path, bytes.data(), bytes.size());
-                }
                 ctx.out << path << '\n';
             } catch (const kiv::EFrameTooLarge& e) {
                 // One icon that cannot be shown does not stop the others.

@@ -21,21 +21,22 @@ namespace kivtool {
 int ThumbnailCommand(const Context& ctx, const std::string& input, const std::string& outPath,
                      int size, bool force) {
     return Guarded(ctx, [&] {
-        if (!NotItsInput(ctx, outPath, input, "the file it pictures"))
+        RuledOutput out(ctx, outPath, force);
+        if (!out.NotInput(input, "the file it pictures"))
             return ExitFailure;
-        kiv::OutputLock lock(outPath);
+        out.Lock();
         const kiv::FileStamp read = kiv::StampOf(input);
         const kiv::FileThumbnail thumbnail = kiv::MakeThumbnail(input, size);
         if (thumbnail.Kind == kiv::VerifiedKind::Missing)
             return Fail(ctx, "Could not open " + input);
         if (!thumbnail.Fault.empty())
             return Fail(ctx, "No thumbnail for " + input + ": " + thumbnail.Fault + ".");
-        lock.Watch(read);
+        out.Watch(read);
         // Some file managers make the output file empty before they run the thumbnailer.
         const kiv::FileStamp existing = kiv::StampOf(outPath);
-        const bool empty = existing.Exists && existing.Status.Regular && existing.Status.Size == 0;
-        return WriteUnderRule(ctx, lock, outPath, kiv::EncodePng(thumbnail.Picture, kiv::BackKey),
-                              force || empty);
+        if (existing.Exists && existing.Status.Regular && existing.Status.Size == 0)
+            out.WriteOver();
+        return out.Write(kiv::EncodePng(thumbnail.Picture, kiv::BackKey));
     });
 }
 

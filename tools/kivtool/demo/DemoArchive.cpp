@@ -102,9 +102,9 @@ int DemoCommand(const Context& ctx, const std::string& dir, bool force) {
         if (!MakeFolder(ctx, dir))
             return ExitFailure;
         const std::string path = JoinPath(dir, "Modgen.dat");
-        kiv::OutputLock lock(path);
-        const std::vector<std::uint8_t> archive = BuildDemoArchive();
-        const int status = WriteUnderRule(ctx, lock, path, archive, force);
+        RuledOutput out(ctx, path, force);
+        out.Lock();
+        const int status = out.Write(BuildDemoArchive());
         if (status == ExitOk)
             ctx.out << path << '\n';
         return status;
