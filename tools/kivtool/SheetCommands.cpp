@@ -74,6 +74,81 @@ int SheetExportCommand(const Context& ctx, const std::string& sprite, const std:
     });
 }
 
+namespace {
+
+// False, after a failure line, when the sheet and its records cannot be read as they are
+// named: the records would be the sheet itself, or either is refused where it lies.
+bool SheetInputsUsable(const Context& ctx, const std::string& sheetPath, const std::string& records,
+                       const std::string& recordsPath, bool allowLinks) {
+    if (records.empty() ? !RecordsApart(ctx, sheetPath)
+                        : (records == sheetPath || kiv::SameFile(records, sheetPath))) {
+        if (!records.empty())
+            Fail(ctx, "Cannot use " + EscapedText(records) + " as the records of " +
+                          EscapedText(sheetPath) +
+                          ": that is the sheet itself; nothing was written.");
+        return false;
+    }
+    // A sheet may come from someone else's folder: it is read only where it lies, and so
+    // are records named apart from it.
+    for (const std::string& path : {sheetPath, recordsPath})
+        if (const std::string fault = kiv::ForeignFileFault(FolderOf(path), path, allowLinks);
+            !fault.empty()) {
+            Fail(ctx, EscapedText(path) + " is refused: " + fault + "; nothing was written.");
+            return false;
+        }
+    return true;
+}
+
+// True, after the failure line, when the import was refused for its records: they did not
+// open, or they are of this sprite file (or the one it was built from) as it was before.
+bool RecordsRefused(const Context& ctx, const kiv::SheetImport& import,
+                    const std::string& recordsPath, const std::string& source,
+                    const std::string& sprite) {
+    const kiv::RecordsCheck& check = import.Records;
+    if (import.Result.Ok || import.Result.Message.empty())
+        return false;
+    const std::string name = FileNameOf(source);
+    if (check.Verdict == kiv::RecordsVerdict::CannotOpen) {
+        Fail(ctx, "Cannot open file " + EscapedText(recordsPath) +
+                      ": the sheet's records are needed; --records FILE names them when the "
+                      "sheet was saved under another name. Nothing was written.");
+        return true;
+    }
+    // A sheet of this sprite file, or of the file it was built from, whose frames or
+    // headers are not this file's any more.
+    if (check.Verdict != kiv::RecordsVerdict::OtherSheet || !check.Whole ||
+        (check.Sprite != name && check.Sprite != FileNameOf(sprite)))
+        return false;
+    Fail(ctx, EscapedText(recordsPath) + ": the sheet was exported from " +
+                  EscapedText(check.Sprite) + (check.Sprite == name ? " before a change" : "") +
+                  "; " + EscapedText(name) +
+                  (check.DiffersAt > 0 ? " differs in icon " + std::to_string(check.DiffersAt)
+                                       : std::string(" has other frames")) +
+                  ": export from " + EscapedText(name) + ", or --force. Nothing was written.");
+    return true;
+}
+
+// A sheet with no transparent pixel that looks flattened onto one colour grew the boxes of
+// these icons.
+void WarnFlattened(const Context& ctx, const std::string& sheetPath,
+                   const kiv::SheetImport& import) {
+    if (!import.FlattenedOnto || import.Grown.empty())
+        return;
+    const std::string colour = ColourText(*import.FlattenedOnto);
+    std::vector<std::string> icons;
+    for (int icon : import.Grown)
+        icons.push_back(std::to_string(icon));
+    Err(ctx) << "Warning: " << EscapedText(sheetPath)
+             << " has no transparent pixel, though it was written with them: it looks "
+                "flattened onto "
+             << colour << " (the colour of its corners), and the "
+             << (icons.size() == 1 ? "box of icon " : "boxes of icons ") << kiv::JoinedList(icons)
+             << (icons.size() == 1 ? " grows" : " grow") << " to take it in; --background "
+             << colour << " reads that colour as the background.\n";
+}
+
+} // namespace
+
 int SheetImportCommand(const Context& ctx, const std::string& sprite, const std::string& sheetPath,
                        const std::string& outPath, bool onTwin, bool force, bool allowLinks,
                        const std::string& records, const std::string& background) {
@@ -82,20 +157,8 @@ int SheetImportCommand(const Context& ctx, const std::string& sprite, const std:
         options.Background = ColourOption(background);
         options.RecordsPath = records.empty() ? SheetRecordsPath(sheetPath) : records;
         const std::string& recordsPath = options.RecordsPath;
-        if (records.empty() ? !RecordsApart(ctx, sheetPath)
-                            : (records == sheetPath || kiv::SameFile(records, sheetPath)))
-            return records.empty() ? ExitFailure
-                                   : Fail(ctx, "Cannot use " + EscapedText(records) +
-                                                   " as the records of " + EscapedText(sheetPath) +
-                                                   ": that is the sheet itself; nothing was "
-                                                   "written.");
-        // A sheet may come from someone else's folder: it is read only where it lies, and
-        // so are records named apart from it.
-        for (const std::string& path : {sheetPath, recordsPath})
-            if (const std::string fault = kiv::ForeignFileFault(FolderOf(path), path, allowLinks);
-                !fault.empty())
-                return Fail(ctx,
-                            EscapedText(path) + " is refused: " + fault + "; nothing was written.");
+        if (!SheetInputsUsable(ctx, sheetPath, records, recordsPath, allowLinks))
+            return ExitFailure;
         const std::string target = outPath.empty() ? kiv::TwinName(sprite) : outPath;
         RuledOutput out(ctx, target, force);
         if (!out.NotInput(sheetPath, "the sheet it is read from") ||
@@ -129,42 +192,9 @@ int SheetImportCommand(const Context& ctx, const std::string& sprite, const std:
                 }) != OutputVerdict::Kept;
             },
             options);
-        if (const kiv::RecordsCheck& check = import.Records;
-            !import.Result.Ok && !import.Result.Message.empty()) {
-            const std::string name = FileNameOf(source);
-            if (check.Verdict == kiv::RecordsVerdict::CannotOpen)
-                return Fail(ctx, "Cannot open file " + EscapedText(recordsPath) +
-                                     ": the sheet's records are needed; --records FILE names "
-                                     "them when the sheet was saved under another name. "
-                                     "Nothing was written.");
-            // A sheet of this sprite file, or of the file it was built from, whose frames or
-            // headers are not this file's any more.
-            if (check.Verdict == kiv::RecordsVerdict::OtherSheet && check.Whole &&
-                (check.Sprite == name || check.Sprite == FileNameOf(sprite)))
-                return Fail(ctx, EscapedText(recordsPath) + ": the sheet was exported from " +
-                                     EscapedText(check.Sprite) +
-                                     (check.Sprite == name ? " before a change" : "") + "; " +
-                                     EscapedText(name) +
-                                     (check.DiffersAt > 0
-                                          ? " differs in icon " + std::to_string(check.DiffersAt)
-                                          : std::string(" has other frames")) +
-                                     ": export from " + EscapedText(name) +
-                                     ", or --force. Nothing was written.");
-        }
-        if (import.FlattenedOnto && !import.Grown.empty()) {
-            const std::string colour = ColourText(*import.FlattenedOnto);
-            std::vector<std::string> icons;
-            for (int icon : import.Grown)
-                icons.push_back(std::to_string(icon));
-            Err(ctx) << "Warning: " << EscapedText(sheetPath)
-                     << " has no transparent pixel, though it was written with them: it looks "
-                        "flattened onto "
-                     << colour << " (the colour of its corners), and the "
-                     << (icons.size() == 1 ? "box of icon " : "boxes of icons ")
-                     << kiv::JoinedList(icons) << (icons.size() == 1 ? " grows" : " grow")
-                     << " to take it in; --background " << colour
-                     << " reads that colour as the background.\n";
-        }
+        if (RecordsRefused(ctx, import, recordsPath, source, sprite))
+            return ExitFailure;
+        WarnFlattened(ctx, sheetPath, import);
         for (const std::string& line : import.Warnings)
             Err(ctx) << line << '\n';
         if (!import.Result.Ok && import.Result.Message.empty())
