@@ -7,10 +7,10 @@
 
 #include "FuzzSupport.h"
 
-#include "archive/ModApply.h"
-#include "archive/ModCreate.h"
-#include "archive/ModFile.h"
 #include "base/Errors.h"
+#include "mod/ModApply.h"
+#include "mod/ModCreate.h"
+#include "mod/ModReader.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -55,7 +55,7 @@ void Apply(const std::string& base, const std::string& mod, const kiv::ModApplyO
     if (result.size() > kRemadeLimit)
         return;
     const std::string again = kivfuzz::ScratchFile("again.kivmod");
-    const kiv::ModCreateResult made = kiv::CreateMod(base, out, again, {});
+    const kiv::ModCreated made = kiv::CreateMod(base, out, again, {});
     if (made.Same)
         return;
     if (!made.Ok)

@@ -2,7 +2,7 @@
 // read, plus a few damaged ones (mods are made by core from archives drawn here). Usage:
 // make_corpus <folder>; seeds go to <folder>/<target>/<name>.
 
-#include "archive/ModCreate.h"
+#include "mod/ModCreate.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -333,7 +333,7 @@ std::vector<std::pair<std::string, Bytes>> ModSeeds(const fs::path& work) {
     const auto seedOf = [&](const std::string& name, const Bytes& base, const Bytes& edited) {
         write(work / "base.dat", base);
         write(work / "edited.dat", edited);
-        const kiv::ModCreateResult made =
+        const kiv::ModCreated made =
             kiv::CreateMod((work / "base.dat").string(), (work / "edited.dat").string(),
                            (work / "seed.kivmod").string(), {name, "make_corpus", ""});
         if (!made.Ok)

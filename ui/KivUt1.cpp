@@ -7,10 +7,10 @@
 #include "archive/ArchiveDirectory.h"
 #include "archive/ArchiveOps.h"
 #include "archive/MemberSummary.h"
-#include "archive/ModApply.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "base/TextConv.h"
+#include "mod/ModApply.h"
 #include "sprite/IconDecoder.h"
 #include "sprite/S16Format.h"
 #include "vcl/Application.h"
@@ -408,7 +408,7 @@ void TMainForm::ApplyMod1Click(QObject*) {
     }
     // Mods that meet, and nothing else in the way: the user chooses as kivtool's options
     // would, in one question; Cancel, the default, writes nothing.
-    if (plan.Fault.empty() && plan.Refusals.empty() && !plan.Conflicts.empty()) {
+    if (plan.Result.Ok && plan.Refusals.empty() && !plan.Conflicts.empty()) {
         QStringList conflicts;
         for (const std::string& line : plan.Conflicts)
             conflicts << MessageText(line);
@@ -428,8 +428,8 @@ void TMainForm::ApplyMod1Click(QObject*) {
     }
     // What stops the write is shown in one box: every refusal and conflict.
     QStringList lines;
-    if (!plan.Fault.empty())
-        lines << MessageText(plan.Fault);
+    if (!plan.Result.Ok)
+        lines << MessageText(plan.Result.Message);
     for (const std::string& line : plan.Refusals)
         lines << MessageText(line);
     for (const std::string& line : plan.Conflicts)

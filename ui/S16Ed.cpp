@@ -16,10 +16,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QTimer>
 #include <algorithm>
-#include <any>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -37,9 +36,7 @@ OnionSkin Onion = OnionSkin::Off;
 // The outside image editor's work file, while its saves come back into the picture.
 std::optional<kiv::PictureWatch> Watch;
 kiv::EditorProcess OutsideEditor;
-QString WatchFault; // the work file stayed unreadable: said beside the origin
-// The last click on the picture painted: the first click of a double click that shows an
-// icon takes its paint back.
+QString WatchFault;
 bool ClickPainted = false;
 
 void ResetModuleState() {
@@ -55,6 +52,22 @@ void ResetModuleState() {
     WatchFault.clear();
     ClickPainted = false;
 }
+
+std::optional<int> IconIndex(int number) {
+    const int i = number - 1;
+    if (i < 0 || i >= IconTable.Count)
+        return std::nullopt;
+    return i;
+}
+
+QString FromLocalPath(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+QString LoadedSprite() {
+    return QFileInfo(FromLocalPath(IconTable.Path)).absoluteFilePath();
+}
+
 } // namespace S16Ed
 
 using namespace S16Ed;
@@ -81,15 +94,6 @@ QString DisplayName(const QString& path) {
 
 bool FileLoaded() {
     return !IconTable.Path.empty();
-}
-
-// The 0-based index of the icon `number` selects in the loaded file, or nothing when the
-// file has no such icon.
-std::optional<int> IconIndex(int number) {
-    const int i = number - 1;
-    if (i < 0 || i >= IconTable.Count)
-        return std::nullopt;
-    return i;
 }
 
 // The icon number as the edit box shows it. A typed number outside the up-down's range is
@@ -134,12 +138,6 @@ std::unique_ptr<kiv::InFile> OpenSelectedIcon(TUpDown& upDown, int& index) {
     return file;
 }
 
-// What a replaced picture takes with it into the history: its page's tiles and its origin.
-struct PictureNote {
-    std::vector<kiv::CollageTile> Tiles;
-    PictureOrigin Origin;
-};
-
 // Show, Collage and Bmp Load replace the picture as one step of its history, taken when the
 // handler ends, so that a page drawn only in part (a tile that fails) can still be undone.
 // A collage page's tiles and the picture's origin come back with it.
@@ -162,30 +160,6 @@ private:
     kiv::Image before_;
     PictureNote noteBefore_;
 };
-
-// Ctrl+Z or Ctrl+Y on the picture and, with it, the page's tiles and the origin.
-void UndoOrRedo(TImage& image, bool undo) {
-    std::any note = PictureNote{std::move(PageTiles), Origin};
-    const bool done =
-        undo ? History.Undo(image.Picture(), &note) : History.Redo(image.Picture(), &note);
-    if (auto* kept = std::any_cast<PictureNote>(&note)) {
-        PageTiles = std::move(kept->Tiles);
-        Origin = std::move(kept->Origin);
-    } else {
-        PageTiles.clear();
-    }
-    if (done)
-        image.PictureChanged();
-}
-
-QString FromLocalPath(const std::string& path) {
-    return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
-// The loaded sprite file as the picture's origin names it, whatever the folder becomes.
-QString LoadedSprite() {
-    return QFileInfo(FromLocalPath(IconTable.Path)).absoluteFilePath();
-}
 
 // The file name a picture of a sprite's icons gets, as export names them: "hero_0003.bmp",
 // a page's "hero_0001-0031.bmp"; empty for a picture of no icons.
@@ -249,10 +223,6 @@ bool MayReplaceTwin(const kiv::Image& picture, int index) {
     const QString name = QFileInfo(QFile::decodeName(QByteArray::fromStdString(twin))).fileName();
     return AskToDropChanges(name, report.Readable ? ListedNames(changes) : QString(),
                             QStringLiteral("sprite file"));
-}
-
-kiv::PixelPoint ToPixelPoint(QPoint pixel) {
-    return {pixel.x(), pixel.y()};
 }
 
 } // namespace
@@ -525,110 +495,6 @@ void TEditForm::EndExternalEdit() {
     WatchFault.clear();
     if (WatchTimer)
         WatchTimer->stop();
-}
-
-void TEditForm::Image1MouseDown(QObject*, Qt::MouseButton Button, QPoint Pixel) {
-    const kiv::Image& picture = Image1->Picture();
-    ClickPainted = false;
-    if (Button == Qt::LeftButton) {
-        History.BeginStroke(Image1->Picture(), ToPixelPoint(Pixel), PaintColor);
-        Image1->UpdatePixels(QRect(Pixel, QSize(1, 1)));
-    } else if (Button == Qt::RightButton && !History.Stroking() && Pixel.x() >= 0 &&
-               Pixel.y() >= 0 && Pixel.x() < picture.Width() && Pixel.y() < picture.Height()) {
-        PaintColor = picture.Pixel(Pixel.x(), Pixel.y());
-        ShowPictureState();
-    }
-}
-
-void TEditForm::Image1MouseMove(QObject*, Qt::MouseButtons, QPoint Pixel) {
-    if (!History.Stroking())
-        return;
-    const kiv::PixelPoint from = History.StrokeEnd();
-    History.StrokeTo(Image1->Picture(), ToPixelPoint(Pixel));
-    Image1->UpdatePixels(QRect(QPoint(std::min(from.X, Pixel.x()), std::min(from.Y, Pixel.y())),
-                               QPoint(std::max(from.X, Pixel.x()), std::max(from.Y, Pixel.y()))));
-}
-
-void TEditForm::Image1MouseUp(QObject* Sender, Qt::MouseButton Button, QPoint Pixel) {
-    if (Button != Qt::LeftButton)
-        return;
-    Image1MouseMove(Sender, Qt::NoButton, Pixel);
-    ClickPainted = History.EndStroke();
-    ShowPictureState();
-}
-
-void TEditForm::Image1KeyDown(QObject*, QKeyEvent* Key) {
-    const auto mods = Key->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier |
-                                          Qt::AltModifier | Qt::MetaModifier);
-    const bool ctrl = mods == Qt::ControlModifier;
-    const bool ctrlShift = mods == (Qt::ControlModifier | Qt::ShiftModifier);
-    ClickPainted = false;
-    if (Key->key() == Qt::Key_Z && (ctrl || ctrlShift)) {
-        UndoPicture(ctrl);
-    } else if (Key->key() == Qt::Key_Y && ctrl) {
-        UndoPicture(false);
-    } else if (Key->key() == Qt::Key_G && (mods & ~Qt::ShiftModifier) == 0 &&
-               Image1->Zoom() >= TImage::GridMinZoom) {
-        Image1->SetGrid(!Image1->Grid());
-    } else {
-        return;
-    }
-    Key->accept();
-}
-
-void TEditForm::UndoPicture(bool undo) {
-    ClickPainted = false;
-    UndoOrRedo(*Image1, undo);
-    if (Onion != OnionSkin::Off)
-        ShowOnionSkin();
-    ShowPictureState();
-}
-
-void TEditForm::ToggleOnionSkin(bool next) {
-    const OnionSkin asked = next ? OnionSkin::PreviousAndNext : OnionSkin::Previous;
-    Onion = Onion == asked ? OnionSkin::Off : asked;
-    ShowOnionSkin();
-    ShowPictureState();
-}
-
-void TEditForm::ShowOnionSkin() {
-    std::vector<kiv::Image> layers;
-    // Around the icon the picture is, or the icon number a loaded picture is meant for.
-    int number = 0;
-    if (Origin.What == PictureOrigin::Kind::Icon && SameSprite(Origin.Sprite, LoadedSprite()))
-        number = Origin.First;
-    else if (Origin.What == PictureOrigin::Kind::File)
-        number = IconUpDown->Position();
-    auto file =
-        Onion == OnionSkin::Off || number == 0 ? nullptr : kiv::InFile::Open(IconTable.Path);
-    if (file) {
-        const int wanted[] = {number - 1, Onion == OnionSkin::PreviousAndNext ? number + 1 : 0};
-        for (const int n : wanted)
-            if (const auto i = IconIndex(n)) {
-                try {
-                    layers.push_back(kiv::ShowPicture(*file, IconTable, *i));
-                } catch (const std::exception&) {
-                    // an icon that cannot be drawn is left out of the faint image
-                }
-            }
-    }
-    Image1->SetUnderlays(std::move(layers), kiv::BackColor);
-}
-
-void TEditForm::ShowPictureState() {
-    QString status = OriginStatus(Origin, Image1->Picture());
-    if (!WatchFault.isEmpty())
-        status += (status.isEmpty() ? QString() : QStringLiteral("; ")) + WatchFault;
-    PictureLbl->setText(status); // wrapped in the label's laid-out box
-    QString hint =
-        QStringLiteral("paint ") + QString::fromStdString(kiv::PixelColorText(PaintColor));
-    if (!status.isEmpty())
-        hint += QStringLiteral("; ") + status;
-    if (Onion == OnionSkin::Previous)
-        hint += QStringLiteral("; onion skin: previous icon");
-    else if (Onion == OnionSkin::PreviousAndNext)
-        hint += QStringLiteral("; onion skin: previous and next icons");
-    Image1->SetHint(hint);
 }
 
 bool TEditForm::MayQuit() {

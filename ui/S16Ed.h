@@ -11,6 +11,8 @@
 #include "sprite/IconPictures.h"
 #include "sprite/S16Format.h"
 
+#include <optional>
+#include <string>
 #include <vector>
 
 class QTimer;
@@ -105,5 +107,20 @@ extern std::vector<kiv::CollageTile> PageTiles;
 extern PictureOrigin Origin; // where the picture came from
 enum class OnionSkin { Off, Previous, PreviousAndNext };
 extern OnionSkin Onion;
+extern QString WatchFault; // the outside editor's work file stayed unreadable
+// The last click on the picture painted: the first click of a double click that shows an
+// icon takes its paint back.
+extern bool ClickPainted;
+// What a replaced picture takes with it into the history: its page's tiles and its origin.
+struct PictureNote {
+    std::vector<kiv::CollageTile> Tiles;
+    PictureOrigin Origin;
+};
+// The 0-based index of the icon `number` selects in the loaded file, or nothing when the
+// file has no such icon.
+std::optional<int> IconIndex(int number);
+QString FromLocalPath(const std::string& path);
+// The loaded sprite file as the picture's origin names it, whatever the folder becomes.
+QString LoadedSprite();
 void ResetModuleState();
 } // namespace S16Ed

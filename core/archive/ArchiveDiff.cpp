@@ -1,6 +1,7 @@
 #include "archive/ArchiveDiff.h"
 
 #include "archive/ArchiveOps.h"
+#include "archive/OpenedArchive.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "base/TextConv.h"
@@ -14,61 +15,11 @@ namespace kiv {
 
 namespace {
 
-using NameField = std::array<unsigned char, ArchiveNameSize>;
-
-// One archive being compared: its listing, its name fields as stored, and the place of each
-// member among the members of its name.
-struct ArchiveSide {
-    std::unique_ptr<InFile> File;
-    ArchiveListing Listing;
-    std::string Fault;
-    std::uint32_t FirstStart = 0;
-    std::vector<NameField> Fields;
-    std::vector<std::int32_t> Occurrence;      // per row, from 1
-    std::map<std::string, std::int32_t> Named; // members listed under each name
-
-    std::int64_t DirectoryEnd() const { return 8 + std::int64_t{ArchiveEntrySize} * Rows(); }
-    std::int32_t Rows() const { return static_cast<std::int32_t>(Listing.Entries.size()); }
-    const TArchiveEntry& Entry(std::int32_t row) const {
-        return Listing.Entries[static_cast<std::size_t>(row - 1)];
-    }
-    // Where the members end: the last one's end, or for none the first start, kept within the
-    // file.
-    std::int64_t MembersEnd() const {
-        const std::int64_t end = Rows() > 0 ? std::int64_t{Entry(Rows()).Finish} : FirstStart;
-        return std::clamp(end, DirectoryEnd(), File->Length());
-    }
-};
-
-// Opens and lists one side; the fault says why it is not a readable archive.
-ArchiveSide OpenSide(const std::string& path) {
-    ArchiveSide side;
-    side.File = InFile::Open(path);
-    if (!side.File) {
-        side.Fault = ErrorText(EFOpenError(path, OpenFault(path)));
-        return side;
-    }
-    side.Listing = ListArchive(path);
-    side.Fault = side.Listing.Opened ? ArchiveFault(side.Listing)
-                                     : ErrorText(EFOpenError(path, OpenFault(path)));
-    if (side.Fault.empty())
-        side.Fault = FirstDamagedMember(side.Listing); // members are compared whole
-    if (!side.Fault.empty())
-        return side;
-    // The directory was inside the file when it was listed; read it again for the bytes the
-    // listing drops (the first start, and what follows each name's NUL).
-    std::vector<unsigned char> directory(static_cast<std::size_t>(side.DirectoryEnd()));
-    if (!side.File->ReadExactlyAt(0, directory.data(), directory.size()))
-        throw EReadError();
-    side.FirstStart = static_cast<std::uint32_t>(GetInt32LE(directory.data() + 4));
-    side.Fields.resize(side.Listing.Entries.size());
-    side.Occurrence.resize(side.Listing.Entries.size());
-    for (std::size_t i = 0; i < side.Fields.size(); ++i) {
-        std::copy_n(directory.data() + 8 + ArchiveEntrySize * i, ArchiveNameSize,
-                    side.Fields[i].begin());
-        side.Occurrence[i] = ++side.Named[side.Listing.Entries[i].Name];
-    }
-    return side;
+// Why a side is not a readable archive, or "".
+std::string SideFault(const OpenedArchive& side) {
+    if (!side.Opened() || !side.Listing().Opened)
+        return ErrorText(EFOpenError(side.Path(), OpenFault(side.Path())));
+    return side.Fault();
 }
 
 // Rows of the first side whose bytes are compared with a file of their own instead of the
@@ -105,76 +56,74 @@ std::vector<bool> MovedPairs(const std::vector<std::int32_t>& rowsA) {
     return moved;
 }
 
-ArchiveDiff Compare(ArchiveSide& a, ArchiveSide& b, const ArchiveDiffOptions& options,
-                    const RewrittenRows& rewritten) {
-    ArchiveDiff diff;
-    diff.FaultA = a.Fault;
-    diff.FaultB = b.Fault;
-    diff.CountA = a.Listing.StoredCount;
-    diff.CountB = b.Listing.StoredCount;
-    if (!diff.Readable())
-        return diff;
+// The members both sides hold, paired by name and place among their name.
+struct Pairs {
+    std::vector<std::int32_t> OfA; // per row of A (index 1 on), its row in B, or 0
+    std::vector<std::int32_t> OfB; // per row of B, its row in A, or 0
+    std::vector<bool> MovedOfA;    // per row of A: among the fewest that moving reorders
+};
 
-    // Pair the members by name and place among their name.
-    std::map<std::pair<std::string, std::int32_t>, std::int32_t> rowInA;
-    for (std::int32_t r = 1; r <= a.Rows(); ++r)
-        rowInA[{a.Entry(r).Name, a.Occurrence[static_cast<std::size_t>(r - 1)]}] = r;
-    std::vector<std::int32_t> pairOfA(static_cast<std::size_t>(a.Rows()) + 1, 0);
-    std::vector<std::int32_t> pairOfB(static_cast<std::size_t>(b.Rows()) + 1, 0);
+Pairs PairMembers(const OpenedArchive& a, const OpenedArchive& b) {
+    Pairs pairs;
+    pairs.OfB = a.PairedRows(b);
+    pairs.OfA.assign(static_cast<std::size_t>(a.Rows()) + 1, 0);
     std::vector<std::int32_t> commonInB; // A rows of the pairs, in B's order
     for (std::int32_t r = 1; r <= b.Rows(); ++r) {
-        const auto found =
-            rowInA.find({b.Entry(r).Name, b.Occurrence[static_cast<std::size_t>(r - 1)]});
-        if (found == rowInA.end())
+        const std::int32_t ra = pairs.OfB[static_cast<std::size_t>(r)];
+        if (ra == 0)
             continue;
-        pairOfB[static_cast<std::size_t>(r)] = found->second;
-        pairOfA[static_cast<std::size_t>(found->second)] = r;
-        commonInB.push_back(found->second);
+        pairs.OfA[static_cast<std::size_t>(ra)] = r;
+        commonInB.push_back(ra);
     }
-    rowInA.clear();
-    std::vector<bool> movedOfA(pairOfA.size(), false);
+    pairs.MovedOfA.assign(pairs.OfA.size(), false);
     const std::vector<bool> moved = MovedPairs(commonInB);
     for (std::size_t k = 0; k < commonInB.size(); ++k)
-        movedOfA[static_cast<std::size_t>(commonInB[k])] = moved[k];
+        pairs.MovedOfA[static_cast<std::size_t>(commonInB[k])] = moved[k];
+    return pairs;
+}
 
-    // Compare the pairs' bytes in A's order, so A is read front to back (and B too, unless
-    // its members were moved).
-    RangeComparer compare;
-    std::map<std::int32_t, MemberDiff> changes; // by A row: only those that differ
+// The pairs that differ, by A row, their bytes compared in A's order, so A is read front to
+// back (and B too, unless its members were moved).
+std::map<std::int32_t, MemberDiff> ComparePairs(OpenedArchive& a, OpenedArchive& b,
+                                                const Pairs& pairs,
+                                                const ArchiveDiffOptions& options,
+                                                const RewrittenRows& rewritten,
+                                                RangeComparer& compare, ArchiveDiff& diff) {
+    std::map<std::int32_t, MemberDiff> changes;
     for (std::int32_t ra = 1; ra <= a.Rows(); ++ra) {
-        const std::int32_t rb = pairOfA[static_cast<std::size_t>(ra)];
+        const std::int32_t rb = pairs.OfA[static_cast<std::size_t>(ra)];
         if (rb == 0)
             continue;
         const TArchiveEntry& ea = a.Entry(ra);
         const TArchiveEntry& eb = b.Entry(rb);
-        const std::int64_t sizeA = std::int64_t{ea.Finish} - ea.Start;
-        const std::int64_t sizeB = std::int64_t{eb.Finish} - eb.Start;
+        const std::int64_t sizeA = a.Size(ra);
+        const std::int64_t sizeB = b.Size(rb);
         MemberDiff m;
         if (const auto own = rewritten.find(ra); own != rewritten.end())
-            m.Changed = !HoldsFile(*b.File, eb.Start, sizeB, own->second, compare);
+            m.Changed = !HoldsFile(b.File(), eb.Start, sizeB, own->second, compare);
         else
             m.Changed =
-                sizeA != sizeB || !compare.Equal(*a.File, ea.Start, *b.File, eb.Start, sizeA);
+                sizeA != sizeB || !compare.Equal(a.File(), ea.Start, b.File(), eb.Start, sizeA);
         if (m.Changed && options.Icons && !rewritten.contains(ra))
-            m.Icons = DiffSprites(*a.File, ea.Start, sizeA, *b.File, eb.Start, sizeB);
-        m.Moved = movedOfA[static_cast<std::size_t>(ra)];
-        diff.NameFieldsDiffer =
-            diff.NameFieldsDiffer || a.Fields[static_cast<std::size_t>(ra - 1)] !=
-                                         b.Fields[static_cast<std::size_t>(rb - 1)];
+            m.Icons = DiffSprites(a.File(), ea.Start, sizeA, b.File(), eb.Start, sizeB);
+        m.Moved = pairs.MovedOfA[static_cast<std::size_t>(ra)];
+        diff.NameFieldsDiffer = diff.NameFieldsDiffer || a.Field(ra) != b.Field(rb);
         if (m.Changed || m.Moved)
             changes.emplace(ra, std::move(m));
     }
+    return changes;
+}
 
+// Lists the members that differ in B's order, each removed member before the first member
+// that followed it in A and kept its place.
+void ListMembers(const OpenedArchive& a, const OpenedArchive& b, const Pairs& pairs,
+                 std::map<std::int32_t, MemberDiff>& changes, ArchiveDiff& diff) {
     const auto fill = [&](MemberDiff& m, std::int32_t ra, std::int32_t rb) {
-        const ArchiveSide& side = ra > 0 ? a : b;
+        const OpenedArchive& side = ra > 0 ? a : b;
         const std::int32_t row = ra > 0 ? ra : rb;
         m.Name = side.Entry(row).Name;
-        m.Occurrence = side.Occurrence[static_cast<std::size_t>(row - 1)];
-        const auto named = [&m](const ArchiveSide& s) {
-            const auto found = s.Named.find(m.Name);
-            return found == s.Named.end() ? 0 : found->second;
-        };
-        m.Repeated = named(a) > 1 || named(b) > 1;
+        m.Occurrence = side.Occurrence(row);
+        m.Repeated = a.Listed(m.Name) > 1 || b.Listed(m.Name) > 1;
         m.RowA = ra;
         m.RowB = rb;
         if (ra > 0)
@@ -183,18 +132,16 @@ ArchiveDiff Compare(ArchiveSide& a, ArchiveSide& b, const ArchiveDiffOptions& op
             m.InB = b.Entry(rb);
         diff.Members.push_back(std::move(m));
     };
-    // B's order, each removed member before the first member that followed it in A and kept
-    // its place.
     std::int32_t nextA = 1;
     const auto removedBefore = [&](std::int32_t ra) {
         for (; nextA < ra; ++nextA)
-            if (pairOfA[static_cast<std::size_t>(nextA)] == 0) {
+            if (pairs.OfA[static_cast<std::size_t>(nextA)] == 0) {
                 MemberDiff removed;
                 fill(removed, nextA, 0);
             }
     };
     for (std::int32_t rb = 1; rb <= b.Rows(); ++rb) {
-        const std::int32_t ra = pairOfB[static_cast<std::size_t>(rb)];
+        const std::int32_t ra = pairs.OfB[static_cast<std::size_t>(rb)];
         if (ra == 0) {
             MemberDiff added;
             fill(added, 0, rb);
@@ -211,18 +158,33 @@ ArchiveDiff Compare(ArchiveSide& a, ArchiveSide& b, const ArchiveDiffOptions& op
             fill(change->second, ra, rb);
     }
     removedBefore(a.Rows() + 1);
+}
+
+ArchiveDiff Compare(OpenedArchive& a, OpenedArchive& b, const ArchiveDiffOptions& options,
+                    const RewrittenRows& rewritten) {
+    ArchiveDiff diff;
+    diff.FaultA = SideFault(a);
+    diff.FaultB = SideFault(b);
+    diff.CountA = a.Listing().StoredCount;
+    diff.CountB = b.Listing().StoredCount;
+    if (!diff.Readable())
+        return diff;
+
+    const Pairs pairs = PairMembers(a, b);
+    RangeComparer compare;
+    auto changes = ComparePairs(a, b, pairs, options, rewritten, compare, diff);
+    ListMembers(a, b, pairs, changes, diff);
 
     // The gap: its length (the first-start word) and its bytes; then the tail.
-    const std::int64_t gapA = std::int64_t{a.FirstStart} - a.DirectoryEnd();
-    const std::int64_t gapB = std::int64_t{b.FirstStart} - b.DirectoryEnd();
-    const std::int64_t storedGap =
-        std::min(std::max<std::int64_t>(gapA, 0), a.File->Length() - a.DirectoryEnd());
-    diff.GapDiffers = gapA != gapB || !compare.Equal(*a.File, a.DirectoryEnd(), *b.File,
-                                                     b.DirectoryEnd(), storedGap);
-    const std::int64_t tailA = a.File->Length() - a.MembersEnd();
-    const std::int64_t tailB = b.File->Length() - b.MembersEnd();
+    const std::int64_t gapA = std::int64_t{a.FirstStart()} - a.DirectoryEnd();
+    const std::int64_t gapB = std::int64_t{b.FirstStart()} - b.DirectoryEnd();
+    diff.GapDiffers =
+        gapA != gapB || !compare.Equal(a.File(), a.DirectoryEnd(), b.File(), b.DirectoryEnd(),
+                                       a.MembersStart() - a.DirectoryEnd());
+    const std::int64_t tailA = a.Length() - a.MembersEnd();
+    const std::int64_t tailB = b.Length() - b.MembersEnd();
     diff.TailDiffers =
-        tailA != tailB || !compare.Equal(*a.File, a.MembersEnd(), *b.File, b.MembersEnd(), tailA);
+        tailA != tailB || !compare.Equal(a.File(), a.MembersEnd(), b.File(), b.MembersEnd(), tailA);
     return diff;
 }
 
@@ -249,11 +211,11 @@ std::string MemberLabel(const MemberDiff& member) {
 
 ArchiveDiff DiffArchives(const std::string& pathA, const std::string& pathB,
                          const ArchiveDiffOptions& options) {
-    ArchiveSide a = OpenSide(pathA);
-    if (!a.File)
+    OpenedArchive a(pathA);
+    if (!a.Opened())
         throw EFOpenError(pathA, OpenFault(pathA));
-    ArchiveSide b = OpenSide(pathB);
-    if (!b.File)
+    OpenedArchive b(pathB);
+    if (!b.Opened())
         throw EFOpenError(pathB, OpenFault(pathB));
     return Compare(a, b, options, {});
 }
@@ -262,12 +224,12 @@ ArchiveRebuildReport ArchiveRebuildCheck(const std::string& basePath,
                                          const std::string& existingPath,
                                          const std::vector<MemberSource>& rewritten) {
     ArchiveRebuildReport report;
-    ArchiveSide base = OpenSide(basePath);
-    ArchiveSide existing = OpenSide(existingPath);
-    report.BaseFault = base.Fault;
-    report.Fault = existing.Fault;
-    report.BaseReadable = base.Fault.empty();
-    report.Readable = existing.Fault.empty();
+    OpenedArchive base(basePath);
+    OpenedArchive existing(existingPath);
+    report.BaseFault = SideFault(base);
+    report.Fault = SideFault(existing);
+    report.BaseReadable = report.BaseFault.empty();
+    report.Readable = report.Fault.empty();
     if (!report.BaseReadable || !report.Readable)
         return report;
 

@@ -67,6 +67,12 @@ std::string FirstDamagedMember(const ArchiveListing& listing);
 // Offsets as the listing shows them: uppercase hex, at least six digits.
 std::string OffsetText(std::uint32_t offset);
 
+// Where the directory of an archive of `rows` members ends: the count and first-start words,
+// then one entry per member.
+constexpr std::int64_t DirectoryEnd(std::int64_t rows) {
+    return 8 + std::int64_t{ArchiveEntrySize} * rows;
+}
+
 // Offset of the end word of listing row r (1-based): 17 * r + 4.
 inline std::int64_t EndWordOffset(std::int64_t row) {
     return 17 * row + 4;

@@ -138,26 +138,6 @@ bool FileStamp::StillMatches() const {
            now.Size == Status.Size && now.Modified == Status.Modified;
 }
 
-std::string JoinPath(const std::string& dir, const std::string& name) {
-    if (dir.empty())
-        return name;
-#ifdef _WIN32
-    const bool ended = dir.back() == '/' || dir.back() == '\\';
-#else
-    const bool ended = dir.back() == '/';
-#endif
-    return ended ? dir + name : dir + "/" + name;
-}
-
-std::string PathFileName(const std::string& path) {
-#ifdef _WIN32
-    const auto slash = path.find_last_of("/\\:");
-#else
-    const auto slash = path.find_last_of('/');
-#endif
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string ForeignFileFault(const std::string& folder, const std::string& path, bool allowLinks) {
     if (allowLinks)
         return {};
@@ -173,10 +153,8 @@ std::string ForeignFileFault(const std::string& folder, const std::string& path,
     if (resolved.empty() || home.empty())
         return {}; // nothing there: the reader reports that itself
     // Compared without the separator at the end, which only a root folder keeps.
-    std::string parent = home;
-    while (!parent.empty() && (parent.back() == '/' || parent.back() == '\\'))
-        parent.pop_back();
-    const std::size_t slash = resolved.find_last_of("/\\");
+    const std::string parent = WithoutTrailingSeparators(home);
+    const std::size_t slash = LastSeparator(resolved);
     if (slash == std::string::npos || resolved.substr(0, slash) != parent)
         return "it lies outside " + (folder.empty() ? std::string(".") : folder);
     return {};

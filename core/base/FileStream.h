@@ -2,6 +2,7 @@
 // Buffered binary input over one file. Every read reports how much it really got, so no
 // caller ever uses a byte that was not read.
 
+#include "base/PathName.h" // JoinPath, PathFileName
 #include "base/Platform.h"
 
 #include <cstddef>
@@ -88,12 +89,6 @@ inline void PutInt32LE(unsigned char* p, std::int32_t value) {
 bool SameFile(const std::string& a, const std::string& b);
 // True when `path` names a regular file (links followed): one an output would replace.
 bool IsRegularFile(const std::string& path);
-
-// `name` inside `dir`, joined with '/' (which Windows takes too, so paths print alike on
-// every system); `name` alone when `dir` is empty.
-std::string JoinPath(const std::string& dir, const std::string& name);
-// The last part of a path, after its last separator: the file's name, for messages.
-std::string PathFileName(const std::string& path);
 
 // Why a file of a folder that someone else may have made is not taken as data: "it is a
 // symbolic link", "it is a hard link ..." (a file with more than one name may be one from

@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 #include "base/FileStream.h"
+#include "base/PathName.h"
 
 #include "base/TextConv.h"
 
@@ -30,27 +31,6 @@ constexpr int kLockPollMs = 20;
 // the output works: ".kiv-<process>-<n>.tmp" for a temporary file, ".kiv-<hash>.lock" for
 // the lock of the output whose name hashes to <hash>.
 constexpr const char* kWorkPrefix = ".kiv-";
-
-std::pair<std::string, std::string> SplitFolder(const std::string& path) {
-#ifdef _WIN32
-    // Windows ends a folder name with either slash, or with the colon of a drive.
-    const auto slash = path.find_last_of("/\\:");
-#else
-    const auto slash = path.find_last_of('/');
-#endif
-    if (slash == std::string::npos)
-        return {std::string(), path};
-    return {path.substr(0, slash + 1), path.substr(slash + 1)};
-}
-
-// The folder as a person names it: "." for the current one, no trailing separator.
-std::string ShownFolder(const std::string& folder) {
-    if (folder.empty())
-        return ".";
-    if (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\'))
-        return folder.substr(0, folder.size() - 1);
-    return folder;
-}
 
 std::string LockFileName(const std::string& base) {
     std::uint32_t hash = 2166136261u; // FNV-1a

@@ -7,7 +7,7 @@
 #include "vcl/Application.h"
 
 #include "archive/ArchiveDirectory.h"
-#include "archive/ModCreate.h"
+#include "mod/ModCreate.h"
 #include "sprite/S16Format.h"
 
 #include <QGuiApplication>

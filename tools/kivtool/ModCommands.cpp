@@ -6,9 +6,9 @@
 #include "OutputRule.h"
 
 #include "archive/ArchiveOps.h"
-#include "archive/ModApply.h"
-#include "archive/ModCreate.h"
-#include "archive/ModFile.h"
+#include "mod/ModApply.h"
+#include "mod/ModCreate.h"
+#include "mod/ModReader.h"
 
 #include <CLI/CLI.hpp>
 
@@ -27,7 +27,7 @@ int ModCreateCommand(const Context& ctx, const std::string& base, const std::str
         ProgressLine progress(
             ctx, "Comparing " + PrintableName(base) + " with " + PrintableName(edited), 0);
         progress.ShowNow();
-        const kiv::ModCreateResult result = kiv::CreateMod(
+        const kiv::ModCreated result = kiv::CreateMod(
             base, edited, options.OutPath, {options.Title, options.Author, options.Note});
         progress.Clear();
         if (!result.Ok)
@@ -49,8 +49,8 @@ int ModApplyCommand(const Context& ctx, const std::string& base,
                 return ExitFailure;
         const kiv::ModPlan plan = kiv::PlanMods(
             base, mods, {options.SkipMismatched, options.PreferLast, options.SkipConflicting});
-        if (!plan.Fault.empty())
-            return Fail(ctx, plan.Fault);
+        if (!plan.Result.Ok)
+            return Fail(ctx, plan.Result.Message);
         for (const std::string& note : plan.Notes)
             Err(ctx) << note << '\n';
         for (const std::string& line : plan.Refusals)

@@ -1,12 +1,14 @@
-#include "archive/ModCreate.h"
+#include "mod/ModCreate.h"
 
 #include "archive/ArchiveDiff.h"
 #include "archive/ArchiveOps.h"
-#include "archive/ModFile.h"
+#include "archive/OpenedArchive.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "base/SafeFile.h"
 #include "base/TextConv.h"
+#include "mod/IconCoding.h"
+#include "mod/ModReader.h"
 
 #include <algorithm>
 #include <map>
@@ -16,39 +18,15 @@ namespace kiv {
 
 namespace {
 
-// One of the two archives: its listing, its directory as stored, each member's place among
-// the members of its name.
-struct Side {
-    std::unique_ptr<InFile> File;
-    ArchiveListing Listing;
-    StoredDirectory Directory;
-    std::vector<std::int32_t> Occurrence;
-    std::map<std::string, std::int32_t> Named;
+using Side = OpenedArchive;
 
-    std::int32_t Rows() const { return static_cast<std::int32_t>(Listing.Entries.size()); }
-    const TArchiveEntry& Entry(std::int32_t row) const {
-        return Listing.Entries[static_cast<std::size_t>(row - 1)];
-    }
-    std::int64_t DirectoryEnd() const { return 8 + std::int64_t{ArchiveEntrySize} * Rows(); }
-    std::int64_t MembersEnd() const {
-        return Rows() > 0 ? std::int64_t{Entry(Rows()).Finish} : Directory.FirstStart;
-    }
-    std::string Field(std::int32_t row) const {
-        const auto& field = Directory.Fields[static_cast<std::size_t>(row - 1)];
-        return std::string(field.begin(), field.end());
-    }
-};
-
-Side OpenSide(const std::string& path) {
-    Side side;
-    side.File = InFile::Open(path);
-    if (!side.File)
+// One of the two archives, as the comparison found it.
+std::unique_ptr<Side> OpenSide(const std::string& path) {
+    auto side = std::make_unique<Side>(path);
+    if (!side->Opened())
         throw EFOpenError(path, OpenFault(path));
-    side.Listing = ListArchive(path);
-    if (!ReadStoredDirectory(*side.File, side.Listing, side.Directory))
-        throw EReadError();
-    for (const TArchiveEntry& entry : side.Listing.Entries)
-        side.Occurrence.push_back(++side.Named[entry.Name]);
+    if (!side->Fault().empty())
+        throw EReadError(); // changed since it was compared
     return side;
 }
 
@@ -87,12 +65,8 @@ private:
     MemberKey KeyOf(const Side& side, std::int32_t row) const {
         MemberKey key;
         key.Name = side.Entry(row).Name;
-        key.Copy = side.Occurrence[static_cast<std::size_t>(row - 1)];
-        const auto named = [&](const Side& s) {
-            const auto found = s.Named.find(key.Name);
-            return found == s.Named.end() ? 0 : found->second;
-        };
-        key.Repeated = named(a_) > 1 || named(b_) > 1;
+        key.Copy = side.Occurrence(row);
+        key.Repeated = a_.Listed(key.Name) > 1 || b_.Listed(key.Name) > 1;
         return key;
     }
     ByteSum Whole(const std::string& name, const Side& side, std::int64_t from, std::int64_t to);
@@ -110,8 +84,8 @@ private:
 // The new bytes of [from, to) of `side` as one deflated entry.
 ByteSum Maker::Whole(const std::string& name, const Side& side, std::int64_t from,
                      std::int64_t to) {
-    zip_.Begin(name, ZipMethod::Deflated, Z_DEFAULT_COMPRESSION);
-    if (!zip_.Copy(*side.File, from, to - from))
+    zip_.Begin(name, ZipMethod::Deflated, ZlibDefaultLevel);
+    if (!zip_.Copy(side.File(), from, to - from))
         throw EReadError();
     return {to - from, zip_.End()};
 }
@@ -119,24 +93,18 @@ ByteSum Maker::Whole(const std::string& name, const Side& side, std::int64_t fro
 void Maker::Gap(ModManifest& manifest) {
     ModChange c;
     c.Kind = ModChangeKind::Gap;
-    std::uint32_t crc = 0;
-    if (!Crc32Of(*a_.File, a_.DirectoryEnd(), a_.Directory.FirstStart - a_.DirectoryEnd(), crc))
-        throw EReadError();
-    c.Base = {a_.Directory.FirstStart - a_.DirectoryEnd(), crc};
+    c.Base = RangeSum(a_.File(), a_.DirectoryEnd(), a_.MembersStart());
     c.File = "gap.bin";
-    c.Result = Whole(c.File, b_, b_.DirectoryEnd(), b_.Directory.FirstStart);
+    c.Result = Whole(c.File, b_, b_.DirectoryEnd(), b_.MembersStart());
     manifest.Changes.push_back(std::move(c));
 }
 
 void Maker::Tail(ModManifest& manifest) {
     ModChange c;
     c.Kind = ModChangeKind::Tail;
-    std::uint32_t crc = 0;
-    if (!Crc32Of(*a_.File, a_.MembersEnd(), a_.File->Length() - a_.MembersEnd(), crc))
-        throw EReadError();
-    c.Base = {a_.File->Length() - a_.MembersEnd(), crc};
+    c.Base = RangeSum(a_.File(), a_.MembersEnd(), a_.Length());
     c.File = "tail.bin";
-    c.Result = Whole(c.File, b_, b_.MembersEnd(), b_.File->Length());
+    c.Result = Whole(c.File, b_, b_.MembersEnd(), b_.Length());
     manifest.Changes.push_back(std::move(c));
 }
 
@@ -167,15 +135,15 @@ void Maker::Icons(const MemberDiff& m, std::vector<ModChange>& changes) {
         c.Icon = icon.Icon;
         c.Header = icon.Header;
         c.Data = icon.Data;
-        const TIconHeader was = StoredHeader(*a_.File, m.InA.Start, icon.Icon);
-        const TIconHeader now = StoredHeader(*b_.File, m.InB.Start, icon.Icon);
-        c.Base = IconSum(*a_.File, m.InA.Start, icons.CountA, was);
-        c.Result = IconSum(*b_.File, m.InB.Start, icons.CountB, now);
+        const TIconHeader was = StoredHeader(a_.File(), m.InA.Start, icon.Icon);
+        const TIconHeader now = StoredHeader(b_.File(), m.InB.Start, icon.Icon);
+        c.Base = IconSum(a_.File(), m.InA.Start, icons.CountA, was);
+        c.Result = IconSum(b_.File(), m.InB.Start, icons.CountB, now);
         c.File = kIconsEntry;
         c.At = zip_.EntrySize();
         const CompressedIcon made = CompressIcon(
-            IconOf(*a_.File, m.InA.Start, icons.CountA, was), c.Base.Size,
-            IconOf(*b_.File, m.InB.Start, icons.CountB, now), c.Result.Size,
+            IconOf(a_.File(), m.InA.Start, icons.CountA, was), c.Base.Size,
+            IconOf(b_.File(), m.InB.Start, icons.CountB, now), c.Result.Size,
             [this](const unsigned char* bytes, std::size_t n) { zip_.Write(bytes, n); });
         c.Length = made.Length;
         c.Coding = made.Coding;
@@ -191,7 +159,7 @@ bool Maker::Member(const MemberDiff& m, ModManifest& manifest) {
         c.Kind = ModChangeKind::Add;
         c.Member.Name = m.Name;
         Placed(m.RowB, c);
-        const std::string field = b_.Field(m.RowB);
+        const std::string field = b_.FieldText(m.RowB);
         if (field != (m.Name + std::string(ArchiveNameSize, '\0')).substr(0, ArchiveNameSize))
             c.NameField = field;
         c.File = EntryName("added", m.RowB, m.Name);
@@ -202,10 +170,7 @@ bool Maker::Member(const MemberDiff& m, ModManifest& manifest) {
     c.Member = KeyOf(a_, m.RowA);
     if (m.Removed()) {
         c.Kind = ModChangeKind::Remove;
-        std::uint32_t crc = 0;
-        if (!Crc32Of(*a_.File, m.InA.Start, std::int64_t{m.InA.Finish} - m.InA.Start, crc))
-            throw EReadError();
-        c.Base = {std::int64_t{m.InA.Finish} - m.InA.Start, crc};
+        c.Base = RangeSum(a_.File(), m.InA.Start, m.InA.Finish);
         manifest.Changes.push_back(std::move(c));
         return true;
     }
@@ -221,10 +186,7 @@ bool Maker::Member(const MemberDiff& m, ModManifest& manifest) {
     if (!m.Changed || byIcon)
         return !m.Changed;
     c.Kind = ModChangeKind::Member;
-    std::uint32_t crc = 0;
-    if (!Crc32Of(*a_.File, m.InA.Start, std::int64_t{m.InA.Finish} - m.InA.Start, crc))
-        throw EReadError();
-    c.Base = {std::int64_t{m.InA.Finish} - m.InA.Start, crc};
+    c.Base = RangeSum(a_.File(), m.InA.Start, m.InA.Finish);
     c.File = EntryName("members", m.RowA, m.Name);
     c.Result = Whole(c.File, b_, m.InB.Start, m.InB.Finish);
     c.Icons = m.Icons;
@@ -235,35 +197,38 @@ bool Maker::Member(const MemberDiff& m, ModManifest& manifest) {
 // Other bytes after a name in the directory: the members both archives hold, paired by name
 // and place among their name as the comparison pairs them.
 void Maker::Fields(ModManifest& manifest) {
-    std::map<std::pair<std::string, std::int32_t>, std::int32_t> rowInA;
-    for (std::int32_t r = 1; r <= a_.Rows(); ++r)
-        rowInA[{a_.Entry(r).Name, a_.Occurrence[static_cast<std::size_t>(r - 1)]}] = r;
+    const std::vector<std::int32_t> rowInA = a_.PairedRows(b_);
     for (std::int32_t rb = 1; rb <= b_.Rows(); ++rb) {
-        const auto found =
-            rowInA.find({b_.Entry(rb).Name, b_.Occurrence[static_cast<std::size_t>(rb - 1)]});
-        if (found == rowInA.end() || a_.Field(found->second) == b_.Field(rb))
+        const std::int32_t ra = rowInA[static_cast<std::size_t>(rb)];
+        if (ra == 0 || a_.Field(ra) == b_.Field(rb))
             continue;
         ModChange c;
         c.Kind = ModChangeKind::Field;
-        c.Member = KeyOf(a_, found->second);
-        c.NameField = b_.Field(rb);
-        c.RowA = found->second;
+        c.Member = KeyOf(a_, ra);
+        c.NameField = b_.FieldText(rb);
+        c.RowA = ra;
         c.RowB = rb;
         manifest.Changes.push_back(std::move(c));
     }
 }
 
-ModCreateResult Failed(std::string message) {
-    ModCreateResult result;
+ModCreated Failed(std::string message) {
+    ModCreated result;
+    result.Ok = false;
     result.Message = std::move(message);
     return result;
 }
 
-} // namespace
+ModCreated WriteFailed(std::string message, const WriteFault& fault) {
+    ModCreated result = Failed(std::move(message));
+    result.WriteFailed = true;
+    result.Fault = fault;
+    return result;
+}
 
-ModCreateResult CreateMod(const std::string& basePath, const std::string& newPath,
-                          const std::string& outPath, const ModMetadata& metadata) {
-    ArchiveDiff diff;
+// Compares the two archives; a failure when no mod can be made of them.
+ModCreated Compare(const std::string& basePath, const std::string& newPath,
+                   const std::string& outPath, ArchiveDiff& diff) {
     try {
         diff = DiffArchives(basePath, newPath);
     } catch (const EFOpenError& e) {
@@ -279,108 +244,126 @@ ModCreateResult CreateMod(const std::string& basePath, const std::string& newPat
             " does not look like a sprite archive: " + (base ? diff.FaultA : diff.FaultB));
     }
     if (diff.Same()) {
-        ModCreateResult same = Failed(PrintableName(basePath) + " and " + PrintableName(newPath) +
-                                      " hold the same bytes; no mod was written.");
+        ModCreated same = Failed(PrintableName(basePath) + " and " + PrintableName(newPath) +
+                                 " hold the same bytes; no mod was written.");
         same.Same = true;
         return same;
     }
     if (SameFile(outPath, basePath) || SameFile(outPath, newPath))
         return Failed("Cannot write the mod to " + PrintableName(outPath) +
                       ": that is an archive it is made from.");
+    return {};
+}
 
+// Every change into the manifest, and the new bytes into the zip, in the new archive's order.
+void AddChanges(Maker& maker, ZipWriter& zip, const ArchiveDiff& diff, ModManifest& manifest) {
+    if (diff.GapDiffers)
+        maker.Gap(manifest);
+    // Members changed icon by icon get their place in the manifest now and their icons after
+    // the other entries, all in one entry.
+    std::vector<std::pair<std::size_t, const MemberDiff*>> byIcon;
+    for (const MemberDiff& m : diff.Members)
+        if (!maker.Member(m, manifest))
+            byIcon.emplace_back(manifest.Changes.size(), &m);
+    if (!byIcon.empty()) {
+        std::vector<ModChange> changes;
+        zip.Begin(kIconsEntry, ZipMethod::Stored);
+        std::size_t inserted = 0;
+        for (const auto& [place, m] : byIcon) {
+            changes.clear();
+            maker.Icons(*m, changes);
+            const auto at = static_cast<std::ptrdiff_t>(place + inserted);
+            manifest.Changes.insert(manifest.Changes.begin() + at, changes.begin(), changes.end());
+            inserted += changes.size();
+        }
+        zip.End();
+    }
+    if (diff.NameFieldsDiffer)
+        maker.Fields(manifest);
+    if (diff.TailDiffers)
+        maker.Tail(manifest);
+}
+
+// The manifest, of at most ModMaxManifest bytes; "" when even without the icon summaries
+// (for listings only: a mod works without them) it would be larger.
+std::string FittingManifest(ModManifest& manifest) {
+    std::string json = ManifestJson(manifest);
+    if (std::ssize(json) > ModMaxManifest) {
+        for (ModChange& c : manifest.Changes)
+            c.Icons.reset();
+        json = ManifestJson(manifest);
+    }
+    return std::ssize(json) > ModMaxManifest ? std::string() : json;
+}
+
+// Writes the mod into `out` and commits it.
+ModCreated WriteMod(const std::string& basePath, const std::string& newPath,
+                    const std::string& outPath, const ModMetadata& metadata,
+                    const ArchiveDiff& diff, SafeFile& out) {
+    ModCreated result;
+    const std::unique_ptr<Side> sideA = OpenSide(basePath);
+    const std::unique_ptr<Side> sideB = OpenSide(newPath);
+    out.WatchInput(sideA->File());
+    out.WatchInput(sideB->File());
+    ZipWriter zip(out);
+    Maker maker(*sideA, *sideB, zip);
+    maker.Standing(diff);
+
+    ModManifest manifest;
+    manifest.Title = metadata.Title;
+    manifest.Author = metadata.Author;
+    manifest.Note = metadata.Note;
+    manifest.BaseSize = sideA->Length();
+    manifest.BaseMembers = sideA->Rows();
+    AddChanges(maker, zip, diff, manifest);
+    const std::string json = FittingManifest(manifest);
+    if (json.empty())
+        return Failed("The changes are too many for one mod: its manifest would pass 8 MiB.");
+    zip.Begin(ModManifestName, ZipMethod::Deflated);
+    zip.Write(json.data(), json.size());
+    zip.End();
+    zip.Finish();
+    result.Changes = std::ssize(manifest.Changes);
+    result.Size = out.Size();
+    // Read back as `mod apply` and `mod info` read it, with their checks: a mod they would
+    // refuse is never put in place.
+    try {
+        const ModReader check(out.TemporaryPath(), outPath);
+    } catch (const EBadMod& e) {
+        return Failed(std::string(e.what()) + "; `mod apply` would refuse it, so no mod was "
+                                              "written.");
+    }
+    sideA->Close();
+    sideB->Close();
+    out.Commit();
+    return result;
+}
+
+} // namespace
+
+ModCreated CreateMod(const std::string& basePath, const std::string& newPath,
+                     const std::string& outPath, const ModMetadata& metadata) {
+    ArchiveDiff diff;
+    if (ModCreated refused = Compare(basePath, newPath, outPath, diff); !refused.Ok)
+        return refused;
     std::optional<SafeFile> out;
     try {
         out.emplace(outPath);
     } catch (const EFCreateError& e) {
-        ModCreateResult result = Failed(e.what());
-        result.WriteFailed = true;
-        result.Fault = e.Fault();
-        return result;
+        return WriteFailed(e.what(), e.Fault());
     } catch (const EOutputBusy& e) {
         return Failed(e.what());
     }
-    ModCreateResult result;
     try {
-        Side a = OpenSide(basePath);
-        Side b = OpenSide(newPath);
-        out->WatchInput(*a.File);
-        out->WatchInput(*b.File);
-        ZipWriter zip(*out);
-        Maker maker(a, b, zip);
-        maker.Standing(diff);
-
-        ModManifest manifest;
-        manifest.Title = metadata.Title;
-        manifest.Author = metadata.Author;
-        manifest.Note = metadata.Note;
-        manifest.BaseSize = a.File->Length();
-        manifest.BaseMembers = a.Rows();
-        if (diff.GapDiffers)
-            maker.Gap(manifest);
-        // Members changed icon by icon get their place in the manifest now and their icons
-        // after the other entries, all in one entry.
-        std::vector<std::pair<std::size_t, const MemberDiff*>> byIcon;
-        for (const MemberDiff& m : diff.Members)
-            if (!maker.Member(m, manifest))
-                byIcon.emplace_back(manifest.Changes.size(), &m);
-        if (!byIcon.empty()) {
-            std::vector<ModChange> changes;
-            zip.Begin(kIconsEntry, ZipMethod::Stored);
-            std::size_t inserted = 0;
-            for (const auto& [place, m] : byIcon) {
-                changes.clear();
-                maker.Icons(*m, changes);
-                const auto at = static_cast<std::ptrdiff_t>(place + inserted);
-                manifest.Changes.insert(manifest.Changes.begin() + at, changes.begin(),
-                                        changes.end());
-                inserted += changes.size();
-            }
-            zip.End();
-        }
-        if (diff.NameFieldsDiffer)
-            maker.Fields(manifest);
-        if (diff.TailDiffers)
-            maker.Tail(manifest);
-
-        std::string json = ManifestJson(manifest);
-        if (std::ssize(json) > ModMaxManifest) {
-            // The icon summaries are for listings only: a mod that works without them.
-            for (ModChange& c : manifest.Changes)
-                c.Icons.reset();
-            json = ManifestJson(manifest);
-        }
-        if (std::ssize(json) > ModMaxManifest)
-            return Failed("The changes are too many for one mod: its manifest would pass 8 MiB.");
-        zip.Begin(ModManifestName, ZipMethod::Deflated);
-        zip.Write(json.data(), json.size());
-        zip.End();
-        zip.Finish();
-        result.Changes = std::ssize(manifest.Changes);
-        result.Size = out->Size();
-        // Read back as `mod apply` and `mod info` read it, with their checks: a mod they
-        // would refuse is never put in place.
-        try {
-            const ModReader check(out->TemporaryPath(), outPath);
-        } catch (const EBadMod& e) {
-            return Failed(std::string(e.what()) + "; `mod apply` would refuse it, so no mod was "
-                                                  "written.");
-        }
-        a.File.reset();
-        b.File.reset();
-        out->Commit();
+        return WriteMod(basePath, newPath, outPath, metadata, diff, *out);
     } catch (const EReadError&) {
         return Failed("Could not read " + PrintableName(basePath) + " or " +
                       PrintableName(newPath) + " as they were compared.");
     } catch (const EWriteError& e) {
-        ModCreateResult failed = Failed("Cannot write file " + PrintableName(outPath));
-        failed.WriteFailed = true;
-        failed.Fault = e.Fault();
-        return failed;
+        return WriteFailed("Cannot write file " + PrintableName(outPath), e.Fault());
     } catch (const EInputChanged& e) {
         return Failed(e.what());
     }
-    result.Ok = true;
-    return result;
 }
 
 } // namespace kiv

@@ -7,14 +7,14 @@
 // sizes claim, and names are only ever compared, never used as paths.
 
 #include "base/Errors.h"
+#include "base/Zlib.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
-
-#include <zlib.h>
 
 namespace kiv {
 
@@ -33,10 +33,6 @@ inline constexpr std::size_t ZipMaxEntries = 0xFFFF;
 
 enum class ZipMethod : std::uint16_t { Stored = 0, Deflated = 8 };
 
-// Carries the CRC-32 (zlib's; 0 to start) over `count` bytes of `file` from `offset`, read in
-// blocks; false when the file does not hold them all.
-bool Crc32Of(const InFile& file, std::int64_t offset, std::int64_t count, std::uint32_t& crc);
-
 // Writes entries one at a time into `out`, then the central directory. Each local header is
 // written before its data and completed afterwards (checksum and sizes), so an entry of any
 // size streams through. Every date is 1980-01-01, so the same entries give the same file.
@@ -50,7 +46,7 @@ public:
     ZipWriter& operator=(const ZipWriter&) = delete;
 
     // `level`: zlib's compression level for a deflated entry.
-    void Begin(const std::string& name, ZipMethod method, int level = Z_BEST_COMPRESSION);
+    void Begin(const std::string& name, ZipMethod method, int level = ZlibBestLevel);
     void Write(const void* data, std::size_t count);
     // Writes `count` bytes of `source` from `offset`; false when the source ends early.
     bool Copy(const InFile& source, std::int64_t offset, std::int64_t count);
@@ -71,14 +67,12 @@ private:
         std::int64_t HeaderOffset;
     };
     void Emit(const void* data, std::size_t count);
-    void Deflate(const void* data, std::size_t count, int flush);
+    ByteSink Sink();
 
     SafeFile& out_;
     std::vector<Written> entries_;
     bool open_ = false;
-    z_stream zs_{};
-    bool deflating_ = false;
-    std::vector<unsigned char> buffer_;
+    std::optional<Deflater> deflater_;
 };
 
 struct ZipEntry {
@@ -110,9 +104,6 @@ private:
 class ZipEntryReader {
 public:
     ZipEntryReader(const InFile& file, const ZipEntry& entry);
-    ~ZipEntryReader();
-    ZipEntryReader(const ZipEntryReader&) = delete;
-    ZipEntryReader& operator=(const ZipEntryReader&) = delete;
 
     // Reads up to `count` bytes; fewer only at the entry's end.
     std::size_t Read(void* data, std::size_t count);
@@ -126,7 +117,7 @@ public:
 
 private:
     bool Fill();
-    void Stalled(int status, std::size_t progress);
+    void Stalled(InflateStatus status, std::size_t progress);
     void Check();
 
     const InFile& file_;
@@ -134,8 +125,7 @@ private:
     std::int64_t consumed_ = 0; // compressed bytes taken from the file
     std::int64_t produced_ = 0;
     std::uint32_t crc_ = 0;
-    z_stream zs_{};
-    bool inflating_ = false;
+    std::optional<Inflater> inflater_;
     bool ended_ = false;
     bool skipped_ = false; // bytes of a stored entry were passed over unread
     std::vector<unsigned char> in_;

@@ -1,7 +1,7 @@
 #pragma once
 // Making a mod file from two archives: what the comparison finds, and only that.
 
-#include "base/Errors.h"
+#include "mod/ModResult.h"
 
 #include <cstdint>
 #include <string>
@@ -14,11 +14,8 @@ struct ModMetadata {
     std::string Note;
 };
 
-struct ModCreateResult {
-    bool Ok = false;
-    std::string Message; // why nothing was written
-    bool WriteFailed = false;
-    WriteFault Fault;         // the file or folder, and the system's reason
+// What making a mod did: the result, and what the mod holds.
+struct ModCreated : ModResult {
     bool Same = false;        // the two archives hold the same bytes: nothing to share
     std::int64_t Changes = 0; // changes the mod holds
     std::int64_t Size = 0;    // bytes of the mod file
@@ -30,7 +27,7 @@ struct ModCreateResult {
 // changed, added or removed member whole; moved members, other bytes after a name in the
 // directory, the gap and the tail as changes of their own. Both archives are read through
 // the comparison (streaming) and then only where they differ.
-ModCreateResult CreateMod(const std::string& basePath, const std::string& newPath,
-                          const std::string& outPath, const ModMetadata& metadata);
+ModCreated CreateMod(const std::string& basePath, const std::string& newPath,
+                     const std::string& outPath, const ModMetadata& metadata);
 
 } // namespace kiv

@@ -1,5 +1,6 @@
-#include "base/ZipFile.h"
+#include "mod/ZipFile.h"
 
+#include "base/Checksum.h"
 #include "base/FileStream.h"
 #include "base/SafeFile.h"
 
@@ -41,40 +42,20 @@ void Put32(std::vector<unsigned char>& out, std::uint32_t v) {
     Put16(out, v >> 16);
 }
 
-std::uint32_t Crc(std::uint32_t crc, const void* data, std::size_t count) {
-    return static_cast<std::uint32_t>(
-        crc32_z(crc, static_cast<const Bytef*>(data), static_cast<z_size_t>(count)));
-}
-
 [[noreturn]] void Bad(const std::string& why) {
     throw EBadZip(why);
 }
 
 } // namespace
 
-bool Crc32Of(const InFile& file, std::int64_t offset, std::int64_t count, std::uint32_t& crc) {
-    std::vector<unsigned char> block(static_cast<std::size_t>(
-        std::clamp<std::int64_t>(count, 1, static_cast<std::int64_t>(4 * kBlock))));
-    std::uint32_t value = crc;
-    while (count > 0) {
-        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(count, std::ssize(block)));
-        if (!file.ReadExactlyAt(offset, block.data(), n))
-            return false;
-        value = Crc(value, block.data(), n);
-        offset += static_cast<std::int64_t>(n);
-        count -= static_cast<std::int64_t>(n);
-    }
-    crc = value;
-    return true;
-}
-
 // ---- Writing
 
 ZipWriter::ZipWriter(SafeFile& out) : out_(out) {}
 
-ZipWriter::~ZipWriter() {
-    if (deflating_)
-        deflateEnd(&zs_);
+ZipWriter::~ZipWriter() = default;
+
+ByteSink ZipWriter::Sink() {
+    return [this](const unsigned char* bytes, std::size_t n) { Emit(bytes, n); };
 }
 
 void ZipWriter::Emit(const void* data, std::size_t count) {
@@ -86,7 +67,7 @@ void ZipWriter::Emit(const void* data, std::size_t count) {
 void ZipWriter::Begin(const std::string& name, ZipMethod method, int level) {
     if (open_ || entries_.size() >= ZipMaxEntries || name.empty() || name.size() > 0xFFFF)
         throw EWriteError("A zip file holds at most 65535 entries, each with a name");
-    entries_.push_back({name, method, Crc(0, nullptr, 0), 0, 0, out_.Size()});
+    entries_.push_back({name, method, 0, 0, 0, out_.Size()});
     std::vector<unsigned char> header;
     Put32(header, kLocalSignature);
     Put16(header, kVersion);
@@ -101,34 +82,14 @@ void ZipWriter::Begin(const std::string& name, ZipMethod method, int level) {
     Put16(header, 0); // extra field
     header.insert(header.end(), name.begin(), name.end());
     Emit(header.data(), header.size());
-    if (method == ZipMethod::Deflated) {
-        zs_ = z_stream{};
-        if (deflateInit2(&zs_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-            throw std::bad_alloc();
-        deflating_ = true;
-        buffer_.resize(kBlock);
-    }
+    if (method == ZipMethod::Deflated)
+        deflater_.emplace(DeflateOptions{ZlibFormat::Raw, level});
     open_ = true;
-}
-
-void ZipWriter::Deflate(const void* data, std::size_t count, int flush) {
-    zs_.next_in = static_cast<Bytef*>(const_cast<void*>(data));
-    zs_.avail_in = static_cast<uInt>(count);
-    do {
-        zs_.next_out = buffer_.data();
-        zs_.avail_out = static_cast<uInt>(buffer_.size());
-        const int status = deflate(&zs_, flush);
-        if (status == Z_STREAM_ERROR)
-            throw EWriteError("The compressor failed");
-        Emit(buffer_.data(), buffer_.size() - zs_.avail_out);
-        if (status == Z_STREAM_END)
-            break;
-    } while (zs_.avail_out == 0 || zs_.avail_in > 0);
 }
 
 void ZipWriter::Write(const void* data, std::size_t count) {
     Written& entry = entries_.back();
-    entry.Crc = Crc(entry.Crc, data, count);
+    entry.Crc = Crc32(data, count, entry.Crc);
     entry.Size += static_cast<std::int64_t>(count);
     if (entry.Size > ZipMaxOffset)
         throw EWriteError("An entry of a zip file without zip64 holds under 4 GiB");
@@ -136,13 +97,7 @@ void ZipWriter::Write(const void* data, std::size_t count) {
         Emit(data, count);
         return;
     }
-    // deflate takes at most 4 GiB per call.
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    for (std::size_t done = 0; done < count;) {
-        const std::size_t n = std::min<std::size_t>(count - done, std::size_t{1} << 30);
-        Deflate(bytes + done, n, Z_NO_FLUSH);
-        done += n;
-    }
+    deflater_->Feed(data, count, false, Sink());
 }
 
 bool ZipWriter::Copy(const InFile& source, std::int64_t offset, std::int64_t count) {
@@ -162,9 +117,8 @@ bool ZipWriter::Copy(const InFile& source, std::int64_t offset, std::int64_t cou
 std::uint32_t ZipWriter::End() {
     Written& entry = entries_.back();
     if (entry.Method == ZipMethod::Deflated) {
-        Deflate(nullptr, 0, Z_FINISH);
-        deflateEnd(&zs_);
-        deflating_ = false;
+        deflater_->Feed(nullptr, 0, true, Sink());
+        deflater_.reset();
     }
     const std::int64_t dataStart = entry.HeaderOffset + kLocalSize + entry.Name.size();
     entry.Compressed = out_.Size() - dataStart;
@@ -215,7 +169,16 @@ void ZipWriter::Finish() {
 
 // ---- Reading
 
-ZipReader::ZipReader(const InFile& file) {
+namespace {
+
+struct CentralDirectory {
+    std::uint16_t Count = 0;
+    std::int64_t Offset = 0;
+    std::int64_t Size = 0;
+};
+
+// The end record, found from the file's end, and the central directory it places.
+CentralDirectory FindCentral(const InFile& file) {
     const std::int64_t length = file.Length();
     if (length < static_cast<std::int64_t>(kEndSize))
         Bad("the file is too short to be a zip file");
@@ -237,70 +200,82 @@ ZipReader::ZipReader(const InFile& file) {
         Bad("no end of central directory record: not a zip file");
     const unsigned char* end = tail.data() + at;
     const std::int64_t endOffset = length - tailLength + at;
-    const std::uint16_t count = Get16(end + 10);
-    const std::int64_t centralSize = Get32(end + 12);
-    const std::int64_t centralOffset = Get32(end + 16);
-    if (Get16(end + 4) != 0 || Get16(end + 6) != 0 || Get16(end + 8) != count)
+    CentralDirectory central{Get16(end + 10), Get32(end + 16), Get32(end + 12)};
+    if (Get16(end + 4) != 0 || Get16(end + 6) != 0 || Get16(end + 8) != central.Count)
         Bad("the zip file is split into parts");
-    if (count == 0xFFFF || centralOffset == 0xFFFFFFFF || centralSize == 0xFFFFFFFF)
+    if (central.Count == 0xFFFF || central.Offset == 0xFFFFFFFF || central.Size == 0xFFFFFFFF)
         Bad("the zip file uses zip64, which is not read here");
-    if (centralOffset + centralSize > endOffset)
+    if (central.Offset + central.Size > endOffset)
         Bad("the central directory lies outside the file");
-    if (centralSize > kMaxCentralSize)
+    if (central.Size > kMaxCentralSize)
         Bad("the central directory is larger than 16 MiB");
+    return central;
+}
 
-    std::vector<unsigned char> central(static_cast<std::size_t>(centralSize));
-    if (!file.ReadExactlyAt(centralOffset, central.data(), central.size()))
+// Entry `k` (from 0) of the central directory, at `p` of its bytes (moved past it), checked
+// against its local header.
+ZipEntry CentralEntry(const InFile& file, const std::vector<unsigned char>& central,
+                      std::int64_t centralOffset, std::uint16_t k, std::size_t& p) {
+    const std::string which = "entry " + std::to_string(k + 1);
+    if (central.size() - p < kCentralSize || Get32(central.data() + p) != kCentralSignature)
+        Bad("the central directory ends before " + which);
+    const unsigned char* h = central.data() + p;
+    const std::size_t nameLength = Get16(h + 28);
+    const std::size_t extraLength = Get16(h + 30);
+    const std::size_t commentLength = Get16(h + 32);
+    if (central.size() - p - kCentralSize < nameLength + extraLength + commentLength)
+        Bad("the central directory ends inside " + which);
+    ZipEntry entry;
+    entry.Name.assign(reinterpret_cast<const char*>(h + kCentralSize), nameLength);
+    const std::uint16_t flags = Get16(h + 8);
+    const std::uint16_t method = Get16(h + 10);
+    entry.Crc = Get32(h + 16);
+    entry.CompressedSize = Get32(h + 20);
+    entry.Size = Get32(h + 24);
+    const std::int64_t headerOffset = Get32(h + 42);
+    p += kCentralSize + nameLength + extraLength + commentLength;
+
+    if (flags & kRefusedFlags)
+        Bad(which + " is encrypted");
+    if (method != 0 && method != 8)
+        Bad(which + " uses compression method " + std::to_string(method) +
+            "; only stored and deflated entries are read");
+    entry.Method = static_cast<ZipMethod>(method);
+    if (entry.CompressedSize == 0xFFFFFFFF || entry.Size == 0xFFFFFFFF ||
+        headerOffset == 0xFFFFFFFF || Get16(h + 34) != 0)
+        Bad(which + " uses zip64, which is not read here");
+    if (entry.Method == ZipMethod::Stored && entry.CompressedSize != entry.Size)
+        Bad(which + " is stored, yet its two sizes differ");
+
+    unsigned char local[kLocalSize];
+    if (headerOffset + static_cast<std::int64_t>(kLocalSize) > centralOffset ||
+        !file.ReadExactlyAt(headerOffset, local, kLocalSize) || Get32(local) != kLocalSignature)
+        Bad("the local header of " + which + " is missing");
+    const std::size_t localName = Get16(local + 26);
+    const std::size_t localExtra = Get16(local + 28);
+    entry.DataOffset =
+        headerOffset + static_cast<std::int64_t>(kLocalSize + localName + localExtra);
+    if (entry.DataOffset + entry.CompressedSize > centralOffset)
+        Bad("the data of " + which + " run into the central directory");
+    std::string name(localName, '\0');
+    if (localName != nameLength ||
+        !file.ReadExactlyAt(headerOffset + kLocalSize, name.data(), name.size()) ||
+        name != entry.Name)
+        Bad("the local header of " + which + " names another entry");
+    return entry;
+}
+
+} // namespace
+
+ZipReader::ZipReader(const InFile& file) {
+    const CentralDirectory directory = FindCentral(file);
+    std::vector<unsigned char> central(static_cast<std::size_t>(directory.Size));
+    if (!file.ReadExactlyAt(directory.Offset, central.data(), central.size()))
         Bad("the central directory cannot be read");
-    entries_.reserve(count);
+    entries_.reserve(directory.Count);
     std::size_t p = 0;
-    for (std::uint16_t k = 0; k < count; ++k) {
-        const std::string which = "entry " + std::to_string(k + 1);
-        if (central.size() - p < kCentralSize || Get32(central.data() + p) != kCentralSignature)
-            Bad("the central directory ends before " + which);
-        const unsigned char* h = central.data() + p;
-        const std::size_t nameLength = Get16(h + 28);
-        const std::size_t extraLength = Get16(h + 30);
-        const std::size_t commentLength = Get16(h + 32);
-        if (central.size() - p - kCentralSize < nameLength + extraLength + commentLength)
-            Bad("the central directory ends inside " + which);
-        ZipEntry entry;
-        entry.Name.assign(reinterpret_cast<const char*>(h + kCentralSize), nameLength);
-        const std::uint16_t flags = Get16(h + 8);
-        const std::uint16_t method = Get16(h + 10);
-        entry.Crc = Get32(h + 16);
-        entry.CompressedSize = Get32(h + 20);
-        entry.Size = Get32(h + 24);
-        const std::int64_t headerOffset = Get32(h + 42);
-        p += kCentralSize + nameLength + extraLength + commentLength;
-
-        if (flags & kRefusedFlags)
-            Bad(which + " is encrypted");
-        if (method != 0 && method != 8)
-            Bad(which + " uses compression method " + std::to_string(method) +
-                "; only stored and deflated entries are read");
-        entry.Method = static_cast<ZipMethod>(method);
-        if (entry.CompressedSize == 0xFFFFFFFF || entry.Size == 0xFFFFFFFF ||
-            headerOffset == 0xFFFFFFFF || Get16(h + 34) != 0)
-            Bad(which + " uses zip64, which is not read here");
-        if (entry.Method == ZipMethod::Stored && entry.CompressedSize != entry.Size)
-            Bad(which + " is stored, yet its two sizes differ");
-
-        unsigned char local[kLocalSize];
-        if (headerOffset + static_cast<std::int64_t>(kLocalSize) > centralOffset ||
-            !file.ReadExactlyAt(headerOffset, local, kLocalSize) || Get32(local) != kLocalSignature)
-            Bad("the local header of " + which + " is missing");
-        const std::size_t localName = Get16(local + 26);
-        const std::size_t localExtra = Get16(local + 28);
-        entry.DataOffset =
-            headerOffset + static_cast<std::int64_t>(kLocalSize + localName + localExtra);
-        if (entry.DataOffset + entry.CompressedSize > centralOffset)
-            Bad("the data of " + which + " run into the central directory");
-        std::string name(localName, '\0');
-        if (localName != nameLength ||
-            !file.ReadExactlyAt(headerOffset + kLocalSize, name.data(), name.size()) ||
-            name != entry.Name)
-            Bad("the local header of " + which + " names another entry");
+    for (std::uint16_t k = 0; k < directory.Count; ++k) {
+        ZipEntry entry = CentralEntry(file, central, directory.Offset, k, p);
         if (!index_.emplace(entry.Name, entries_.size()).second)
             Bad("two entries are named alike");
         entries_.push_back(std::move(entry));
@@ -313,28 +288,14 @@ const ZipEntry* ZipReader::Find(const std::string& name) const {
 }
 
 ZipEntryReader::ZipEntryReader(const InFile& file, const ZipEntry& entry)
-    : file_(file), entry_(entry), crc_(Crc(0, nullptr, 0)) {
+    : file_(file), entry_(entry) {
     if (entry_.Method == ZipMethod::Deflated) {
-        if (inflateInit2(&zs_, -MAX_WBITS) != Z_OK)
-            throw std::bad_alloc();
-        inflating_ = true;
+        inflater_.emplace(ZlibFormat::Raw);
         in_.resize(
             static_cast<std::size_t>(std::clamp<std::int64_t>(entry_.CompressedSize, 1, kBlock)));
     }
-    if (entry_.Size == 0) {
-        try {
-            Check();
-        } catch (...) {
-            if (inflating_)
-                inflateEnd(&zs_); // no destructor runs for a constructor that throws
-            throw;
-        }
-    }
-}
-
-ZipEntryReader::~ZipEntryReader() {
-    if (inflating_)
-        inflateEnd(&zs_);
+    if (entry_.Size == 0)
+        Check();
 }
 
 bool ZipEntryReader::Fill() {
@@ -363,25 +324,20 @@ std::size_t ZipEntryReader::Read(void* data, std::size_t count) {
     while (entry_.Method == ZipMethod::Deflated && done < count) {
         if (inSize_ == 0)
             Fill();
-        zs_.next_in = in_.data() + inStart_;
-        zs_.avail_in = static_cast<uInt>(inSize_);
-        zs_.next_out = out + done;
-        zs_.avail_out = static_cast<uInt>(std::min<std::size_t>(count - done, 1u << 30));
-        const int status = inflate(&zs_, Z_NO_FLUSH);
-        const std::size_t took = inSize_ - zs_.avail_in;
-        const auto made = static_cast<std::size_t>(zs_.next_out - (out + done));
-        inStart_ += took;
-        inSize_ -= took;
-        done += made;
-        if (status == Z_STREAM_END) {
+        const Inflater::Step step =
+            inflater_->Run(in_.data() + inStart_, inSize_, out + done, count - done);
+        inStart_ += step.Took;
+        inSize_ -= step.Took;
+        done += step.Made;
+        if (step.Status == InflateStatus::End) {
             ended_ = true;
             if (done < count)
                 Bad("entry " + entry_.Name + " is shorter than its size says");
         } else {
-            Stalled(status, took + made);
+            Stalled(step.Status, step.Took + step.Made);
         }
     }
-    crc_ = Crc(crc_, out, done);
+    crc_ = Crc32(out, done, crc_);
     produced_ += static_cast<std::int64_t>(done);
     if (produced_ == entry_.Size && done > 0)
         Check();
@@ -411,8 +367,8 @@ void ZipEntryReader::Skip(std::int64_t count) {
 
 // After an inflate call that did not end the stream: damaged data, or no progress at all
 // (the compressed bytes ran out).
-void ZipEntryReader::Stalled(int status, std::size_t progress) {
-    if (status != Z_OK && status != Z_BUF_ERROR)
+void ZipEntryReader::Stalled(InflateStatus status, std::size_t progress) {
+    if (status != InflateStatus::Ok && status != InflateStatus::Stalled)
         Bad("entry " + entry_.Name + " holds damaged compressed data");
     if (progress == 0)
         Bad("entry " + entry_.Name + " ends early");
@@ -424,20 +380,15 @@ void ZipEntryReader::Check() {
         if (inSize_ == 0)
             Fill();
         unsigned char extra;
-        zs_.next_in = in_.data() + inStart_;
-        zs_.avail_in = static_cast<uInt>(inSize_);
-        zs_.next_out = &extra;
-        zs_.avail_out = 1;
-        const int status = inflate(&zs_, Z_NO_FLUSH);
-        const std::size_t took = inSize_ - zs_.avail_in;
-        inStart_ += took;
-        inSize_ -= took;
-        if (zs_.avail_out == 0)
+        const Inflater::Step step = inflater_->Run(in_.data() + inStart_, inSize_, &extra, 1);
+        inStart_ += step.Took;
+        inSize_ -= step.Took;
+        if (step.Made > 0)
             Bad("entry " + entry_.Name + " is longer than its size says");
-        if (status == Z_STREAM_END)
+        if (step.Status == InflateStatus::End)
             ended_ = true;
         else
-            Stalled(status, took);
+            Stalled(step.Status, step.Took);
     }
     if (!skipped_ && crc_ != entry_.Crc)
         Bad("entry " + entry_.Name + " is damaged: its checksum does not match");

@@ -6,6 +6,7 @@
 
 #include "archive/ArchiveDiff.h"
 #include "archive/ArchiveOps.h"
+#include "mod/ModResult.h"
 
 #include <cstdint>
 #include <map>
@@ -32,7 +33,7 @@ struct ModPlanState;
 struct ModPlan {
     // A base or a mod that cannot be used at all: not a readable archive, not a mod file,
     // a mod that is damaged. Nothing else is filled in then.
-    std::string Fault;
+    ModResult Result;
     // Changes a mod was not made for: "hero.kivmod was made for another hero.s16: icon 3
     // differs", one line per mod and member.
     std::vector<std::string> Refusals;
@@ -51,7 +52,7 @@ struct ModPlan {
     std::shared_ptr<ModPlanState> State;
 
     // Nothing may be written: a fault, a refusal or a conflict stands.
-    bool Blocked() const { return !Fault.empty() || !Refusals.empty() || !Conflicts.empty(); }
+    bool Blocked() const { return !Result.Ok || !Refusals.empty() || !Conflicts.empty(); }
 };
 
 // Reads the base's directory and each mod's manifest, checks every change against the base
@@ -71,7 +72,7 @@ ArchiveRebuildReport ModRebuildCheck(const ModPlan& plan, const std::string& exi
 // Writes the planned archive to `outPath` (which may be the base itself) through SafeFile.
 // Refused when the plan is blocked. A mod whose data turn out damaged on the way leaves no
 // output.
-OpResult WriteModded(const ModPlan& plan, const std::string& outPath,
-                     const std::function<void(std::int64_t)>& written = {});
+ModResult WriteModded(const ModPlan& plan, const std::string& outPath,
+                      const std::function<void(std::int64_t)>& written = {});
 
 } // namespace kiv
