@@ -1,5 +1,6 @@
 #include "AnimateCommand.h"
 
+#include "CommandSet.h"
 #include "CommandSupport.h"
 #include "OutputRule.h"
 #include "SpriteSupport.h"
@@ -125,11 +126,11 @@ int AnimateCommand(const Context& ctx, const AnimateOptions& options) {
             return ExitUsage;
         }
         const std::string& source = in[0];
-        if (!NotItsInput(ctx, options.OutPath, source,
-                         member ? "the archive it is read from"
-                                : "the sprite file it is read from"))
+        RuledOutput out(ctx, options.OutPath, options.Force);
+        if (!out.NotInput(source, member ? "the archive it is read from"
+                                         : "the sprite file it is read from"))
             return ExitFailure;
-        kiv::OutputLock lock(options.OutPath);
+        out.Lock();
         kiv::TIconTable table;
         if (!LoadSprite(ctx, source, member, table))
             return ExitFailure;
@@ -148,7 +149,7 @@ int AnimateCommand(const Context& ctx, const AnimateOptions& options) {
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
             return Fail(ctx, member ? kiv::MainDataFileNotFound : kiv::SpriteFileNotFound);
-        lock.Watch(file->Stamp());
+        out.Watch(file->Stamp());
         const kiv::AnimationFrames frames = kiv::DecodeAnimation(
             *file, table, static_cast<int>(first - 1), static_cast<int>(last - 1));
         file.reset();
@@ -166,22 +167,22 @@ int AnimateCommand(const Context& ctx, const AnimateOptions& options) {
                      << (made.ReducedFrames == 1 ? " frame has" : " frames have")
                      << " more than 256 colours; " << made.ChangedPixels
                      << (made.ChangedPixels == 1 ? " pixel" : " pixels") << " changed colour\n";
-        return WriteUnderRule(ctx, lock, options.OutPath, made.Bytes, options.Force);
+        return out.Write(made.Bytes);
     });
 }
 
-void AddAnimateCommand(CLI::App& app, const std::function<CLI::App*(CLI::App*, CommandRun)>& add) {
+void RegisterAnimateCommand(CommandSet& set) {
     auto options = std::make_shared<AnimateOptions>();
-    CLI::App* sub = app.add_subcommand(
+    CLI::App* sub = set.Add(
         "animate",
         "Play icons FIRST to LAST of a sprite as an animated GIF or PNG (by OUT's extension), "
         "each icon as its whole frame, as the Animation window plays them. Default icons: from "
         "FIRST (default 1) through the following icons of its frame size. A PNG keeps every "
         "colour; a GIF frame keeps its colours when it has at most 256 (the background "
-        "transparent), else it is reduced to 256 and a warning counts the pixels that changed.");
-    sub->footer("Example:\n  kivtool animate hero.s16 1-6 -o walk.gif --fps 8 --mode bounce\n"
-                "  kivtool animate Modgen.dat hero.s16 1-6 -o walk.png");
-    add(sub, [options](const Context& ctx) { return AnimateCommand(ctx, *options); });
+        "transparent), else it is reduced to 256 and a warning counts the pixels that changed.",
+        "kivtool animate hero.s16 1-6 -o walk.gif --fps 8 --mode bounce\n"
+        "  kivtool animate Modgen.dat hero.s16 1-6 -o walk.png",
+        [options](const Context& ctx) { return AnimateCommand(ctx, *options); });
     sub->add_option("SPRITE", options->Inputs,
                     "A sprite file, or an archive and a member's name (or #N) as preview takes "
                     "them; then the icons as FIRST or FIRST-LAST, from 1")
@@ -204,9 +205,7 @@ void AddAnimateCommand(CLI::App& app, const std::function<CLI::App*(CLI::App*, C
                                              : "transparent or RRGGBB is needed, not " + text;
             },
             "transparent|RRGGBB", "background"));
-    sub->add_flag("--force", options->Force,
-                  "Overwrite an existing output that differs from what would be written (kept "
-                  "otherwise)");
+    AddForce(sub, options->Force, kForceFile);
 }
 
 } // namespace kivtool

@@ -3,13 +3,8 @@
 
 #include "Commands.h"
 
-#include <functional>
 #include <string>
 #include <vector>
-
-namespace CLI {
-class App;
-}
 
 namespace kivtool {
 
@@ -24,9 +19,5 @@ struct AnimateOptions {
     bool Force = false;
 };
 int AnimateCommand(const Context& ctx, const AnimateOptions& options);
-
-// Declares `animate` on `app`; `add` registers the subcommand with what runs it.
-using CommandRun = std::function<int(const Context&)>;
-void AddAnimateCommand(CLI::App& app, const std::function<CLI::App*(CLI::App*, CommandRun)>& add);
 
 } // namespace kivtool

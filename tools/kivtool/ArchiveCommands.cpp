@@ -1,5 +1,6 @@
 // The browser's operations: listing, member selection, preview, Extract, Replace, Test.
 
+#include "CommandSet.h"
 #include "CommandSupport.h"
 #include "OutputRule.h"
 #include "SpriteSupport.h"
@@ -15,7 +16,10 @@
 #include "sprite/IconDecoder.h"
 #include "sprite/PictureFiles.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
+#include <memory>
 
 namespace kivtool {
 
@@ -130,14 +134,14 @@ int ExtractCommand(const Context& ctx, const std::string& archive, const std::st
             !refusal.empty())
             return Fail(ctx, refusal);
 
-        kiv::OutputLock lock(target);
+        RuledOutput out(ctx, target, force);
+        out.Lock();
         const std::int64_t size =
             std::max<std::int64_t>(std::int64_t{ref.Entry.Finish} - ref.Entry.Start, 0);
-        int status = ExitOk;
-        if (!ShouldWrite(
-                ctx, lock, target, force,
-                [&] { return CompareExisting(target, *file, ref.Entry.Start, size); }, status))
-            return status;
+        if (const OutputVerdict verdict =
+                out.Compare([&] { return CompareExisting(target, *file, ref.Entry.Start, size); });
+            verdict != OutputVerdict::Write)
+            return StatusOf(verdict);
         file.reset();
         const kiv::OpResult result =
             kiv::ExtractMember(archive, kiv::ArchiveRow::FromEntry(ref.Entry), target);
@@ -151,7 +155,8 @@ int ReplaceCommand(const Context& ctx, const std::string& archive, const std::st
     return GuardedOutput(ctx, kiv::CannotOpenNewArchive(out), [&] {
         // Held before the archive is listed: a run that waited for another one then lists
         // the archive that run wrote, and builds on it.
-        kiv::OutputLock lock(out);
+        RuledOutput output(ctx, out, force);
+        output.Lock();
         kiv::ArchiveListing listing;
         MemberRef ref;
         if (!FindMemberToWrite(ctx, archive, member, listing, ref) ||
@@ -168,11 +173,10 @@ int ReplaceCommand(const Context& ctx, const std::string& archive, const std::st
         const std::string twinPath = twin.empty() && kiv::UnsafeNameReason(ref.Entry.Name).empty()
                                          ? kiv::TwinName(ref.Entry.Name)
                                          : twin;
-        if (!twinPath.empty() &&
-            !NotItsInput(ctx, request.OutPath, twinPath, "the twin it is read from"))
+        if (!twinPath.empty() && !output.NotInput(twinPath, "the twin it is read from"))
             return ExitFailure;
 
-        if (!force && !twinPath.empty() && kiv::StampOf(twinPath).Exists) {
+        if (!twinPath.empty() && kiv::StampOf(twinPath).Exists) {
             std::vector<std::string> buildsOn{"replace", request.OutPath, member};
             if (!twin.empty())
                 buildsOn.insert(buildsOn.end(), {"--twin", twin});
@@ -180,16 +184,11 @@ int ReplaceCommand(const Context& ctx, const std::string& archive, const std::st
                 buildsOn.insert(buildsOn.end(), {"-o", request.OutPath});
             const kiv::MemberSource rewritten{ref.Row, ref.Entry.Start, ref.Entry.Finish, twinPath,
                                               0};
-            switch (
-                JudgeArchiveRebuild(ctx, lock, archive, request.OutPath, {rewritten}, buildsOn)) {
-            case RebuildVerdict::Kept:
-                return ExitFailure;
-            case RebuildVerdict::UpToDate:
-                SayUpToDate(ctx, request.OutPath);
-                return ExitOk;
-            case RebuildVerdict::Write:
-                break;
-            }
+            if (const OutputVerdict verdict = output.CompareRebuild([&](kiv::OutputLock& lock) {
+                    return JudgeArchiveRebuild(ctx, lock, archive, out, {rewritten}, buildsOn);
+                });
+                verdict != OutputVerdict::Write)
+                return StatusOf(verdict);
         }
         ProgressLine progress(ctx, "Writing " + request.OutPath, 0);
         if (auto file = kiv::InFile::Open(archive); file && file->Length() > LargeArchive)
@@ -221,14 +220,15 @@ int PreviewCommand(const Context& ctx, const std::string& archive, const std::st
     return Guarded(ctx, [&] {
         kiv::ArchiveListing listing;
         MemberRef ref;
+        RuledOutput out(ctx, outPath, force);
         if (!ListOrFail(ctx, archive, listing) || !FindMember(ctx, listing, member, ref) ||
-            !NotItsInput(ctx, outPath, archive, "the archive it is read from"))
+            !out.NotInput(archive, "the archive it is read from"))
             return ExitFailure;
-        kiv::OutputLock lock(outPath);
+        out.Lock();
         auto file = kiv::InFile::Open(archive);
         if (!file)
             return FailOpen(ctx, kiv::MainDataFileNotFound, archive);
-        lock.Watch(file->Stamp());
+        out.Watch(file->Stamp());
         // The member as the browser shows it, then the icon of its column.
         const kiv::MemberSummary summary = kiv::SummariseMember(archive, ref.Entry.Start);
         if (!summary.Opened)
@@ -246,7 +246,7 @@ int PreviewCommand(const Context& ctx, const std::string& archive, const std::st
         file.reset();
         if (stats.EndedEarly)
             Err(ctx) << kiv::EndedEarlyWarning(icon) << '\n';
-        return WriteUnderRule(ctx, lock, outPath, PictureBytes(frame, outPath), force);
+        return out.Write(PictureBytes(frame, outPath));
     });
 }
 
@@ -285,6 +285,146 @@ int VerifyCommand(const Context& ctx, const std::string& path) {
         ctx.out << shown << ": " << what << ": no problems.\n";
         return ExitOk;
     });
+}
+
+} // namespace kivtool
+
+namespace kivtool {
+
+namespace {
+
+struct ArchiveArgs {
+    std::string Archive;
+};
+struct MemberArgs {
+    std::string Archive;
+    std::string Member; // headers: empty when the file is a sprite file
+};
+struct ExtractArgs {
+    std::string Archive;
+    std::string Member;
+    std::string Out;
+    bool Force = false;
+};
+struct ReplaceArgs {
+    std::string Archive;
+    std::string Member;
+    std::string Twin;
+    std::string Out;
+    bool Force = false;
+};
+struct PreviewArgs {
+    std::string Archive;
+    std::string Member;
+    std::int64_t Icon = 0;
+    std::string Out;
+    bool Force = false;
+};
+
+void RegisterList(CommandSet& set) {
+    auto a = std::make_shared<ArchiveArgs>();
+    CLI::App* sub = set.Add(
+        "list",
+        "List the archive's members: '<N> Files', then NAME<TAB>START<TAB>FINISH per member, "
+        "offsets in hexadecimal.",
+        "kivtool list Modgen.dat", [a](const Context& c) { return ListCommand(c, a->Archive); });
+    AddArchive(sub, a->Archive);
+}
+
+void RegisterHeaders(CommandSet& set) {
+    auto a = std::make_shared<MemberArgs>();
+    CLI::App* sub =
+        set.Add("headers",
+                "Show the icon headers of an archive's member, or of a sprite file, as the "
+                "browser's header grid: 'Icons: <count>', then one line per row (Width ... "
+                "Pix Count) with one cell per icon.",
+                "kivtool headers Modgen.dat hero.s16",
+                [a](const Context& c) { return HeadersCommand(c, a->Archive, a->Member); });
+    sub->add_option("FILE", a->Archive, "The data archive, such as Modgen.dat, or a sprite file")
+        ->required();
+    sub->add_option("MEMBER", a->Member,
+                    "A member's name as listed, or #N for listing row N; left out when FILE is "
+                    "a sprite file");
+}
+
+void RegisterExtract(CommandSet& set) {
+    auto a = std::make_shared<ExtractArgs>();
+    CLI::App* sub = set.Add(
+        "extract", "Copy a member's bytes to a file (default: its own name in the current folder).",
+        "kivtool extract Modgen.dat hero.s16 -o hero.s16", [a](const Context& c) {
+            return ExtractCommand(c, a->Archive, a->Member, a->Out, a->Force);
+        });
+    AddArchive(sub, a->Archive);
+    AddMember(sub, a->Member);
+    sub->add_option("-o,--output", a->Out, "Output file");
+    AddForce(sub, a->Force, kForceFile);
+}
+
+void RegisterReplace(CommandSet& set) {
+    auto a = std::make_shared<ReplaceArgs>();
+    CLI::App* sub = set.Add(
+        "replace",
+        "Write a new archive with one member replaced by its modified twin; the end offsets of "
+        "that member and every later one move by the change in size. The output may be the "
+        "archive itself, so 'kivtool replace Newgen.dat ...' keeps building on earlier changes.",
+        "kivtool replace Modgen.dat hero.s16 --twin hero.s17 -o Newgen.dat", [a](const Context& c) {
+            return ReplaceCommand(c, a->Archive, a->Member, a->Twin, a->Out, a->Force);
+        });
+    AddArchive(sub, a->Archive);
+    AddMember(sub, a->Member);
+    sub->add_option("--twin", a->Twin,
+                    "The member's new bytes (default: the member's name with its last "
+                    "character changed to '7')");
+    sub->add_option("-o,--output", a->Out, "The new archive (default: Newgen.dat)");
+    AddForce(sub, a->Force, kForceRebuild);
+}
+
+void RegisterTestAndVerify(CommandSet& set) {
+    auto test = std::make_shared<ArchiveArgs>();
+    CLI::App* sub = set.Add(
+        "test",
+        "Check every member: prints '<name> at <start> is bad!' for each member whose header "
+        "area does not end in a zero byte; exit status 1 when any is bad.",
+        "kivtool test Modgen.dat",
+        [test](const Context& c) { return TestCommand(c, test->Archive); });
+    AddArchive(sub, test->Archive);
+
+    auto verify = std::make_shared<ArchiveArgs>();
+    sub = set.Add("verify",
+                  "Check an archive or a sprite file (told apart by their structure) deeply: the "
+                  "directory, and every icon of every member: its header, where its data lie, "
+                  "and that it decodes within its data and its box. One line per problem and "
+                  "exit status 1; otherwise one summary line.",
+                  "kivtool verify Modgen.dat",
+                  [verify](const Context& c) { return VerifyCommand(c, verify->Archive); });
+    sub->add_option("FILE", verify->Archive, "A data archive or an S16/S17 sprite file")
+        ->required();
+}
+
+void RegisterPreview(CommandSet& set) {
+    auto a = std::make_shared<PreviewArgs>();
+    CLI::App* sub =
+        set.Add("preview",
+                "Decode one icon of a member, as the browser previews it, into a Windows bitmap.",
+                "kivtool preview Modgen.dat hero.s16 3 -o hero3.bmp", [a](const Context& c) {
+                    return PreviewCommand(c, a->Archive, a->Member, a->Icon, a->Out, a->Force);
+                });
+    AddArchive(sub, a->Archive);
+    AddMember(sub, a->Member);
+    AddIcon(sub, a->Icon);
+    AddPictureOutput(sub, a->Out);
+    AddForce(sub, a->Force, kForceFile);
+}
+
+} // namespace
+
+void RegisterArchiveCommands(CommandSet& set) {
+    RegisterList(set);
+    RegisterHeaders(set);
+    RegisterExtract(set);
+    RegisterReplace(set);
+    RegisterTestAndVerify(set);
+    RegisterPreview(set);
 }
 
 } // namespace kivtool

@@ -2,6 +2,7 @@
 
 #include "OutputRule.h"
 
+#include "base/PathName.h"
 #include "base/Platform.h"
 #include "base/TextConv.h"
 #include "sprite/SpriteCheck.h"
@@ -125,28 +126,8 @@ int FailErrorBox(const Context& ctx, const std::exception& error) {
     return ExitFailure;
 }
 
-namespace {
-
-#ifdef _WIN32
-constexpr const char* kSeparators = "/\\";
-#else
-constexpr const char* kSeparators = "/";
-#endif
-
-std::size_t LastSeparator(const std::string& path) {
-#ifdef _WIN32
-    // A drive's colon ends a folder name too.
-    return path.find_last_of("/\\:");
-#else
-    return path.find_last_of('/');
-#endif
-}
-
-} // namespace
-
 std::string FileNameOf(const std::string& path) {
-    const std::size_t slash = LastSeparator(path);
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return kiv::PathFileName(path);
 }
 
 std::string StemOf(const std::string& path) {
@@ -164,7 +145,7 @@ std::string WithExtension(const std::string& path, const std::string& extension)
 bool MakeFolder(const Context& ctx, const std::string& dir) {
     // Each missing folder on the way, from the top down.
     for (std::size_t end = 0; end != std::string::npos;) {
-        end = dir.find_first_of(kSeparators, end + 1);
+        end = kiv::NextSeparator(dir, end + 1);
         const std::string part = dir.substr(0, end);
         if (part.empty() || kiv::platform::IsFolder(part))
             continue;

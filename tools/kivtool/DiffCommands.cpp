@@ -1,5 +1,6 @@
 // What differs between two archives or two sprite files, and the changed icons on a sheet.
 
+#include "CommandSet.h"
 #include "CommandSupport.h"
 #include "DiffListing.h"
 #include "OutputRule.h"
@@ -12,7 +13,10 @@
 #include "sprite/PictureFiles.h"
 #include "sprite/S16Format.h"
 
+#include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
+
+#include <memory>
 
 namespace kivtool {
 
@@ -76,25 +80,17 @@ bool WriteSheet(const Context& ctx, const std::string& pathA, const std::string&
         Err(ctx) << "No icons differ; no sheet written.\n";
         return true;
     }
-    kiv::OutputLock pictureLock(sheetPath);
-    kiv::OutputLock recordsLock(records);
+    RuledOutput pictureOut(ctx, sheetPath, force);
+    RuledOutput recordsOut(ctx, records, force);
+    pictureOut.Lock();
+    recordsOut.Lock();
     const std::vector<std::uint8_t> picture =
         PictureBytes(kiv::DrawDiffSheet(pathA, pathB, sheet), sheetPath);
     const std::string text = RecordsText(pathA, pathB, sheet);
-    int pictureStatus = ExitOk, recordsStatus = ExitOk;
-    const bool writePicture = ShouldWrite(
-        ctx, pictureLock, sheetPath, force,
-        [&] { return CompareExisting(sheetPath, picture.data(), picture.size()); }, pictureStatus);
-    const bool writeRecords = ShouldWrite(
-        ctx, recordsLock, records, force,
-        [&] { return CompareExisting(records, text.data(), text.size()); }, recordsStatus);
-    if (pictureStatus != ExitOk || recordsStatus != ExitOk)
+    const OutputVerdict verdict = WriteTogether(pictureOut, picture, recordsOut, text);
+    if (verdict == OutputVerdict::Kept)
         return false;
-    if (writePicture)
-        kiv::WriteWholeFile(sheetPath, picture.data(), picture.size());
-    if (writeRecords)
-        kiv::WriteWholeFile(records, text.data(), text.size());
-    if (writePicture || writeRecords)
+    if (verdict == OutputVerdict::Write)
         Err(ctx) << "Wrote " << EscapedText(sheetPath) << " and " << EscapedText(records) << ": "
                  << sheet.Pairs.size() << (sheet.Pairs.size() == 1 ? " icon.\n" : " icons.\n");
     return true;
@@ -160,6 +156,43 @@ int DiffCommand(const Context& ctx, const std::string& pathA, const std::string&
             return same ? ExitOk : ExitFailure;
         },
         ExitTrouble);
+}
+
+} // namespace kivtool
+
+namespace kivtool {
+
+namespace {
+
+struct DiffArgs {
+    std::string First;
+    std::string Second;
+    std::string Sheet; // empty: no sheet
+    bool Force = false;
+};
+
+} // namespace
+
+void RegisterDiffCommand(CommandSet& set) {
+    auto a = std::make_shared<DiffArgs>();
+    CLI::App* sub = set.Add(
+        "diff",
+        "List what differs between two archives (members added, removed, moved, changed; for a "
+        "changed sprite member, its icons: header, pixels or both, added or removed) or two "
+        "sprite files. Exit status 0 when they are the same, 1 when they differ, 2 on trouble.",
+        "kivtool diff Modgen.dat Newgen.dat --sheet changes.png",
+        [a](const Context& c) { return DiffCommand(c, a->First, a->Second, a->Sheet, a->Force); });
+    sub->add_option("A", a->First, "The first archive or sprite file")->required();
+    sub->add_option("B", a->Second, "The second, of the same kind")->required();
+    sub->add_option("--sheet", a->Sheet,
+                    "Also write the icons that differ as before/after pairs on one sheet "
+                    "(PNG with the key colour transparent; a bitmap unless it ends in .png), "
+                    "with a record per pair (member, icon, cells) beside it, under its name "
+                    "with the extension .json; an existing sheet or records that differ are kept "
+                    "(exit 1) unless --force")
+        ->type_name("OUT");
+    sub->add_flag("--force", a->Force,
+                  "Overwrite an existing sheet or records that differ from what would be written");
 }
 
 } // namespace kivtool

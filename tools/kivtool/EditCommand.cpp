@@ -1,5 +1,6 @@
 // edit: one icon opened in the user's image editor, re-encoded into the twin at every save.
 
+#include "CommandSet.h"
 #include "CommandSupport.h"
 #include "OutputRule.h"
 #include "SpriteSupport.h"
@@ -10,6 +11,8 @@
 #include "base/WorkFolder.h"
 #include "sprite/IconPictures.h"
 #include "sprite/PictureWatch.h"
+
+#include <CLI/CLI.hpp>
 
 #include <atomic>
 #include <chrono>
@@ -165,6 +168,46 @@ int EditCommand(const Context& ctx, const std::string& sprite, std::int64_t icon
                      << editor.ExitStatus() << ".\n";
         return session.Status();
     });
+}
+
+} // namespace kivtool
+
+namespace kivtool {
+
+namespace {
+
+struct EditArgs {
+    std::string Sprite;
+    std::int64_t Icon = 0;
+    std::string With; // the image editor's command line
+    std::string Out;
+};
+
+} // namespace
+
+void RegisterEditCommand(CommandSet& set) {
+    auto a = std::make_shared<EditArgs>();
+    CLI::App* sub = set.Add(
+        "edit",
+        "Open icon ICON in your image editor as a PNG (the background transparent, named as "
+        "export names it, in a folder of this run's own) and, each time it is saved, re-encode "
+        "it into the twin as 'reencode --on-twin' does: one line per save, and a save that "
+        "changes nothing writes nothing. The editor is --with, else the command line in "
+        "KIV_IMAGE_EDITOR (the file's path added at its end, or put in place of %f; no shell "
+        "runs it), else the desktop's default application. Ends when that program exits or, for "
+        "the desktop's default (which returns at once), at Enter (or the end of the input); "
+        "Ctrl+C ends it too. The work file is then removed; exit status 0, or 1 when the last "
+        "save could not be re-encoded.",
+        "kivtool edit hero.s16 3 --with 'paint --new-window'",
+        [a](const Context& c) { return EditCommand(c, a->Sprite, a->Icon, a->With, a->Out); });
+    AddSprite(sub, a->Sprite);
+    AddIcon(sub, a->Icon);
+    sub->add_option("--with", a->With,
+                    "The image editor's command line, as KIV_IMAGE_EDITOR takes it")
+        ->type_name("PROGRAM");
+    sub->add_option("-o,--output", a->Out,
+                    "The sprite file each save is re-encoded into (default: SPRITE with its "
+                    "last character changed to '7'); the icon is taken from it when it exists");
 }
 
 } // namespace kivtool

@@ -7,16 +7,9 @@
 #include "image/Png.h"
 #include "sprite/PictureFiles.h"
 
-namespace kivtool {
+#include <utility>
 
-bool NotItsInput(const Context& ctx, const std::string& output, const std::string& input,
-                 const std::string& what) {
-    if (!kiv::SameFile(output, input))
-        return true;
-    Fail(ctx,
-         "Cannot write " + EscapedText(output) + ": that is " + what + "; nothing was written.");
-    return false;
-}
+namespace kivtool {
 
 Existing CompareExisting(const std::string& path, const void* data, std::size_t count) {
     // Anything but a regular file is for the write itself to refuse, with its reason.
@@ -43,32 +36,89 @@ void SayUpToDate(const Context& ctx, const std::string& path) {
     Err(ctx) << EscapedText(path) << " is up to date; nothing written.\n";
 }
 
-bool ShouldWrite(const Context& ctx, kiv::OutputLock& lock, const std::string& path, bool force,
-                 const std::function<Existing()>& compare, int& status) {
-    status = ExitOk;
-    const Existing existing = force ? Existing::Missing : compare();
-    if (existing == Existing::Same) {
-        SayUpToDate(ctx, path);
-        return false;
-    }
-    if (existing == Existing::Different) {
-        // Most likely the user's edit of an earlier output.
-        Err(ctx) << "kept changed file " << EscapedText(path) << "; --force overwrites\n";
-        status = ExitFailure;
-        return false;
-    }
-    lock.Watch(kiv::StampOf(path));
-    return true;
+RuledOutput::RuledOutput(const Context& ctx, std::string path, bool force)
+    : ctx_(ctx), path_(std::move(path)), force_(force) {}
+
+bool RuledOutput::NotInput(const std::string& input, const std::string& what) const {
+    if (!kiv::SameFile(path_, input))
+        return true;
+    Fail(ctx_,
+         "Cannot write " + EscapedText(path_) + ": that is " + what + "; nothing was written.");
+    return false;
 }
 
-int WriteUnderRule(const Context& ctx, kiv::OutputLock& lock, const std::string& path,
-                   const std::vector<std::uint8_t>& bytes, bool force) {
-    int status = ExitOk;
-    if (ShouldWrite(
-            ctx, lock, path, force,
-            [&] { return CompareExisting(path, bytes.data(), bytes.size()); }, status))
-        kiv::WriteWholeFile(path, bytes.data(), bytes.size());
-    return status;
+void RuledOutput::Lock() {
+    lock_.emplace(path_);
+}
+
+void RuledOutput::Watch(const kiv::FileStamp& stamp) {
+    if (lock_)
+        lock_->Watch(stamp);
+}
+
+OutputVerdict RuledOutput::Compare(const std::function<Existing()>& compare) {
+    if (keepAny_) {
+        if (force_ || !kiv::StampOf(path_).Exists)
+            return OutputVerdict::Write;
+        Err(ctx_) << "kept existing file " << PrintableName(path_) << "; --force overwrites\n";
+        return OutputVerdict::Kept;
+    }
+    const Existing existing = force_ && !compareAlways_ ? Existing::Missing : compare();
+    if (existing == Existing::Same) {
+        if (!quiet_)
+            SayUpToDate(ctx_, path_);
+        return OutputVerdict::UpToDate;
+    }
+    if (existing == Existing::Different && !force_) {
+        // Most likely the user's edit of an earlier output.
+        Err(ctx_) << "kept changed file " << EscapedText(path_) << "; --force overwrites\n";
+        return OutputVerdict::Kept;
+    }
+    Watch(kiv::StampOf(path_));
+    return OutputVerdict::Write;
+}
+
+OutputVerdict
+RuledOutput::CompareRebuild(const std::function<OutputVerdict(kiv::OutputLock&)>& check) {
+    if (force_)
+        return OutputVerdict::Write;
+    if (!lock_)
+        Lock();
+    const OutputVerdict verdict = check(*lock_);
+    if (verdict == OutputVerdict::UpToDate && !quiet_)
+        SayUpToDate(ctx_, path_);
+    return verdict;
+}
+
+int RuledOutput::Write(OutputBytes bytes) {
+    const OutputVerdict verdict =
+        Compare([&] { return CompareExisting(path_, bytes.Data, bytes.Size); });
+    if (verdict == OutputVerdict::Write)
+        kiv::WriteWholeFile(path_, bytes.Data, bytes.Size);
+    return StatusOf(verdict);
+}
+
+int StatusOf(OutputVerdict verdict) {
+    return verdict == OutputVerdict::Kept ? ExitFailure : ExitOk;
+}
+
+OutputVerdict WriteTogether(RuledOutput& first, OutputBytes firstBytes, RuledOutput& second,
+                            OutputBytes secondBytes) {
+    const auto compare = [](RuledOutput& output, OutputBytes bytes) {
+        return output.Compare(
+            [&] { return CompareExisting(output.Path(), bytes.Data, bytes.Size); });
+    };
+    const OutputVerdict firstVerdict = compare(first, firstBytes);
+    const OutputVerdict secondVerdict = compare(second, secondBytes);
+    if (firstVerdict == OutputVerdict::Kept || secondVerdict == OutputVerdict::Kept)
+        return OutputVerdict::Kept;
+    if (firstVerdict == OutputVerdict::Write)
+        kiv::WriteWholeFile(first.Path(), firstBytes.Data, firstBytes.Size);
+    if (secondVerdict == OutputVerdict::Write)
+        kiv::WriteWholeFile(second.Path(), secondBytes.Data, secondBytes.Size);
+    return firstVerdict == OutputVerdict::Write || secondVerdict == OutputVerdict::Write
+               ? OutputVerdict::Write
+               : OutputVerdict::UpToDate;
 }
 
 namespace {
@@ -120,66 +170,66 @@ bool HasOutputToCompare(const std::string& base, const std::string& out) {
     return stamp.Exists && stamp.Status.Regular && !kiv::SameFile(base, out);
 }
 
-RebuildVerdict Kept(const Context& ctx, const std::string& base, const std::string& out,
-                    std::vector<std::string> changes, const std::vector<std::string>& buildsOn) {
+OutputVerdict Kept(const Context& ctx, const std::string& base, const std::string& out,
+                   std::vector<std::string> changes, const std::vector<std::string>& buildsOn) {
     std::erase(changes, std::string());
     Fail(ctx, EscapedText(out) + " also holds " + Listed(changes) + " that this rebuild from " +
                   EscapedText(base) + " would drop; `" + CommandLine(buildsOn) +
                   "` builds on it, --force replaces it.");
-    return RebuildVerdict::Kept;
+    return OutputVerdict::Kept;
 }
 
-RebuildVerdict Unreadable(const Context& ctx, const std::string& base, const std::string& out,
-                          const std::string& kind, const std::string& fault) {
+OutputVerdict Unreadable(const Context& ctx, const std::string& base, const std::string& out,
+                         const std::string& kind, const std::string& fault) {
     Fail(ctx, EscapedText(out) + " is not a readable " + kind + " (" + fault +
                   "); this rebuild from " + EscapedText(base) +
                   " would replace all of it. --force replaces it.");
-    return RebuildVerdict::Kept;
+    return OutputVerdict::Kept;
 }
 
 } // namespace
 
-RebuildVerdict JudgeArchiveRebuild(const Context& ctx, kiv::OutputLock& lock,
-                                   const std::string& base, const std::string& out,
-                                   const std::vector<kiv::MemberSource>& rewritten,
-                                   const std::vector<std::string>& buildsOn) {
+OutputVerdict JudgeArchiveRebuild(const Context& ctx, kiv::OutputLock& lock,
+                                  const std::string& base, const std::string& out,
+                                  const std::vector<kiv::MemberSource>& rewritten,
+                                  const std::vector<std::string>& buildsOn) {
     return JudgeArchiveRebuild(
         ctx, lock, base, out, [&] { return kiv::ArchiveRebuildCheck(base, out, rewritten); },
         buildsOn);
 }
 
-RebuildVerdict JudgeArchiveRebuild(const Context& ctx, kiv::OutputLock& lock,
-                                   const std::string& base, const std::string& out,
-                                   const std::function<kiv::ArchiveRebuildReport()>& check,
-                                   const std::vector<std::string>& buildsOn) {
+OutputVerdict JudgeArchiveRebuild(const Context& ctx, kiv::OutputLock& lock,
+                                  const std::string& base, const std::string& out,
+                                  const std::function<kiv::ArchiveRebuildReport()>& check,
+                                  const std::vector<std::string>& buildsOn) {
     if (!HasOutputToCompare(base, out))
-        return RebuildVerdict::Write;
+        return OutputVerdict::Write;
     lock.Watch(kiv::StampOf(out));
     const kiv::ArchiveRebuildReport report = check();
     if (!report.Readable)
         return Unreadable(ctx, base, out, "archive", report.Fault);
     if (report.Identical)
-        return RebuildVerdict::UpToDate;
+        return OutputVerdict::UpToDate;
     if (report.NothingDropped())
-        return RebuildVerdict::Write;
+        return OutputVerdict::Write;
     return Kept(
         ctx, base, out,
         {Changes(report.Dropped), report.OutsideDiffers ? "changed bytes outside its members" : ""},
         buildsOn);
 }
 
-RebuildVerdict JudgeSpriteRebuild(const Context& ctx, kiv::OutputLock& lock,
-                                  const std::string& source, const std::string& out,
-                                  const std::vector<std::int32_t>& rewrittenIcons,
-                                  const std::vector<std::string>& buildsOn) {
+OutputVerdict JudgeSpriteRebuild(const Context& ctx, kiv::OutputLock& lock,
+                                 const std::string& source, const std::string& out,
+                                 const std::vector<std::int32_t>& rewrittenIcons,
+                                 const std::vector<std::string>& buildsOn) {
     if (!HasOutputToCompare(source, out))
-        return RebuildVerdict::Write;
+        return OutputVerdict::Write;
     lock.Watch(kiv::StampOf(out));
     const kiv::SpriteRebuildReport report = kiv::SpriteRebuildCheck(source, out, rewrittenIcons);
     if (!report.Readable)
         return Unreadable(ctx, source, out, "sprite file", report.Fault);
     if (report.NothingDropped())
-        return RebuildVerdict::Write;
+        return OutputVerdict::Write;
     std::vector<std::string> icons;
     for (const std::int32_t icon : report.DroppedIcons)
         icons.push_back(std::to_string(icon));

@@ -1,5 +1,6 @@
 // The editor's operations: Load S16 with Show, Collage, Bmp Save, Bmp Load and Replace.
 
+#include "CommandSet.h"
 #include "CommandSupport.h"
 #include "OutputRule.h"
 #include "SpriteSupport.h"
@@ -11,6 +12,10 @@
 #include "sprite/IconEncoder.h"
 #include "sprite/IconPictures.h"
 #include "sprite/PictureFiles.h"
+
+#include <CLI/CLI.hpp>
+
+#include <memory>
 
 namespace kivtool {
 
@@ -57,9 +62,10 @@ void WarnEndedEarly(const Context& ctx, const kiv::DecodeStats& stats, std::int6
 int ShowCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
                 const std::string& outPath, bool force) {
     return Guarded(ctx, [&] {
-        if (!NotItsInput(ctx, outPath, sprite, "the sprite file it is read from"))
+        RuledOutput out(ctx, outPath, force);
+        if (!out.NotInput(sprite, "the sprite file it is read from"))
             return ExitFailure;
-        kiv::OutputLock lock(outPath);
+        out.Lock();
         kiv::TIconTable table;
         SpriteFileLooksRight(ctx, sprite); // a warning: the icon is shown anyway
         if (!LoadTableOrFail(ctx, sprite, table) || !IconInRange(ctx, table, icon))
@@ -67,22 +73,23 @@ int ShowCommand(const Context& ctx, const std::string& sprite, std::int64_t icon
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
             return FailOpen(ctx, kiv::SpriteFileNotFound, table.Path);
-        lock.Watch(file->Stamp());
+        out.Watch(file->Stamp());
         kiv::DecodeStats stats;
         const kiv::Image picture =
             kiv::ShowPicture(*file, table, static_cast<int>(icon - 1), &stats);
         file.reset();
         WarnEndedEarly(ctx, stats, icon);
-        return WriteUnderRule(ctx, lock, outPath, PictureBytes(picture, outPath), force);
+        return out.Write(PictureBytes(picture, outPath));
     });
 }
 
 int CollageCommand(const Context& ctx, const std::string& sprite, std::int64_t icon,
                    const std::string& outPath, bool force) {
     return Guarded(ctx, [&] {
-        if (!NotItsInput(ctx, outPath, sprite, "the sprite file it is read from"))
+        RuledOutput out(ctx, outPath, force);
+        if (!out.NotInput(sprite, "the sprite file it is read from"))
             return ExitFailure;
-        kiv::OutputLock lock(outPath);
+        out.Lock();
         kiv::TIconTable table;
         if (!SpriteFileLooksRight(ctx, sprite) || !LoadTableOrFail(ctx, sprite, table) ||
             !IconInRange(ctx, table, icon))
@@ -90,11 +97,10 @@ int CollageCommand(const Context& ctx, const std::string& sprite, std::int64_t i
         auto file = kiv::InFile::Open(table.Path);
         if (!file)
             return FailOpen(ctx, kiv::SpriteFileNotFound, table.Path);
-        lock.Watch(file->Stamp());
+        out.Watch(file->Stamp());
         const kiv::CollageResult collage = kiv::CollagePage(*file, table, static_cast<int>(icon));
         file.reset();
-        const int status =
-            WriteUnderRule(ctx, lock, outPath, PictureBytes(collage.Page, outPath), force);
+        const int status = out.Write(PictureBytes(collage.Page, outPath));
         ctx.out << collage.NextIconNumber << '\n';
         return status;
     });
@@ -137,12 +143,11 @@ std::string BuildingSource(const Context& ctx, const std::string& sprite, const 
     return source;
 }
 
-bool NotTheSpriteUnlessInPlace(const Context& ctx, const std::string& target,
-                               const std::string& sprite, bool onTwin) {
+bool NotTheSpriteUnlessInPlace(const RuledOutput& out, const std::string& sprite, bool onTwin) {
     // A sprite file whose name ends in '7' is its own twin, rewritten in place as the
     // editor does; any other is an input the command must not overwrite.
     return onTwin || kiv::TwinName(sprite) == sprite ||
-           NotItsInput(ctx, target, sprite, "the sprite file it is read from");
+           out.NotInput(sprite, "the sprite file it is read from");
 }
 
 ReencodeOutcome ReencodeOne(const Context& ctx, const ReencodeRequest& request, int& status) {
@@ -151,10 +156,11 @@ ReencodeOutcome ReencodeOne(const Context& ctx, const ReencodeRequest& request, 
     const std::string& picturePath = request.PicturePath;
     const std::int64_t icon = request.Icon;
     const std::string target = request.OutPath.empty() ? kiv::TwinName(sprite) : request.OutPath;
-    if (!NotItsInput(ctx, target, picturePath, "the picture it is read from") ||
-        !NotTheSpriteUnlessInPlace(ctx, target, sprite, request.OnTwin))
+    RuledOutput out(ctx, target, request.Force);
+    if (!out.NotInput(picturePath, "the picture it is read from") ||
+        !NotTheSpriteUnlessInPlace(out, sprite, request.OnTwin))
         return ReencodeOutcome::Failed;
-    kiv::OutputLock lock(target);
+    out.Lock();
     // Building on the twin: an earlier re-encode's output is the file to edit further.
     const std::string source = request.Quiet ? BuildingSourceOf(sprite, target, request.OnTwin)
                                              : BuildingSource(ctx, sprite, target, request.OnTwin);
@@ -167,7 +173,7 @@ ReencodeOutcome ReencodeOne(const Context& ctx, const ReencodeRequest& request, 
     if (request.Picture) {
         picture = kiv::TakeIconPicture(*request.Picture, changes, request.Background);
     } else {
-        lock.Watch(kiv::StampOf(picturePath));
+        out.Watch(kiv::StampOf(picturePath));
         picture = kiv::TakeIconPicture(LoadPicture(picturePath), changes, request.Background);
     }
     const int index = static_cast<int>(icon - 1);
@@ -176,15 +182,15 @@ ReencodeOutcome ReencodeOne(const Context& ctx, const ReencodeRequest& request, 
         Fail(ctx, fault);
         return ReencodeOutcome::Failed;
     }
-    if (!request.Force) {
-        std::vector<std::string> buildsOn{"reencode", "--on-twin", sprite, std::to_string(icon),
-                                          picturePath};
-        if (!request.OutPath.empty())
-            buildsOn.insert(buildsOn.end(), {"-o", request.OutPath});
-        if (JudgeSpriteRebuild(ctx, lock, source, target, {static_cast<std::int32_t>(icon)},
-                               buildsOn) == RebuildVerdict::Kept)
-            return ReencodeOutcome::Failed;
-    }
+    std::vector<std::string> buildsOn{"reencode", "--on-twin", sprite, std::to_string(icon),
+                                      picturePath};
+    if (!request.OutPath.empty())
+        buildsOn.insert(buildsOn.end(), {"-o", request.OutPath});
+    if (out.CompareRebuild([&](kiv::OutputLock& lock) {
+            return JudgeSpriteRebuild(ctx, lock, source, target, {static_cast<std::int32_t>(icon)},
+                                      buildsOn);
+        }) == OutputVerdict::Kept)
+        return ReencodeOutcome::Failed;
     const kiv::ReencodeResult result = kiv::ReencodeIcons({{index, &picture}}, table, target);
     if (!result.Ok) {
         FailWrite(ctx, result.Message, result.Fault);
@@ -231,34 +237,38 @@ int ExportCommand(const Context& ctx, const std::string& sprite, const std::stri
         for (int n = 1; n <= table.Count; ++n) {
             const std::string path = JoinPath(dir, ExportFileName(stem, n, "." + format));
             try {
-                if (!NotItsInput(ctx, path, sprite, "the sprite file it is read from")) {
+                // Listed whether written or up to date; --force writes over only a picture
+                // that differs.
+                RuledOutput out(ctx, path, force);
+                out.QuietWhenUpToDate();
+                out.CompareEvenWithForce();
+                if (!out.NotInput(sprite, "the sprite file it is read from")) {
                     status = ExitFailure;
                     continue;
                 }
-                kiv::OutputLock lock(path);
-                lock.Watch(file->Stamp());
+                out.Lock();
+                out.Watch(file->Stamp());
                 kiv::DecodeStats stats;
                 const kiv::Image picture = kiv::ShowPicture(*file, table, n - 1, &stats);
                 WarnEndedEarly(ctx, stats, n);
                 const std::vector<std::uint8_t> bytes = format == "png"
                                                             ? kiv::EncodePng(picture, kiv::BackKey)
                                                             : kiv::EncodeBitmap(picture);
-                Existing existing = CompareExisting(path, bytes.data(), bytes.size());
-                // A picture saved again by an image editor has other bytes but the same
-                // pixels: it is up to date.
-                if (existing == Existing::Different && !force &&
-                    kiv::PictureFileShows(picture, path, kiv::BackKey))
-                    existing = Existing::Same;
-                if (existing == Existing::Different && !force) {
-                    // Most likely the user's edit of an earlier export.
-                    Err(ctx) << "kept changed file " << path << "; --force overwrites\n";
+                const OutputVerdict verdict = out.Compare([&] {
+                    const Existing existing = CompareExisting(path, bytes.data(), bytes.size());
+                    // A picture saved again by an image editor has other bytes but the same
+                    // pixels: it is up to date.
+                    return existing == Existing::Different && !force &&
+                                   kiv::PictureFileShows(picture, path, kiv::BackKey)
+                               ? Existing::Same
+                               : existing;
+                });
+                if (verdict == OutputVerdict::Kept) {
                     status = ExitFailure;
                     continue;
                 }
-                if (existing != Existing::Same) {
-                    lock.Watch(kiv::StampOf(path));
+                if (verdict == OutputVerdict::Write)
                     kiv::WriteWholeFile(path, bytes.data(), bytes.size());
-                }
                 ctx.out << path << '\n';
             } catch (const kiv::EFrameTooLarge& e) {
                 // One icon that cannot be shown does not stop the others.
@@ -269,6 +279,100 @@ int ExportCommand(const Context& ctx, const std::string& sprite, const std::stri
         }
         return status;
     });
+}
+
+} // namespace kivtool
+
+namespace kivtool {
+
+namespace {
+
+struct IconPictureArgs {
+    std::string Sprite;
+    std::int64_t Icon = 0;
+    std::string Out;
+    bool Force = false;
+};
+struct ReencodeArgs {
+    std::string Sprite;
+    std::int64_t Icon = 0;
+    std::string Picture;
+    std::string Out;
+    bool OnTwin = false;
+    std::string Background;
+    bool Force = false;
+};
+struct ExportArgs {
+    std::string Sprite;
+    std::string Dir;
+    bool Force = false;
+    std::string Format = "bmp";
+};
+
+// show and collage: an icon of a sprite file, and a picture to write.
+CLI::App* AddIconPicture(CommandSet& set, const std::string& name, const std::string& description,
+                         const std::string& example,
+                         int (*command)(const Context&, const std::string&, std::int64_t,
+                                        const std::string&, bool)) {
+    auto a = std::make_shared<IconPictureArgs>();
+    CLI::App* sub = set.Add(name, description, example, [a, command](const Context& c) {
+        return command(c, a->Sprite, a->Icon, a->Out, a->Force);
+    });
+    AddSprite(sub, a->Sprite);
+    AddIcon(sub, a->Icon);
+    AddPictureOutput(sub, a->Out);
+    AddForce(sub, a->Force, kForceFile);
+    return sub;
+}
+
+void RegisterReencode(CommandSet& set) {
+    auto a = std::make_shared<ReencodeArgs>();
+    CLI::App* sub =
+        set.Add("reencode",
+                "Re-encode a Windows bitmap into icon ICON and write the whole sprite file again "
+                "(default: SPRITE with its last character changed to '7').",
+                "kivtool reencode hero.s16 3 hero3.bmp -o hero.s17", [a](const Context& c) {
+                    return ReencodeCommand(c, a->Sprite, a->Icon, a->Picture, a->Out, a->OnTwin,
+                                           a->Force, a->Background);
+                });
+    AddSprite(sub, a->Sprite);
+    AddIcon(sub, a->Icon);
+    sub->add_option("PICTURE", a->Picture, "The Windows bitmap to encode")->required();
+    sub->add_option("-o,--output", a->Out, "Sprite file to write");
+    AddOnTwin(sub, a->OnTwin);
+    AddBackground(sub, a->Background);
+    AddForce(sub, a->Force, kForceRebuild);
+}
+
+} // namespace
+
+void RegisterSpriteCommands(CommandSet& set) {
+    AddIconPicture(set, "show",
+                   "Show one icon of a sprite file as the editor does and save the picture as a "
+                   "Windows bitmap.",
+                   "kivtool show hero.s16 3 -o hero3.bmp", ShowCommand);
+    AddIconPicture(set, "collage",
+                   "Lay out a 642 x 482 page of icons from ICON on, as the editor's Collage, save "
+                   "it as a Windows bitmap, and print the icon number the editor holds afterwards "
+                   "(where the next page starts).",
+                   "kivtool collage hero.s16 1 -o page1.bmp", CollageCommand);
+    RegisterReencode(set);
+}
+
+void RegisterExportCommand(CommandSet& set) {
+    auto a = std::make_shared<ExportArgs>();
+    CLI::App* sub = set.Add(
+        "export",
+        "Show every icon and save each as DIR/<stem>_<NNNN>.bmp (NNNN the icon number; .png "
+        "with --format png); prints each file written.",
+        "kivtool export hero.s16 hero-icons --format png",
+        [a](const Context& c) { return ExportCommand(c, a->Sprite, a->Dir, a->Force, a->Format); });
+    AddSprite(sub, a->Sprite);
+    sub->add_option("DIR", a->Dir, "Folder for the pictures (made when missing)")->required();
+    sub->add_flag("--force", a->Force,
+                  "Overwrite pictures that differ from the icons (kept and listed otherwise)");
+    sub->add_option("--format", a->Format, "bmp (default) or png, the background transparent")
+        ->check(CLI::IsMember({"bmp", "png"}));
 }
 
 } // namespace kivtool

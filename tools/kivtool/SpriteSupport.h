@@ -10,6 +10,8 @@
 
 namespace kivtool {
 
+class RuledOutput;
+
 // Reads the table; "Could not open <path>" when the file does not open, and the warning
 // "Maximum icons exceeded! Do NOT edit" (then goes on) when the count is above 1000.
 bool LoadTableOrFail(const Context& ctx, const std::string& sprite, kiv::TIconTable& table);
@@ -58,7 +60,6 @@ ReencodeOutcome ReencodeOne(const Context& ctx, const ReencodeRequest& request, 
 
 // False, after a failure line, when `target` is the sprite file itself and that is not a
 // rebuild in place (the sprite file's name ends in '7', or the command builds on the twin).
-bool NotTheSpriteUnlessInPlace(const Context& ctx, const std::string& target,
-                               const std::string& sprite, bool onTwin);
+bool NotTheSpriteUnlessInPlace(const RuledOutput& target, const std::string& sprite, bool onTwin);
 
 } // namespace kivtool

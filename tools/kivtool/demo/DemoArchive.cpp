@@ -2,6 +2,7 @@
 
 #include "Demo.h"
 
+#include "CommandSet.h"
 #include "CommandSupport.h"
 #include "Drawing.h"
 #include "OutputRule.h"
@@ -11,6 +12,9 @@
 #include "sprite/IconEncoder.h"
 #include "sprite/S16Format.h"
 
+#include <CLI/CLI.hpp>
+
+#include <memory>
 #include <stdexcept>
 
 namespace kivtool {
@@ -98,13 +102,36 @@ int DemoCommand(const Context& ctx, const std::string& dir, bool force) {
         if (!MakeFolder(ctx, dir))
             return ExitFailure;
         const std::string path = JoinPath(dir, "Modgen.dat");
-        kiv::OutputLock lock(path);
-        const std::vector<std::uint8_t> archive = BuildDemoArchive();
-        const int status = WriteUnderRule(ctx, lock, path, archive, force);
+        RuledOutput out(ctx, path, force);
+        out.Lock();
+        const int status = out.Write(BuildDemoArchive());
         if (status == ExitOk)
             ctx.out << path << '\n';
         return status;
     });
+}
+
+} // namespace kivtool
+
+namespace kivtool {
+
+namespace {
+
+struct DemoArgs {
+    std::string Dir;
+    bool Force = false;
+};
+
+} // namespace
+
+void RegisterDemoCommand(CommandSet& set) {
+    auto a = std::make_shared<DemoArgs>();
+    CLI::App* sub = set.Add(
+        "demo",
+        "Write a demo archive DIR/Modgen.dat of procedurally drawn sprites and print its path.",
+        "kivtool demo demo", [a](const Context& c) { return DemoCommand(c, a->Dir, a->Force); });
+    sub->add_option("DIR", a->Dir, "Folder to write into (made when missing)")->required();
+    AddForce(sub, a->Force, kForceFile);
 }
 
 } // namespace kivtool
