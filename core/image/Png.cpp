@@ -1,12 +1,12 @@
 #include "image/Png.h"
 
+#include "base/Checksum.h"
 #include "base/Errors.h"
 #include "base/FileStream.h"
 #include "base/SafeFile.h"
 #include "base/TextConv.h"
+#include "base/Zlib.h"
 #include "image/Bitmap.h"
-
-#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -33,10 +33,6 @@ std::uint32_t Get32BE(const std::uint8_t* p) {
 
 [[noreturn]] void Invalid(const std::string& reason) {
     throw EInvalidGraphic("PNG image is not valid: " + reason);
-}
-
-std::uint32_t Crc(std::uint32_t crc, const std::uint8_t* bytes, std::size_t count) {
-    return static_cast<std::uint32_t>(crc32(crc, bytes, static_cast<uInt>(count)));
 }
 
 // The bytes of a PNG file, from memory or from an open file, read front to back once.
@@ -85,7 +81,7 @@ PngHeader CheckHeader(const std::uint8_t* data, std::size_t size, const PictureL
         Invalid("the file ends inside its header");
     if (Get32BE(data + 8) != 13 || std::memcmp(data + 12, "IHDR", 4) != 0)
         Invalid("the file does not begin with a header chunk");
-    if (Crc(0, data + 12, 17) != Get32BE(data + 29))
+    if (Crc32(data + 12, 17) != Get32BE(data + 29))
         Invalid("bad checksum in chunk IHDR");
     PngHeader h;
     h.Width = Get32BE(data + 16);
@@ -146,11 +142,8 @@ public:
         if (alphaOut_)
             alphaOut_->assign(static_cast<std::size_t>(header.Width * header.Height), 255);
         std::fill_n(alpha_, 256, std::uint8_t{255});
-        if (inflateInit(&z_) != Z_OK)
-            throw std::bad_alloc();
         StartPass(0);
     }
-    ~PngPixels() { inflateEnd(&z_); }
     PngPixels(const PngPixels&) = delete;
     PngPixels& operator=(const PngPixels&) = delete;
 
@@ -176,34 +169,33 @@ public:
     }
 
     void Inflate(const std::uint8_t* data, std::size_t size) {
-        z_.next_in = const_cast<Bytef*>(data);
-        z_.avail_in = static_cast<uInt>(size);
         while (fault_.empty() && !ended_) {
             std::uint8_t spare;
             const bool done = RowsDone();
             // Once every row is in, only the stream's end and its checksum may follow.
-            z_.next_out = done ? &spare : row_.data() + filled_;
-            z_.avail_out = done ? 1 : static_cast<uInt>(row_.size() - filled_);
-            const int status = inflate(&z_, Z_NO_FLUSH);
-            const bool full = z_.avail_out == 0;
+            const std::size_t room = done ? 1 : row_.size() - filled_;
+            const Inflater::Step step =
+                z_.Run(data, size, done ? &spare : row_.data() + filled_, room);
+            data += step.Took;
+            size -= step.Took;
+            const bool full = step.Made == room;
             if (done && full) {
                 fault_ = "its data is larger than its picture";
                 break;
             }
             if (!done) {
-                filled_ = row_.size() - z_.avail_out;
+                filled_ += step.Made;
                 if (full)
                     FinishRow();
             }
-            if (status == Z_STREAM_END) {
+            if (step.Status == InflateStatus::End) {
                 ended_ = true;
                 if (!RowsDone() && fault_.empty())
                     fault_ = "its image data end before its last row";
-            } else if (status == Z_DATA_ERROR || status == Z_NEED_DICT) {
+            } else if (step.Status == InflateStatus::Damaged ||
+                       step.Status == InflateStatus::NeedDictionary) {
                 fault_ = InflateFault();
-            } else if (status == Z_MEM_ERROR) {
-                throw std::bad_alloc();
-            } else if (status == Z_BUF_ERROR || (!full && z_.avail_in == 0)) {
+            } else if (step.Status == InflateStatus::Stalled || (!full && size == 0)) {
                 break; // every byte given is used; the next chunk goes on
             }
         }
@@ -217,7 +209,7 @@ public:
 
 private:
     std::string InflateFault() const {
-        const std::string message = z_.msg ? z_.msg : "";
+        const std::string message = z_.Message();
         if (message == "incorrect data check")
             return "bad checksum in its image data";
         if (message.empty())
@@ -370,7 +362,7 @@ private:
     PngHeader h_;
     TColor transparent_;
     Image image_;
-    z_stream z_{};
+    Inflater z_;
     TColor palette_[256] = {};
     std::size_t paletteSize_ = 0;
     std::uint8_t alpha_[256];
@@ -431,12 +423,12 @@ void ReadChunks(PngSource& in, const PngHeader& header, PngPixels& pixels) {
             Invalid("the palette picture has no palette before its image data");
 
         std::vector<std::uint8_t> content;
-        std::uint32_t crc = Crc(0, chunk + 4, 4);
+        std::uint32_t crc = Crc32(chunk + 4, 4);
         for (std::uint32_t left = length; left > 0;) {
             const std::size_t n = in.Read(block.data(), std::min<std::size_t>(left, block.size()));
             if (n == 0)
                 Invalid("the file ends inside chunk " + name);
-            crc = Crc(crc, block.data(), n);
+            crc = Crc32(block.data(), n, crc);
             if (data)
                 pixels.Inflate(block.data(), n);
             else if (kept)

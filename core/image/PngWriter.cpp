@@ -6,13 +6,14 @@
 
 #include "image/Png.h"
 
+#include "base/Checksum.h"
 #include "base/Errors.h"
-
-#include <zlib.h>
+#include "base/Zlib.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <unordered_map>
 
@@ -38,8 +39,7 @@ void PutChunk(Bytes& out, const char* type, const Bytes& data) {
     const std::size_t from = out.size();
     out.insert(out.end(), type, type + 4);
     out.insert(out.end(), data.begin(), data.end());
-    const uLong crc = crc32(0, out.data() + from, static_cast<uInt>(out.size() - from));
-    Put32(out, static_cast<std::uint32_t>(crc));
+    Put32(out, Crc32(out.data() + from, out.size() - from));
 }
 
 // The form chosen for a picture: colour type, bits a sample, and the palette when there is one.
@@ -215,43 +215,23 @@ void FilterBest(const std::uint8_t* row, const std::uint8_t* prior, std::size_t 
     }
 }
 
-// zlib's deflate, fed a row at a time so that no whole copy of the rows is needed.
-class Deflater {
+// A deflate stream fed a row at a time, so that no whole copy of the rows is needed.
+class RowDeflater {
 public:
-    Deflater(int strategy, int level) {
-        if (deflateInit2(&z_, level, Z_DEFLATED, 15, 9, strategy) != Z_OK)
-            throw EWriteError("Out of memory while encoding a PNG image");
+    RowDeflater(int strategy, int level) try
+        : z_(DeflateOptions{ZlibFormat::Zlib, level, strategy, kMemoryLevel}) {
+    } catch (const std::bad_alloc&) {
+        throw EWriteError("Out of memory while encoding a PNG image");
     }
-    ~Deflater() { deflateEnd(&z_); }
-    Deflater(const Deflater&) = delete;
-    Deflater& operator=(const Deflater&) = delete;
 
     // `last`: the end of the data.
-    void Put(const std::uint8_t* data, std::size_t n, bool last) {
-        z_.next_in = const_cast<Bytef*>(data);
-        z_.avail_in = static_cast<uInt>(n);
-        for (;;) {
-            if (out_.size() - z_.total_out < 1024)
-                out_.resize(std::max<std::size_t>(out_.size() * 2, 65536));
-            z_.next_out = out_.data() + z_.total_out;
-            z_.avail_out = static_cast<uInt>(out_.size() - z_.total_out);
-            const int status = deflate(&z_, last ? Z_FINISH : Z_NO_FLUSH);
-            if (status == Z_STREAM_END)
-                return;
-            if (status != Z_OK && status != Z_BUF_ERROR)
-                throw EWriteError("Out of memory while encoding a PNG image");
-            if (!last && z_.avail_in == 0 && z_.avail_out > 0)
-                return;
-        }
-    }
-    std::size_t Size() const { return z_.total_out; }
-    Bytes Take() {
-        out_.resize(z_.total_out);
-        return std::move(out_);
-    }
+    void Put(const std::uint8_t* data, std::size_t n, bool last) { z_.Feed(data, n, last, out_); }
+    std::size_t Size() const { return out_.size(); }
+    Bytes Take() { return std::move(out_); }
 
 private:
-    z_stream z_{};
+    static constexpr int kMemoryLevel = 9;
+    Deflater z_;
     Bytes out_;
 };
 
@@ -282,10 +262,10 @@ Bytes ImageData(const std::vector<Rgba>& pixels, std::size_t pitch, int left, in
     const std::size_t n = (static_cast<std::size_t>(w) * form.Channels() * form.Depth + 7) / 8;
     const bool both =
         (n + 1) * static_cast<std::size_t>(h) <= (std::size_t{1} << 20) && form.Depth >= 8;
-    Deflater plain(Z_DEFAULT_STRATEGY, kLevel);
-    std::optional<Deflater> filtered;
+    RowDeflater plain(ZlibDefaultStrategy, kLevel);
+    std::optional<RowDeflater> filtered;
     if (both)
-        filtered.emplace(Z_FILTERED, kLevel);
+        filtered.emplace(ZlibFilteredStrategy, kLevel);
     Bytes row(n + 1, 0), prior(n, 0), best(n + 1), trial(n + 1);
     for (int y = 0; y < h; ++y) {
         const bool last = y + 1 == h;
