@@ -88,8 +88,7 @@ std::string ArchiveFault(const ArchiveListing& listing) {
         return "the file is too short to hold a member count";
     if (listing.StoredCount < 0)
         return "its member count is negative (" + std::to_string(listing.StoredCount) + ")";
-    const std::int64_t directoryEnd =
-        kHeaderSize + ArchiveEntrySize * std::int64_t{listing.StoredCount};
+    const std::int64_t directoryEnd = DirectoryEnd(listing.StoredCount);
     if (listing.Truncated || length < kHeaderSize)
         return "a directory of " + std::to_string(listing.StoredCount) + " members needs " +
                std::to_string(directoryEnd) + " bytes, the file has " + std::to_string(length);
@@ -126,13 +125,14 @@ std::string FirstDamagedMember(const ArchiveListing& listing) {
 
 bool ReadStoredDirectory(const InFile& file, const ArchiveListing& listing,
                          StoredDirectory& directory) {
-    std::vector<unsigned char> bytes(kHeaderSize + ArchiveEntrySize * listing.Entries.size());
+    std::vector<unsigned char> bytes(
+        static_cast<std::size_t>(DirectoryEnd(static_cast<std::int64_t>(listing.Entries.size()))));
     if (!file.ReadExactlyAt(0, bytes.data(), bytes.size()))
         return false;
     directory.FirstStart = static_cast<std::uint32_t>(GetInt32LE(bytes.data() + 4));
     directory.Fields.resize(listing.Entries.size());
     for (std::size_t i = 0; i < directory.Fields.size(); ++i)
-        std::copy_n(bytes.data() + kHeaderSize + ArchiveEntrySize * i, ArchiveNameSize,
+        std::copy_n(bytes.data() + DirectoryEnd(static_cast<std::int64_t>(i)), ArchiveNameSize,
                     directory.Fields[i].begin());
     return true;
 }

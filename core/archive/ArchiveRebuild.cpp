@@ -162,7 +162,7 @@ OpResult WriteDirectory(const InFile& archive, SafeFile& out,
     if (!archive.ReadExactlyAt(0, head, sizeof head))
         return readFailure();
     const std::int64_t rows = memberCount;
-    const std::int64_t directoryEnd = 8 + ArchiveEntrySize * rows;
+    const std::int64_t directoryEnd = DirectoryEnd(rows);
     const std::int64_t firstStart = static_cast<std::uint32_t>(GetInt32LE(head + 4));
     if (GetInt32LE(head) != memberCount || firstStart < directoryEnd)
         return OpFailed(kNotPlain);
@@ -174,7 +174,7 @@ OpResult WriteDirectory(const InFile& archive, SafeFile& out,
         if (source.Kind == Edit::Gap)
             gap = source.Length;
     }
-    const std::int64_t newFirstStart = 8 + ArchiveEntrySize * count + gap;
+    const std::int64_t newFirstStart = DirectoryEnd(count) + gap;
     if (newFirstStart > kLargestOffset)
         return TooLarge();
     PutInt32LE(head, static_cast<std::int32_t>(count));
@@ -187,7 +187,7 @@ OpResult WriteDirectory(const InFile& archive, SafeFile& out,
     for (std::int64_t r0 = 1; r0 <= rows; r0 += kRowsPerBlock) {
         const std::int64_t r1 = std::min(rows, r0 + kRowsPerBlock - 1);
         block.resize(static_cast<std::size_t>((r1 - r0 + 1) * ArchiveEntrySize));
-        if (!archive.ReadExactlyAt(8 + (r0 - 1) * ArchiveEntrySize, block.data(), block.size()))
+        if (!archive.ReadExactlyAt(DirectoryEnd(r0 - 1), block.data(), block.size()))
             return readFailure();
         for (std::int64_t r = r0; r <= r1; ++r) {
             const unsigned char* field = block.data() + (r - r0) * ArchiveEntrySize;
@@ -243,7 +243,7 @@ OpResult CopyRebuilt(const std::string& archivePath, InFile& archive, SafeFile& 
         const OpResult head = WriteDirectory(archive, out, sources, memberCount, readFailure);
         if (!head.Ok)
             return head;
-        cursor = 8 + std::int64_t{ArchiveEntrySize} * memberCount;
+        cursor = DirectoryEnd(memberCount);
     }
     std::vector<std::int64_t> deltas;
     deltas.reserve(sources.size());
