@@ -6,6 +6,7 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QSignalBlocker>
 
 TAnimForm::TAnimForm(QWidget* owner) : TForm(owner) {
     BuildLayout();
@@ -166,6 +167,11 @@ void TAnimForm::BuildLayout() {
             [this] { TApplication::Guard([&] { ModeComboChange(ModeCombo); }); });
     connect(ZoomCombo, &QComboBox::currentIndexChanged, this,
             [this] { TApplication::Guard([&] { ZoomComboChange(ZoomCombo); }); });
+    // The combo follows a zoom made on the view itself (Ctrl + wheel, Ctrl + "+").
+    connect(AnimImage, &TImage::ZoomChanged, this, [this](int zoom) {
+        const QSignalBlocker quiet(ZoomCombo);
+        ZoomCombo->setCurrentIndex(zoom - 1);
+    });
     connect(BackgroundCombo, &QComboBox::currentIndexChanged, this,
             [this] { TApplication::Guard([&] { BackgroundComboChange(BackgroundCombo); }); });
     connect(AnimImage, &TImage::DblClick, this, [this](QMouseEvent* event, QPoint pixel) {

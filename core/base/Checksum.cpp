@@ -15,30 +15,28 @@ namespace {
 constexpr std::size_t kStep = std::size_t{1} << 30;
 constexpr std::int64_t kFileBlock = 256 << 10;
 
-} // namespace
-
-std::uint32_t Crc32(const void* data, std::size_t count, std::uint32_t seed) {
+// zlib's checksum `sum` carried over any number of bytes, in pieces its counts can hold.
+template <typename Sum>
+std::uint32_t Carried(Sum sum, const void* data, std::size_t count, std::uint32_t seed) {
     const auto* bytes = static_cast<const Bytef*>(data);
     uLong value = seed;
     while (count > 0) {
         const std::size_t n = std::min(count, kStep);
-        value = crc32(value, bytes, static_cast<uInt>(n));
+        value = sum(value, bytes, static_cast<uInt>(n));
         bytes += n;
         count -= n;
     }
     return static_cast<std::uint32_t>(value);
 }
 
+} // namespace
+
+std::uint32_t Crc32(const void* data, std::size_t count, std::uint32_t seed) {
+    return Carried(crc32, data, count, seed);
+}
+
 std::uint32_t Adler32(const void* data, std::size_t count, std::uint32_t seed) {
-    const auto* bytes = static_cast<const Bytef*>(data);
-    uLong value = seed;
-    while (count > 0) {
-        const std::size_t n = std::min(count, kStep);
-        value = adler32(value, bytes, static_cast<uInt>(n));
-        bytes += n;
-        count -= n;
-    }
-    return static_cast<std::uint32_t>(value);
+    return Carried(adler32, data, count, seed);
 }
 
 bool Crc32Of(const InFile& file, std::int64_t offset, std::int64_t count, std::uint32_t& crc) {

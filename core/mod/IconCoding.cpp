@@ -99,6 +99,14 @@ void XorPiece(const IconBytes& base, std::int64_t baseSize, std::int64_t from,
         bytes[k] ^= was[k];
 }
 
+// `write`, counting into `written` what it is handed.
+ByteSink Counted(const Sink& write, std::int64_t& written) {
+    return [&write, &written](const unsigned char* bytes, std::size_t n) {
+        write(bytes, n);
+        written += static_cast<std::int64_t>(n);
+    };
+}
+
 // The pieces coding of an icon, or false, with what was written so far, as soon as it passes
 // `limit` bytes.
 bool Pieces(const IconBytes& base, std::int64_t baseSize, const IconBytes& result,
@@ -111,11 +119,7 @@ bool Pieces(const IconBytes& base, std::int64_t baseSize, const IconBytes& resul
         PieceDictionary(base, baseSize, piece, dictionary);
         Deflater deflater(kIconStream);
         deflater.SetDictionary(dictionary.data(), dictionary.size());
-        deflater.Feed(input.data(), input.size(), true,
-                      [&](const unsigned char* bytes, std::size_t n) {
-                          write(bytes, n);
-                          written += static_cast<std::int64_t>(n);
-                      });
+        deflater.Feed(input.data(), input.size(), true, Counted(write, written));
         if (written > limit)
             return false;
     }
@@ -133,10 +137,7 @@ bool Xor(const IconBytes& base, std::int64_t baseSize, const IconBytes& result,
         result(from, input.size(), input.data());
         XorPiece(base, baseSize, from, input, was);
         deflater.Feed(input.data(), input.size(), from + std::ssize(input) == resultSize,
-                      [&](const unsigned char* bytes, std::size_t n) {
-                          write(bytes, n);
-                          written += static_cast<std::int64_t>(n);
-                      });
+                      Counted(write, written));
         if (written > limit)
             return false;
     }

@@ -77,6 +77,9 @@ private slots:
         QCOMPARE(a.form.FpsEdit->Text(), QStringLiteral("10"));
         QCOMPARE(a.form.ModeCombo->currentText(), QStringLiteral("Loop"));
         QCOMPARE(a.form.ZoomCombo->currentText(), QStringLiteral("1x"));
+        a.form.AnimImage->SetZoom(3); // as Ctrl + wheel does: the combo follows
+        QCOMPARE(a.form.ZoomCombo->currentText(), QStringLiteral("3x"));
+        a.form.AnimImage->SetZoom(1);
         QCOMPARE(a.form.BackgroundCombo->currentText(), QStringLiteral("Checkerboard"));
         QCOMPARE(a.form.PlayPauseBtn->Caption(), QStringLiteral("Play"));
         QCOMPARE(a.form.IconLbl->Caption(), QStringLiteral("Icon 1"));

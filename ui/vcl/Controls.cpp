@@ -326,6 +326,7 @@ void TImage::SetZoom(int zoom, QPoint anchor) {
                          std::clamp(after.y() - anchor.y(), 0, std::max(room.height(), 0)));
     }
     update();
+    emit ZoomChanged(zoom_);
 }
 
 void TImage::ShowTopLeft() {

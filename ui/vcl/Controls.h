@@ -147,6 +147,8 @@ signals:
     void DblClick(QMouseEvent* event, QPoint pixel);
     // A receiver that acts on the key accepts the event; any other key goes on to the parent.
     void KeyDown(QKeyEvent* event);
+    // The zoom factor changed, by the keys, the wheel or SetZoom.
+    void ZoomChanged(int zoom);
 
 protected:
     bool event(QEvent* event) override;
